@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release and runs every one of them. Each prints its figures as
+# "name: value" lines after Google Benchmark's own table.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+./scripts/install-deps.sh
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQJ_TESTS=OFF -DQJ_BENCH=ON -DQJ_GUI=OFF >/dev/null
+cmake --build build-bench
+status=0
+for bench in build-bench/bench/qj_bench_*; do
+    [ -x "$bench" ] || continue
+    echo "== $(basename "$bench")"
+    "$bench" "$@" || status=1
+done
+exit $status

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and benchmarking need.
+# Non-interactive; does nothing (and costs about a second) when all are present.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    libcurl4-openssl-dev libpcre2-dev libssl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    libcpp-httplib-dev nlohmann-json3-dev
+    fonts-wqy-microhei
+    tinyproxy openssl
+    xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

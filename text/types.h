@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qj {
+
+// A text is a byte string in the program's code page, GBK (code page 936). Positions in texts are
+// byte positions; searches step over a double-byte character (lead byte 0x80 or above plus one
+// trail byte) as one unit.
+using Text = std::string;
+
+// Bytes are a counted byte sequence that may hold zero bytes (HTTP bodies, file contents, UTF-16).
+using Bytes = std::string;
+
+using TextList = std::vector<Text>;
+
+}  // namespace qj
