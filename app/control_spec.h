@@ -16,7 +16,7 @@ struct ControlSpec {
     int page = -1;                // tab page of a control whose parent is a tab control
     int left = 0, top = 0, width = 0, height = 0;
     const char* caption = "";     // caption or initial content
-    std::optional<Colour> textColour;
+    std::optional<Colour> textColour{};
     bool checked = false;         // check and radio boxes
     bool multiLine = false;       // edit boxes
     bool bold = false;

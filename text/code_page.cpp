@@ -112,9 +112,10 @@ std::string IconvAll(const char* to, const char* from, std::string_view in, std:
         if (errno == E2BIG) {
             continue;
         }
-        // EILSEQ (invalid input) or EINVAL (incomplete input at the end).
+        // EILSEQ: invalid input, replaced unit by unit. EINVAL: an incomplete sequence at the end,
+        // replaced as a whole.
         out.append(replacement);
-        const size_t n = std::min(skip, inLeft);
+        const size_t n = errno == EINVAL ? inLeft : std::min(skip, inLeft);
         inp += n;
         inLeft -= n;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);

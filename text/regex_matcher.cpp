@@ -23,7 +23,7 @@ bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 // Rewrites the anchors and the dot of an ECMAScript pattern into PCRE2 forms with ECMAScript
 // meanings; everything else (escapes, classes, groups) is passed through.
 std::u16string TranslatePattern(std::u16string_view pattern, bool multiline) {
-    static const std::u16string kTerminators = u"\\n\\r\\x{2028}\\x{2029}";
+    static const std::u16string kTerminators = u"\\n\\r\\u2028\\u2029";
     const std::u16string lineStart = multiline ? u"(?:\\A|(?<=[" + kTerminators + u"]))" : u"\\A";
     const std::u16string lineEnd = multiline ? u"(?:\\z|(?=[" + kTerminators + u"]))" : u"\\z";
     const std::u16string anyButBreak = u"[^" + kTerminators + u"]";

@@ -1,1 +1,135 @@
+#include "text/text_helpers.h"
+
 #include <gtest/gtest.h>
+
+namespace qj {
+namespace {
+
+// GBK characters whose second byte is an ASCII character: 亅 = 81 7C ("|"), 誠 = D5 5C ("\"),
+// 癆 = B0 41 ("A").
+const Text kTrailBar = "亅";
+const Text kTrailBackslash = "誠";
+const Text kTrailA = "癆";
+
+TEST(FindText, NeverMatchesOnATrailByte) {
+    EXPECT_EQ(kTrailBar, "\x81|");
+    EXPECT_EQ(FindText(kTrailBar + "x|y", "|"), 3u);
+    EXPECT_EQ(FindText(kTrailBar, "|"), kNotFound);
+    EXPECT_EQ(FindText("中" + kTrailA + "A", "A"), 4u);
+    EXPECT_EQ(FindText(kTrailA + "a", "a", 0, true), 2u);
+    // A run of double-byte characters before the candidate decides the alignment.
+    EXPECT_EQ(FindText("中文" + kTrailBar + "|", "|"), 6u);
+    EXPECT_EQ(FindText("\x81\x81|", "|"), 2u);  // 81 81 is one character, so "|" stands alone
+    // A lead byte at the very end is a unit of its own; nothing reads past the end.
+    EXPECT_EQ(FindText("ab\xD6", "\xD6"), 2u);
+    EXPECT_EQ(FindText("ab", ""), kNotFound);
+    EXPECT_EQ(FindText("ab", "abc"), kNotFound);
+    EXPECT_EQ(FindText("abcabc", "abc", 1), 3u);
+    EXPECT_EQ(FindText("xAbC", "abc", 0, true), 1u);
+}
+
+TEST(SplitText, SplitRules) {
+    EXPECT_TRUE(SplitText("", "|").empty());
+    EXPECT_EQ(SplitText("a||b|", "|"), (TextList{"a", "", "b"}));
+    EXPECT_EQ(SplitText("|a", "|"), (TextList{"", "a"}));
+    EXPECT_EQ(SplitText("a" + kTrailBar + "b|c", "|"), (TextList{"a" + kTrailBar + "b", "c"}));
+    EXPECT_EQ(SplitText("abc", "<||>"), (TextList{"abc"}));
+}
+
+TEST(ReplaceAll, ReplacesLeftToRightWithoutRescanning) {
+    EXPECT_EQ(ReplaceAll("aaa", "a", "aa"), "aaaaaa");
+    EXPECT_EQ(ReplaceAll("\r\n\r\n", "\r\n", "><br><"), "><br><><br><");
+    EXPECT_EQ(ReplaceAll(kTrailBackslash + "u\\u", "\\u", "%u"), kTrailBackslash + "u%u");
+    EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
+}
+
+TEST(TextBetween, Markers) {
+    EXPECT_EQ(TextBetween("a[1]b[2]", "[", "]"), "1");
+    EXPECT_EQ(TextBetween("a[1]b[2]", "[", "]", 4), "2");
+    EXPECT_EQ(TextBetween("a[]b", "[", "]"), "");
+    EXPECT_EQ(TextBetween("a[1b", "[", "]"), "");
+    EXPECT_EQ(TextBetween("a1]b", "[", "]"), "");
+    EXPECT_EQ(TextBetween("{\"data\":\"tok\"}", "data#引号:#引号", "#引号"), "tok");
+    EXPECT_EQ(TextBetween("<A>x</a>", "<a>", "</A>", 1, true), "x");
+    EXPECT_EQ(TextBetween("<A>x</a>", "<a>", "</A>"), "");
+    // The right marker as the trail byte of a character does not end the text.
+    EXPECT_EQ(TextBetween("[" + kTrailBar + "|", "[", "|"), kTrailBar);
+}
+
+TEST(AllTextsBetween, CollectsEveryPieceAndHonoursOptions) {
+    TextList items{"stale"};
+    EXPECT_EQ(AllTextsBetween("<a><b>x<c>", "<", ">", items), 3);
+    EXPECT_EQ(items, (TextList{"a", "b", "c"}));
+
+    // Left markers everywhere, a right marker only after the first: one item; the next search
+    // starts right behind the previous left marker, so overlapping pieces are found.
+    EXPECT_EQ(AllTextsBetween("[[[x]", "[", "]", items), 3);
+    EXPECT_EQ(items, (TextList{"[[x", "[x", "x"}));
+    EXPECT_EQ(AllTextsBetween("[1 [2 [3]", "[", "]", items), 3);
+    EXPECT_EQ(AllTextsBetween("[1] [2 3", "[", "]", items), 1);
+
+    AllTextsOptions options;
+    options.prefix = "<";
+    options.suffix = ">";
+    options.includeLeft = true;
+    options.includeRight = true;
+    options.lengthLimit = 7;
+    EXPECT_EQ(AllTextsBetween("(a)(bb)(ccc)", "(", ")", items, options), 2);
+    EXPECT_EQ(items, (TextList{"(<a>)", "(<bb>)"}));
+
+    options = {};
+    options.start = 4;
+    EXPECT_EQ(AllTextsBetween("(a)(b)", "(", ")", items, options), 1);
+    EXPECT_EQ(items, (TextList{"b"}));
+
+    EXPECT_EQ(AllTextsBetween("no markers", "(", ")", items), 0);
+    EXPECT_TRUE(items.empty());
+}
+
+TEST(AllTextsBetween, LetsTheWindowBreatheThreeTimesPerItem) {
+    int calls = 0;
+    SetPendingMessagesHook([&calls] { ++calls; });
+    TextList items;
+    AllTextsBetween("(a)(b)", "(", ")", items);
+    SetPendingMessagesHook(nullptr);
+    EXPECT_EQ(calls, 6);
+}
+
+TEST(TextLeftRightOf, DefaultBehaviour) {
+    EXPECT_EQ(TextLeftOf("name<|>value", "<|>"), "name");
+    EXPECT_EQ(TextRightOf("name<|>value", "<|>"), "value");
+    EXPECT_EQ(TextRightOf("name<|>", "<|>"), "");
+    EXPECT_EQ(TextLeftOf("novalue", "<|>"), "");
+    EXPECT_EQ(TextRightOf("novalue", "<|>"), "");
+    // An occurrence that ends on the last byte is not considered: the earlier one counts.
+    EXPECT_EQ(TextRightOf("a----b----", "----"), "b----");
+    EXPECT_EQ(TextRightOf("a----b----c", "----"), "c");
+    EXPECT_EQ(TextLeftOf("a----b----c", "----"), "a");
+    EXPECT_EQ(TextRightOf("", "x"), "");
+    EXPECT_EQ(TextRightOf("x" + kTrailBar + "y", "|"), "");
+}
+
+TEST(TrimLineBreaks, ShrinksRunsOfEmptyLines) {
+    EXPECT_EQ(TrimLineBreaks("a\r\n\r\n\r\nb"), "a\r\nb");
+    EXPECT_EQ(TrimLineBreaks("a\r\nb"), "a\r\nb");
+    EXPECT_EQ(TrimLineBreaks("\r\nabc\r\n"), "abc");
+    // Only one CR LF goes at each end in the first two steps; the pattern then removes a CR that
+    // begins a line and an LF that ends one, which can leave half a pair at the ends.
+    EXPECT_EQ(TrimLineBreaks("\r\n\r\nabc\r\n\r\n"), "\nabc\r");
+    EXPECT_EQ(TrimLineBreaks("\r\n\r\n\r\nx"), "\nx");
+    EXPECT_EQ(TrimLineBreaks("x\r\n\r\n\r\n"), "x\r");
+    EXPECT_EQ(TrimLineBreaks("\r\n"), "");
+    EXPECT_EQ(TrimLineBreaks(""), "");
+    // Lone line feeds and carriage returns: LF before a line end and CR after one go.
+    EXPECT_EQ(TrimLineBreaks("a\n\nb"), "a\nb");
+    EXPECT_EQ(TrimLineBreaks("a\r\rb"), "a\rb");
+    EXPECT_EQ(TrimLineBreaks("第一段\r\n\r\n第二段"), "第一段\r\n第二段");
+}
+
+TEST(JoinBytes, ConcatenatesWithZeroBytes) {
+    EXPECT_EQ(JoinBytes({Bytes("a\0", 2), "", Bytes("\0b", 2)}), Bytes("a\0\0b", 4));
+    EXPECT_EQ(JoinBytes({"", ""}), "");
+}
+
+}  // namespace
+}  // namespace qj
