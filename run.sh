@@ -6,7 +6,7 @@ root="$(cd "$(dirname "$0")" && pwd)"
 cd "$root"
 
 ./scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQJ_TESTS=OFF >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQJ_TESTS=OFF -DQJ_GUI=ON >/dev/null
 cmake --build build --target qingjian
 cmake --install build --prefix dist >/dev/null
 

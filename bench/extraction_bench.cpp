@@ -14,14 +14,16 @@ const std::string kLeft = "[{\"text\": \"";
 
 // 500 events of about 200 bytes each, pieces with \uXXXX escapes and escaped line feeds.
 std::string MakeStreamedReply() {
-    static const char* const kPieces[] = {"\\u4f60\\u597d", "\\n", " world", "\\u6ce1\\u811a", "abc def",
-                                          "\\n\\n", "\\u3002", "%u4e2d"};
+    static const char* const kPieces[] = {"\\u4f60\\u597d", "\\n",    " world",  "\\u6ce1\\u811a",
+                                          "abc def",        "\\n\\n", "\\u3002", "%u4e2d"};
     std::string reply;
     for (int i = 0; i < 500; ++i) {
-        reply += "data: {\"id\": \"cmpl-6kQ2x9bR7sT1uV3wX5yZ8aB0cD4eF\", \"object\": \"text_completion\", "
-                 "\"created\": 1676543210, \"choices\": [{\"text\": \"";
+        reply +=
+            "data: {\"id\": \"cmpl-6kQ2x9bR7sT1uV3wX5yZ8aB0cD4eF\", \"object\": \"text_completion\", "
+            "\"created\": 1676543210, \"choices\": [{\"text\": \"";
         reply += kPieces[i % 8];
-        reply += "\", \"index\": 0, \"logprobs\": null, \"finish_reason\": null}], \"model\": \"text-davinci-003\"}\n\n";
+        reply +=
+            "\", \"index\": 0, \"logprobs\": null, \"finish_reason\": null}], \"model\": \"text-davinci-003\"}\n\n";
     }
     reply += "data: [DONE]\n\n";
     return reply;

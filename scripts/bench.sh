@@ -12,6 +12,6 @@ status=0
 for bench in build-bench/bench/qj_bench_*; do
     [ -x "$bench" ] || continue
     echo "== $(basename "$bench")"
-    "$bench" "$@" || status=1
+    "$bench" --benchmark_color=false "$@" || status=1
 done
 exit $status

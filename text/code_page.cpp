@@ -14,8 +14,12 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-bool IsLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
-bool IsTrail(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+bool IsLead(unsigned char b) {
+    return b >= 0x81 && b <= 0xFE;
+}
+bool IsTrail(unsigned char b) {
+    return b >= 0x40 && b <= 0xFE && b != 0x7F;
+}
 
 // Conversion tables of code page 936, read once from iconv's CP936 converter.
 class GbkTables {
@@ -91,8 +95,7 @@ private:
 
 // Converts with iconv; input it cannot convert is replaced by `replacement` (in the target
 // encoding) and skipped by `skip` bytes, so conversion always covers the whole input.
-std::string IconvAll(const char* to, const char* from, std::string_view in, std::string_view replacement,
-                     size_t skip) {
+std::string IconvAll(const char* to, const char* from, std::string_view in, std::string_view replacement, size_t skip) {
     std::string out;
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) {
@@ -152,7 +155,9 @@ std::u16string_view UpToZero(std::u16string_view units) {
     return zero == std::u16string_view::npos ? units : units.substr(0, zero);
 }
 
-bool IsGbkCodePage(int codePage) { return codePage == kCodePageAnsi || codePage == kCodePageGbk; }
+bool IsGbkCodePage(int codePage) {
+    return codePage == kCodePageAnsi || codePage == kCodePageGbk;
+}
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
     static const std::string kReplacementLe("\xFD\xFF", 2);
@@ -242,9 +247,13 @@ Text WideToText(std::string_view wide, int codePage) {
     return {};
 }
 
-Text AnsiToUtf8(std::string_view text) { return Utf16ToUtf8(GbkToUtf16(UpToZero(text))); }
+Text AnsiToUtf8(std::string_view text) {
+    return Utf16ToUtf8(GbkToUtf16(UpToZero(text)));
+}
 
-Text Utf8ToAnsi(std::string_view text) { return Utf16ToGbk(Utf8ToUtf16(UpToZero(text))); }
+Text Utf8ToAnsi(std::string_view text) {
+    return Utf16ToGbk(Utf8ToUtf16(UpToZero(text)));
+}
 
 Text UrlEncode(std::string_view text, bool keepSafe, bool utf8First) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -257,8 +266,8 @@ Text UrlEncode(std::string_view text, bool keepSafe, bool utf8First) {
     out.reserve(bytes.size() * 3);
     for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
-        const bool safe = (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b == '-' ||
-                          b == '.';
+        const bool safe =
+            (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b == '-' || b == '.';
         if (keepSafe && safe) {
             out.push_back(c);
         } else {

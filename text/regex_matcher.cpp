@@ -18,7 +18,9 @@ namespace {
 
 constexpr std::size_t kUnset = static_cast<std::size_t>(-1);
 
-bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsHighSurrogate(char16_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
 
 // Rewrites the anchors and the dot of an ECMAScript pattern into PCRE2 forms with ECMAScript
 // meanings; everything else (escapes, classes, groups) is passed through.
@@ -111,8 +113,8 @@ std::shared_ptr<pcre2_code> CompilePattern(const std::u16string& translated, uin
     }
     int error = 0;
     PCRE2_SIZE errorOffset = 0;
-    pcre2_code* raw = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(), options,
-                                    &error, &errorOffset, nullptr);
+    pcre2_code* raw = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(), options, &error,
+                                    &errorOffset, nullptr);
     if (!raw) {
         return nullptr;
     }
@@ -194,7 +196,9 @@ bool RegexMatcher::Run(const Text& pattern, const Text& subject, bool caseSensit
     return true;
 }
 
-Text RegexMatcher::GetPattern() const { return regex_ ? regex_->pattern : Text(); }
+Text RegexMatcher::GetPattern() const {
+    return regex_ ? regex_->pattern : Text();
+}
 
 Text RegexMatcher::Replace(const Text& replacement) const {
     if (!regex_ || !matches_) {
@@ -262,9 +266,13 @@ Text RegexMatcher::Replace(const Text& replacement) const {
     return Utf16ToGbk(out);
 }
 
-int RegexMatcher::MatchCount() const { return matches_ ? static_cast<int>(matches_->groups.size()) : 0; }
+int RegexMatcher::MatchCount() const {
+    return matches_ ? static_cast<int>(matches_->groups.size()) : 0;
+}
 
-Text RegexMatcher::MatchText(int index, int* position) const { return GroupText(index, 0, position); }
+Text RegexMatcher::MatchText(int index, int* position) const {
+    return GroupText(index, 0, position);
+}
 
 Text RegexMatcher::SubmatchText(int index, int group, int* position) const {
     if (group < 1) {
@@ -280,8 +288,7 @@ Text RegexMatcher::GroupText(int index, int group, int* position) const {
     if (position) {
         *position = -1;
     }
-    if (!matches_ || index < 1 || index > static_cast<int>(matches_->groups.size()) ||
-        group > matches_->captureCount) {
+    if (!matches_ || index < 1 || index > static_cast<int>(matches_->groups.size()) || group > matches_->captureCount) {
         return {};
     }
     const auto [start, end] = matches_->groups[static_cast<std::size_t>(index - 1)][static_cast<std::size_t>(group)];

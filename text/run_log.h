@@ -8,7 +8,8 @@
 namespace qj {
 
 // Name of the run-log edit box of the main window.
-inline constexpr const char* kRunLogControl = "\xB1\xE0\xBC\xAD\xBF\xF2_\xD4\xCB\xD0\xD0\xC8\xD5\xD6\xBE";  // 编辑框_运行日志
+inline constexpr const char* kRunLogControl =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xD4\xCB\xD0\xD0\xC8\xD5\xD6\xBE";  // 编辑框_运行日志
 
 // Appends "【" + time stamp + "】 > > >  " + message + "\r\n" to the run log of the main window.
 // Safe from any thread; each line is appended whole.

@@ -13,7 +13,9 @@ namespace qj {
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualAt(std::string_view text, std::size_t at, std::string_view needle, bool ignoreCase) {
     if (!ignoreCase) {
@@ -27,9 +29,13 @@ bool EqualAt(std::string_view text, std::size_t at, std::string_view needle, boo
     return true;
 }
 
-Text WithQuotes(std::string_view marker) { return ReplaceAll(marker, "#\xD2\xFD\xBA\xC5", "\""); }  // #引号
+Text WithQuotes(std::string_view marker) {
+    return ReplaceAll(marker, "#\xD2\xFD\xBA\xC5", "\"");
+}  // #引号
 
-std::size_t StartOffset(int start) { return start < 1 ? 0 : static_cast<std::size_t>(start - 1); }
+std::size_t StartOffset(int start) {
+    return start < 1 ? 0 : static_cast<std::size_t>(start - 1);
+}
 
 std::shared_mutex g_hookMutex;
 std::function<void()> g_pendingMessagesHook;

@@ -31,7 +31,7 @@ Text TextBetween(std::string_view text, std::string_view left, std::string_view 
                  bool ignoreCase = false);
 
 struct AllTextsOptions {
-    int start = 1;                           // 1-based byte position of the first search
+    int start = 1;  // 1-based byte position of the first search
     bool ignoreCase = false;
     std::optional<std::size_t> lengthLimit;  // items at least this long are left out
     Text prefix;

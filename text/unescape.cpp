@@ -15,7 +15,9 @@ constexpr const char* kLineMark = "{$}";
 // The apostrophe would close the literal; it is parked as the right single quotation mark (A1 AF).
 constexpr const char* kApostropheMark = "\xA1\xAF";
 
-bool IsLineTerminator(char16_t c) { return c == u'\n' || c == u'\r' || c == 0x2028 || c == 0x2029; }
+bool IsLineTerminator(char16_t c) {
+    return c == u'\n' || c == u'\r' || c == 0x2028 || c == 0x2029;
+}
 
 int HexValue(char16_t c) {
     if (c >= u'0' && c <= u'9') {
@@ -46,7 +48,9 @@ long HexRun(std::u16string_view s, std::size_t at, std::size_t count) {
     return value;
 }
 
-bool IsOctal(char16_t c) { return c >= u'0' && c <= u'7'; }
+bool IsOctal(char16_t c) {
+    return c >= u'0' && c <= u'7';
+}
 
 // The value of a string literal whose body (between the apostrophes) is `body`, with the escapes of
 // ECMAScript including the legacy octal ones; nullopt when the body is no valid literal body.
@@ -67,12 +71,24 @@ std::optional<std::u16string> StringLiteralValue(std::u16string_view body) {
         }
         const char16_t e = body[++i];
         switch (e) {
-            case u'b': out.push_back(u'\b'); break;
-            case u't': out.push_back(u'\t'); break;
-            case u'n': out.push_back(u'\n'); break;
-            case u'v': out.push_back(u'\v'); break;
-            case u'f': out.push_back(u'\f'); break;
-            case u'r': out.push_back(u'\r'); break;
+            case u'b':
+                out.push_back(u'\b');
+                break;
+            case u't':
+                out.push_back(u'\t');
+                break;
+            case u'n':
+                out.push_back(u'\n');
+                break;
+            case u'v':
+                out.push_back(u'\v');
+                break;
+            case u'f':
+                out.push_back(u'\f');
+                break;
+            case u'r':
+                out.push_back(u'\r');
+                break;
             case u'\r':
                 if (i + 1 < body.size() && body[i + 1] == u'\n') {
                     ++i;  // a line continuation: backslash and line break vanish
@@ -147,7 +163,9 @@ std::u16string Unescape(std::u16string_view s) {
 
 }  // namespace
 
-Text UnicodeBytesToText(const Bytes& bytes) { return WideToText(bytes, kCodePageGbk); }
+Text UnicodeBytesToText(const Bytes& bytes) {
+    return WideToText(bytes, kCodePageGbk);
+}
 
 Text UnescapeUnicode(const Text& text) {
     Text t = ReplaceAll(std::string_view(text.c_str()), "\r\n", kLineMark);

@@ -7,12 +7,15 @@ namespace {
 
 const Text kZhongWen = "中文";  // GBK: D6 D0 CE C4
 
-TEST(CodePage, GbkLiteralsAreGbkBytes) { EXPECT_EQ(kZhongWen, "\xD6\xD0\xCE\xC4"); }
+TEST(CodePage, GbkLiteralsAreGbkBytes) {
+    EXPECT_EQ(kZhongWen, "\xD6\xD0\xCE\xC4");
+}
 
 TEST(CodePage, RoundTripsBetweenGbkUtf8AndUtf16) {
     const Text utf8 = AnsiToUtf8("泡脚对身体有什么好处?abc");
-    EXPECT_EQ(utf8, "\xE6\xB3\xA1\xE8\x84\x9A\xE5\xAF\xB9\xE8\xBA\xAB\xE4\xBD\x93\xE6\x9C\x89\xE4\xBB\x80\xE4\xB9\x88"
-                    "\xE5\xA5\xBD\xE5\xA4\x84?abc");
+    EXPECT_EQ(utf8,
+              "\xE6\xB3\xA1\xE8\x84\x9A\xE5\xAF\xB9\xE8\xBA\xAB\xE4\xBD\x93\xE6\x9C\x89\xE4\xBB\x80\xE4\xB9\x88"
+              "\xE5\xA5\xBD\xE5\xA4\x84?abc");
     EXPECT_EQ(Utf8ToAnsi(utf8), "泡脚对身体有什么好处?abc");
     EXPECT_EQ(Utf8ToAnsi("plain ascii"), "plain ascii");
 
@@ -45,25 +48,41 @@ TEST(CodePage, CharactersGbkLacksBecomeQuestionMarks) {
     EXPECT_EQ(Utf8ToAnsi("\xE0\xB8\x81x\xF0\x9F\x98\x80y"), "?x?y");
     EXPECT_EQ(Utf8ToAnsi("\xE2\x82\xAC"), "\x80");  // the euro sign is the single byte 0x80
     // An unpaired surrogate in UTF-16 input.
-    EXPECT_EQ(WideToText(Bytes("\x00\xD8" "A\x00\x00\x00", 6)), "?A");
-    EXPECT_EQ(WideToText(Bytes("\x00\xD8" "A\x00\x00\x00", 6), kCodePageUtf8), "\xEF\xBF\xBD" "A");
+    EXPECT_EQ(WideToText(Bytes("\x00\xD8"
+                               "A\x00\x00\x00",
+                               6)),
+              "?A");
+    EXPECT_EQ(WideToText(Bytes("\x00\xD8"
+                               "A\x00\x00\x00",
+                               6),
+                         kCodePageUtf8),
+              "\xEF\xBF\xBD"
+              "A");
 }
 
 TEST(CodePage, InvalidInputNeverCrashesAndIsReplaced) {
     // Broken UTF-8: a stray continuation byte, a truncated sequence at the end, an overlong form.
-    EXPECT_EQ(Utf8ToAnsi("a\x80" "b"), "a?b");
+    EXPECT_EQ(Utf8ToAnsi("a\x80"
+                         "b"),
+              "a?b");
     EXPECT_EQ(Utf8ToAnsi("ab\xE4\xB8"), "ab?");
-    EXPECT_EQ(Utf8ToAnsi("\xC0\xAF" "z"), "??z");
+    EXPECT_EQ(Utf8ToAnsi("\xC0\xAF"
+                         "z"),
+              "??z");
     // A lone GBK lead byte at the end, and one before an ASCII byte (which survives).
     EXPECT_EQ(GbkToUtf16("a\xD6"), u"a\uFFFD");
-    EXPECT_EQ(GbkToUtf16("\xD6\x0A" "b"), u"\uFFFD\nb");
+    EXPECT_EQ(GbkToUtf16("\xD6\x0A"
+                         "b"),
+              u"\uFFFD\nb");
     EXPECT_EQ(AnsiToUtf8("x\xFF"), "x\xEF\xBF\xBD");
     // Conversions stop at the first zero byte of a text.
     EXPECT_EQ(AnsiToUtf8(std::string_view("ab\0cd", 5)), "ab");
 }
 
 TEST(CodePage, UnitOffsetsFollowTheDecoder) {
-    const Text t = "a中\xD6\x0A" "b";  // a, 中, lone lead, LF, b
+    const Text t =
+        "a中\xD6\x0A"
+        "b";  // a, 中, lone lead, LF, b
     EXPECT_EQ(GbkToUtf16(t).size(), 5u);
     EXPECT_EQ(GbkByteOffsetOfUnit(t, 0), 0u);
     EXPECT_EQ(GbkByteOffsetOfUnit(t, 2), 3u);

@@ -23,10 +23,10 @@ TEST(UnescapeUnicode, DecodesTheEscapeForms) {
 
 TEST(UnescapeUnicode, LineBreaksAndApostrophes) {
     EXPECT_EQ(UnescapeUnicode("a\r\nb\r\n"), "a\r\nb\r\n");
-    EXPECT_EQ(UnescapeUnicode("\r\nx"), "\r\nx");       // marked before the carriage-return test
+    EXPECT_EQ(UnescapeUnicode("\r\nx"), "\r\nx");  // marked before the carriage-return test
     EXPECT_EQ(UnescapeUnicode("it's"), "it's");
     EXPECT_EQ(UnescapeUnicode("\\'q\\'"), "'q'");
-    EXPECT_EQ(UnescapeUnicode("%u2019s"), "'s");        // a right single quotation mark comes out as an apostrophe
+    EXPECT_EQ(UnescapeUnicode("%u2019s"), "'s");  // a right single quotation mark comes out as an apostrophe
     EXPECT_EQ(UnescapeUnicode("\xA1\xAFx"), "'x");
 }
 
