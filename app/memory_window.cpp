@@ -6,9 +6,7 @@ namespace qj {
 
 namespace {
 
-bool IsKind(const Text& kindName, const char* k) {
-    return kindName == k;
-}
+bool IsKind(const Text& kindName, const char* k) { return kindName == k; }
 
 }  // namespace
 
@@ -256,13 +254,9 @@ void MemoryWindow::ListSetCellColours(const Text& name, int row, int column, std
     }
 }
 
-Colour MemoryWindow::ListTextColour(const Text&) const {
-    return kListTextColour;
-}
+Colour MemoryWindow::ListTextColour(const Text&) const { return kListTextColour; }
 
-Colour MemoryWindow::ListBackgroundColour(const Text&) const {
-    return kListBackgroundColour;
-}
+Colour MemoryWindow::ListBackgroundColour(const Text&) const { return kListBackgroundColour; }
 
 std::optional<std::pair<Colour, Colour>> MemoryWindow::ListCellColours(const Text& name, int row, int column) const {
     std::lock_guard lock(mutex_);
