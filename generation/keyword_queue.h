@@ -1,0 +1,73 @@
+#pragma once
+
+#include <mutex>
+#include <string_view>
+
+#include "generation/file_io.h"
+#include "text/types.h"
+
+namespace qj {
+
+// The files of the generation job, as GBK paths.
+struct JobPaths {
+    Text keywordList;   // keywords still to do, one per line
+    Text journal;       // keywords taken but not yet settled, one per line
+    Text outputFolder;  // one file per keyword, ends with the separator
+    Text failureList;   // keywords that failed, one per line
+};
+
+// The paths below a program folder (a GBK path without trailing separator).
+JobPaths JobPathsIn(const Text& programFolder);
+
+// The keyword list as the job's queue. A keyword that leaves the list is first written to the
+// journal; it leaves the journal only when its outcome is recorded (Finish) or when it goes back to
+// the front of the list (Return). Whatever the journal holds when a run starts goes back to the front
+// of the list first (Recover), so a keyword is never lost: at worst, after a hard kill, it is
+// requested twice. Each change of the list is a whole-file replacement, never a partial rewrite.
+// Safe for several workers of one process.
+class KeywordQueue {
+public:
+    explicit KeywordQueue(JobPaths paths);
+
+    struct Taken {
+        enum class Kind { kKeyword, kEnd, kError } kind = Kind::kEnd;
+        Text keyword;
+        FileError error;
+    };
+
+    // Puts the journal's keywords back at the front of the list, in the order they were taken.
+    // Returns how many went back.
+    int Recover(FileError* error = nullptr);
+
+    // Takes the first line of the list: kEnd for a missing or empty list or an empty first line
+    // (which is cut out too); kError when the list or the journal could not be changed (nothing
+    // was taken then).
+    Taken TakeNextKeyword();
+
+    // The keyword's outcome is recorded: it leaves the journal.
+    FileError Finish(const Text& keyword);
+
+    // The keyword was not settled (the run was stopped): back to the front of the list.
+    FileError Return(const Text& keyword);
+
+    const JobPaths& paths() const { return paths_; }
+
+private:
+    FileError RemoveFromJournal(const Text& keyword);
+
+    JobPaths paths_;
+    std::mutex mutex_;
+};
+
+// The first line of a keyword list and the length of its line end: CR LF, LF or a lone CR (also a
+// zero byte or 0x1A, which end the readable part of a text file). A trail byte never ends a line.
+struct FirstLine {
+    Text line;
+    std::size_t terminatorLength = 0;
+};
+FirstLine ReadFirstLine(std::string_view contents);
+
+// The lines of a list file (CR LF, LF or CR line ends; empty lines kept, a last empty piece dropped).
+TextList ListLines(const Bytes& contents);
+
+}  // namespace qj

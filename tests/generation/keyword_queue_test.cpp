@@ -1,0 +1,154 @@
+#include "generation/keyword_queue.h"
+
+#include <gtest/gtest.h>
+
+#include "generation/output_files.h"
+#include "file_size_limit.h"
+#include "temp_folder.h"
+#include "text/code_page.h"
+
+namespace qj {
+namespace {
+
+class KeywordQueueTest : public ::testing::Test {
+protected:
+    void SetUp() override { MakeFolders(home_.path() + "/OpenAi"); }
+
+    void WriteList(const Bytes& contents) { ASSERT_EQ(WriteFileAtomically(paths_.keywordList, contents), ""); }
+    Bytes Read(const Text& path) {
+        Bytes b;
+        ReadWholeFile(path, b, true);
+        return b;
+    }
+
+    TempFolder home_;
+    JobPaths paths_ = JobPathsIn(home_.path());
+    KeywordQueue queue_{paths_};
+};
+
+TEST(FirstLine, LineEnds) {
+    EXPECT_EQ(ReadFirstLine("ab\r\ncd").line, "ab");
+    EXPECT_EQ(ReadFirstLine("ab\r\ncd").terminatorLength, 2u);
+    EXPECT_EQ(ReadFirstLine("ab\ncd").terminatorLength, 1u);
+    EXPECT_EQ(ReadFirstLine("ab\rcd").terminatorLength, 1u);
+    EXPECT_EQ(ReadFirstLine("ab").terminatorLength, 0u);
+    EXPECT_EQ(ReadFirstLine(std::string_view("a\0b", 3)).line, "a");
+    EXPECT_EQ(ReadFirstLine("\r\nx").line, "");
+    EXPECT_EQ(ListLines("a\r\n\r\nb\nc\r"), (TextList{"a", "", "b", "c"}));
+}
+
+TEST_F(KeywordQueueTest, TakesLinesInOrderAndEndsAtAnEmptyLine) {
+    WriteList("甲\r\n\r\n乙\r\n");
+    auto taken = queue_.TakeNextKeyword();
+    ASSERT_EQ(taken.kind, KeywordQueue::Taken::Kind::kKeyword);
+    EXPECT_EQ(taken.keyword, "甲");
+    EXPECT_EQ(Read(paths_.keywordList), "\r\n乙\r\n");
+    EXPECT_EQ(Read(paths_.journal), "甲\r\n");
+    queue_.Finish("甲");
+    EXPECT_EQ(Read(paths_.journal), "");
+    EXPECT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kEnd);
+    EXPECT_EQ(Read(paths_.keywordList), "乙\r\n");
+}
+
+TEST_F(KeywordQueueTest, LfOnlyAndLastLineWithoutEnd) {
+    WriteList("one\ntwo\rthree");
+    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "one");
+    EXPECT_EQ(Read(paths_.keywordList), "two\rthree");  // nothing of the next keyword is eaten
+    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "two");
+    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "three");
+    EXPECT_EQ(Read(paths_.keywordList), "");
+    EXPECT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kEnd);
+}
+
+TEST_F(KeywordQueueTest, MissingListEndsTheRun) {
+    EXPECT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kEnd);
+}
+
+TEST_F(KeywordQueueTest, InterruptedKeywordsGoBackToTheFront) {
+    WriteList("a\r\nb\r\nc\r\n");
+    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "a");
+    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "b");
+    // A new queue, as after a crash: the journal still names a and b.
+    KeywordQueue afterCrash(paths_);
+    EXPECT_EQ(afterCrash.Recover(), 2);
+    EXPECT_EQ(Read(paths_.keywordList), "a\r\nb\r\nc\r\n");
+    EXPECT_EQ(Read(paths_.journal), "");
+    EXPECT_EQ(afterCrash.Recover(), 0);
+
+    EXPECT_EQ(afterCrash.TakeNextKeyword().keyword, "a");
+    EXPECT_EQ(afterCrash.Return("a"), "");
+    EXPECT_EQ(Read(paths_.keywordList), "a\r\nb\r\nc\r\n");
+    EXPECT_EQ(Read(paths_.journal), "");
+}
+
+TEST_F(KeywordQueueTest, FinishRemovesOneOccurrence) {
+    WriteList("x\r\nx\r\n");
+    queue_.TakeNextKeyword();
+    queue_.TakeNextKeyword();
+    EXPECT_EQ(Read(paths_.journal), "x\r\nx\r\n");
+    queue_.Finish("x");
+    EXPECT_EQ(Read(paths_.journal), "x\r\n");
+}
+
+TEST_F(KeywordQueueTest, AListThatCannotBeRewrittenTakesNothing) {
+    WriteList("a\r\nbbbbbbbbbbbb\r\n");
+    {
+        // Files may grow to 5 bytes only: the journal line fits, the shortened list does not.
+        FileSizeLimit limit(5);
+        const auto taken = queue_.TakeNextKeyword();
+        EXPECT_EQ(taken.kind, KeywordQueue::Taken::Kind::kError);
+        EXPECT_NE(taken.error.find("待采集关键词.txt"), Text::npos) << "the error names the file";
+    }
+    EXPECT_EQ(Read(paths_.keywordList), "a\r\nbbbbbbbbbbbb\r\n");
+    EXPECT_EQ(Read(paths_.journal), "");
+}
+
+TEST(OutputFileName, KeepsOrdinaryNamesAndNeverLeavesTheFolder) {
+    EXPECT_EQ(OutputFileName("泡脚对身体有什么好处"), "泡脚对身体有什么好处.txt");
+    EXPECT_EQ(OutputFileName("  spaced  "), "  spaced  .txt");
+    EXPECT_EQ(OutputFileName("../../x"), ".._.._x.txt");
+    EXPECT_EQ(OutputFileName("a/b\\c"), "a_b_c.txt");
+    EXPECT_EQ(OutputFileName("tab\there"), "tab_here.txt");
+    EXPECT_EQ(OutputFileName("."), "_.txt");
+    EXPECT_EQ(OutputFileName(".."), "__.txt");
+    EXPECT_EQ(OutputFileName("誠"), "誠.txt");  // its second byte is a backslash, and it stays
+}
+
+TEST(OutputFileName, LongNamesStayWithinTheLimitAndApart) {
+    Text a(200, 'x');
+    Text longA, longB;
+    for (int i = 0; i < 100; ++i) {
+        longA += "长";
+    }
+    longB = longA + "乙";
+    longA += "甲";
+    const Text na = OutputFileName(longA);
+    const Text nb = OutputFileName(longB);
+    EXPECT_NE(na, nb);
+    EXPECT_LE(AnsiToUtf8(na).size(), 255u);
+    EXPECT_LE(AnsiToUtf8(nb).size(), 255u);
+    EXPECT_EQ(OutputFileName(a), a + ".txt");
+}
+
+TEST(ToParagraphHtml, Forms) {
+    EXPECT_EQ(ToParagraphHtml("第一段\r\n\r\n第二段"), "<p>第一段</p>\r\n<p>第二段</p>\r\n");
+    EXPECT_EQ(ToParagraphHtml("one line"), "<p>one line</p>\r\n");
+    EXPECT_EQ(ToParagraphHtml("a<b> & c\r\n"), "<p>a<b> & c</p>\r\n");
+    EXPECT_EQ(ToParagraphHtml(""), "");
+}
+
+TEST(SaveGeneratedText, CreatesTheFolderAndWritesGbkBytes) {
+    TempFolder home;
+    const JobPaths paths = JobPathsIn(home.path());
+    EXPECT_EQ(SaveGeneratedText(paths.outputFolder, "a/b", "内容"), "");
+    Bytes b;
+    EXPECT_EQ(ReadWholeFile(paths.outputFolder + "a_b.txt", b), "");
+    EXPECT_EQ(b, "\xC4\xDA\xC8\xDD");
+    EXPECT_EQ(AppendFailedKeyword(paths.failureList, "k1"), "");
+    EXPECT_EQ(AppendFailedKeyword(paths.failureList, "k1"), "");
+    EXPECT_EQ(ReadWholeFile(paths.failureList, b), "");
+    EXPECT_EQ(b, "k1\r\nk1\r\n");
+}
+
+}  // namespace
+}  // namespace qj
