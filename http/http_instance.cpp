@@ -1,0 +1,29 @@
+#include "http/http_instance.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+namespace qj {
+
+void HttpGlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+HttpInstance::HttpInstance() {
+    HttpGlobalInit();
+    easy_ = curl_easy_init();
+    multi_ = curl_multi_init();
+}
+
+HttpInstance::~HttpInstance() {
+    if (multi_) {
+        curl_multi_cleanup(static_cast<CURLM*>(multi_));
+    }
+    if (easy_) {
+        curl_easy_cleanup(static_cast<CURL*>(easy_));
+    }
+}
+
+}  // namespace qj
