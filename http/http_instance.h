@@ -6,8 +6,9 @@
 
 namespace qj {
 
-// Sets up the HTTP transport of the process. Call it once at start-up before any other thread
-// runs; later calls do nothing. HttpInstance calls it too, for callers that forgot.
+// Sets up the HTTP transport of the process and ignores SIGPIPE unless the program handles it
+// already. Call it once at start-up before any other thread runs; later calls do nothing.
+// HttpInstance calls it too, for callers that forgot.
 void HttpGlobalInit();
 
 // A reusable request handle. A request made with it leaves its open connections and the settings

@@ -15,7 +15,8 @@ struct HttpRequestParams {
     Text url;                           // absolute http or https URL; also the default Referer
     std::optional<int> method;          // 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE,
                                         // 7 CONNECT; other codes and omitted: GET
-    std::optional<Text> body;           // sent as UTF-8 when bodyBytes is empty
+    std::optional<Text> body;           // sent as UTF-8 when bodyBytes is empty (never with HEAD;
+                                        // POST and PUT send an empty body, other verbs none)
     Text* cookies = nullptr;            // in/out: sent as the Cookie header ("Cookie:" inside is
                                         // removed); after a merge holds the merged jar
     Text* cookiesOut = nullptr;         // out: cookies the reply set (merged with cookies)

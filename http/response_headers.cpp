@@ -22,9 +22,11 @@ void ResponseHeaderCollector::OnLine(std::string_view line) {
     }
     if (line.starts_with("HTTP/")) {
         lines_.clear();
+        complete_ = false;
         return;
     }
     if (line.empty()) {
+        complete_ = true;
         return;
     }
     if (line.front() == ' ' || line.front() == '\t') {

@@ -16,6 +16,8 @@ public:
     // One line as received, line break included.
     void OnLine(std::string_view line);
     void Clear() { lines_.clear(); }
+    // Whether the last response's header section was closed by its blank line.
+    bool Complete() const { return complete_; }
 
     // "Name: value" lines in the order received, joined by CR LF, in the program's code page: a
     // line that is valid UTF-8 is converted from it, any other is taken byte for byte (a server
@@ -24,6 +26,7 @@ public:
 
 private:
     std::vector<std::string> lines_;
+    bool complete_ = false;
 };
 
 // Whether `bytes` is well-formed UTF-8 without zero bytes.

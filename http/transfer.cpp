@@ -221,8 +221,6 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
         auto* multi = static_cast<CURLM*>(instance.multiHandle());
         const HttpInstance::Settings& settings = instance.settings();
 
-        // Options go back to their defaults; connections and caches stay.
-        curl_easy_reset(easy);
         TransferState state;
         state.policy = TimeoutPolicyFor(settings.timeoutMs);
         state.cancel = plan.cancel;
@@ -236,6 +234,20 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
         proxyLines.emplace_back("Proxy-Connection:");
         Slist proxyHeaders = MakeSlist(proxyLines);
         const std::string proxy = GbkToWire(settings.proxy);
+
+        // However the transfer ends, the handle leaves the loop and drops its options (which point
+        // at this frame); connections and caches stay for the next request.
+        struct HandleGuard {
+            CURL* easy;
+            CURLM* multi;
+            bool attached = false;
+            ~HandleGuard() {
+                if (attached) {
+                    curl_multi_remove_handle(multi, easy);
+                }
+                curl_easy_reset(easy);
+            }
+        } guard{easy, multi};
 
         curl_easy_setopt(easy, CURLOPT_URL, url->c_str());
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -275,6 +287,7 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
         if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
             return Failure("transfer could not start");
         }
+        guard.attached = true;
         std::string abortReason;
         CURLcode code = CURLE_OK;
         bool finished = false;
@@ -307,12 +320,16 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
         curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
         curl_multi_remove_handle(multi, easy);
+        guard.attached = false;
 
         if (abortReason.empty() && !finished) {
             abortReason = "transfer ended without a result";
         }
         if (abortReason.empty() && state.bodyTooLarge) {
             abortReason = "response body too large";
+        }
+        if (abortReason.empty() && code == CURLE_OK && !state.headers.Complete()) {
+            abortReason = "the reply ended inside its header lines";
         }
         if (abortReason.empty() && code != CURLE_OK) {
             abortReason = errorBuffer[0] != '\0' ? std::string(errorBuffer) : std::string(curl_easy_strerror(code));

@@ -167,17 +167,24 @@ TEST(HttpRequestWire, ResponseHeadersAreReadBackInOrderAndInGbk) {
               "X-Utf8: 中文\r\nX-Gbk: 中文\r\nNoSpace: v\r\nX-Fold: a b\r\nContent-Length: 2\r\nConnection: close");
 }
 
-TEST(HttpRequestWire, AServerClosingInTheMiddleOfTheBodyGivesEmptyValues) {
-    RawServer server([](int socket, const RawRequest&) {
-        RawServer::Send(socket, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nSet-Cookie: a=1\r\n\r\nonly ten b");
-    });
-    Exchange exchange(server.Url("/cut"));
-    Text cookiesOut = "x";
-    exchange.params.cookiesOut = &cookiesOut;
-    EXPECT_EQ(exchange.Run(), "");
-    EXPECT_EQ(exchange.status, 0);
-    EXPECT_EQ(exchange.responseHeaders, "");
-    EXPECT_EQ(cookiesOut, "");
+TEST(HttpRequestWire, BrokenRepliesGiveEmptyValues) {
+    const std::string replies[] = {
+        "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nSet-Cookie: a=1\r\n\r\nonly ten b",  // closed mid-body
+        "HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nX-Cut",                                  // closed mid-header
+        std::string("\x00\xFF\x16\x03garbage\r\n\r\n", 15),                             // no HTTP at all
+        "",                                                                             // no reply
+    };
+    for (const std::string& reply : replies) {
+        RawServer server([&](int socket, const RawRequest&) { RawServer::Send(socket, reply); });
+        Exchange exchange(server.Url("/cut"));
+        Text cookiesOut = "x";
+        exchange.params.cookiesOut = &cookiesOut;
+        EXPECT_EQ(exchange.Run(), "");
+        EXPECT_EQ(exchange.status, 0);
+        EXPECT_EQ(exchange.responseHeaders, "");
+        EXPECT_EQ(cookiesOut, "");
+        EXPECT_FALSE(exchange.error.empty());
+    }
 }
 
 TEST(HttpRequestWire, AConnectionThatIsNeverAnsweredTimesOut) {
