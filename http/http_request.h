@@ -1,0 +1,52 @@
+#pragma once
+
+#include <atomic>
+#include <optional>
+
+#include "http/http_instance.h"
+#include "text/types.h"
+
+namespace qj {
+
+// The parameters of one exchange. An omitted parameter (nullopt, nullptr) is told apart from one
+// passed as zero or empty. Text is GBK; the pointed-to variables are the caller's and may be
+// rewritten as described.
+struct HttpRequestParams {
+    Text url;                           // absolute http or https URL; also the default Referer
+    std::optional<int> method;          // 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE,
+                                        // 7 CONNECT; other codes and omitted: GET
+    std::optional<Text> body;           // sent as UTF-8 when bodyBytes is empty (never with HEAD;
+                                        // POST and PUT send an empty body, other verbs none)
+    Text* cookies = nullptr;            // in/out: sent as the Cookie header ("Cookie:" inside is
+                                        // removed); after a merge holds the merged jar
+    Text* cookiesOut = nullptr;         // out: cookies the reply set (merged with cookies)
+    Text* headers = nullptr;            // in/out: extra request lines; comes back with the default
+                                        // lines added and names normalised
+    Text* responseHeaders = nullptr;    // out: the final response's header lines
+    int* status = nullptr;              // out: the final status code, 0 when there was no reply
+    std::optional<bool> noRedirect;     // true: redirects are not followed (stays with a reused handle)
+    std::optional<Bytes> bodyBytes;     // sent byte for byte; wins over body when not empty
+    std::optional<Text> proxy;          // "host:port"; empty: no proxy (stays with a reused handle)
+    std::optional<int> timeoutSeconds;  // omitted or below 1: 15 s; -1: keep the handle's time-outs
+    std::optional<Text> proxyUser;
+    std::optional<Text> proxyPassword;
+    std::optional<int> credentialTarget;       // 0 server, 1 proxy (default; also sends Proxy-Authorization)
+    HttpInstance* reuseInstance = nullptr;     // omitted: a new handle for this request only
+    std::optional<bool> mergeCookies;          // default true
+    std::optional<bool> addDefaultHeaders;     // default true
+    std::optional<bool> normalizeHeaderNames;  // default true
+    // When set and it turns true, the exchange is abandoned at once (as a failure).
+    const std::atomic<bool>* cancel = nullptr;
+    // Out: why the exchange failed, in English; empty on success.
+    Text* transferError = nullptr;
+};
+
+// One complete, synchronous HTTP or HTTPS exchange; returns the response body byte for byte.
+// Certificate errors are ignored; redirects are followed (at most 10; POST becomes GET on 301, 302
+// and 303) unless noRedirect. Time-outs bound connecting and every stretch without a byte moved,
+// never the whole exchange. Any failure gives empty bytes, empty responseHeaders and status 0 (a
+// proxy that refuses the tunnel reports its own status) and is never thrown or printed. Calls on
+// different threads share nothing.
+Bytes HttpRequest(HttpRequestParams& params);
+
+}  // namespace qj

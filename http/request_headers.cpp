@@ -1,0 +1,89 @@
+#include "http/request_headers.h"
+
+#include <algorithm>
+
+#include "http/text_rules.h"
+#include "text/code_page.h"
+
+namespace qj {
+
+namespace {
+
+bool IsTokenChar(char c) {
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+        return true;
+    }
+    return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
+bool IsToken(std::string_view name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), IsTokenChar);
+}
+
+bool IsSafeValue(std::string_view value) {
+    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Spaces and tabs around a value carry no meaning on the wire.
+std::string_view TrimWhitespace(std::string_view value) {
+    const std::size_t begin = value.find_first_not_of(" \t");
+    if (begin == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t end = value.find_last_not_of(" \t");
+    return value.substr(begin, end - begin + 1);
+}
+
+}  // namespace
+
+bool SameHeaderName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+bool RequestHeaders::Set(std::string_view name, std::string_view value) {
+    if (!IsToken(name) || !IsSafeValue(value)) {
+        return false;
+    }
+    const auto same = [&](const auto& line) { return SameHeaderName(line.first, name); };
+    if (auto it = std::find_if(lines_.begin(), lines_.end(), same); it != lines_.end()) {
+        it->second = Text(value);
+    } else {
+        lines_.emplace_back(Text(name), Text(value));
+    }
+    return true;
+}
+
+bool RequestHeaders::Has(std::string_view name) const {
+    return std::any_of(lines_.begin(), lines_.end(),
+                       [&](const auto& line) { return SameHeaderName(line.first, name); });
+}
+
+std::vector<std::string> WireHeaderLines(const RequestHeaders& headers, bool sendsBody) {
+    std::vector<std::string> wire;
+    for (const auto& [name, value] : headers.Lines()) {
+        if (SameHeaderName(name, "Content-Length")) {
+            continue;
+        }
+        const std::string utf8 = GbkToWire(TrimWhitespace(value));
+        // "Name;" is how the transport is told to send a header with an empty value.
+        wire.push_back(utf8.empty() ? name + ";" : name + ": " + utf8);
+    }
+    // "Name:" with nothing behind it removes a header the transport would add by itself.
+    if (!headers.Has("Accept")) {
+        wire.emplace_back("Accept:");
+    }
+    if (!headers.Has("Expect")) {
+        wire.emplace_back("Expect:");
+    }
+    if (sendsBody && !headers.Has("Content-Type")) {
+        wire.emplace_back("Content-Type:");
+    }
+    return wire;
+}
+
+}  // namespace qj

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+
+namespace qj {
+
+// The time-out value a request sets, in milliseconds: below 1 second (but not -1) 15000 ms, else
+// the seconds times 1000, capped at the largest signed 32-bit count. -1 sets nothing (nullopt): the
+// handle keeps what an earlier request set, or its defaults.
+std::optional<int> TimeoutMilliseconds(int timeoutSeconds);
+
+// What one transfer enforces. Sending and receiving are bounded by idleness only (no byte moved
+// for idleMs), never by the total duration, so a long reply that keeps arriving is not cut.
+struct TimeoutPolicy {
+    long resolveAndConnectMs = 0;  // name resolution plus connection; 0: the library's own limit
+    long connectMs = 0;            // from the first socket until the request can go out; 0: none
+    long idleMs = 0;               // once connected: the longest stretch without a byte moved
+};
+
+// One value for resolution plus connection and for idleness; without a value the handle's
+// defaults: resolution unlimited, 60 s to connect, 30 s of idleness.
+TimeoutPolicy TimeoutPolicyFor(std::optional<int> timeoutMs);
+
+}  // namespace qj

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <atomic>
+#include <optional>
+#include <string>
+
+#include "http/http_instance.h"
+#include "http/request_headers.h"
+#include "text/types.h"
+
+namespace qj {
+
+// Everything one exchange puts on the wire, gathered by HttpRequest.
+struct TransferPlan {
+    struct Credentials {
+        Text user;
+        Text password;
+        int target = 1;  // 0: the server's, 1: the proxy's; other values set nothing
+    };
+
+    int method = 0;  // a method code of 0..7
+    Text url;
+    Bytes body;
+    bool sendsBody = false;
+    RequestHeaders headers;
+    RequestHeaders proxyHeaders;  // sent to the proxy only
+    std::optional<Credentials> credentials;
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+struct TransferResult {
+    bool ok = false;
+    Bytes body;
+    Text responseHeaders;  // the final response's lines
+    int status = 0;        // 0 when there was no reply
+    std::string error;     // why the exchange failed; empty on success
+};
+
+// Runs one exchange on the instance's handles with its settings (time-outs, proxy, redirects).
+// Never throws. A failure gives empty body and headers and status 0, except that a proxy refusing
+// the tunnel reports its own status and header lines.
+TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan);
+
+// The URL as the transport takes it: UTF-8, with spaces, control bytes and bytes of 0x80 and above
+// percent-encoded. nullopt unless it begins with "http://" or "https://" (letters in any case).
+std::optional<std::string> WireUrl(std::string_view url);
+
+}  // namespace qj
