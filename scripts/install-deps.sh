@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and benchmarking need.
+# Installs every Debian package that building, testing and benchmarking need (with --fuzz, also
+# what fuzzing needs).
 # Non-interactive; does nothing (and costs about a second) when all are present.
 set -euo pipefail
 
@@ -13,6 +14,10 @@ packages=(
     tinyproxy openssl
     xvfb xauth
 )
+# scripts/fuzz-skin.sh also needs clang and its libFuzzer runtime.
+if [ "${1:-}" = "--fuzz" ]; then
+    packages+=(clang libclang-rt-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
