@@ -14,8 +14,12 @@ MemoryWindow::MemoryWindow(ControlTable controls) {
     for (const ControlSpec& spec : controls) {
         Control c;
         c.kind = spec.kind;
-        c.text = spec.caption;
+        c.text = CaptionOf(spec);
         c.checked = spec.checked;
+        if (IsKind(spec.kind, kind::kTab)) {
+            c.pageCount = static_cast<int>(spec.pages.size());
+            c.selection = spec.shownPage;
+        }
         order_.push_back(spec.name);
         controls_[spec.name] = std::move(c);
     }
@@ -148,6 +152,20 @@ void MemoryWindow::AppendText(const Text& name, const Text& text) {
     }
     if (observer) {
         observer(name, text);
+    }
+}
+
+int MemoryWindow::CurrentTabPage(const Text& name) const {
+    std::lock_guard lock(mutex_);
+    const Control* c = Find(name);
+    return c && c->kind == kind::kTab ? static_cast<int>(c->selection) : -1;
+}
+
+void MemoryWindow::SetCurrentTabPage(const Text& name, int page) {
+    std::lock_guard lock(mutex_);
+    Control* c = Find(name);
+    if (c && c->kind == kind::kTab && page >= 0 && page < c->pageCount) {
+        c->selection = page;
     }
 }
 

@@ -27,6 +27,8 @@ public:
     long long GetNumber(const Text& name, int property) const override;
     void SetNumber(const Text& name, int property, long long value) override;
     void AppendText(const Text& name, const Text& text) override;
+    int CurrentTabPage(const Text& name) const override;
+    void SetCurrentTabPage(const Text& name, int page) override;
 
     int ComboItemCount(const Text& name) const override;
     Text ComboItemText(const Text& name, int index) const override;
@@ -66,7 +68,8 @@ private:
         Text text;
         bool disabled = false;
         bool checked = false;
-        long long selection = -1;
+        long long selection = -1;  // combo item, list row or tab page
+        int pageCount = 0;
         std::vector<std::pair<Text, long long>> items;
         std::vector<ListRow> rows;
     };

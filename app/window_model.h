@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,10 @@ enum class MessageIcon { kNone, kInformation, kWarning, kError, kQuestion };
 // Colours are Windows colour values 0x00BBGGRR.
 using Colour = std::uint32_t;
 
+constexpr Colour RgbColour(unsigned red, unsigned green, unsigned blue) {
+    return (blue & 0xFF) << 16 | (green & 0xFF) << 8 | (red & 0xFF);
+}
+
 // The window model: everything the program's core knows of a window. Controls are addressed by
 // name (a GBK text, the name of the control table); the implementation may be the Qt window or
 // the in-memory window. Every operation may be called from any thread and is synchronous: when it
@@ -58,6 +63,11 @@ public:
 
     // Appends to an edit box: caret to the end, the text inserted there, the end scrolled into view.
     virtual void AppendText(const Text& name, const Text& text) = 0;
+
+    // Tab controls: the 0-based index of the page shown. Setting it shows that page without
+    // raising the page-switched event, which only the user's switch raises.
+    virtual int CurrentTabPage(const Text& name) const = 0;
+    virtual void SetCurrentTabPage(const Text& name, int page) = 0;
 
     // Combo boxes.
     virtual int ComboItemCount(const Text& name) const = 0;
@@ -85,6 +95,14 @@ public:
     virtual void ShellOpen(const Text& target) = 0;
     // Lets the window's thread handle its pending events; does nothing on another thread.
     virtual void ProcessPendingMessages() = 0;
+};
+
+// What the program does when the user acts on a control of a window. The window calls these on its
+// own thread; an empty function ignores the event.
+struct WindowEvents {
+    std::function<void(WindowModel& window, const Text& control)> clicked;
+    std::function<void(WindowModel& window, const Text& control, int page)> pageSwitched;
+    std::function<void(WindowModel& window, const Text& control)> doubleClicked;
 };
 
 // The main window of the process, set by start-up (or a test) before any handler runs; null when

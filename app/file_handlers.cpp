@@ -1,0 +1,39 @@
+#include "app/file_system.h"
+#include "app/handlers.h"
+#include "app/program_folder.h"
+
+namespace qj {
+
+namespace {
+
+constexpr const char* kWorkFolderTail = "OpenAi";
+
+// Creates what is missing of a target, then opens it; a target that cannot be created is reported.
+void OpenCreatingMissing(WindowModel& window, const Text& target, bool isFolder) {
+    std::optional<FileError> failure = EnsureFolder(ProgramPath(kWorkFolderTail));
+    if (!failure) {
+        failure = isFolder ? EnsureFolder(target) : EnsureFile(target);
+    }
+    if (failure) {
+        window.MessageBox("无法打开：" + target + "\r\n\r\n创建失败：" + failure->path + "\r\n原因：" + failure->reason,
+                          kDefaultMessageCaption, MessageIcon::kError);
+        return;
+    }
+    window.ShellOpen(target);
+}
+
+}  // namespace
+
+void OnImportKeywordsClicked(WindowModel& window) {
+    OpenCreatingMissing(window, ProgramPath(kKeywordListTail), false);
+}
+
+void OnViewOutputClicked(WindowModel& window) {
+    OpenCreatingMissing(window, ProgramPath(kOutputFolderTail), true);
+}
+
+void OnViewFailedKeywordsClicked(WindowModel& window) {
+    OpenCreatingMissing(window, ProgramPath(kFailureListTail), false);
+}
+
+}  // namespace qj

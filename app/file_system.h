@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+
+#include "text/types.h"
+
+namespace qj {
+
+// Why a file operation failed: the file's path and the system's reason, both GBK.
+struct FileError {
+    Text path;
+    Text reason;
+};
+
+// The system's reason for an errno value, in plain English (locale independent).
+Text SystemReason(int errorNumber);
+
+// The whole content of a file; nullopt (and the errno value) when it cannot be opened or read.
+std::optional<Bytes> ReadFileBytes(const Text& path, int* errorNumber = nullptr);
+
+// Replaces the content of a file so that no reader ever sees a half-written one: the bytes go to a
+// temporary file in the same folder, which is flushed and renamed over the file. A new file gets
+// `newFileMode`; a replaced one keeps its permissions. The folder must exist.
+std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& contents, unsigned newFileMode = 0644);
+
+// Makes sure a folder exists, creating missing parents.
+std::optional<FileError> EnsureFolder(const Text& path);
+
+// Makes sure a file exists, creating it empty when missing; an existing file is not touched.
+std::optional<FileError> EnsureFile(const Text& path);
+
+}  // namespace qj

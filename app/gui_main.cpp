@@ -1,0 +1,52 @@
+#include "app/gui_main.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+
+#include "app/handlers.h"
+#include "app/main_window_controls.h"
+#include "app/message_box.h"
+#include "app/qt_text.h"
+#include "app/qt_window.h"
+#include "app/startup.h"
+
+namespace qj::gui {
+
+namespace {
+
+// Start-up step 4. The skin subsystem supplies ApplySkin with the built-in skin; until it is part
+// of the program the window keeps the plain Fusion style.
+void ApplyBuiltInSkin() {}
+
+}  // namespace
+
+int RunMainWindow(const WindowSpec& spec) {
+    std::unique_ptr<QtWindow> window = QtWindow::Create(spec, MainWindowEvents());
+    if (!window) {
+        ShowMessageBox(ToQtLines(StartUpFailureText()), ToQt(kStartUpErrorCaption), MessageIcon::kError);
+        return kWindowFailedExitCode;
+    }
+    SetMainWindow(window.get());
+    OnMainWindowCreated(*window);
+    window->ShowCentred();
+    const int code = QApplication::exec();
+    SetMainWindow(nullptr);
+    window->Close();
+    // Worker threads may still hold the window and call it until the process ends; it stays valid
+    // for them (every call now returns at once).
+    window.release();
+    return code;
+}
+
+int RunWindowedProgram(int& argc, char** argv) {
+    QApplication app(argc, argv);
+    // The window is laid out in pixels; one style keeps every desktop's metrics alike.
+    if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) {
+        QApplication::setStyle(style);
+    }
+    InstallPendingMessagesHook();
+    ApplyBuiltInSkin();
+    return RunMainWindow(MainWindowSpec());
+}
+
+}  // namespace qj::gui

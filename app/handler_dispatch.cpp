@@ -1,0 +1,62 @@
+#include "app/control_names.h"
+#include "app/handlers.h"
+
+namespace qj {
+
+namespace {
+
+struct ClickHandler {
+    const char* control;
+    void (*handler)(WindowModel&);
+};
+
+constexpr ClickHandler kClickHandlers[] = {
+    {control::kButtonStart, OnStartClicked},
+    {control::kButtonStop, OnStopClicked},
+    {control::kButtonSaveSettings, OnSaveSettingsClicked},
+    {control::kButtonImportKeywords, OnImportKeywordsClicked},
+    {control::kButtonViewOutput, OnViewOutputClicked},
+    {control::kButtonViewFailedKeywords, OnViewFailedKeywordsClicked},
+    {control::kButtonQueryCredit, OnQueryCreditClicked},
+    {control::kButtonTest, OnTestClicked},
+};
+
+bool Enabled(const WindowModel& window, const Text& control) {
+    return window.HasControl(control) && window.GetNumber(control, kPropDisabled) == 0;
+}
+
+}  // namespace
+
+void HandleClick(WindowModel& window, const Text& control) {
+    if (!Enabled(window, control)) {
+        return;
+    }
+    for (const ClickHandler& entry : kClickHandlers) {
+        if (control == entry.control) {
+            entry.handler(window);
+            return;
+        }
+    }
+}
+
+void HandlePageSwitch(WindowModel& window, const Text& control, int page) {
+    if (control == control::kTabMain) {
+        OnMainPageSwitched(window, page);
+    }
+}
+
+void HandleDoubleClick(WindowModel& window, const Text& control) {
+    if (control == control::kListAdverts && Enabled(window, control)) {
+        OnAdvertListDoubleClicked(window);
+    }
+}
+
+WindowEvents MainWindowEvents() {
+    return WindowEvents{
+        .clicked = HandleClick,
+        .pageSwitched = HandlePageSwitch,
+        .doubleClicked = HandleDoubleClick,
+    };
+}
+
+}  // namespace qj

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "app/window_model.h"
+
+namespace qj {
+
+// The caption of a message box when none is given.
+inline constexpr const char* kDefaultMessageCaption = "\xD0\xC5\xCF\xA2\xA3\xBA";  // 信息：
+
+// Handlers of the main window. They run on the window's thread and address the window they are
+// given, so the Qt window and the in-memory window share them.
+
+// The created sequence: version, about text in the run log, control states from 配置.ini.
+void OnMainWindowCreated(WindowModel& window);
+
+void OnStartClicked(WindowModel& window);
+void OnStopClicked(WindowModel& window);
+void OnSaveSettingsClicked(WindowModel& window);
+void OnImportKeywordsClicked(WindowModel& window);
+void OnViewOutputClicked(WindowModel& window);
+void OnViewFailedKeywordsClicked(WindowModel& window);
+void OnQueryCreditClicked(WindowModel& window);
+void OnTestClicked(WindowModel& window);
+void OnMainPageSwitched(WindowModel& window, int page);
+void OnAdvertListDoubleClicked(WindowModel& window);
+
+// Events by control name, as the windows report them. A click on a disabled control, or on a
+// control without a handler, does nothing.
+void HandleClick(WindowModel& window, const Text& control);
+void HandlePageSwitch(WindowModel& window, const Text& control, int page);
+void HandleDoubleClick(WindowModel& window, const Text& control);
+
+// The three above, ready to hand to a window.
+WindowEvents MainWindowEvents();
+
+}  // namespace qj

@@ -1,0 +1,22 @@
+#include "app/startup.h"
+
+#include <unistd.h>
+
+#include "app/deployment.h"
+#include "app/program_folder.h"
+#include "app/program_state.h"
+
+namespace qj {
+
+void PrepareProcess() {
+    // A failed change of directory is harmless: every path the program uses is absolute.
+    [[maybe_unused]] const bool changed = ::chdir(NativePath(ProgramFolder()).c_str()) == 0;
+    LoadDeployment(ProgramPath(kSettingsFileTail));
+    InstallExitRoutine();
+}
+
+Text StartUpFailureText() {
+    return "运行时出错!\r\n\r\n错误信息：载入启动窗口失败\r\n";
+}
+
+}  // namespace qj

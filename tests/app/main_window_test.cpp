@@ -1,0 +1,345 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "app/control_names.h"
+#include "app/deployment.h"
+#include "app/handlers.h"
+#include "app/main_window_controls.h"
+#include "app/memory_window.h"
+#include "app/program_folder.h"
+#include "app/program_state.h"
+#include "app/stop_flag.h"
+#include "temporary_home.h"
+#include "text/run_log.h"
+
+namespace qj {
+namespace {
+
+using testing::ReadBytes;
+using testing::TemporaryHome;
+using testing::WriteBytes;
+
+const Text kAbout =
+    "软件名称：青笺\r\n版本号：1.0\r\n官网：https://"
+    "qingjian.example\r\n\r\n如果你觉得本软件好用，可以了解下我们收费产品。\r\n";
+
+// The file the first save of the designed window writes.
+const std::string kDesignedFile =
+    "[编辑框]\r\n"
+    "编辑框_百度文心_Secretkey=\r\n"
+    "编辑框_百度文心_APIKEY=\r\n"
+    "编辑框_OpenAi_API秘钥=\r\n"
+    "编辑框_最新版本=\r\n"
+    "[选择框]\r\n"
+    "选择框_以HTML源码形式保存=假\r\n"
+    "选择框_预览生成内容=假\r\n"
+    "[单选框]\r\n"
+    "单选框_接口二=假\r\n"
+    "单选框_接口一=真\r\n";
+
+// A started main window in memory: the window of the table, its created sequence run, and the
+// process-wide main window pointing at it while it lives.
+class StartedWindow {
+public:
+    StartedWindow() : window_(MainWindowSpec().controls) {
+        SetMainWindow(&window_);
+        OnMainWindowCreated(window_);
+    }
+    ~StartedWindow() { SetMainWindow(nullptr); }
+    MemoryWindow& operator*() { return window_; }
+    MemoryWindow* operator->() { return &window_; }
+
+private:
+    MemoryWindow window_;
+};
+
+std::filesystem::path SettingsFile() {
+    return NativePath(ProgramPath(kSettingsFileTail));
+}
+
+TEST(MainWindowTable, ControlsInControlOrderWithTheirKinds) {
+    const std::pair<const char*, const char*> expected[] = {
+        {"选择框_以HTML源码形式保存", kind::kCheck},
+        {"单选框_接口二", kind::kRadio},
+        {"单选框_接口一", kind::kRadio},
+        {"透明标签10", kind::kLabel},
+        {"按钮_测试", kind::kButton},
+        {"透明标签9", kind::kLabel},
+        {"编辑框_百度文心_Secretkey", kind::kEdit},
+        {"透明标签8", kind::kLabel},
+        {"编辑框_百度文心_APIKEY", kind::kEdit},
+        {"选择框_预览生成内容", kind::kCheck},
+        {"透明标签7", kind::kLabel},
+        {"按钮_OpenAi_查看失败关键词", kind::kButton},
+        {"透明标签6", kind::kLabel},
+        {"透明标签5", kind::kLabel},
+        {"按钮_OpenAi_查看生成内容", kind::kButton},
+        {"透明标签4", kind::kLabel},
+        {"透明标签3", kind::kLabel},
+        {"按钮_OpenAi_查询余额", kind::kButton},
+        {"编辑框_OpenAi_API秘钥", kind::kEdit},
+        {"透明标签2", kind::kLabel},
+        {"按钮_OpenAi_导入采集关键词", kind::kButton},
+        {"透明标签1", kind::kLabel},
+        {"按钮_开始", kind::kButton},
+        {"按钮_结束", kind::kButton},
+        {"按钮_保存配置", kind::kButton},
+        {"分组框6", kind::kGroup},
+        {"透明标签18", kind::kLabel},
+        {"超级列表框_内页广告", kind::kList},
+        {"编辑框_最新版本", kind::kEdit},
+        {"透明标签_当前版本", kind::kLabel},
+        {"透明标签_官方网站", kind::kLabel},
+        {"分组框5", kind::kGroup},
+        {"编辑框_运行日志", kind::kEdit},
+        {"高级选择夹1", kind::kTab},
+    };
+    const ControlTable table = MainWindowSpec().controls;
+    ASSERT_EQ(table.size(), std::size(expected));
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        EXPECT_EQ(Text(table[i].name), expected[i].first) << i;
+        EXPECT_EQ(Text(table[i].kind), expected[i].second) << table[i].name;
+    }
+    EXPECT_EQ(Text(MainWindowSpec().title), "青笺");
+}
+
+TEST(MainWindowTable, ParentsAreContainersAndPagesExist) {
+    const ControlTable table = MainWindowSpec().controls;
+    std::map<Text, const ControlSpec*> byName;
+    for (const ControlSpec& spec : table) {
+        byName[spec.name] = &spec;
+    }
+    const ControlSpec& tab = *byName.at(control::kTabMain);
+    ASSERT_EQ(tab.pages.size(), 5u);
+    const char* pages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级"};
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(Text(tab.pages[i]), pages[i]);
+    }
+    EXPECT_EQ(tab.shownPage, 1);
+    std::set<int> usedPages;
+    for (const ControlSpec& spec : table) {
+        const Text parent = spec.parent;
+        if (parent.empty()) {
+            continue;
+        }
+        const ControlSpec* container = byName.at(parent);
+        if (parent == control::kTabMain) {
+            usedPages.insert(spec.page);
+        } else {
+            EXPECT_EQ(Text(container->kind), kind::kGroup) << spec.name;
+            EXPECT_EQ(spec.page, -1) << spec.name;
+        }
+    }
+    EXPECT_EQ(usedPages, (std::set<int>{0, 1, 3, 4}));  // page 2 holds no controls
+}
+
+TEST(MainWindow, FirstStartWithoutSettingsShowsTheDesignedState) {
+    TemporaryHome home;
+    StartedWindow window;
+    EXPECT_EQ(window->GetText(control::kEditRunLog, kPropContent), kAbout);
+    EXPECT_EQ(window->GetText(control::kLabelCurrentVersion, kPropContent), "当前版本：1.0");
+    EXPECT_EQ(ProgramVersion(), "1.0");
+    EXPECT_EQ(window->GetNumber(control::kRadioInterfaceOne, kPropChecked), 1);
+    EXPECT_EQ(window->GetNumber(control::kRadioInterfaceTwo, kPropChecked), 0);
+    EXPECT_EQ(window->GetNumber(control::kCheckPreview, kPropChecked), 0);
+    EXPECT_EQ(window->GetNumber(control::kCheckSaveAsHtml, kPropChecked), 0);
+    for (const Text& edit : window->ControlsOfKind(kind::kEdit)) {
+        if (edit != control::kEditRunLog) {
+            EXPECT_EQ(window->GetText(edit, kPropContent), "") << edit;
+        }
+    }
+    EXPECT_EQ(window->CurrentTabPage(control::kTabMain), page::kWenxin);
+    EXPECT_EQ(window->GetText(control::kButtonTest, kPropCaption), "等待百度文心上线，开发中，敬请期待！");
+    EXPECT_FALSE(std::filesystem::exists(SettingsFile()));
+    EXPECT_TRUE(window->ShownMessages().empty());
+}
+
+TEST(MainWindow, SaveWritesEveryPersistableControlButTheRunLog) {
+    TemporaryHome home;
+    StartedWindow window;
+    HandleClick(*window, control::kButtonSaveSettings);
+    EXPECT_EQ(ReadBytes(SettingsFile()), kDesignedFile);
+    ASSERT_EQ(window->ShownMessages().size(), 1u);
+    EXPECT_EQ(window->ShownMessages()[0].text, "保存成功！");
+    EXPECT_EQ(window->ShownMessages()[0].caption, "信息：");
+}
+
+TEST(MainWindow, ChangedStateComesBackAfterARestart) {
+    TemporaryHome home;
+    {
+        StartedWindow window;
+        window->SetText(control::kEditOpenAiKey, kPropContent, "sk-\"key\"");
+        window->SetText(control::kEditWenxinApiKey, kPropContent, "文心钥匙");
+        window->SetText(control::kEditLatestVersion, kPropContent, "版本 2.0\r\n\r\n修复若干问题");
+        window->SetNumber(control::kCheckPreview, kPropChecked, 1);
+        window->SetNumber(control::kRadioInterfaceTwo, kPropChecked, 1);
+        window->AppendText(control::kEditRunLog, "a line that must not be saved\r\n");
+        HandleClick(*window, control::kButtonSaveSettings);
+        const std::string file = ReadBytes(SettingsFile());
+        EXPECT_NE(file.find("编辑框_最新版本=版本 2.0><br><><br><修复若干问题\r\n"), std::string::npos);
+        EXPECT_NE(file.find("编辑框_OpenAi_API秘钥=sk-#引号key#引号\r\n"), std::string::npos);
+        EXPECT_EQ(file.find("运行日志"), std::string::npos);
+        EXPECT_EQ(file.find("must not"), std::string::npos);
+    }
+    StartedWindow restarted;
+    EXPECT_EQ(restarted->GetText(control::kEditOpenAiKey, kPropContent), "sk-\"key\"");
+    EXPECT_EQ(restarted->GetText(control::kEditWenxinApiKey, kPropContent), "文心钥匙");
+    EXPECT_EQ(restarted->GetText(control::kEditLatestVersion, kPropContent), "版本 2.0\r\n\r\n修复若干问题");
+    EXPECT_EQ(restarted->GetText(control::kEditWenxinSecretKey, kPropContent), "");
+    EXPECT_EQ(restarted->GetNumber(control::kCheckPreview, kPropChecked), 1);
+    EXPECT_EQ(restarted->GetNumber(control::kCheckSaveAsHtml, kPropChecked), 0);
+    EXPECT_EQ(restarted->GetNumber(control::kRadioInterfaceTwo, kPropChecked), 1);
+    EXPECT_EQ(restarted->GetNumber(control::kRadioInterfaceOne, kPropChecked), 0);
+    EXPECT_EQ(restarted->GetText(control::kEditRunLog, kPropContent), kAbout);
+}
+
+TEST(MainWindow, AFailedSaveSaysSoWithPathAndReason) {
+    TemporaryHome home;
+    StartedWindow window;
+    home.PointAtUnwritableFolder();
+    HandleClick(*window, control::kButtonSaveSettings);
+    ASSERT_EQ(window->ShownMessages().size(), 1u);
+    const MemoryWindow::ShownMessage message = window->ShownMessages()[0];
+    EXPECT_EQ(message.text.rfind("保存失败！", 0), 0u) << message.text;
+    EXPECT_NE(message.text.find(ProgramPath(kSettingsFileTail)), std::string::npos);
+    EXPECT_NE(message.text.find("原因："), std::string::npos);
+    EXPECT_EQ(message.text.find("保存成功"), std::string::npos);
+    EXPECT_EQ(message.icon, MessageIcon::kError);
+}
+
+TEST(MainWindow, AFolderNamedLikeTheSettingsFileIsAFailedSave) {
+    TemporaryHome home;
+    std::filesystem::create_directory(SettingsFile());
+    StartedWindow window;  // restoring from it finds nothing
+    EXPECT_EQ(window->GetNumber(control::kRadioInterfaceOne, kPropChecked), 1);
+    HandleClick(*window, control::kButtonSaveSettings);
+    ASSERT_EQ(window->ShownMessages().size(), 1u);
+    EXPECT_NE(window->ShownMessages()[0].text.find("Is a directory"), std::string::npos);
+}
+
+TEST(MainWindow, StopSetsTheFlagAndLogsWithATimeStamp) {
+    TemporaryHome home;
+    StartedWindow window;
+    StopRequested = false;
+    SetRunLogClock([] {
+        std::tm when{};
+        when.tm_year = 2023 - 1900;
+        when.tm_mon = 1;
+        when.tm_mday = 11;
+        when.tm_hour = 9;
+        when.tm_min = 5;
+        when.tm_sec = 7;
+        return when;
+    });
+    HandleClick(*window, control::kButtonStop);
+    SetRunLogClock(nullptr);
+    EXPECT_TRUE(StopRequested);
+    EXPECT_EQ(window->GetText(control::kEditRunLog, kPropContent),
+              kAbout + "【2023年2月11日9时5分7秒】 > > >  程序将在1分钟后自动结束\r\n");
+    StopRequested = false;
+}
+
+TEST(MainWindow, OpenButtonsCreateWhatIsMissingThenOpenIt) {
+    TemporaryHome home;
+    StartedWindow window;
+    HandleClick(*window, control::kButtonImportKeywords);
+    HandleClick(*window, control::kButtonViewOutput);
+    HandleClick(*window, control::kButtonViewFailedKeywords);
+    const std::vector<Text> expected = {ProgramPath(kKeywordListTail), ProgramPath(kOutputFolderTail),
+                                        ProgramPath(kFailureListTail)};
+    EXPECT_EQ(window->OpenedTargets(), expected);
+    EXPECT_TRUE(std::filesystem::is_regular_file(NativePath(ProgramPath(kKeywordListTail))));
+    EXPECT_TRUE(std::filesystem::is_directory(NativePath(ProgramPath(kOutputFolderTail))));
+    EXPECT_TRUE(std::filesystem::is_regular_file(NativePath(ProgramPath(kFailureListTail))));
+    EXPECT_TRUE(window->ShownMessages().empty());
+}
+
+TEST(MainWindow, OpeningAnExistingKeywordListKeepsItsContent) {
+    TemporaryHome home;
+    std::filesystem::create_directories(home.Path() / "OpenAi");
+    const std::filesystem::path keywords = NativePath(ProgramPath(kKeywordListTail));
+    WriteBytes(keywords, "关键词一\r\n关键词二\r\n");
+    StartedWindow window;
+    HandleClick(*window, control::kButtonImportKeywords);
+    EXPECT_EQ(ReadBytes(keywords), "关键词一\r\n关键词二\r\n");
+    EXPECT_EQ(window->OpenedTargets().size(), 1u);
+}
+
+TEST(MainWindow, AnOpenButtonThatCannotCreateSaysWhy) {
+    TemporaryHome home;
+    WriteBytes(home.Path() / "OpenAi", "a file where the folder belongs");
+    StartedWindow window;
+    HandleClick(*window, control::kButtonImportKeywords);
+    EXPECT_TRUE(window->OpenedTargets().empty());
+    ASSERT_EQ(window->ShownMessages().size(), 1u);
+    EXPECT_NE(window->ShownMessages()[0].text.find(ProgramPath("OpenAi")), std::string::npos);
+}
+
+TEST(MainWindow, CreditQueryButtonShowsThatItAsked) {
+    TemporaryHome home;
+    StartedWindow window;
+    window->SetText(control::kLabelCredit, kPropContent, "old result");
+    HandleClick(*window, control::kButtonQueryCredit);
+    EXPECT_EQ(window->GetText(control::kButtonQueryCredit, kPropCaption), "查询中..");
+    EXPECT_EQ(window->GetText(control::kLabelCredit, kPropContent), "");
+}
+
+TEST(MainWindow, PageSwitchEmptiesTheAdvertList) {
+    TemporaryHome home;
+    StartedWindow window;
+    window->ListAddRow(control::kListAdverts, "1");
+    window->ListAddRow(control::kListAdverts, "2");
+    HandlePageSwitch(*window, control::kTabMain, page::kUpdate);
+    EXPECT_EQ(window->ListRowCount(control::kListAdverts), 0);
+}
+
+TEST(MainWindow, ADisabledOrUnknownControlHandlesNoClick) {
+    TemporaryHome home;
+    StartedWindow window;
+    window->SetNumber(control::kButtonSaveSettings, kPropDisabled, 1);
+    HandleClick(*window, control::kButtonSaveSettings);
+    HandleClick(*window, "按钮_没有");
+    HandleClick(*window, control::kLabelUsage);
+    EXPECT_TRUE(window->ShownMessages().empty());
+    EXPECT_FALSE(std::filesystem::exists(SettingsFile()));
+}
+
+TEST(MainWindow, DeploymentValuesComeFromTheSettingsFile) {
+    TemporaryHome home;
+    WriteBytes(
+        SettingsFile(),
+        "[部署]\r\n接口一中转站=https://one.test:8443/\r\n接口二中转站=http://two.test\r\n官网=https://site.test\r\n");
+    LoadDeployment(ProgramPath(kSettingsFileTail));
+    EXPECT_EQ(CurrentDeployment().relayOne, "https://one.test:8443");
+    EXPECT_EQ(CurrentDeployment().openAi, "https://api.openai.com");
+    {
+        StartedWindow window;
+        const Text usage = window->GetText(control::kLabelUsage, kPropContent);
+        EXPECT_NE(usage.find("接口一：https://one.test:8443/vip.html\r\n接口二：http://two.test\r\n"),
+                  std::string::npos);
+        EXPECT_EQ(usage.rfind("1、目前使用Chat GPT 生成内容", 0), 0u);
+        EXPECT_EQ(window->GetText(control::kLabelBlog, kPropContent), "岚舟博客：https://site.test");
+        EXPECT_NE(window->GetText(control::kEditRunLog, kPropContent).find("官网：https://site.test\r\n"),
+                  std::string::npos);
+        // A save leaves the deployment section as it was.
+        HandleClick(*window, control::kButtonSaveSettings);
+        EXPECT_EQ(ReadBytes(SettingsFile()).rfind("[部署]\r\n接口一中转站=https://one.test:8443/\r\n", 0), 0u);
+    }
+    std::filesystem::remove(SettingsFile());
+    LoadDeployment(ProgramPath(kSettingsFileTail));
+    EXPECT_EQ(CurrentDeployment().relayOne, DefaultDeployment().relayOne);
+}
+
+TEST(MainWindow, ExitRoutineReleasesTheProcessState) {
+    SetProgramVersion("1.0");
+    int released = 0;
+    AtProgramExit([&] { ++released; });
+    ReleaseProcessState();
+    ReleaseProcessState();
+    EXPECT_EQ(released, 1);
+    EXPECT_EQ(ProgramVersion(), "");
+}
+
+}  // namespace
+}  // namespace qj

@@ -1,0 +1,59 @@
+#include "gui_test_support.h"
+
+#include <gtest/gtest.h>
+#include <QElapsedTimer>
+#include <QStyleFactory>
+#include <QTabWidget>
+
+#include "text/text_helpers.h"
+
+namespace qj::testing {
+
+namespace {
+
+// One application object for every test, with the style and hook the program's start-up sets.
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "qj_gui_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = new QApplication(argc, argv);
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        gui::InstallPendingMessagesHook();
+    }
+    void TearDown() override {
+        SetPendingMessagesHook(nullptr);
+        delete app_;
+    }
+
+private:
+    QApplication* app_ = nullptr;
+};
+
+[[maybe_unused]] ::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+}  // namespace
+
+void OpenedMainWindow::Click(const char* name, QPoint at) {
+    const ControlSpec* spec = window_->SpecOf(name);
+    if (spec && Text(spec->parent) == control::kTabMain) {
+        window_->SetCurrentTabPage(control::kTabMain, spec->page);
+    }
+    QWidget* widget = window_->Control(name);
+    QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, at.isNull() ? widget->rect().center() : at);
+}
+
+bool WaitFor(const std::function<bool()>& condition) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > 5000) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+}  // namespace qj::testing
