@@ -90,7 +90,10 @@ std::optional<Bytes> ReadFileBytes(const Text& path, int* errorNumber) {
     return contents;
 }
 
-std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& contents, unsigned newFileMode) {
+Text Describe(const FileError& error) { return error.path + "：" + error.reason; }
+
+std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& contents, unsigned newFileMode,
+                                             bool durable) {
     const fs::path target = ResolvedTarget(NativePath(path));
     fs::path folder = target.parent_path();
     if (folder.empty()) {
@@ -108,7 +111,7 @@ std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& cont
     };
     struct stat existing {};
     const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : newFileMode;
-    if (::fchmod(fd, mode) != 0 || !WriteAll(fd, contents) || ::fsync(fd) != 0) {
+    if (::fchmod(fd, mode) != 0 || !WriteAll(fd, contents) || (durable && ::fsync(fd) != 0)) {
         return fail(errno);
     }
     if (::close(fd) != 0) {
@@ -120,6 +123,22 @@ std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& cont
         const int errorNumber = errno;
         ::unlink(temporary.c_str());
         return ErrorOf(path, errorNumber);
+    }
+    return std::nullopt;
+}
+
+std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes) {
+    const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return ErrorOf(path, errno);
+    }
+    const bool written = WriteAll(fd, bytes);
+    const int writeError = errno;
+    if (::close(fd) != 0 && written) {
+        return ErrorOf(path, errno);
+    }
+    if (!written) {
+        return ErrorOf(path, writeError);
     }
     return std::nullopt;
 }

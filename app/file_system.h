@@ -12,6 +12,9 @@ struct FileError {
     Text reason;
 };
 
+// "path：reason", for a log line.
+Text Describe(const FileError& error);
+
 // The system's reason for an errno value, in plain English (locale independent).
 Text SystemReason(int errorNumber);
 
@@ -20,8 +23,15 @@ std::optional<Bytes> ReadFileBytes(const Text& path, int* errorNumber = nullptr)
 
 // Replaces the content of a file so that no reader ever sees a half-written one: the bytes go to a
 // temporary file in the same folder, which is flushed and renamed over the file. A new file gets
-// `newFileMode`; a replaced one keeps its permissions. The folder must exist.
-std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& contents, unsigned newFileMode = 0644);
+// `newFileMode`; a replaced one keeps its permissions. The folder must exist. With `durable`, the
+// bytes reach the disk before the rename (they survive a power cut, at the cost of a disk flush);
+// without it, they survive a crash or kill of the program, which is what files rewritten for every
+// keyword need.
+std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& contents, unsigned newFileMode = 0644,
+                                             bool durable = true);
+
+// Appends bytes to a file in one write, creating the file when missing. The folder must exist.
+std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes);
 
 // Makes sure a folder exists, creating missing parents.
 std::optional<FileError> EnsureFolder(const Text& path);

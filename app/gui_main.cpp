@@ -9,16 +9,9 @@
 #include "app/qt_text.h"
 #include "app/qt_window.h"
 #include "app/startup.h"
+#include "skin/skin_gui.h"
 
 namespace qj::gui {
-
-namespace {
-
-// Start-up step 4. The skin subsystem supplies ApplySkin with the built-in skin; until it is part
-// of the program the window keeps the plain Fusion style.
-void ApplyBuiltInSkin() {}
-
-}  // namespace
 
 int RunMainWindow(const WindowSpec& spec) {
     std::unique_ptr<QtWindow> window = QtWindow::Create(spec, MainWindowEvents());

@@ -1,11 +1,11 @@
 #include "app/handlers.h"
 #include "app/stop_flag.h"
+#include "generation/generation_job.h"
 #include "text/run_log.h"
 
 namespace qj {
 
-// The generation job is not part of the program yet: Start has nothing to run.
-void OnStartClicked(WindowModel&) {}
+void OnStartClicked(WindowModel&) { StartGenerationJob(); }
 
 void OnStopClicked(WindowModel&) {
     StopRequested = true;

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/batch_mode.h"
 #include "app/startup.h"
 #include "text/code_page.h"
 
@@ -21,6 +22,9 @@ bool HasDisplay() {
 
 int main(int argc, char** argv) {
     qj::PrepareProcess();
+    if (qj::WantsBatchMode(argc, argv)) {
+        return qj::RunBatchMode(argc, argv);
+    }
 #ifdef QJ_HAS_GUI
     if (HasDisplay()) {
         return qj::gui::RunWindowedProgram(argc, argv);
@@ -28,9 +32,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s(no display: DISPLAY is not set)\n", qj::AnsiToUtf8(qj::StartUpFailureText()).c_str());
     return qj::kWindowFailedExitCode;
 #else
-    (void)argc;
-    (void)argv;
-    std::fprintf(stderr, "qingjian 1.0: this build has no window (configured with QJ_GUI=OFF).\n");
+    std::fprintf(stderr, "qingjian 1.0: this build has no window (configured with QJ_GUI=OFF); use --batch.\n");
     return 1;
 #endif
 }

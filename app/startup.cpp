@@ -5,14 +5,18 @@
 #include "app/deployment.h"
 #include "app/program_folder.h"
 #include "app/program_state.h"
+#include "generation/generation_job.h"
+#include "http/http_instance.h"
 
 namespace qj {
 
 void PrepareProcess() {
     // A failed change of directory is harmless: every path the program uses is absolute.
     [[maybe_unused]] const bool changed = ::chdir(NativePath(ProgramFolder()).c_str()) == 0;
+    HttpGlobalInit();
     LoadDeployment(ProgramPath(kSettingsFileTail));
     InstallExitRoutine();
+    RecoverInterruptedKeywords(ProgramFolder());
 }
 
 Text StartUpFailureText() {

@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "app/control_names.h"
 #include "app/deployment.h"
 #include "app/program_folder.h"
 #include "generation/output_files.h"
@@ -23,8 +24,8 @@ void LogFailure(const Text& keyword, const Text& detail) {
 // Records a failed keyword; when even that fails, the keyword goes back into the list instead.
 void RecordFailure(KeywordQueue& queue, const Text& keyword, const Text& detail, JobSummary& summary) {
     LogFailure(keyword, detail);
-    if (FileError e = AppendFailedKeyword(queue.paths().failureList, keyword); !e.empty()) {
-        RunLog("错误信息：" + e);
+    if (std::optional<FileError> e = AppendFailedKeyword(queue.paths().failureList, keyword)) {
+        RunLog("错误信息：" + Describe(*e));
         queue.Return(keyword);
         ++summary.returned;
         return;
@@ -38,8 +39,8 @@ bool GenerateForKeyword(WindowModel& window, KeywordQueue& queue, const Generato
                         JobSummary& summary) {
     RunLog("开始生成关键词【" + keyword + "】相关内容");
     RunLog("Chat GPT 思考中，请耐心等待.....");
-    const Text key = window.GetText(job_controls::kApiKey, kPropContent);
-    const GenerationOutcome outcome = generate(keyword, key, &StopRequested());
+    const Text key = window.GetText(control::kEditOpenAiKey, kPropContent);
+    const GenerationOutcome outcome = generate(keyword, key, &StopRequested);
 
     if (outcome.cancelled) {
         queue.Return(keyword);
@@ -51,7 +52,7 @@ bool GenerateForKeyword(WindowModel& window, KeywordQueue& queue, const Generato
         RecordFailure(queue, keyword, outcome.errorDetail, summary);
         return true;
     }
-    if (window.GetNumber(job_controls::kPreview, kPropChecked)) {
+    if (window.GetNumber(control::kCheckPreview, kPropChecked)) {
         RunLog(outcome.text);
     }
     if (outcome.text.empty()) {
@@ -60,11 +61,11 @@ bool GenerateForKeyword(WindowModel& window, KeywordQueue& queue, const Generato
         return true;
     }
     Text text = outcome.text;
-    if (window.GetNumber(job_controls::kSaveAsHtml, kPropChecked)) {
+    if (window.GetNumber(control::kCheckSaveAsHtml, kPropChecked)) {
         text = ToParagraphHtml(text);
     }
-    if (FileError e = SaveGeneratedText(queue.paths().outputFolder, keyword, text); !e.empty()) {
-        RecordFailure(queue, keyword, e, summary);
+    if (std::optional<FileError> e = SaveGeneratedText(queue.paths().outputFolder, keyword, text)) {
+        RecordFailure(queue, keyword, Describe(*e), summary);
         return true;
     }
     queue.Finish(keyword);
@@ -74,11 +75,6 @@ bool GenerateForKeyword(WindowModel& window, KeywordQueue& queue, const Generato
 }
 
 }  // namespace
-
-std::atomic<bool>& StopRequested() {
-    static std::atomic<bool> flag{false};
-    return flag;
-}
 
 Generator CompletionGenerator(CompletionProfile profile) {
     return [profile = std::move(profile)](const Text& keyword, const Text& key, const std::atomic<bool>* cancel) {
@@ -95,7 +91,7 @@ Generator CompletionGenerator(CompletionProfile profile) {
 
 Generator ChosenGenerator(WindowModel& window) {
     const Deployment& d = CurrentDeployment();
-    if (window.GetNumber(job_controls::kInterfaceOne, kPropChecked)) {
+    if (window.GetNumber(control::kRadioInterfaceOne, kPropChecked)) {
         return CompletionGenerator(InterfaceOneProfile(d.openAi, d.relayOne));
     }
     return CompletionGenerator(InterfaceTwoProfile(d.openAi, d.relayTwo));
@@ -105,19 +101,24 @@ JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue,
                             const std::function<Generator(WindowModel&)>& chooseGenerator,
                             const std::function<void()>& onRunEnding) {
     JobSummary summary;
-    StopRequested().store(false);
-    window.SetNumber(job_controls::kStart, kPropDisabled, 1);
+    StopRequested.store(false);
+    window.SetNumber(control::kButtonStart, kPropDisabled, 1);
     const Generator generate = chooseGenerator(window);
 
-    FileError recoverError;
-    queue.Recover(&recoverError);
-    if (!recoverError.empty()) {
-        RunLog("错误信息：" + recoverError);
+    const bool listLocked = queue.TryLockRun();
+    if (!listLocked) {
+        RunLog("错误信息：另一个青笺程序正在处理关键词列表 " + queue.paths().keywordList);
+    } else {
+        std::optional<FileError> recoverError;
+        queue.Recover(&recoverError);
+        if (recoverError) {
+            RunLog("错误信息：" + Describe(*recoverError));
+        }
     }
-    while (!StopRequested().load()) {
+    while (listLocked && !StopRequested.load()) {
         const KeywordQueue::Taken taken = queue.TakeNextKeyword();
         if (taken.kind == KeywordQueue::Taken::Kind::kError) {
-            RunLog("错误信息：" + taken.error);
+            RunLog("错误信息：" + Describe(*taken.error));
             break;
         }
         if (taken.kind == KeywordQueue::Taken::Kind::kEnd) {
@@ -127,10 +128,11 @@ JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue,
             break;
         }
     }
+    queue.UnlockRun();
     if (onRunEnding) {
         onRunEnding();
     }
-    window.SetNumber(job_controls::kStart, kPropDisabled, 0);
+    window.SetNumber(control::kButtonStart, kPropDisabled, 0);
     RunLog("任务完成！");
     return summary;
 }
@@ -152,7 +154,7 @@ bool StartGenerationJob() {
         return false;
     }
     if (WindowModel* window = MainWindow()) {
-        window->SetNumber(job_controls::kStart, kPropDisabled, 1);
+        window->SetNumber(control::kButtonStart, kPropDisabled, 1);
     }
     // The guard is released before 开始 is enabled again, so a click on the enabled button always
     // starts a run.
@@ -161,5 +163,10 @@ bool StartGenerationJob() {
 }
 
 bool GenerationJobRunning() { return g_runExists.load(); }
+
+int RecoverInterruptedKeywords(const Text& programFolder) {
+    KeywordQueue queue(JobPathsIn(programFolder));
+    return queue.TryLockRun() ? queue.Recover() : 0;
+}
 
 }  // namespace qj

@@ -3,25 +3,12 @@
 #include <atomic>
 #include <functional>
 
+#include "app/stop_flag.h"
 #include "app/window_model.h"
 #include "generation/completion.h"
 #include "generation/keyword_queue.h"
 
 namespace qj {
-
-// Names of the controls the job reads and writes.
-namespace job_controls {
-inline constexpr const char* kInterfaceOne = "\xB5\xA5\xD1\xA1\xBF\xF2_\xBD\xD3\xBF\xDA\xD2\xBB";  // 单选框_接口一
-inline constexpr const char* kApiKey = "\xB1\xE0\xBC\xAD\xBF\xF2_OpenAi_API\xC3\xD8\xD4\xBF";     // 编辑框_OpenAi_API秘钥
-inline constexpr const char* kPreview =
-    "\xD1\xA1\xD4\xF1\xBF\xF2_\xD4\xA4\xC0\xC0\xC9\xFA\xB3\xC9\xC4\xDA\xC8\xDD";  // 选择框_预览生成内容
-inline constexpr const char* kSaveAsHtml =
-    "\xD1\xA1\xD4\xF1\xBF\xF2_\xD2\xD4HTML\xD4\xB4\xC2\xEB\xD0\xCE\xCA\xBD\xB1\xA3\xB4\xE6";  // 选择框_以HTML源码形式保存
-inline constexpr const char* kStart = "\xB0\xB4\xC5\xA5_\xBF\xAA\xCA\xBC";  // 按钮_开始
-}  // namespace job_controls
-
-// The process-wide stop flag: set by the Stop button, cleared when a run starts.
-std::atomic<bool>& StopRequested();
 
 // What one interface made of one keyword.
 struct GenerationOutcome {
@@ -63,5 +50,10 @@ bool StartGenerationJob();
 
 // True while a run exists.
 bool GenerationJobRunning();
+
+// Puts the keywords that a run left in its journal (the program was closed or killed during a
+// request) back at the front of the keyword list, unless a run of another process holds the list.
+// Returns how many went back.
+int RecoverInterruptedKeywords(const Text& programFolder);
 
 }  // namespace qj

@@ -1,15 +1,48 @@
 #include "generation/keyword_queue.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "app/program_folder.h"
 #include "text/gbk.h"
 
 namespace qj {
 
+namespace {
+
+// The queue files are rewritten for every keyword: they are replaced as one step (safe against a
+// crash or kill of the program) but not flushed to the disk each time.
+constexpr bool kDurable = false;
+
+Text Below(const Text& folder, const char* tail) { return folder + kPathSeparator + tail; }
+
+// The contents of a file; a missing file reads as empty.
+std::optional<FileError> ReadOrEmpty(const Text& path, Bytes& contents) {
+    int error = 0;
+    std::optional<Bytes> read = ReadFileBytes(path, &error);
+    if (read) {
+        contents = std::move(*read);
+        return std::nullopt;
+    }
+    contents.clear();
+    if (error == ENOENT) {
+        return std::nullopt;
+    }
+    return FileError{path, SystemReason(error)};
+}
+
+}  // namespace
+
 JobPaths JobPathsIn(const Text& programFolder) {
     JobPaths p;
-    p.keywordList = programFolder + "/OpenAi/待采集关键词.txt";
-    p.journal = programFolder + "/OpenAi/正在生成关键词.txt";
-    p.outputFolder = programFolder + "/OpenAi/生成内容/";
-    p.failureList = programFolder + "/OpenAi/采集失败采集关键词.txt";
+    p.keywordList = Below(programFolder, kKeywordListTail);
+    p.journal = Below(programFolder, kJournalTail);
+    p.outputFolder = Below(programFolder, kOutputFolderTail);
+    p.failureList = Below(programFolder, kFailureListTail);
+    p.runLock = Below(programFolder, kRunLockTail);
     return p;
 }
 
@@ -46,12 +79,41 @@ TextList ListLines(const Bytes& contents) {
 
 KeywordQueue::KeywordQueue(JobPaths paths) : paths_(std::move(paths)) {}
 
-int KeywordQueue::Recover(FileError* error) {
+KeywordQueue::~KeywordQueue() { UnlockRun(); }
+
+bool KeywordQueue::TryLockRun() {
+    std::lock_guard lock(mutex_);
+    if (lockFd_ >= 0) {
+        return true;
+    }
+    const Text folder = paths_.runLock.substr(0, paths_.runLock.rfind(kPathSeparator));
+    EnsureFolder(folder);
+    const int fd = ::open(NativePath(paths_.runLock).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return true;  // no lock file possible (a read-only folder): nothing else can run there either
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    lockFd_ = fd;
+    return true;
+}
+
+void KeywordQueue::UnlockRun() {
+    std::lock_guard lock(mutex_);
+    if (lockFd_ >= 0) {
+        ::close(lockFd_);  // closing releases the lock
+        lockFd_ = -1;
+    }
+}
+
+int KeywordQueue::Recover(std::optional<FileError>* error) {
     std::lock_guard lock(mutex_);
     Bytes journal;
-    FileError e = ReadWholeFile(paths_.journal, journal, true);
+    std::optional<FileError> e = ReadOrEmpty(paths_.journal, journal);
     int restored = 0;
-    if (e.empty() && !journal.empty()) {
+    if (!e && !journal.empty()) {
         Bytes front;
         for (const Text& keyword : ListLines(journal)) {
             if (!keyword.empty()) {
@@ -60,46 +122,42 @@ int KeywordQueue::Recover(FileError* error) {
             }
         }
         Bytes list;
-        e = ReadWholeFile(paths_.keywordList, list, true);
-        if (e.empty() && restored > 0) {
-            e = WriteFileAtomically(paths_.keywordList, front + list);
+        e = ReadOrEmpty(paths_.keywordList, list);
+        if (!e && restored > 0) {
+            e = ReplaceFileContents(paths_.keywordList, front + list, 0644, kDurable);
         }
-        if (e.empty()) {
-            e = WriteFileAtomically(paths_.journal, "");
+        if (!e) {
+            e = ReplaceFileContents(paths_.journal, "", 0644, kDurable);
         }
     }
     if (error) {
         *error = e;
     }
-    return e.empty() ? restored : 0;
+    return e ? 0 : restored;
 }
 
 KeywordQueue::Taken KeywordQueue::TakeNextKeyword() {
     std::lock_guard lock(mutex_);
     Taken taken;
-    Bytes list;
-    if (!ReadWholeFile(paths_.keywordList, list).empty() || list.empty()) {
-        return taken;  // no list or an empty one: the end
+    std::optional<Bytes> list = ReadFileBytes(paths_.keywordList);
+    if (!list || list->empty()) {
+        return taken;  // no list, an unreadable one or an empty one: the end
     }
-    const FirstLine first = ReadFirstLine(list);
-    const Bytes rest = list.substr(first.line.size() + first.terminatorLength);
+    const FirstLine first = ReadFirstLine(*list);
+    const Bytes rest = list->substr(first.line.size() + first.terminatorLength);
     if (first.line.empty()) {
-        if (FileError e = WriteFileAtomically(paths_.keywordList, rest); !e.empty()) {
-            taken.kind = Taken::Kind::kError;
-            taken.error = e;
-        }
+        taken.error = ReplaceFileContents(paths_.keywordList, rest, 0644, kDurable);
+        taken.kind = taken.error ? Taken::Kind::kError : Taken::Kind::kEnd;
         return taken;
     }
     // Into the journal first, out of the list second: a crash in between duplicates, never loses.
-    if (FileError e = AppendToFile(paths_.journal, first.line + "\r\n"); !e.empty()) {
+    if ((taken.error = AppendToFile(paths_.journal, first.line + "\r\n"))) {
         taken.kind = Taken::Kind::kError;
-        taken.error = e;
         return taken;
     }
-    if (FileError e = WriteFileAtomically(paths_.keywordList, rest); !e.empty()) {
+    if ((taken.error = ReplaceFileContents(paths_.keywordList, rest, 0644, kDurable))) {
         RemoveFromJournal(first.line);
         taken.kind = Taken::Kind::kError;
-        taken.error = e;
         return taken;
     }
     taken.kind = Taken::Kind::kKeyword;
@@ -107,9 +165,9 @@ KeywordQueue::Taken KeywordQueue::TakeNextKeyword() {
     return taken;
 }
 
-FileError KeywordQueue::RemoveFromJournal(const Text& keyword) {
+std::optional<FileError> KeywordQueue::RemoveFromJournal(const Text& keyword) {
     Bytes journal;
-    if (FileError e = ReadWholeFile(paths_.journal, journal, true); !e.empty()) {
+    if (std::optional<FileError> e = ReadOrEmpty(paths_.journal, journal)) {
         return e;
     }
     Bytes kept;
@@ -123,21 +181,21 @@ FileError KeywordQueue::RemoveFromJournal(const Text& keyword) {
             kept += line + "\r\n";
         }
     }
-    return WriteFileAtomically(paths_.journal, kept);
+    return ReplaceFileContents(paths_.journal, kept, 0644, kDurable);
 }
 
-FileError KeywordQueue::Finish(const Text& keyword) {
+std::optional<FileError> KeywordQueue::Finish(const Text& keyword) {
     std::lock_guard lock(mutex_);
     return RemoveFromJournal(keyword);
 }
 
-FileError KeywordQueue::Return(const Text& keyword) {
+std::optional<FileError> KeywordQueue::Return(const Text& keyword) {
     std::lock_guard lock(mutex_);
     Bytes list;
-    if (FileError e = ReadWholeFile(paths_.keywordList, list, true); !e.empty()) {
+    if (std::optional<FileError> e = ReadOrEmpty(paths_.keywordList, list)) {
         return e;
     }
-    if (FileError e = WriteFileAtomically(paths_.keywordList, keyword + "\r\n" + list); !e.empty()) {
+    if (std::optional<FileError> e = ReplaceFileContents(paths_.keywordList, keyword + "\r\n" + list, 0644, kDurable)) {
         return e;
     }
     return RemoveFromJournal(keyword);

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <string_view>
 
-#include "generation/file_io.h"
+#include "app/file_system.h"
 #include "text/types.h"
 
 namespace qj {
@@ -14,7 +14,14 @@ struct JobPaths {
     Text journal;       // keywords taken but not yet settled, one per line
     Text outputFolder;  // one file per keyword, ends with the separator
     Text failureList;   // keywords that failed, one per line
+    Text runLock;       // held by the run that works on this list
 };
+
+// Where keywords taken but not yet settled are kept, beside the keyword list.
+inline constexpr const char* kJournalTail =
+    "OpenAi/\xD5\xFD\xD4\xDA\xC9\xFA\xB3\xC9\xB9\xD8\xBC\xFC\xB4\xCA.txt";  // OpenAi/正在生成关键词.txt
+
+inline constexpr const char* kRunLockTail = "OpenAi/.run.lock";
 
 // The paths below a program folder (a GBK path without trailing separator).
 JobPaths JobPathsIn(const Text& programFolder);
@@ -28,16 +35,19 @@ JobPaths JobPathsIn(const Text& programFolder);
 class KeywordQueue {
 public:
     explicit KeywordQueue(JobPaths paths);
+    ~KeywordQueue();
+    KeywordQueue(const KeywordQueue&) = delete;
+    KeywordQueue& operator=(const KeywordQueue&) = delete;
 
     struct Taken {
         enum class Kind { kKeyword, kEnd, kError } kind = Kind::kEnd;
         Text keyword;
-        FileError error;
+        std::optional<FileError> error;
     };
 
     // Puts the journal's keywords back at the front of the list, in the order they were taken.
     // Returns how many went back.
-    int Recover(FileError* error = nullptr);
+    int Recover(std::optional<FileError>* error = nullptr);
 
     // Takes the first line of the list: kEnd for a missing or empty list or an empty first line
     // (which is cut out too); kError when the list or the journal could not be changed (nothing
@@ -45,18 +55,24 @@ public:
     Taken TakeNextKeyword();
 
     // The keyword's outcome is recorded: it leaves the journal.
-    FileError Finish(const Text& keyword);
+    std::optional<FileError> Finish(const Text& keyword);
 
     // The keyword was not settled (the run was stopped): back to the front of the list.
-    FileError Return(const Text& keyword);
+    std::optional<FileError> Return(const Text& keyword);
+
+    // One run at a time per keyword list, also across processes: a run holds this lock (released
+    // by the system when the process ends, however it ends). False when another holder has it.
+    bool TryLockRun();
+    void UnlockRun();
 
     const JobPaths& paths() const { return paths_; }
 
 private:
-    FileError RemoveFromJournal(const Text& keyword);
+    std::optional<FileError> RemoveFromJournal(const Text& keyword);
 
     JobPaths paths_;
     std::mutex mutex_;
+    int lockFd_ = -1;
 };
 
 // The first line of a keyword list and the length of its line end: CR LF, LF or a lone CR (also a

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/program_folder.h"
 #include "text/code_page.h"
 #include "text/gbk.h"
 #include "text/text_helpers.h"
@@ -84,21 +85,22 @@ Text ToParagraphHtml(const Text& text) {
     return html;
 }
 
-FileError SaveGeneratedText(const Text& outputFolder, const Text& keyword, const Text& text) {
-    if (FileError e = MakeFolders(outputFolder); !e.empty()) {
+std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text& keyword, const Text& text) {
+    if (std::optional<FileError> e = EnsureFolder(outputFolder)) {
         return e;
     }
     Text folder = outputFolder;
-    if (!folder.empty() && folder.back() != '/') {
-        folder.push_back('/');
+    if (!folder.empty() && folder.back() != kPathSeparator) {
+        folder.push_back(kPathSeparator);
     }
-    return WriteFileAtomically(folder + OutputFileName(keyword), text);
+    // Replaced as one step; not flushed to the disk for every keyword.
+    return ReplaceFileContents(folder + OutputFileName(keyword), text, 0644, false);
 }
 
-FileError AppendFailedKeyword(const Text& failureList, const Text& keyword) {
-    const std::size_t slash = failureList.rfind('/');
+std::optional<FileError> AppendFailedKeyword(const Text& failureList, const Text& keyword) {
+    const std::size_t slash = failureList.rfind(kPathSeparator);
     if (slash != Text::npos && slash > 0) {
-        if (FileError e = MakeFolders(failureList.substr(0, slash)); !e.empty()) {
+        if (std::optional<FileError> e = EnsureFolder(failureList.substr(0, slash))) {
             return e;
         }
     }

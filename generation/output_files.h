@@ -1,6 +1,8 @@
 #pragma once
 
-#include "generation/file_io.h"
+#include <optional>
+
+#include "app/file_system.h"
 #include "text/types.h"
 
 namespace qj {
@@ -18,9 +20,9 @@ Text ToParagraphHtml(const Text& text);
 
 // Writes a keyword's text into the output folder (created when missing), replacing an older file
 // of the same name as one step.
-FileError SaveGeneratedText(const Text& outputFolder, const Text& keyword, const Text& text);
+std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text& keyword, const Text& text);
 
 // Appends the keyword and CR LF to the failure list, creating it (and its folder) when needed.
-FileError AppendFailedKeyword(const Text& failureList, const Text& keyword);
+std::optional<FileError> AppendFailedKeyword(const Text& failureList, const Text& keyword);
 
 }  // namespace qj

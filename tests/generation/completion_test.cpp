@@ -29,9 +29,8 @@ TEST(CompletionProfile, BodiesAndHeaderBlocks) {
               "Origin: https://relay-one.example\r\nSec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: cors\r\n"
               "Sec-Fetch-Dest: empty\r\nReferer: https://relay-one.example/vip.html");
     const Text two = CompletionHeaders(kTwo, "");
-    EXPECT_EQ(two.substr(0, 80),
-              "Host: 127.0.0.1:8080\r\nConnection: keep-alive\r\nContent-Length: 170\r\nAuthorization: Bear");
-    EXPECT_NE(two.find("Authorization: Bearer \r\n"), Text::npos);
+    EXPECT_TRUE(two.starts_with(
+        "Host: 127.0.0.1:8080\r\nConnection: keep-alive\r\nContent-Length: 170\r\nAuthorization: Bearer \r\n"));
     EXPECT_TRUE(two.ends_with("Referer: https://relay-two.example/\r\n"));
 }
 

@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "app/program_folder.h"
 #include "generation/output_files.h"
 #include "file_size_limit.h"
-#include "temp_folder.h"
+#include "temporary_home.h"
 #include "text/code_page.h"
 
 namespace qj {
@@ -12,17 +13,15 @@ namespace {
 
 class KeywordQueueTest : public ::testing::Test {
 protected:
-    void SetUp() override { MakeFolders(home_.path() + "/OpenAi"); }
+    void SetUp() override { EnsureFolder(ProgramPath("OpenAi")); }
 
-    void WriteList(const Bytes& contents) { ASSERT_EQ(WriteFileAtomically(paths_.keywordList, contents), ""); }
+    void WriteList(const Bytes& contents) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, contents)); }
     Bytes Read(const Text& path) {
-        Bytes b;
-        ReadWholeFile(path, b, true);
-        return b;
+        return ReadFileBytes(path).value_or("");
     }
 
-    TempFolder home_;
-    JobPaths paths_ = JobPathsIn(home_.path());
+    testing::TemporaryHome home_;
+    JobPaths paths_ = JobPathsIn(ProgramFolder());
     KeywordQueue queue_{paths_};
 };
 
@@ -76,7 +75,7 @@ TEST_F(KeywordQueueTest, InterruptedKeywordsGoBackToTheFront) {
     EXPECT_EQ(afterCrash.Recover(), 0);
 
     EXPECT_EQ(afterCrash.TakeNextKeyword().keyword, "a");
-    EXPECT_EQ(afterCrash.Return("a"), "");
+    EXPECT_FALSE(afterCrash.Return("a"));
     EXPECT_EQ(Read(paths_.keywordList), "a\r\nb\r\nc\r\n");
     EXPECT_EQ(Read(paths_.journal), "");
 }
@@ -97,7 +96,8 @@ TEST_F(KeywordQueueTest, AListThatCannotBeRewrittenTakesNothing) {
         FileSizeLimit limit(5);
         const auto taken = queue_.TakeNextKeyword();
         EXPECT_EQ(taken.kind, KeywordQueue::Taken::Kind::kError);
-        EXPECT_NE(taken.error.find("待采集关键词.txt"), Text::npos) << "the error names the file";
+        ASSERT_TRUE(taken.error);
+        EXPECT_NE(taken.error->path.find("待采集关键词.txt"), Text::npos) << "the error names the file";
     }
     EXPECT_EQ(Read(paths_.keywordList), "a\r\nbbbbbbbbbbbb\r\n");
     EXPECT_EQ(Read(paths_.journal), "");
@@ -138,16 +138,13 @@ TEST(ToParagraphHtml, Forms) {
 }
 
 TEST(SaveGeneratedText, CreatesTheFolderAndWritesGbkBytes) {
-    TempFolder home;
-    const JobPaths paths = JobPathsIn(home.path());
-    EXPECT_EQ(SaveGeneratedText(paths.outputFolder, "a/b", "内容"), "");
-    Bytes b;
-    EXPECT_EQ(ReadWholeFile(paths.outputFolder + "a_b.txt", b), "");
-    EXPECT_EQ(b, "\xC4\xDA\xC8\xDD");
-    EXPECT_EQ(AppendFailedKeyword(paths.failureList, "k1"), "");
-    EXPECT_EQ(AppendFailedKeyword(paths.failureList, "k1"), "");
-    EXPECT_EQ(ReadWholeFile(paths.failureList, b), "");
-    EXPECT_EQ(b, "k1\r\nk1\r\n");
+    testing::TemporaryHome home;
+    const JobPaths paths = JobPathsIn(ProgramFolder());
+    EXPECT_FALSE(SaveGeneratedText(paths.outputFolder, "a/b", "内容"));
+    EXPECT_EQ(ReadFileBytes(paths.outputFolder + "a_b.txt"), "\xC4\xDA\xC8\xDD");
+    EXPECT_FALSE(AppendFailedKeyword(paths.failureList, "k1"));
+    EXPECT_FALSE(AppendFailedKeyword(paths.failureList, "k1"));
+    EXPECT_EQ(ReadFileBytes(paths.failureList), "k1\r\nk1\r\n");
 }
 
 }  // namespace

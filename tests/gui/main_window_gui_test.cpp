@@ -17,7 +17,7 @@
 #include "app/program_folder.h"
 #include "app/stop_flag.h"
 #include "gui_test_support.h"
-#include "tests/app/temporary_home.h"
+#include "temporary_home.h"
 #include "text/run_log.h"
 
 namespace qj {

@@ -24,7 +24,7 @@
 #include "app/program_folder.h"
 #include "app/settings_store.h"
 #include "gui_test_support.h"
-#include "tests/app/temporary_home.h"
+#include "temporary_home.h"
 #include "text/run_log.h"
 #include "text/text_helpers.h"
 
