@@ -127,8 +127,10 @@ std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& cont
     return std::nullopt;
 }
 
-std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes) {
-    const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+namespace {
+
+std::optional<FileError> WriteWithFlags(const Text& path, const Bytes& bytes, int flags) {
+    const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0644);
     if (fd < 0) {
         return ErrorOf(path, errno);
     }
@@ -141,6 +143,16 @@ std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes) {
         return ErrorOf(path, writeError);
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<FileError> WriteWholeFile(const Text& path, const Bytes& bytes) {
+    return WriteWithFlags(path, bytes, O_TRUNC);
+}
+
+std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes) {
+    return WriteWithFlags(path, bytes, O_APPEND);
 }
 
 std::optional<FileError> EnsureFolder(const Text& path) {

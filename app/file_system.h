@@ -30,6 +30,10 @@ std::optional<Bytes> ReadFileBytes(const Text& path, int* errorNumber = nullptr)
 std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& contents, unsigned newFileMode = 0644,
                                              bool durable = true);
 
+// Creates or truncates a file and writes the bytes (not as one step: a reader may see it half
+// written). The folder must exist.
+std::optional<FileError> WriteWholeFile(const Text& path, const Bytes& bytes);
+
 // Appends bytes to a file in one write, creating the file when missing. The folder must exist.
 std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes);
 

@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "app/program_folder.h"
@@ -13,9 +15,11 @@ namespace qj {
 
 namespace {
 
-// The queue files are rewritten for every keyword: they are replaced as one step (safe against a
-// crash or kill of the program) but not flushed to the disk each time.
+// The list is rewritten for every keyword: it is replaced as one step (safe against a crash or kill
+// of the program) but not flushed to the disk each time.
 constexpr bool kDurable = false;
+// A journal longer than this is rewritten to hold only what is in flight.
+constexpr std::size_t kJournalCompactBytes = 64 * 1024;
 
 Text Below(const Text& folder, const char* tail) { return folder + kPathSeparator + tail; }
 
@@ -77,9 +81,44 @@ TextList ListLines(const Bytes& contents) {
     return lines;
 }
 
+TextList UnsettledKeywords(const Bytes& journal) {
+    TextList unsettled;
+    std::size_t pos = 0;
+    while (pos < journal.size()) {
+        const FirstLine next = ReadFirstLine(std::string_view(journal).substr(pos));
+        if (next.terminatorLength == 0) {
+            break;  // a line cut short: its keyword never left the list
+        }
+        pos += next.line.size() + next.terminatorLength;
+        const Text& line = next.line;
+        if (line.empty()) {
+            continue;
+        }
+        if (line[0] == '-') {
+            auto it = std::find(unsettled.begin(), unsettled.end(), line.substr(1));
+            if (it != unsettled.end()) {
+                unsettled.erase(it);
+            }
+        } else {
+            unsettled.push_back(line[0] == '+' ? line.substr(1) : line);
+        }
+    }
+    return unsettled;
+}
+
 KeywordQueue::KeywordQueue(JobPaths paths) : paths_(std::move(paths)) {}
 
-KeywordQueue::~KeywordQueue() { UnlockRun(); }
+KeywordQueue::~KeywordQueue() {
+    CloseJournal();
+    UnlockRun();
+}
+
+void KeywordQueue::CloseJournal() {
+    if (journalFd_ >= 0) {
+        ::close(journalFd_);
+        journalFd_ = -1;
+    }
+}
 
 bool KeywordQueue::TryLockRun() {
     std::lock_guard lock(mutex_);
@@ -108,55 +147,140 @@ void KeywordQueue::UnlockRun() {
     }
 }
 
+std::optional<FileError> KeywordQueue::ReadList(Bytes& list) {
+    struct stat st {};
+    if (listStamp_ && ::stat(NativePath(paths_.keywordList).c_str(), &st) == 0) {
+        const FileStamp now{st.st_dev, st.st_ino, static_cast<unsigned long long>(st.st_size),
+                            st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+        if (now == *listStamp_) {
+            list = listCache_;
+            return std::nullopt;
+        }
+    }
+    listStamp_.reset();
+    return ReadOrEmpty(paths_.keywordList, list);
+}
+
+std::optional<FileError> KeywordQueue::WriteList(const Bytes& list) {
+    listStamp_.reset();
+    if (std::optional<FileError> e = ReplaceFileContents(paths_.keywordList, list, 0644, kDurable)) {
+        return e;
+    }
+    struct stat st {};
+    if (::stat(NativePath(paths_.keywordList).c_str(), &st) == 0) {
+        listStamp_ = FileStamp{st.st_dev, st.st_ino, static_cast<unsigned long long>(st.st_size),
+                               st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+        listCache_ = list;
+    }
+    return std::nullopt;
+}
+
+std::optional<FileError> KeywordQueue::AppendJournal(const Text& record) {
+    if (journalFd_ < 0) {
+        journalFd_ = ::open(NativePath(paths_.journal).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (journalFd_ < 0) {
+            return FileError{paths_.journal, SystemReason(errno)};
+        }
+        struct stat st {};
+        journalBytes_ = ::fstat(journalFd_, &st) == 0 ? static_cast<std::size_t>(st.st_size) : 0;
+    }
+    const Bytes line = record + "\r\n";
+    // One write per record, so a crash leaves at most the last line cut short.
+    const ssize_t written = ::write(journalFd_, line.data(), line.size());
+    if (written != static_cast<ssize_t>(line.size())) {
+        const int error = written < 0 ? errno : EIO;
+        CloseJournal();
+        return FileError{paths_.journal, SystemReason(error)};
+    }
+    journalBytes_ += line.size();
+    return std::nullopt;
+}
+
+std::optional<FileError> KeywordQueue::Settle(const Text& keyword) {
+    auto it = std::find(inFlight_.begin(), inFlight_.end(), keyword);
+    if (it != inFlight_.end()) {
+        inFlight_.erase(it);
+    }
+    if (inFlight_.empty() && journalFd_ >= 0 && ::ftruncate(journalFd_, 0) == 0) {
+        journalBytes_ = 0;
+        return std::nullopt;
+    }
+    if (std::optional<FileError> e = AppendJournal("-" + keyword)) {
+        return e;
+    }
+    if (journalBytes_ > kJournalCompactBytes) {
+        Bytes compact;
+        for (const Text& k : inFlight_) {
+            compact += "+" + k + "\r\n";
+        }
+        CloseJournal();
+        return ReplaceFileContents(paths_.journal, compact, 0644, kDurable);
+    }
+    return std::nullopt;
+}
+
 int KeywordQueue::Recover(std::optional<FileError>* error) {
     std::lock_guard lock(mutex_);
     Bytes journal;
     std::optional<FileError> e = ReadOrEmpty(paths_.journal, journal);
-    int restored = 0;
+    TextList unsettled;
     if (!e && !journal.empty()) {
-        Bytes front;
-        for (const Text& keyword : ListLines(journal)) {
-            if (!keyword.empty()) {
-                front += keyword + "\r\n";
-                ++restored;
+        unsettled = UnsettledKeywords(journal);
+        // Keywords this queue has in flight are not interrupted: they stay in the journal.
+        for (const Text& k : inFlight_) {
+            auto it = std::find(unsettled.begin(), unsettled.end(), k);
+            if (it != unsettled.end()) {
+                unsettled.erase(it);
             }
         }
+        Bytes front;
+        for (const Text& keyword : unsettled) {
+            front += keyword + "\r\n";
+        }
         Bytes list;
-        e = ReadOrEmpty(paths_.keywordList, list);
-        if (!e && restored > 0) {
-            e = ReplaceFileContents(paths_.keywordList, front + list, 0644, kDurable);
+        if (!unsettled.empty()) {
+            e = ReadList(list);
+            if (!e) {
+                e = WriteList(front + list);
+            }
         }
         if (!e) {
-            e = ReplaceFileContents(paths_.journal, "", 0644, kDurable);
+            Bytes kept;
+            for (const Text& k : inFlight_) {
+                kept += "+" + k + "\r\n";
+            }
+            CloseJournal();
+            e = ReplaceFileContents(paths_.journal, kept, 0644, kDurable);
         }
     }
     if (error) {
         *error = e;
     }
-    return e ? 0 : restored;
+    return e ? 0 : static_cast<int>(unsettled.size());
 }
 
 KeywordQueue::Taken KeywordQueue::TakeNextKeyword() {
     std::lock_guard lock(mutex_);
     Taken taken;
-    std::optional<Bytes> list = ReadFileBytes(paths_.keywordList);
-    if (!list || list->empty()) {
+    Bytes list;
+    if (ReadList(list) || list.empty()) {
         return taken;  // no list, an unreadable one or an empty one: the end
     }
-    const FirstLine first = ReadFirstLine(*list);
-    const Bytes rest = list->substr(first.line.size() + first.terminatorLength);
+    const FirstLine first = ReadFirstLine(list);
+    const Bytes rest = list.substr(first.line.size() + first.terminatorLength);
     if (first.line.empty()) {
-        taken.error = ReplaceFileContents(paths_.keywordList, rest, 0644, kDurable);
+        taken.error = WriteList(rest);
         taken.kind = taken.error ? Taken::Kind::kError : Taken::Kind::kEnd;
         return taken;
     }
     // Into the journal first, out of the list second: a crash in between duplicates, never loses.
-    if ((taken.error = AppendToFile(paths_.journal, first.line + "\r\n"))) {
+    if ((taken.error = AppendJournal("+" + first.line))) {
         taken.kind = Taken::Kind::kError;
         return taken;
     }
-    if ((taken.error = ReplaceFileContents(paths_.keywordList, rest, 0644, kDurable))) {
-        RemoveFromJournal(first.line);
+    inFlight_.push_back(first.line);
+    if ((taken.error = WriteList(rest))) {
+        Settle(first.line);
         taken.kind = Taken::Kind::kError;
         return taken;
     }
@@ -165,40 +289,21 @@ KeywordQueue::Taken KeywordQueue::TakeNextKeyword() {
     return taken;
 }
 
-std::optional<FileError> KeywordQueue::RemoveFromJournal(const Text& keyword) {
-    Bytes journal;
-    if (std::optional<FileError> e = ReadOrEmpty(paths_.journal, journal)) {
-        return e;
-    }
-    Bytes kept;
-    bool removed = false;
-    for (const Text& line : ListLines(journal)) {
-        if (!removed && line == keyword) {
-            removed = true;
-            continue;
-        }
-        if (!line.empty()) {
-            kept += line + "\r\n";
-        }
-    }
-    return ReplaceFileContents(paths_.journal, kept, 0644, kDurable);
-}
-
 std::optional<FileError> KeywordQueue::Finish(const Text& keyword) {
     std::lock_guard lock(mutex_);
-    return RemoveFromJournal(keyword);
+    return Settle(keyword);
 }
 
 std::optional<FileError> KeywordQueue::Return(const Text& keyword) {
     std::lock_guard lock(mutex_);
     Bytes list;
-    if (std::optional<FileError> e = ReadOrEmpty(paths_.keywordList, list)) {
+    if (std::optional<FileError> e = ReadList(list)) {
         return e;
     }
-    if (std::optional<FileError> e = ReplaceFileContents(paths_.keywordList, keyword + "\r\n" + list, 0644, kDurable)) {
+    if (std::optional<FileError> e = WriteList(keyword + "\r\n" + list)) {
         return e;
     }
-    return RemoveFromJournal(keyword);
+    return Settle(keyword);
 }
 
 }  // namespace qj

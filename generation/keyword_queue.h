@@ -26,12 +26,13 @@ inline constexpr const char* kRunLockTail = "OpenAi/.run.lock";
 // The paths below a program folder (a GBK path without trailing separator).
 JobPaths JobPathsIn(const Text& programFolder);
 
-// The keyword list as the job's queue. A keyword that leaves the list is first written to the
-// journal; it leaves the journal only when its outcome is recorded (Finish) or when it goes back to
-// the front of the list (Return). Whatever the journal holds when a run starts goes back to the front
+// The keyword list as the job's queue. A keyword that leaves the list is first recorded in the
+// journal; it is settled when its outcome is recorded (Finish) or when it goes back to the front of
+// the list (Return). Whatever the journal holds unsettled when a run starts goes back to the front
 // of the list first (Recover), so a keyword is never lost: at worst, after a hard kill, it is
-// requested twice. Each change of the list is a whole-file replacement, never a partial rewrite.
-// Safe for several workers of one process.
+// requested twice. Each change of the list is a whole-file replacement, never a partial rewrite;
+// the journal only grows by whole lines ("+keyword" taken, "-keyword" settled) and is emptied when
+// nothing is in flight. Safe for several workers of one process.
 class KeywordQueue {
 public:
     explicit KeywordQueue(JobPaths paths);
@@ -45,8 +46,8 @@ public:
         std::optional<FileError> error;
     };
 
-    // Puts the journal's keywords back at the front of the list, in the order they were taken.
-    // Returns how many went back.
+    // Puts the journal's unsettled keywords back at the front of the list, in the order they were
+    // taken. Returns how many went back.
     int Recover(std::optional<FileError>* error = nullptr);
 
     // Takes the first line of the list: kEnd for a missing or empty list or an empty first line
@@ -54,7 +55,7 @@ public:
     // was taken then).
     Taken TakeNextKeyword();
 
-    // The keyword's outcome is recorded: it leaves the journal.
+    // The keyword's outcome is recorded: it is settled.
     std::optional<FileError> Finish(const Text& keyword);
 
     // The keyword was not settled (the run was stopped): back to the front of the list.
@@ -68,12 +69,32 @@ public:
     const JobPaths& paths() const { return paths_; }
 
 private:
-    std::optional<FileError> RemoveFromJournal(const Text& keyword);
+    struct FileStamp {
+        unsigned long long device = 0, inode = 0, size = 0;
+        long long modifiedNs = -1;
+        bool operator==(const FileStamp&) const = default;
+    };
+
+    std::optional<FileError> ReadList(Bytes& list);
+    std::optional<FileError> WriteList(const Bytes& list);
+    std::optional<FileError> AppendJournal(const Text& record);
+    std::optional<FileError> Settle(const Text& keyword);
+    void CloseJournal();
 
     JobPaths paths_;
     std::mutex mutex_;
     int lockFd_ = -1;
+    int journalFd_ = -1;
+    std::size_t journalBytes_ = 0;
+    TextList inFlight_;
+    // The list as this queue last wrote it, to skip re-reading an unchanged file.
+    std::optional<FileStamp> listStamp_;
+    Bytes listCache_;
 };
+
+// The keywords a journal leaves unsettled, in the order they were taken (whole lines only: a line
+// cut short by a crash does not count).
+TextList UnsettledKeywords(const Bytes& journal);
 
 // The first line of a keyword list and the length of its line end: CR LF, LF or a lone CR (also a
 // zero byte or 0x1A, which end the readable part of a text file). A trail byte never ends a line.

@@ -93,8 +93,9 @@ std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text&
     if (!folder.empty() && folder.back() != kPathSeparator) {
         folder.push_back(kPathSeparator);
     }
-    // Replaced as one step; not flushed to the disk for every keyword.
-    return ReplaceFileContents(folder + OutputFileName(keyword), text, 0644, false);
+    // Written in place: should the program die in the middle, the keyword is still in the job's
+    // journal and its file is written again by the next run.
+    return WriteWholeFile(folder + OutputFileName(keyword), text);
 }
 
 std::optional<FileError> AppendFailedKeyword(const Text& failureList, const Text& keyword) {

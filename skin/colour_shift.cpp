@@ -137,7 +137,7 @@ private:
         }
         auto digit = [&](std::size_t i) { return HexValue(sheet_[at_ + 1 + i]); };
         auto pair = [&](std::size_t i) { return digit(i) * 16 + digit(i + 1); };
-        std::string alpha;
+        std::string_view alpha;
         Rgb colour;
         if (digits == 3) {
             colour = {static_cast<std::uint8_t>(digit(0) * 17), static_cast<std::uint8_t>(digit(1) * 17),

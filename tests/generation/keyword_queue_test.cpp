@@ -42,7 +42,7 @@ TEST_F(KeywordQueueTest, TakesLinesInOrderAndEndsAtAnEmptyLine) {
     ASSERT_EQ(taken.kind, KeywordQueue::Taken::Kind::kKeyword);
     EXPECT_EQ(taken.keyword, "甲");
     EXPECT_EQ(Read(paths_.keywordList), "\r\n乙\r\n");
-    EXPECT_EQ(Read(paths_.journal), "甲\r\n");
+    EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{"甲"}));
     queue_.Finish("甲");
     EXPECT_EQ(Read(paths_.journal), "");
     EXPECT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kEnd);
@@ -80,13 +80,49 @@ TEST_F(KeywordQueueTest, InterruptedKeywordsGoBackToTheFront) {
     EXPECT_EQ(Read(paths_.journal), "");
 }
 
-TEST_F(KeywordQueueTest, FinishRemovesOneOccurrence) {
-    WriteList("x\r\nx\r\n");
+TEST_F(KeywordQueueTest, FinishSettlesOneOccurrence) {
+    WriteList("x\r\nx\r\ny\r\n");
     queue_.TakeNextKeyword();
     queue_.TakeNextKeyword();
-    EXPECT_EQ(Read(paths_.journal), "x\r\nx\r\n");
+    queue_.TakeNextKeyword();
+    EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{"x", "x", "y"}));
     queue_.Finish("x");
-    EXPECT_EQ(Read(paths_.journal), "x\r\n");
+    EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{"x", "y"}));
+    queue_.Finish("y");
+    queue_.Finish("x");
+    EXPECT_EQ(Read(paths_.journal), "");
+}
+
+TEST(UnsettledKeywords, WholeLinesOnly) {
+    EXPECT_EQ(UnsettledKeywords("+a\r\n+b\r\n-a\r\n+c"), (TextList{"b"}));  // "+c" was cut short
+    EXPECT_EQ(UnsettledKeywords("+a\r\n-a"), (TextList{"a"}));                // so was "-a"
+    EXPECT_EQ(UnsettledKeywords("plain\r\n"), (TextList{"plain"}));
+    EXPECT_TRUE(UnsettledKeywords("").empty());
+}
+
+TEST_F(KeywordQueueTest, ALongJournalIsCompactedAndStillRight) {
+    Bytes list;
+    for (int i = 0; i < 3000; ++i) {
+        list += "keyword-number-" + std::to_string(i) + "\r\n";
+    }
+    WriteList(list);
+    const Text held = queue_.TakeNextKeyword().keyword;  // stays in flight throughout
+    for (int i = 1; i < 3000; ++i) {
+        queue_.Finish(queue_.TakeNextKeyword().keyword);
+    }
+    EXPECT_LT(Read(paths_.journal).size(), 70u * 1024);
+    EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{held}));
+    KeywordQueue afterCrash(paths_);
+    EXPECT_EQ(afterCrash.Recover(), 1);
+    EXPECT_EQ(Read(paths_.keywordList), held + "\r\n");
+}
+
+TEST_F(KeywordQueueTest, AnEditBetweenTakesIsSeen) {
+    WriteList("a\r\nb\r\n");
+    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "a");
+    queue_.Finish("a");
+    ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, "edited\r\nb\r\n"));
+    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "edited");
 }
 
 TEST_F(KeywordQueueTest, AListThatCannotBeRewrittenTakesNothing) {

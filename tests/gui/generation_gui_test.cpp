@@ -1,0 +1,75 @@
+// Start and Stop clicked on the real window, the job talking to a local completion service.
+
+#include <gtest/gtest.h>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "app/stop_flag.h"
+#include "generation/generation_job.h"
+#include "generation/keyword_queue.h"
+#include "gui_test_support.h"
+#include "job_test_support.h"
+
+namespace qj {
+namespace {
+
+using testing::G;
+using testing::OpenedMainWindow;
+using testing::WaitFor;
+
+class GenerationGuiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        service_.Deploy();
+        EnsureFolder(ProgramPath("OpenAi"));
+        StopRequested = false;
+    }
+    void TearDown() override {
+        StopRequested = true;
+        WaitFor([] { return !GenerationJobRunning(); });
+        LoadDeployment("");
+    }
+
+    QString RunLogText() { return window_.Get<QPlainTextEdit>(control::kEditRunLog)->toPlainText(); }
+    void WriteList(const char* utf8) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, G(utf8))); }
+
+    testing::TemporaryHome home_;
+    testing::LocalCompletionService service_;
+    OpenedMainWindow window_;
+    JobPaths paths_ = JobPathsIn(ProgramFolder());
+};
+
+TEST_F(GenerationGuiTest, StartRunsTheListWhileTheWindowStaysUsable) {
+    WriteList("泡脚\r\n槟榔\r\n");
+    window_.Get<QLineEdit>(control::kEditOpenAiKey)->setText(QStringLiteral("sk-gui"));
+    service_.SetAnswer([](const httplib::Request&, httplib::Response& response) {
+        response.set_content(testing::InterfaceOneReply("done"), "application/json");
+    });
+    window_.Click(control::kButtonStart);
+    ASSERT_TRUE(WaitFor([&] { return RunLogText().contains(QStringLiteral("任务完成！")); }));
+    EXPECT_TRUE(RunLogText().contains(QStringLiteral("关键词【槟榔】内容生成成功，已保存到本地目录中！")));
+    EXPECT_EQ(ReadFileBytes(paths_.outputFolder + G("泡脚.txt")), "done");
+    EXPECT_TRUE(WaitFor([&] { return window_.Get<QPushButton>(control::kButtonStart)->isEnabled(); }));
+    EXPECT_EQ(service_.Seen().at(0).headers.find("Authorization")->second, "Bearer sk-gui");
+}
+
+TEST_F(GenerationGuiTest, StopDuringARequestPutsTheKeywordBack) {
+    WriteList("甲\r\n");
+    service_.SetAnswer([this](const httplib::Request&, httplib::Response& response) {
+        service_.Stall(30000);
+        response.set_content(testing::InterfaceOneReply("late"), "application/json");
+    });
+    window_.Click(control::kButtonStart);
+    ASSERT_TRUE(WaitFor([&] { return !service_.Seen().empty(); }));
+    EXPECT_FALSE(window_.Get<QPushButton>(control::kButtonStart)->isEnabled());
+    window_.Click(control::kButtonStop);
+    ASSERT_TRUE(WaitFor([&] { return RunLogText().contains(QStringLiteral("任务完成！")); }));
+    EXPECT_TRUE(RunLogText().contains(QStringLiteral("程序将在1分钟后自动结束")));
+    EXPECT_TRUE(WaitFor([&] { return window_.Get<QPushButton>(control::kButtonStart)->isEnabled(); }));
+    EXPECT_EQ(ReadFileBytes(paths_.keywordList), G("甲\r\n"));
+    EXPECT_FALSE(ReadFileBytes(paths_.failureList));
+}
+
+}  // namespace
+}  // namespace qj
