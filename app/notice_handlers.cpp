@@ -1,15 +1,25 @@
 #include "app/control_names.h"
 #include "app/handlers.h"
+#include "app/program_state.h"
+#include "notices/advert_list.h"
+#include "notices/version_notice.h"
 
 namespace qj {
 
-// Every switch empties the advert list; the notices that fill pages 3 and 4 are not part of the
-// program yet.
-void OnMainPageSwitched(WindowModel& window, int) {
+// Every switch empties the advert list; the business page fills it anew, the update page shows the
+// version texts.
+void OnMainPageSwitched(WindowModel& window, int page) {
+    NoteNoticePageSwitch();
     window.ListClear(control::kListAdverts);
+    if (page == page::kBusiness) {
+        FillAdvertList(window);
+    } else if (page == page::kUpdate) {
+        ShowVersionTexts(window, ProgramVersion());
+    }
 }
 
-// Opening an advert needs the advert links of the notices, not part of the program yet.
-void OnAdvertListDoubleClicked(WindowModel&) {}
+void OnAdvertListDoubleClicked(WindowModel& window) {
+    OpenAdvert(window);
+}
 
 }  // namespace qj

@@ -1,15 +1,19 @@
 #include "app/control_names.h"
 #include "app/handlers.h"
+#include "generation/credit_query.h"
+#include "generation/wenxin_client.h"
 
 namespace qj {
 
-// The credit query itself is not part of the program yet; the button shows that it was asked.
+// The button is not disabled: each click starts a query of its own, and the last to end is shown.
 void OnQueryCreditClicked(WindowModel& window) {
     window.SetText(control::kButtonQueryCredit, kPropCaption, "查询中..");
     window.SetText(control::kLabelCredit, kPropContent, "");
+    StartCreditQuery(window);
 }
 
-// The Wenxin client is not part of the program yet.
-void OnTestClicked(WindowModel&) {}
+void OnTestClicked(WindowModel& window) {
+    WenxinTest(window);
+}
 
 }  // namespace qj

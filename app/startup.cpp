@@ -7,6 +7,8 @@
 #include "app/program_state.h"
 #include "generation/generation_job.h"
 #include "http/http_instance.h"
+#include "notices/advert_list.h"
+#include "notices/row_colours.h"
 
 namespace qj {
 
@@ -16,6 +18,10 @@ void PrepareProcess() {
     HttpGlobalInit();
     LoadDeployment(ProgramPath(kSettingsFileTail));
     InstallExitRoutine();
+    AtProgramExit([] {
+        AdvertLinks().Release();
+        RowColours().Release();
+    });
     RecoverInterruptedKeywords(ProgramFolder());
 }
 

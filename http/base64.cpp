@@ -32,4 +32,37 @@ Text Base64Encode(std::string_view bytes) {
     return result;
 }
 
+Bytes Base64Decode(std::string_view text) {
+    Bytes result;
+    result.reserve(text.size() / 4 * 3 + 3);
+    std::uint32_t group = 0;
+    int bits = 0;
+    for (const char c : text) {
+        int value = -1;
+        if (c >= 'A' && c <= 'Z') {
+            value = c - 'A';
+        } else if (c >= 'a' && c <= 'z') {
+            value = c - 'a' + 26;
+        } else if (c >= '0' && c <= '9') {
+            value = c - '0' + 52;
+        } else if (c == '+') {
+            value = 62;
+        } else if (c == '/') {
+            value = 63;
+        } else if (c == '=') {
+            break;
+        }
+        if (value < 0) {
+            continue;
+        }
+        group = (group << 6) | static_cast<std::uint32_t>(value);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            result.push_back(static_cast<char>((group >> bits) & 0xFF));
+        }
+    }
+    return result;
+}
+
 }  // namespace qj

@@ -276,24 +276,6 @@ TEST(MainWindow, AnOpenButtonThatCannotCreateSaysWhy) {
     EXPECT_NE(window->ShownMessages()[0].text.find(ProgramPath("OpenAi")), std::string::npos);
 }
 
-TEST(MainWindow, CreditQueryButtonShowsThatItAsked) {
-    TemporaryHome home;
-    StartedWindow window;
-    window->SetText(control::kLabelCredit, kPropContent, "old result");
-    HandleClick(*window, control::kButtonQueryCredit);
-    EXPECT_EQ(window->GetText(control::kButtonQueryCredit, kPropCaption), "查询中..");
-    EXPECT_EQ(window->GetText(control::kLabelCredit, kPropContent), "");
-}
-
-TEST(MainWindow, PageSwitchEmptiesTheAdvertList) {
-    TemporaryHome home;
-    StartedWindow window;
-    window->ListAddRow(control::kListAdverts, "1");
-    window->ListAddRow(control::kListAdverts, "2");
-    HandlePageSwitch(*window, control::kTabMain, page::kUpdate);
-    EXPECT_EQ(window->ListRowCount(control::kListAdverts), 0);
-}
-
 TEST(MainWindow, ADisabledOrUnknownControlHandlesNoClick) {
     TemporaryHome home;
     StartedWindow window;

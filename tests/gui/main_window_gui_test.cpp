@@ -185,21 +185,6 @@ TEST(MainWindowGui, OpenButtonsCreateThenOpenTheirTargets) {
     EXPECT_EQ(recorder.opened[3], QUrl(QStringLiteral("https://qingjian.example/zhanzhang/")));
 }
 
-TEST(MainWindowGui, CreditButtonAndPageSwitch) {
-    TemporaryHome home;
-    OpenedMainWindow window;
-    window.Get<QLabel>(control::kLabelCredit)->setText(QStringLiteral("余额：5"));
-    window.Click(control::kButtonQueryCredit);
-    EXPECT_EQ(window.Get<QPushButton>(control::kButtonQueryCredit)->text(), QStringLiteral("查询中.."));
-    EXPECT_TRUE(window.Get<QLabel>(control::kLabelCredit)->text().isEmpty());
-
-    window->ListAddRow(control::kListAdverts, "1");
-    auto* tab = window.Get<QTabWidget>(control::kTabMain);
-    QTest::mouseClick(tab->tabBar(), Qt::LeftButton, Qt::NoModifier, tab->tabBar()->tabRect(4).center());
-    EXPECT_EQ(tab->currentIndex(), 4);
-    EXPECT_EQ(window->ListRowCount(control::kListAdverts), 0);
-}
-
 TEST(MainWindowGui, StartUpRunsTheWindowUntilItIsClosed) {
     TemporaryHome home;
     WindowModel* during = nullptr;

@@ -62,5 +62,17 @@ TEST(Base64Encode, MatchesTheStandardAlphabetAndPadding) {
     EXPECT_EQ(Base64Encode(std::string("\xFB\xFF\x00", 3)), "+/8A");
 }
 
+TEST(Base64Decode, UndoesTheEncodingAndSkipsWhatIsNotBase64) {
+    const std::vector<std::string> samples = {
+        "", "f", "fo", "foo", "foobar", "\xC7\xE0\xBC\xE3", std::string("\xFB\xFF\x00", 3)};
+    for (const std::string& bytes : samples) {
+        EXPECT_EQ(Base64Decode(Base64Encode(bytes)), bytes);
+    }
+    EXPECT_EQ(Base64Decode("Zm8"), "fo");  // padding left out
+    EXPECT_EQ(Base64Decode("Zm9v\r\nYmFy"), "foobar");
+    EXPECT_EQ(Base64Decode("Zg==Zm9v"), "f");
+    EXPECT_EQ(Base64Decode("!!"), "");
+}
+
 }  // namespace
 }  // namespace qj

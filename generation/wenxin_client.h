@@ -1,0 +1,34 @@
+#pragma once
+
+#include "app/deployment.h"
+#include "app/window_model.h"
+#include "text/types.h"
+
+namespace qj {
+
+// The header block both Wenxin requests start from.
+inline constexpr const char* kWenxinHeaderBlock = "Content-Type:application/x-www-form-urlencoded";
+
+Text WenxinTokenUrl(const Deployment& deployment);
+// The generation URL up to and including "?access_token="; the token follows unchanged.
+Text WenxinGenerationUrlPrefix(const Deployment& deployment);
+
+// The keys go into the form as they stand, not encoded.
+Text WenxinTokenBody(const Text& apiKey, const Text& secretKey);
+// The sample question, percent-encoded byte for byte, with the fixed generation parameters.
+Text WenxinGenerationBody();
+
+struct WenxinToken {
+    bool ok = false;  // the reply is a success
+    Text token;       // empty when the reply names none
+};
+WenxinToken ReadWenxinTokenReply(const Text& reply);
+
+// The test of the Wenxin page: a token from the two keys, then one generation request with the
+// sample question, whose answer nobody reads. A token reply without success is logged, and the
+// generation request still goes out with an empty token. Both requests share one header block,
+// which the first completes with the default lines (its Referer names the token URL). Each
+// exchange runs off the calling thread while the window keeps handling its events.
+void WenxinTest(WindowModel& window);
+
+}  // namespace qj

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <string>
+
+#include "app/deployment.h"
+#include "app/ini_file.h"
+#include "app/program_folder.h"
+
+namespace qj::testing {
+
+// Origins for the deployment's addresses; an empty one keeps its default.
+struct LocalSites {
+    std::string openAi{};
+    std::string relayOne{};
+    std::string relayTwo{};
+    std::string relayTwoApi{};
+    std::string wenxin{};
+    std::string mainSite{};
+    std::string secondarySite{};
+};
+
+// The default deployment with the given values in place of the defaults (an empty one keeps it).
+inline Deployment DeploymentWith(const LocalSites& sites) {
+    Deployment d = DefaultDeployment();
+    const auto put = [](Text& field, const std::string& value) {
+        if (!value.empty()) {
+            field = value;
+        }
+    };
+    put(d.openAi, sites.openAi);
+    put(d.relayOne, sites.relayOne);
+    put(d.relayTwo, sites.relayTwo);
+    put(d.relayTwoApi, sites.relayTwoApi);
+    put(d.wenxin, sites.wenxin);
+    put(d.mainSite, sites.mainSite);
+    put(d.secondarySite, sites.secondarySite);
+    return d;
+}
+
+// Points the deployment at local servers for the life of the object, the way an installation does:
+// the values go into the section [部署] of 配置.ini in the program folder (a TemporaryHome) and are
+// read as start-up reads them. The defaults come back afterwards.
+class LocalDeployment {
+public:
+    explicit LocalDeployment(const LocalSites& sites) {
+        const Text ini = ProgramPath(kSettingsFileTail);
+        Write(ini, "OpenAI", sites.openAi);
+        Write(ini, "\xBD\xD3\xBF\xDA\xD2\xBB\xD6\xD0\xD7\xAA\xD5\xBE", sites.relayOne);  // 接口一中转站
+        Write(ini, "\xBD\xD3\xBF\xDA\xB6\xFE\xD6\xD0\xD7\xAA\xD5\xBE", sites.relayTwo);  // 接口二中转站
+        Write(ini,
+              "\xBD\xD3\xBF\xDA\xB6\xFE"
+              "API",
+              sites.relayTwoApi);                             // 接口二API
+        Write(ini, "\xCE\xC4\xD0\xC4", sites.wenxin);         // 文心
+        Write(ini, "\xB9\xD9\xCD\xF8", sites.mainSite);       // 官网
+        Write(ini, "\xB8\xB1\xD5\xBE", sites.secondarySite);  // 副站
+        LoadDeployment(ini);
+    }
+    ~LocalDeployment() { LoadDeployment(ProgramPath("no-deployment.ini")); }
+
+    LocalDeployment(const LocalDeployment&) = delete;
+    LocalDeployment& operator=(const LocalDeployment&) = delete;
+
+private:
+    static void Write(const Text& ini, const Text& key, const std::string& origin) {
+        if (!origin.empty()) {
+            WriteIniValue(ini, kDeploymentSection, key, origin);
+        }
+    }
+};
+
+// The origin of a local server's port.
+inline std::string LocalOrigin(int port) {
+    return "http://127.0.0.1:" + std::to_string(port);
+}
+
+}  // namespace qj::testing
