@@ -1,0 +1,111 @@
+#include "generation/failure_requeue.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/program_folder.h"
+
+namespace qj {
+
+namespace {
+
+std::optional<FileError> ReadOrEmpty(const Text& path, Bytes& contents) {
+    int error = 0;
+    std::optional<Bytes> read = ReadFileBytes(path, &error);
+    contents = read.value_or("");
+    if (!read && error != ENOENT) {
+        return FileError{path, SystemReason(error)};
+    }
+    return std::nullopt;
+}
+
+// The list without its trailing empty lines, ending in a line break unless empty: what the moved
+// keywords are appended to (behind an empty line they would never be reached).
+Bytes ListToAppendTo(const Bytes& list) {
+    Bytes kept;
+    for (const Text& line : ListLines(list)) {
+        kept += line + "\r\n";
+    }
+    while (kept.ends_with("\r\n\r\n")) {
+        kept.resize(kept.size() - 2);
+    }
+    return kept == "\r\n" ? Bytes() : kept;
+}
+
+// Carries out a recorded move: the list gets the block unless it already has it, then the failure
+// list is emptied and the record removed.
+std::optional<FileError> Complete(const JobPaths& paths, const Text& intentPath, std::size_t listSizeBefore,
+                                  const Bytes& block) {
+    Bytes list;
+    if (std::optional<FileError> e = ReadOrEmpty(paths.keywordList, list)) {
+        return e;
+    }
+    const bool appended = list.size() == listSizeBefore + block.size() && list.ends_with(block);
+    if (!appended) {
+        if (std::optional<FileError> e = ReplaceFileContents(paths.keywordList, ListToAppendTo(list) + block)) {
+            return e;
+        }
+    }
+    if (std::optional<FileError> e = ReplaceFileContents(paths.failureList, "")) {
+        return e;
+    }
+    std::error_code ec;
+    std::filesystem::remove(NativePath(intentPath), ec);
+    return std::nullopt;
+}
+
+}  // namespace
+
+RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPath) {
+    RequeueResult result;
+    if ((result.error = FinishInterruptedRequeue(paths, intentPath))) {
+        return result;
+    }
+    Bytes failures;
+    if ((result.error = ReadOrEmpty(paths.failureList, failures))) {
+        return result;
+    }
+    Bytes block;
+    for (const Text& keyword : ListLines(failures)) {
+        if (!keyword.empty()) {
+            block += keyword + "\r\n";
+            ++result.moved;
+        }
+    }
+    if (result.moved == 0) {
+        return result;
+    }
+    Bytes list;
+    if ((result.error = ReadOrEmpty(paths.keywordList, list))) {
+        return result;
+    }
+    const Bytes base = ListToAppendTo(list);
+    // The record: the size of the list the block goes behind, then the block.
+    if ((result.error = ReplaceFileContents(intentPath, std::to_string(base.size()) + "\r\n" + block))) {
+        return result;
+    }
+    if ((result.error = ReplaceFileContents(paths.keywordList, base + block))) {
+        return result;
+    }
+    result.error = Complete(paths, intentPath, base.size(), block);
+    return result;
+}
+
+std::optional<FileError> FinishInterruptedRequeue(const JobPaths& paths, const Text& intentPath) {
+    Bytes intent;
+    if (std::optional<FileError> e = ReadOrEmpty(intentPath, intent)) {
+        return e;
+    }
+    const std::size_t lineEnd = intent.find("\r\n");
+    if (lineEnd == Bytes::npos) {
+        // No record, or one cut short before it was complete (then nothing had moved yet).
+        std::error_code ec;
+        std::filesystem::remove(NativePath(intentPath), ec);
+        return std::nullopt;
+    }
+    const std::size_t sizeBefore = std::strtoull(intent.substr(0, lineEnd).c_str(), nullptr, 10);
+    return Complete(paths, intentPath, sizeBefore, intent.substr(lineEnd + 2));
+}
+
+}  // namespace qj

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+
+#include "generation/keyword_queue.h"
+
+namespace qj {
+
+inline constexpr const char* kRequeueIntentTail = "OpenAi/.requeue";
+
+struct RequeueResult {
+    int moved = 0;
+    std::optional<FileError> error;
+};
+
+// Moves every keyword of the failure list to the end of the keyword list and empties the failure
+// list. The move is recorded in an intent file first, so that a move cut short by a crash is
+// finished, neither lost nor doubled, by FinishInterruptedRequeue. The caller makes sure no run
+// works on the lists meanwhile.
+RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPath);
+
+// Finishes a move that a crash cut short; does nothing when there is none.
+std::optional<FileError> FinishInterruptedRequeue(const JobPaths& paths, const Text& intentPath);
+
+}  // namespace qj

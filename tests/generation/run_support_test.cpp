@@ -1,0 +1,146 @@
+// The pieces a parallel run stands on: retry timing, the shared pause, progress figures, and the
+// move of failed keywords back into the list.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "app/program_folder.h"
+#include "generation/failure_requeue.h"
+#include "generation/progress.h"
+#include "generation/retry_policy.h"
+#include "temporary_home.h"
+
+namespace qj {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+TEST(Retry, TransientFailuresAreTheOnesWorthRepeating) {
+    EXPECT_TRUE(retry::IsTransient(0, false));
+    EXPECT_TRUE(retry::IsTransient(429, true));
+    EXPECT_TRUE(retry::IsTransient(500, true));
+    EXPECT_TRUE(retry::IsTransient(503, true));
+    EXPECT_FALSE(retry::IsTransient(401, true));
+    EXPECT_FALSE(retry::IsTransient(400, true));
+    EXPECT_FALSE(retry::IsTransient(200, true));  // a reply without text
+}
+
+TEST(Retry, DelaysDoubleWithJitterAndAreCapped) {
+    EXPECT_EQ(retry::Delay(1, std::nullopt, 0.5), milliseconds(1000));
+    EXPECT_EQ(retry::Delay(2, std::nullopt, 0.5), milliseconds(2000));
+    EXPECT_EQ(retry::Delay(3, std::nullopt, 0.5), milliseconds(4000));
+    EXPECT_EQ(retry::Delay(3, std::nullopt, 0.0), milliseconds(3200));
+    EXPECT_EQ(retry::Delay(3, std::nullopt, 1.0), milliseconds(4800));
+    EXPECT_EQ(retry::Delay(10, std::nullopt, 1.0), milliseconds(60000));
+    EXPECT_EQ(retry::Delay(40, std::nullopt, 0.5), milliseconds(60000));
+    // Retry-After sets the least wait, itself capped.
+    EXPECT_EQ(retry::Delay(1, 7, 0.5), milliseconds(7000));
+    EXPECT_EQ(retry::Delay(4, 2, 0.5), milliseconds(8000));
+    EXPECT_EQ(retry::Delay(1, 3600, 0.5), milliseconds(60000));
+}
+
+TEST(Retry, RetryAfterIsReadInBothForms) {
+    const std::time_t now = 1445412480;  // Wed, 21 Oct 2015 07:28:00 GMT
+    EXPECT_EQ(retry::ParseRetryAfter(" 120 ", now), 120);
+    EXPECT_EQ(retry::ParseRetryAfter("Wed, 21 Oct 2015 07:28:30 GMT", now), 30);
+    EXPECT_EQ(retry::ParseRetryAfter("Wed, 21 Oct 2015 07:27:00 GMT", now), 0);
+    EXPECT_EQ(retry::ParseRetryAfter("soon", now), std::nullopt);
+    EXPECT_EQ(retry::ParseRetryAfter("", now), std::nullopt);
+    EXPECT_EQ(retry::RetryAfterOf("Content-Type: text/plain\r\nretry-after: 5\r\n", now), 5);
+    EXPECT_EQ(retry::RetryAfterOf("Content-Type: text/plain", now), std::nullopt);
+}
+
+TEST(SharedPause, HoldsEveryWaiterAndYieldsToStop) {
+    SharedPause pause;
+    std::atomic<bool> stop{false};
+    pause.PauseFor(milliseconds(150));
+    const auto begin = std::chrono::steady_clock::now();
+    std::thread other([&] { EXPECT_TRUE(pause.WaitUntilClear(stop)); });
+    EXPECT_TRUE(pause.WaitUntilClear(stop));
+    other.join();
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, milliseconds(140));
+
+    pause.PauseFor(seconds(30));
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(milliseconds(50));
+        stop = true;
+    });
+    EXPECT_FALSE(pause.WaitUntilClear(stop));
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, seconds(5));
+}
+
+TEST(Progress, CountsAndEstimatesFromThePaceSoFar) {
+    const auto start = ProgressMeter::Clock::now();
+    ProgressMeter meter(start);
+    meter.SetRemaining(10);
+    meter.Succeeded();
+    meter.Failed();
+    meter.Skipped();
+    const ProgressFigures f = meter.Figures(start + seconds(3));
+    EXPECT_EQ(f.succeeded, 1);
+    EXPECT_EQ(f.failed, 1);
+    EXPECT_EQ(f.skipped, 1);
+    EXPECT_EQ(f.remaining, 7);
+    EXPECT_EQ(f.elapsed, seconds(3));
+    ASSERT_TRUE(f.timeLeft);
+
+    EXPECT_EQ(FormatDuration(seconds(45)), "45秒");
+    EXPECT_EQ(FormatDuration(seconds(200)), "3分20秒");
+    EXPECT_EQ(FormatDuration(seconds(7500)), "2时5分");
+    ProgressFigures shown;
+    shown.succeeded = 12;
+    shown.failed = 1;
+    shown.remaining = 87;
+    shown.elapsed = seconds(200);
+    EXPECT_EQ(ProgressText(shown), "已完成 12，失败 1，跳过 0，剩余 87，已用 3分20秒");
+    shown.timeLeft = seconds(1500);
+    EXPECT_EQ(ProgressText(shown), "已完成 12，失败 1，跳过 0，剩余 87，已用 3分20秒，预计还需 25分0秒");
+}
+
+class RequeueTest : public ::testing::Test {
+protected:
+    void SetUp() override { EnsureFolder(ProgramPath("OpenAi")); }
+    void Write(const Text& path, const Bytes& b) { ASSERT_FALSE(ReplaceFileContents(path, b)); }
+    static Bytes Read(const Text& path) { return ReadFileBytes(path).value_or("<missing>"); }
+
+    testing::TemporaryHome home_;
+    JobPaths paths_ = JobPathsIn(ProgramFolder());
+    Text intent_ = ProgramPath(kRequeueIntentTail);
+};
+
+TEST_F(RequeueTest, MovesFailuresBehindTheList) {
+    Write(paths_.keywordList, "a\r\nb\r\n\r\n");
+    Write(paths_.failureList, "x\r\ny\ny\r\n");
+    const RequeueResult r = RequeueFailedKeywords(paths_, intent_);
+    EXPECT_FALSE(r.error);
+    EXPECT_EQ(r.moved, 3);
+    EXPECT_EQ(Read(paths_.keywordList), "a\r\nb\r\nx\r\ny\r\ny\r\n");
+    EXPECT_EQ(Read(paths_.failureList), "");
+    EXPECT_EQ(Read(intent_), "<missing>");
+    EXPECT_EQ(RequeueFailedKeywords(paths_, intent_).moved, 0);
+}
+
+TEST_F(RequeueTest, AMoveCutShortIsFinishedOnceAtWhicheverStepItStopped) {
+    // The record was written, the list not yet changed.
+    Write(paths_.keywordList, "a\r\n");
+    Write(paths_.failureList, "x\r\n");
+    Write(intent_, "3\r\nx\r\n");
+    EXPECT_FALSE(FinishInterruptedRequeue(paths_, intent_));
+    EXPECT_EQ(Read(paths_.keywordList), "a\r\nx\r\n");
+    EXPECT_EQ(Read(paths_.failureList), "");
+    EXPECT_EQ(Read(intent_), "<missing>");
+
+    // The list was changed, the failure list not yet emptied.
+    Write(paths_.keywordList, "a\r\nx\r\n");
+    Write(paths_.failureList, "x\r\n");
+    Write(intent_, "3\r\nx\r\n");
+    EXPECT_FALSE(FinishInterruptedRequeue(paths_, intent_));
+    EXPECT_EQ(Read(paths_.keywordList), "a\r\nx\r\n");
+    EXPECT_EQ(Read(paths_.failureList), "");
+}
+
+}  // namespace
+}  // namespace qj
