@@ -5,6 +5,7 @@
 #include "app/control_names.h"
 #include "app/deployment.h"
 #include "app/program_folder.h"
+#include "generation/interface_three.h"
 #include "generation/output_files.h"
 #include "text/run_log.h"
 
@@ -113,6 +114,9 @@ Generator CompletionGenerator(CompletionProfile profile) {
 
 Generator ChosenGenerator(WindowModel& window) {
     const Deployment& d = CurrentDeployment();
+    if (window.GetNumber(control::kRadioInterfaceThree, kPropChecked)) {
+        return InterfaceThreeGenerator(ReadInterfaceThreeSettings(window), DefaultChatBaseUrl());
+    }
     if (window.GetNumber(control::kRadioInterfaceOne, kPropChecked)) {
         return CompletionGenerator(InterfaceOneProfile(d.openAi, d.relayOne));
     }
