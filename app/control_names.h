@@ -12,6 +12,8 @@ inline constexpr const char* kCheckSaveAsHtml =
     "\xD1\xA1\xD4\xF1\xBF\xF2_\xD2\xD4HTML\xD4\xB4\xC2\xEB\xD0\xCE\xCA\xBD\xB1\xA3\xB4\xE6";  // 选择框_以HTML源码形式保存
 inline constexpr const char* kRadioInterfaceTwo = "\xB5\xA5\xD1\xA1\xBF\xF2_\xBD\xD3\xBF\xDA\xB6\xFE";  // 单选框_接口二
 inline constexpr const char* kRadioInterfaceOne = "\xB5\xA5\xD1\xA1\xBF\xF2_\xBD\xD3\xBF\xDA\xD2\xBB";  // 单选框_接口一
+inline constexpr const char* kRadioInterfaceThree =
+    "\xB5\xA5\xD1\xA1\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD";  // 单选框_接口三
 inline constexpr const char* kLabelInterface =
     "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9"
     "10";                                                                        // 透明标签10
@@ -85,6 +87,29 @@ inline constexpr const char* kEditRunLog =
 inline constexpr const char* kTabMain =
     "\xB8\xDF\xBC\xB6\xD1\xA1\xD4\xF1\xBC\xD0"
     "1";  // 高级选择夹1
+// The page of interface three: each edit box with its label.
+inline constexpr const char* kLabelInterfaceThreeBaseUrl =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_API\xB5\xD8\xD6\xB7";  // 透明标签_接口三_API地址
+inline constexpr const char* kEditInterfaceThreeBaseUrl =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_API\xB5\xD8\xD6\xB7";  // 编辑框_接口三_API地址
+inline constexpr const char* kLabelInterfaceThreeModel =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xC4\xA3\xD0\xCD";  // 透明标签_接口三_模型
+inline constexpr const char* kEditInterfaceThreeModel =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xC4\xA3\xD0\xCD";  // 编辑框_接口三_模型
+inline constexpr const char* kLabelInterfaceThreeTemperature =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xCE\xC2\xB6\xC8";  // 透明标签_接口三_温度
+inline constexpr const char* kEditInterfaceThreeTemperature =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xCE\xC2\xB6\xC8";  // 编辑框_接口三_温度
+inline constexpr const char* kLabelInterfaceThreePrompt =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xCC\xE1\xCA\xBE\xB4\xCA";  // 透明标签_接口三_提示词
+inline constexpr const char* kEditInterfaceThreePrompt =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xCC\xE1\xCA\xBE\xB4\xCA";  // 编辑框_接口三_提示词
+inline constexpr const char* kLabelInterfaceThreeSystemPrompt =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xCF\xB5\xCD\xB3\xCC\xE1\xCA\xBE\xB4\xCA";  // 透明标签_接口三_系统提示词
+inline constexpr const char* kEditInterfaceThreeSystemPrompt =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xCF\xB5\xCD\xB3\xCC\xE1\xCA\xBE\xB4\xCA";  // 编辑框_接口三_系统提示词
+inline constexpr const char* kLabelInterfaceThreeHint =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xCB\xB5\xC3\xF7";  // 透明标签_接口三_说明
 }  // namespace control
 
 static_assert(std::string_view(control::kEditRunLog) == kRunLogControl);
@@ -96,6 +121,7 @@ inline constexpr int kWenxin = 1;
 inline constexpr int kUsage = 2;
 inline constexpr int kBusiness = 3;
 inline constexpr int kUpdate = 4;
+inline constexpr int kInterfaceThree = 5;
 }  // namespace page
 
 }  // namespace qj

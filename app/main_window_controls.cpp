@@ -1,6 +1,7 @@
 #include "app/main_window_controls.h"
 
 #include "app/deployment.h"
+#include "generation/interface_three.h"
 
 namespace qj {
 
@@ -11,7 +12,7 @@ constexpr Colour kGreen = RgbColour(0x00, 0x80, 0x00);
 constexpr Colour kOrange = RgbColour(0xFF, 0x80, 0x00);
 constexpr Colour kRed = RgbColour(0xFF, 0x00, 0x00);
 
-constexpr const char* kMainPages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级"};
+constexpr const char* kMainPages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级", "接口三设置"};
 
 constexpr ListColumnSpec kAdvertColumns[] = {
     {.header = "#", .width = 50, .alignment = Alignment::kLeft},
@@ -55,6 +56,15 @@ const ControlSpec kMainControls[] = {
      .height = 24,
      .caption = "接口一",
      .checked = true},
+    {.name = kRadioInterfaceThree,
+     .kind = k::kRadio,
+     .parent = kTabMain,
+     .page = page::kChatGpt,
+     .left = 236,
+     .top = 94,
+     .width = 58,
+     .height = 24,
+     .caption = "接口三"},
     {.name = kLabelInterface,
      .kind = k::kLabel,
      .parent = kTabMain,
@@ -315,6 +325,106 @@ const ControlSpec kMainControls[] = {
      .height = 552,
      .pages = kMainPages,
      .shownPage = page::kWenxin},
+    // The page of interface three. The band from 118 to 158 and the room right of 500 above it stay
+    // free for later settings of the same page.
+    {.name = kLabelInterfaceThreeBaseUrl,
+     .kind = k::kLabel,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 16,
+     .top = 46,
+     .width = 80,
+     .height = 24,
+     .caption = "API地址："},
+    {.name = kEditInterfaceThreeBaseUrl,
+     .kind = k::kEdit,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 100,
+     .top = 45,
+     .width = 488,
+     .height = 25},
+    {.name = kLabelInterfaceThreeModel,
+     .kind = k::kLabel,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 16,
+     .top = 86,
+     .width = 80,
+     .height = 24,
+     .caption = "模型："},
+    {.name = kEditInterfaceThreeModel,
+     .kind = k::kEdit,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 100,
+     .top = 85,
+     .width = 240,
+     .height = 25},
+    {.name = kLabelInterfaceThreeTemperature,
+     .kind = k::kLabel,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 360,
+     .top = 86,
+     .width = 48,
+     .height = 24,
+     .caption = "温度："},
+    {.name = kEditInterfaceThreeTemperature,
+     .kind = k::kEdit,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 412,
+     .top = 85,
+     .width = 72,
+     .height = 25},
+    {.name = kLabelInterfaceThreePrompt,
+     .kind = k::kLabel,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 16,
+     .top = 166,
+     .width = 80,
+     .height = 24,
+     .caption = "提示词："},
+    {.name = kEditInterfaceThreePrompt,
+     .kind = k::kEdit,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 100,
+     .top = 165,
+     .width = 900,
+     .height = 160,
+     .multiLine = true},
+    {.name = kLabelInterfaceThreeSystemPrompt,
+     .kind = k::kLabel,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 16,
+     .top = 341,
+     .width = 80,
+     .height = 24,
+     .caption = "系统提示词："},
+    {.name = kEditInterfaceThreeSystemPrompt,
+     .kind = k::kEdit,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 100,
+     .top = 340,
+     .width = 900,
+     .height = 100,
+     .multiLine = true},
+    {.name = kLabelInterfaceThreeHint,
+     .kind = k::kLabel,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 100,
+     .top = 452,
+     .width = 900,
+     .height = 90,
+     .captionFrom = InterfaceThreeHintText,
+     .textColour = kBlue,
+     .multiLine = true},
 };
 
 }  // namespace
@@ -336,6 +446,17 @@ Text UsageText() {
            "\r\n\r\n以上两个接口均为第三方中转站，非本人搭建，以上平台兜售的任何账密、业务，均与本软件开发者无关。\r\n"
            "\r\n"
            "本软件只是调用了以上平台的生成接口，用于文章生成，避免挂梯子而已，请知需！\r\n";
+}
+
+Text InterfaceThreeHintText() {
+    return "接口三使用当今通用的对话补全协议（OpenAI、DeepSeek、通义千问兼容模式、Moonshot、Ollama、llama.cpp、vLLM "
+           "等），API秘钥填在「Chat GPT」页，本地模型服务可以不填。\r\n"
+           "API地址留空即 " +
+           DefaultChatBaseUrl() + "；只填主机时自动补上 /v1；也可以直接填完整的 …/chat/completions 地址。模型留空即 " +
+           kDefaultChatModel +
+           "；温度留空则不发送。\r\n"
+           "提示词中的 {关键词} "
+           "会替换为每个关键词；提示词留空时使用内置提示词（写一篇完整的中文文章）。系统提示词可以不填。";
 }
 
 Text BlogCaption() {

@@ -12,6 +12,7 @@ const WindowSpec& MainWindowSpec();
 // Texts of the main window that name addresses of the deployment.
 Text UsageText();
 Text BlogCaption();
+Text InterfaceThreeHintText();
 Text AboutText(const Text& version);
 
 }  // namespace qj

@@ -5,6 +5,7 @@
 #include "app/control_names.h"
 #include "app/deployment.h"
 #include "app/program_folder.h"
+#include "generation/interface_three.h"
 #include "generation/output_files.h"
 #include "text/run_log.h"
 
@@ -34,15 +35,19 @@ void RecordFailure(KeywordQueue& queue, const Text& keyword, const Text& detail,
     ++summary.failed;
 }
 
-// The whole work for one keyword. Returns false when the run must end (stopped).
-bool GenerateForKeyword(WindowModel& window, KeywordQueue& queue, const Generator& generate, const Text& keyword,
-                        JobSummary& summary) {
-    RunLog("开始生成关键词【" + keyword + "】相关内容");
-    RunLog("Chat GPT 思考中，请耐心等待.....");
-    const Text key = window.GetText(control::kEditOpenAiKey, kPropContent);
-    const GenerationOutcome outcome = generate(keyword, key, &StopRequested);
+Text TokenCounts(const TokenUsage& usage) {
+    return "输入" + std::to_string(usage.promptTokens) + "，输出" + std::to_string(usage.completionTokens) + "，合计" +
+           std::to_string(usage.totalTokens);
+}
 
-    if (outcome.cancelled) {
+// Records what became of a keyword. Returns false when the run must end (stopped, or settings that
+// cannot work).
+bool SettleKeyword(WindowModel& window, KeywordQueue& queue, const Text& keyword, const GenerationOutcome& outcome,
+                   JobSummary& summary) {
+    if (outcome.unusableSettings) {
+        RunLog("错误信息：" + outcome.errorDetail);
+    }
+    if (outcome.cancelled || outcome.unusableSettings) {
         queue.Return(keyword);
         ++summary.returned;
         RunLog("关键词【" + keyword + "】已放回待采集关键词列表");
@@ -74,6 +79,22 @@ bool GenerateForKeyword(WindowModel& window, KeywordQueue& queue, const Generato
     return true;
 }
 
+// The whole work for one keyword. Returns false when the run must end.
+bool GenerateForKeyword(WindowModel& window, KeywordQueue& queue, const Generator& generate, const Text& keyword,
+                        JobSummary& summary) {
+    RunLog("开始生成关键词【" + keyword + "】相关内容");
+    RunLog("Chat GPT 思考中，请耐心等待.....");
+    const Text key = window.GetText(control::kEditOpenAiKey, kPropContent);
+    const GenerationOutcome outcome = generate(keyword, key, &StopRequested);
+    const bool goOn = SettleKeyword(window, queue, keyword, outcome, summary);
+    if (outcome.usage) {
+        RunLog("关键词【" + keyword + "】消耗Token：" + TokenCounts(*outcome.usage));
+        summary.tokens += *outcome.usage;
+        ++summary.keywordsWithTokens;
+    }
+    return goOn;
+}
+
 }  // namespace
 
 Generator CompletionGenerator(CompletionProfile profile) {
@@ -85,12 +106,17 @@ Generator CompletionGenerator(CompletionProfile profile) {
         outcome.ok = extracted.ok;
         outcome.text = extracted.text;
         outcome.errorDetail = reply.text;
+        outcome.status = reply.status;
+        outcome.transient = IsTransientStatus(reply.status);
         return outcome;
     };
 }
 
 Generator ChosenGenerator(WindowModel& window) {
     const Deployment& d = CurrentDeployment();
+    if (window.GetNumber(control::kRadioInterfaceThree, kPropChecked)) {
+        return InterfaceThreeGenerator(ReadInterfaceThreeSettings(window), DefaultChatBaseUrl());
+    }
     if (window.GetNumber(control::kRadioInterfaceOne, kPropChecked)) {
         return CompletionGenerator(InterfaceOneProfile(d.openAi, d.relayOne));
     }
@@ -127,6 +153,10 @@ JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue,
         if (!GenerateForKeyword(window, queue, generate, taken.keyword, summary)) {
             break;
         }
+    }
+    if (summary.keywordsWithTokens > 0) {
+        RunLog("本次任务共消耗Token：" + TokenCounts(summary.tokens) + "（" +
+               std::to_string(summary.keywordsWithTokens) + "个关键词）");
     }
     queue.UnlockRun();
     if (onRunEnding) {

@@ -6,20 +6,10 @@
 #include "app/stop_flag.h"
 #include "app/window_model.h"
 #include "generation/completion.h"
+#include "generation/generator.h"
 #include "generation/keyword_queue.h"
 
 namespace qj {
-
-// What one interface made of one keyword.
-struct GenerationOutcome {
-    bool ok = false;         // the reply is a success
-    Text text;               // the generated text, trimmed
-    Text errorDetail;        // logged after "错误信息：" on failure; empty: no such line
-    bool cancelled = false;  // the exchange was aborted by the stop flag
-};
-
-// Turns a keyword into an outcome; `cancel` aborts the exchange when it becomes true.
-using Generator = std::function<GenerationOutcome(const Text& keyword, const Text& key, const std::atomic<bool>* cancel)>;
 
 // The generator of a completion interface (one or two).
 Generator CompletionGenerator(CompletionProfile profile);
@@ -27,7 +17,9 @@ Generator CompletionGenerator(CompletionProfile profile);
 struct JobSummary {
     int succeeded = 0;
     int failed = 0;
-    int returned = 0;  // keywords put back into the list by a stop
+    int returned = 0;            // keywords put back into the list (a stop, settings that cannot work)
+    TokenUsage tokens;           // summed over the keywords whose service reported its count
+    int keywordsWithTokens = 0;  // how many did
 };
 
 // One complete run over the keyword list: the window's controls are read at the moments the job

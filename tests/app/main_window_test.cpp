@@ -31,12 +31,18 @@ const std::string kDesignedFile =
     "编辑框_百度文心_APIKEY=\r\n"
     "编辑框_OpenAi_API秘钥=\r\n"
     "编辑框_最新版本=\r\n"
+    "编辑框_接口三_API地址=\r\n"
+    "编辑框_接口三_模型=\r\n"
+    "编辑框_接口三_温度=\r\n"
+    "编辑框_接口三_提示词=\r\n"
+    "编辑框_接口三_系统提示词=\r\n"
     "[选择框]\r\n"
     "选择框_以HTML源码形式保存=假\r\n"
     "选择框_预览生成内容=假\r\n"
     "[单选框]\r\n"
     "单选框_接口二=假\r\n"
-    "单选框_接口一=真\r\n";
+    "单选框_接口一=真\r\n"
+    "单选框_接口三=假\r\n";
 
 // A started main window in memory: the window of the table, its created sequence run, and the
 // process-wide main window pointing at it while it lives.
@@ -63,6 +69,7 @@ TEST(MainWindowTable, ControlsInControlOrderWithTheirKinds) {
         {"选择框_以HTML源码形式保存", kind::kCheck},
         {"单选框_接口二", kind::kRadio},
         {"单选框_接口一", kind::kRadio},
+        {"单选框_接口三", kind::kRadio},
         {"透明标签10", kind::kLabel},
         {"按钮_测试", kind::kButton},
         {"透明标签9", kind::kLabel},
@@ -94,6 +101,17 @@ TEST(MainWindowTable, ControlsInControlOrderWithTheirKinds) {
         {"分组框5", kind::kGroup},
         {"编辑框_运行日志", kind::kEdit},
         {"高级选择夹1", kind::kTab},
+        {"透明标签_接口三_API地址", kind::kLabel},
+        {"编辑框_接口三_API地址", kind::kEdit},
+        {"透明标签_接口三_模型", kind::kLabel},
+        {"编辑框_接口三_模型", kind::kEdit},
+        {"透明标签_接口三_温度", kind::kLabel},
+        {"编辑框_接口三_温度", kind::kEdit},
+        {"透明标签_接口三_提示词", kind::kLabel},
+        {"编辑框_接口三_提示词", kind::kEdit},
+        {"透明标签_接口三_系统提示词", kind::kLabel},
+        {"编辑框_接口三_系统提示词", kind::kEdit},
+        {"透明标签_接口三_说明", kind::kLabel},
     };
     const ControlTable table = MainWindowSpec().controls;
     ASSERT_EQ(table.size(), std::size(expected));
@@ -111,9 +129,9 @@ TEST(MainWindowTable, ParentsAreContainersAndPagesExist) {
         byName[spec.name] = &spec;
     }
     const ControlSpec& tab = *byName.at(control::kTabMain);
-    ASSERT_EQ(tab.pages.size(), 5u);
-    const char* pages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级"};
-    for (std::size_t i = 0; i < 5; ++i) {
+    ASSERT_EQ(tab.pages.size(), 6u);
+    const char* pages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级", "接口三设置"};
+    for (std::size_t i = 0; i < 6; ++i) {
         EXPECT_EQ(Text(tab.pages[i]), pages[i]);
     }
     EXPECT_EQ(tab.shownPage, 1);
@@ -131,7 +149,7 @@ TEST(MainWindowTable, ParentsAreContainersAndPagesExist) {
             EXPECT_EQ(spec.page, -1) << spec.name;
         }
     }
-    EXPECT_EQ(usedPages, (std::set<int>{0, 1, 3, 4}));  // page 2 holds no controls
+    EXPECT_EQ(usedPages, (std::set<int>{0, 1, 3, 4, 5}));  // page 2 holds no controls
 }
 
 TEST(MainWindow, FirstStartWithoutSettingsShowsTheDesignedState) {

@@ -94,12 +94,18 @@ TEST(MainWindowGui, SaveWritesTheExactFileAndSaysSo) {
                                            "编辑框_百度文心_APIKEY=\r\n"
                                            "编辑框_OpenAi_API秘钥=\r\n"
                                            "编辑框_最新版本=\r\n"
+                                           "编辑框_接口三_API地址=\r\n"
+                                           "编辑框_接口三_模型=\r\n"
+                                           "编辑框_接口三_温度=\r\n"
+                                           "编辑框_接口三_提示词=\r\n"
+                                           "编辑框_接口三_系统提示词=\r\n"
                                            "[选择框]\r\n"
                                            "选择框_以HTML源码形式保存=假\r\n"
                                            "选择框_预览生成内容=假\r\n"
                                            "[单选框]\r\n"
                                            "单选框_接口二=假\r\n"
-                                           "单选框_接口一=真\r\n"));
+                                           "单选框_接口一=真\r\n"
+                                           "单选框_接口三=假\r\n"));
     const auto answered = gui::TakeAnsweredMessageBoxes();
     ASSERT_EQ(answered.size(), 1u);
     EXPECT_EQ(answered[0].text, QStringLiteral("保存成功！"));

@@ -1,0 +1,72 @@
+#include "generation/chat_endpoint.h"
+
+#include "text/text_helpers.h"
+
+namespace qj {
+
+namespace {
+
+constexpr std::string_view kChatPath = "/chat/completions";
+
+std::string_view TrimAsciiBlanks(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool EndsWithIgnoreCase(std::string_view text, std::string_view tail) {
+    return text.size() >= tail.size() && FindText(text.substr(text.size() - tail.size()), tail, 0, true) == 0;
+}
+
+}  // namespace
+
+ChatEndpoints ResolveChatEndpoints(const Text& typed, const Text& defaultBase) {
+    ChatEndpoints endpoints;
+    std::string_view address = TrimAsciiBlanks(typed);
+    if (address.empty()) {
+        address = TrimAsciiBlanks(defaultBase);
+    }
+    std::size_t schemeLength = 0;
+    if (FindText(address, "https://", 0, true) == 0) {
+        schemeLength = 8;
+    } else if (FindText(address, "http://", 0, true) == 0) {
+        schemeLength = 7;
+    } else {
+        endpoints.error = "API地址必须以 http:// 或 https:// 开头，现在是：" + Text(address);
+        return endpoints;
+    }
+    const std::size_t queryAt = address.find_first_of("?#", schemeLength);
+    const std::string_view query = queryAt == std::string_view::npos ? std::string_view() : address.substr(queryAt);
+    std::string_view path = address.substr(0, queryAt);
+    while (path.size() > schemeLength && path.back() == '/') {
+        path.remove_suffix(1);
+    }
+    const std::size_t hostEnd = path.find('/', schemeLength);
+    if (path.substr(schemeLength, hostEnd == std::string_view::npos ? std::string_view::npos : hostEnd - schemeLength)
+            .empty()) {
+        endpoints.error = "API地址中缺少主机名：" + Text(address);
+        return endpoints;
+    }
+
+    Text base;
+    if (EndsWithIgnoreCase(path, kChatPath)) {
+        endpoints.chatUrl = Text(path);
+        base = Text(path.substr(0, path.size() - kChatPath.size()));
+    } else {
+        base = Text(path);
+        if (hostEnd == std::string_view::npos) {
+            base += "/v1";
+        }
+        endpoints.chatUrl = base + Text(kChatPath);
+    }
+    endpoints.chatUrl += query;
+    endpoints.modelsUrl = base + "/models" + Text(query);
+    return endpoints;
+}
+
+}  // namespace qj

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <optional>
+
+#include "text/types.h"
+
+namespace qj {
+
+// Tokens a service says it counted for one request.
+struct TokenUsage {
+    long long promptTokens = 0;
+    long long completionTokens = 0;
+    long long totalTokens = 0;
+
+    TokenUsage& operator+=(const TokenUsage& other) {
+        promptTokens += other.promptTokens;
+        completionTokens += other.completionTokens;
+        totalTokens += other.totalTokens;
+        return *this;
+    }
+};
+
+// What one interface made of one keyword.
+struct GenerationOutcome {
+    bool ok = false;         // the reply is a success
+    Text text;               // the generated text, trimmed
+    Text errorDetail;        // logged after "错误信息：" on failure; empty: no such line
+    bool cancelled = false;  // the exchange was aborted by the stop flag
+    // The interface cannot work with its settings (every keyword would fail the same way): the
+    // keyword goes back into the list, errorDetail is logged and the run ends.
+    bool unusableSettings = false;
+
+    int status = 0;                        // HTTP status of the reply; 0 when there was none
+    std::optional<int> retryAfterSeconds;  // the reply's Retry-After, when it carried one
+    bool transient = false;                // no reply, a time-out, 429 or 5xx: a later try may work
+    std::optional<TokenUsage> usage;       // when the service reported what it counted
+};
+
+// Turns a keyword into an outcome; `cancel` aborts the exchange when it becomes true.
+using Generator =
+    std::function<GenerationOutcome(const Text& keyword, const Text& key, const std::atomic<bool>* cancel)>;
+
+// Whether a reply status (0: no reply at all) is worth another try later.
+inline bool IsTransientStatus(int status) {
+    return status == 0 || status == 408 || status == 429 || status >= 500;
+}
+
+}  // namespace qj

@@ -1,0 +1,239 @@
+#include "generation/interface_three.h"
+
+#include <charconv>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "app/control_names.h"
+#include "app/deployment.h"
+#include "generation/chat_endpoint.h"
+#include "generation/chat_reply.h"
+#include "generation/prompt_template.h"
+#include "http/http_request.h"
+#include "text/code_page.h"
+#include "text/text_helpers.h"
+
+namespace qj {
+
+namespace {
+
+// Bounds every stretch without a byte; a streaming service sends its first token well within it.
+constexpr int kChatTimeoutSeconds = 600;
+
+std::string_view TrimBlanks(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// A message as it goes on the wire: UTF-8 with LF line breaks.
+std::string WireMessage(const Text& gbk) {
+    return AnsiToUtf8(ReplaceAll(gbk, "\r\n", "\n"));
+}
+
+std::optional<double> ParseTemperature(std::string_view typed, bool& valid) {
+    valid = true;
+    typed = TrimBlanks(typed);
+    if (typed.empty()) {
+        return std::nullopt;
+    }
+    double value = 0;
+    const auto [end, error] = std::from_chars(typed.data(), typed.data() + typed.size(), value);
+    if (error != std::errc() || end != typed.data() + typed.size() || !std::isfinite(value)) {
+        valid = false;
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Header values must stay on their line.
+Text CleanKey(const Text& key) {
+    Text clean;
+    for (const char c : TrimBlanks(key)) {
+        if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) {
+            clean.push_back(c);
+        }
+    }
+    return clean;
+}
+
+}  // namespace
+
+InterfaceThreeSettings ReadInterfaceThreeSettings(const WindowModel& window) {
+    InterfaceThreeSettings settings;
+    settings.baseUrl = window.GetText(control::kEditInterfaceThreeBaseUrl, kPropContent);
+    settings.model = window.GetText(control::kEditInterfaceThreeModel, kPropContent);
+    settings.promptTemplate = window.GetText(control::kEditInterfaceThreePrompt, kPropContent);
+    settings.systemPrompt = window.GetText(control::kEditInterfaceThreeSystemPrompt, kPropContent);
+    settings.temperature = window.GetText(control::kEditInterfaceThreeTemperature, kPropContent);
+    return settings;
+}
+
+Text DefaultChatBaseUrl() {
+    return CurrentDeployment().openAi + "/v1";
+}
+
+ResolvedInterfaceThree ResolveInterfaceThree(const InterfaceThreeSettings& settings, const Text& defaultBaseUrl) {
+    ResolvedInterfaceThree resolved;
+    ChatRequestConfig& config = resolved.config;
+    const ChatEndpoints endpoints = ResolveChatEndpoints(settings.baseUrl, defaultBaseUrl);
+    config.chatUrl = endpoints.chatUrl;
+    config.modelsUrl = endpoints.modelsUrl;
+    config.model = Text(TrimBlanks(settings.model));
+    if (config.model.empty()) {
+        config.model = kDefaultChatModel;
+    }
+    config.promptTemplate =
+        TrimBlanks(settings.promptTemplate).empty() ? BuiltInPromptTemplate() : settings.promptTemplate;
+    config.systemPrompt = TrimBlanks(settings.systemPrompt).empty() ? Text() : settings.systemPrompt;
+    bool temperatureValid = true;
+    config.temperature = ParseTemperature(settings.temperature, temperatureValid);
+
+    if (!endpoints.error.empty()) {
+        resolved.error = "接口三设置有误：" + endpoints.error;
+    } else if (!temperatureValid) {
+        resolved.error = "接口三设置有误：温度必须是数字（例如 0.7），现在是：" + settings.temperature;
+    } else if (!MentionsKeyword(config.promptTemplate) && !MentionsKeyword(config.systemPrompt)) {
+        resolved.error = "接口三设置有误：提示词中没有" + Text(kKeywordPlaceholder) + "，关键词无法写进请求";
+    }
+    return resolved;
+}
+
+Bytes ChatRequestBody(const ChatRequestConfig& config, const Text& keyword) {
+    nlohmann::ordered_json messages = nlohmann::ordered_json::array();
+    if (!config.systemPrompt.empty()) {
+        messages.push_back(
+            {{"role", "system"}, {"content", WireMessage(FillPromptTemplate(config.systemPrompt, keyword))}});
+    }
+    messages.push_back(
+        {{"role", "user"}, {"content", WireMessage(FillPromptTemplate(config.promptTemplate, keyword))}});
+    nlohmann::ordered_json body;
+    body["model"] = AnsiToUtf8(config.model);
+    body["messages"] = std::move(messages);
+    body["stream"] = true;
+    // Asks for the token count in the last chunk; services that do not know the option ignore it.
+    body["stream_options"] = {{"include_usage", true}};
+    if (config.temperature) {
+        body["temperature"] = *config.temperature;
+    }
+    return body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+Text ChatRequestHeaders(const Text& key, bool withJsonBody) {
+    Text block;
+    if (withJsonBody) {
+        block += "Content-Type: application/json\r\nAccept: text/event-stream, application/json\r\n";
+    } else {
+        block += "Accept: application/json\r\n";
+    }
+    block += "User-Agent: Qingjian/1.0";
+    const Text clean = CleanKey(key);
+    if (!clean.empty()) {
+        block += "\r\nAuthorization: Bearer " + clean;
+    }
+    return block;
+}
+
+GenerationOutcome ChatOutcome(const ChatExchange& exchange, std::time_t now) {
+    GenerationOutcome outcome;
+    if (exchange.cancelled) {
+        outcome.cancelled = true;
+        return outcome;
+    }
+    outcome.status = exchange.status;
+    outcome.retryAfterSeconds = RetryAfterSeconds(exchange.responseHeaders, now);
+    outcome.transient = IsTransientStatus(exchange.status);
+    if (exchange.status == 0) {
+        outcome.errorDetail =
+            "网络请求失败：" + (exchange.transferError.empty() ? Text("没有收到回复") : exchange.transferError);
+        return outcome;
+    }
+    const Text statusText = "（HTTP " + std::to_string(exchange.status) + "）";
+    if (exchange.status < 200 || exchange.status > 299) {
+        const Text message = ServiceErrorMessage(exchange.body);
+        outcome.errorDetail = (message.empty() ? Text("服务返回了错误") : message) + statusText;
+        return outcome;
+    }
+
+    const ChatReply reply = ParseChatReply(exchange.body);
+    outcome.usage = reply.usage;
+    if (!reply.error.empty()) {
+        outcome.errorDetail = ShortReplyText(reply.error);
+    } else if (!reply.malformed.empty()) {
+        outcome.errorDetail = "无法解析服务的回复：" + ShortReplyText(reply.malformed);
+    } else if (!reply.recognised) {
+        outcome.errorDetail = exchange.body.empty() ? "服务返回了空回复" + statusText
+                                                    : "服务的回复不是对话补全格式：" + ShortReplyText(exchange.body);
+    } else if (!reply.complete) {
+        // The connection ended in the middle of the text.
+        outcome.transient = true;
+        outcome.errorDetail = "回复在结束标记 [DONE] 之前中断，内容不完整";
+    } else {
+        outcome.text = ChatTextToGbk(reply.content);
+        if (outcome.text.empty()) {
+            outcome.errorDetail = "服务没有返回任何内容";
+            if (!reply.finishReason.empty()) {
+                outcome.errorDetail += "（finish_reason：" + ShortReplyText(reply.finishReason) + "）";
+            }
+        } else {
+            outcome.ok = true;
+        }
+    }
+    return outcome;
+}
+
+namespace {
+
+GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text& keyword, const Text& key,
+                                     const std::atomic<bool>* cancel) {
+    ChatExchange exchange;
+    Text headers = ChatRequestHeaders(key, true);
+    HttpRequestParams params;
+    params.url = config.chatUrl;
+    params.method = 1;  // POST
+    params.bodyBytes = ChatRequestBody(config, keyword);
+    params.headers = &headers;
+    params.addDefaultHeaders = false;
+    params.responseHeaders = &exchange.responseHeaders;
+    params.status = &exchange.status;
+    params.timeoutSeconds = kChatTimeoutSeconds;
+    params.cancel = cancel;
+    params.transferError = &exchange.transferError;
+    exchange.body = HttpRequest(params);
+    exchange.cancelled = cancel && cancel->load();
+    return ChatOutcome(exchange, std::time(nullptr));
+}
+
+}  // namespace
+
+GenerationOutcome RequestChatCompletion(const ChatRequestConfig& config, const Text& keyword, const Text& key,
+                                        const std::atomic<bool>* cancel) {
+    try {
+        return ExchangeForKeyword(config, keyword, key, cancel);
+    } catch (const std::exception& e) {
+        // Only memory exhaustion gets here; the keyword fails like any other.
+        GenerationOutcome outcome;
+        outcome.errorDetail = Text("内部错误：") + e.what();
+        return outcome;
+    }
+}
+
+Generator InterfaceThreeGenerator(const InterfaceThreeSettings& settings, const Text& defaultBaseUrl) {
+    return [resolved = ResolveInterfaceThree(settings, defaultBaseUrl)](const Text& keyword, const Text& key,
+                                                                        const std::atomic<bool>* cancel) {
+        if (!resolved.error.empty()) {
+            GenerationOutcome outcome;
+            outcome.unusableSettings = true;
+            outcome.errorDetail = resolved.error;
+            return outcome;
+        }
+        return RequestChatCompletion(resolved.config, keyword, key, cancel);
+    };
+}
+
+}  // namespace qj

@@ -1,0 +1,355 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "app/control_names.h"
+#include "app/handlers.h"
+#include "app/main_window_controls.h"
+#include "app/memory_window.h"
+#include "app/program_folder.h"
+#include "generation/generation_job.h"
+#include "generation/interface_three.h"
+#include "generation/interface_three_key_check.h"
+#include "local_servers.h"
+#include "temporary_home.h"
+#include "text/code_page.h"
+#include "text/run_log.h"
+#include "text/text_helpers.h"
+
+namespace qj {
+namespace {
+
+using testing::ReadBytes;
+using testing::TemporaryHome;
+using testing::WriteBytes;
+
+const ControlSpec& Row(const char* name) {
+    for (const ControlSpec& spec : MainWindowSpec().controls) {
+        if (Text(spec.name) == name) {
+            return spec;
+        }
+    }
+    throw std::runtime_error(std::string("no row ") + name);
+}
+
+TEST(InterfaceThreeTable, TheRadioBoxJoinsTheInterfaceGroupAndThePageComesLast) {
+    // One group: same container, same page as the other interface boxes.
+    const ControlSpec& radio = Row(control::kRadioInterfaceThree);
+    EXPECT_EQ(Text(radio.parent), Text(Row(control::kRadioInterfaceOne).parent));
+    EXPECT_EQ(radio.page, Row(control::kRadioInterfaceOne).page);
+    EXPECT_EQ(Text(Row(control::kRadioInterfaceTwo).parent), Text(radio.parent));
+
+    const ControlSpec& tab = Row(control::kTabMain);
+    ASSERT_EQ(tab.pages.size(), 6u);
+    EXPECT_EQ(Text(tab.pages[page::kBusiness]), "商务服务");
+    EXPECT_EQ(Text(tab.pages[page::kUpdate]), "在线升级");
+    EXPECT_EQ(Text(tab.pages[page::kInterfaceThree]), "接口三设置");
+
+    const std::pair<const char*, const char*> labelled[] = {
+        {control::kEditInterfaceThreeBaseUrl, control::kLabelInterfaceThreeBaseUrl},
+        {control::kEditInterfaceThreeModel, control::kLabelInterfaceThreeModel},
+        {control::kEditInterfaceThreePrompt, control::kLabelInterfaceThreePrompt},
+        {control::kEditInterfaceThreeSystemPrompt, control::kLabelInterfaceThreeSystemPrompt},
+        {control::kEditInterfaceThreeTemperature, control::kLabelInterfaceThreeTemperature},
+    };
+    for (const auto& [edit, label] : labelled) {
+        const ControlSpec& box = Row(edit);
+        const ControlSpec& caption = Row(label);
+        EXPECT_EQ(Text(box.kind), kind::kEdit) << edit;
+        EXPECT_EQ(box.page, page::kInterfaceThree) << edit;
+        EXPECT_EQ(Text(caption.kind), kind::kLabel) << label;
+        EXPECT_EQ(caption.page, page::kInterfaceThree) << label;
+        EXPECT_NE(Text(caption.caption), "") << label;
+        // The label sits on the edit box's line, left of it.
+        EXPECT_LT(caption.left + caption.width, box.left + 8) << label;
+        EXPECT_LT(std::abs(caption.top - box.top), 4) << label;
+        EXPECT_LE(box.left + box.width, tab.width) << edit;
+        EXPECT_LE(box.top + box.height, tab.height) << edit;
+    }
+    EXPECT_TRUE(Row(control::kEditInterfaceThreePrompt).multiLine);
+    EXPECT_TRUE(Row(control::kEditInterfaceThreeSystemPrompt).multiLine);
+    EXPECT_FALSE(Row(control::kEditInterfaceThreeBaseUrl).multiLine);
+}
+
+// The main window in memory with its created sequence run, as the program starts it.
+class StartedWindow {
+public:
+    StartedWindow() : window_(MainWindowSpec().controls) {
+        SetMainWindow(&window_);
+        OnMainWindowCreated(window_);
+    }
+    ~StartedWindow() { SetMainWindow(nullptr); }
+    MemoryWindow& operator*() { return window_; }
+    MemoryWindow* operator->() { return &window_; }
+
+private:
+    MemoryWindow window_;
+};
+
+TEST(InterfaceThreeSettings, TheChoiceAndThePageComeBackAfterARestart) {
+    TemporaryHome home;
+    {
+        StartedWindow window;
+        EXPECT_EQ(window->GetNumber(control::kRadioInterfaceThree, kPropChecked), 0);
+        window->SetNumber(control::kRadioInterfaceThree, kPropChecked, 1);
+        EXPECT_EQ(window->GetNumber(control::kRadioInterfaceOne, kPropChecked), 0);  // one group
+        window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, "http://localhost:11434/v1");
+        window->SetText(control::kEditInterfaceThreeModel, kPropContent, "qwen2.5:7b");
+        window->SetText(control::kEditInterfaceThreePrompt, kPropContent,
+                        "写一篇关于“{关键词}”的文章\r\n\r\n要求\"详细\"");
+        window->SetText(control::kEditInterfaceThreeSystemPrompt, kPropContent, "你是一名编辑");
+        window->SetText(control::kEditInterfaceThreeTemperature, kPropContent, "0.8");
+        HandleClick(*window, control::kButtonSaveSettings);
+        const std::string file = ReadBytes(NativePath(ProgramPath(kSettingsFileTail)));
+        EXPECT_NE(file.find("单选框_接口三=真\r\n"), std::string::npos);
+        EXPECT_NE(file.find("编辑框_接口三_提示词=写一篇关于“{关键词}”的文章><br><><br><要求#引号详细#引号\r\n"),
+                  std::string::npos);
+    }
+    StartedWindow restarted;
+    EXPECT_EQ(restarted->GetNumber(control::kRadioInterfaceThree, kPropChecked), 1);
+    EXPECT_EQ(restarted->GetNumber(control::kRadioInterfaceOne, kPropChecked), 0);
+    EXPECT_EQ(restarted->GetNumber(control::kRadioInterfaceTwo, kPropChecked), 0);
+    const InterfaceThreeSettings settings = ReadInterfaceThreeSettings(*restarted);
+    EXPECT_EQ(settings.baseUrl, "http://localhost:11434/v1");
+    EXPECT_EQ(settings.model, "qwen2.5:7b");
+    EXPECT_EQ(settings.promptTemplate, "写一篇关于“{关键词}”的文章\r\n\r\n要求\"详细\"");
+    EXPECT_EQ(settings.systemPrompt, "你是一名编辑");
+    EXPECT_EQ(settings.temperature, "0.8");
+}
+
+TEST(InterfaceThreeSettings, ASettingsFileFromBeforeInterfaceThreeKeepsItsChoice) {
+    TemporaryHome home;
+    WriteBytes(NativePath(ProgramPath(kSettingsFileTail)), "[单选框]\r\n单选框_接口二=真\r\n单选框_接口一=假\r\n");
+    StartedWindow window;
+    EXPECT_EQ(window->GetNumber(control::kRadioInterfaceTwo, kPropChecked), 1);
+    EXPECT_EQ(window->GetNumber(control::kRadioInterfaceThree, kPropChecked), 0);
+    EXPECT_EQ(window->GetText(control::kEditInterfaceThreeModel, kPropContent), "");
+}
+
+// A chat-completion server whose reply depends on the keyword in the user message.
+class KeywordServer {
+public:
+    KeywordServer()
+        : server_([this](int socket, const test::RawRequest& request) {
+              const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
+              std::string prompt;
+              if (!body.is_discarded()) {
+                  prompt = body["messages"].back()["content"].get<std::string>();
+              }
+              std::string reply;
+              {
+                  std::lock_guard lock(mutex_);
+                  for (const auto& [keyword, answer] : replies_) {
+                      if (prompt.find(AnsiToUtf8(keyword)) != std::string::npos) {
+                          reply = answer;
+                      }
+                  }
+              }
+              test::RawServer::Send(socket, reply);
+          }) {}
+
+    void Answer(const Text& keyword, const std::string& reply) {
+        std::lock_guard lock(mutex_);
+        replies_[keyword] = reply;
+    }
+    std::string Base() const { return server_.Url("/v1"); }
+    std::vector<test::RawRequest> Requests() { return server_.Requests(); }
+
+    static std::string Stream(const Text& gbkText, int prompt, int completion) {
+        std::string utf8 = AnsiToUtf8(gbkText);
+        std::string escaped;
+        for (const char c : utf8) {
+            escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
+        }
+        const std::string body = "data: {\"choices\":[{\"delta\":{\"content\":\"" + escaped + "\"}}]}\n\n" +
+                                 "data: {\"choices\":[],\"usage\":{\"prompt_tokens\":" + std::to_string(prompt) +
+                                 ",\"completion_tokens\":" + std::to_string(completion) +
+                                 ",\"total_tokens\":" + std::to_string(prompt + completion) + "}}\n\ndata: [DONE]\n\n";
+        return "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\n\r\n" + body;
+    }
+    static std::string Error(int status, const std::string& message) {
+        const std::string body = "{\"error\":{\"message\":\"" + message + "\"}}";
+        return "HTTP/1.1 " + std::to_string(status) +
+               " Error\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\n\r\n" + body;
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<Text, std::string> replies_;
+    test::RawServer server_;
+};
+
+std::tm FixedClock() {
+    std::tm when{};
+    when.tm_year = 2024 - 1900;
+    when.tm_mon = 4;
+    when.tm_mday = 1;
+    when.tm_hour = 8;
+    return when;
+}
+
+// The messages of the run log, without their time stamps.
+std::vector<Text> LoggedMessages(const MemoryWindow& window) {
+    std::vector<Text> messages;
+    for (const Text& line : SplitText(window.GetText(control::kEditRunLog, kPropContent), "\r\n")) {
+        messages.push_back(TextRightOf(line, "> > >  "));
+    }
+    return messages;
+}
+
+void WriteKeywords(const Text& lines) {
+    std::filesystem::create_directories(NativePath(ProgramPath("OpenAi")));
+    WriteBytes(NativePath(ProgramPath(kKeywordListTail)), lines);
+}
+
+TEST(InterfaceThreeJob, KeywordsBecomeFilesWithTokensCountedPerKeywordAndSummed) {
+    TemporaryHome home;
+    KeywordServer server;
+    server.Answer("苹果", KeywordServer::Stream("苹果的第一段\n\n苹果的第二段\n", 10, 20));
+    server.Answer("香蕉", KeywordServer::Stream("香蕉", 1, 2));
+    server.Answer("坏词", KeywordServer::Error(500, "boom"));
+    WriteKeywords("苹果\r\n香蕉\r\n坏词\r\n");
+
+    StartedWindow window;
+    window->SetNumber(control::kRadioInterfaceThree, kPropChecked, 1);
+    window->SetText(control::kEditOpenAiKey, kPropContent, "sk-job");
+    window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Base());
+    window->SetText(control::kEditInterfaceThreeModel, kPropContent, "local-model");
+    window->SetText(control::kEditInterfaceThreePrompt, kPropContent, "请写：{关键词}");
+    window->SetText(control::kEditInterfaceThreeSystemPrompt, kPropContent, "你是编辑");
+    window->SetText(control::kEditInterfaceThreeTemperature, kPropContent, "0.5");
+    window->SetText(control::kEditRunLog, kPropContent, "");
+    SetRunLogClock(FixedClock);
+    KeywordQueue queue(JobPathsIn(ProgramFolder()));
+    const JobSummary summary = RunGenerationJob(*window, queue, ChosenGenerator);
+    SetRunLogClock(nullptr);
+
+    EXPECT_EQ(summary.succeeded, 2);
+    EXPECT_EQ(summary.failed, 1);
+    EXPECT_EQ(summary.keywordsWithTokens, 2);
+    EXPECT_EQ(summary.tokens.totalTokens, 33);
+    const std::vector<Text> expected = {
+        "开始生成关键词【苹果】相关内容",
+        "Chat GPT 思考中，请耐心等待.....",
+        "关键词【苹果】内容生成成功，已保存到本地目录中！",
+        "关键词【苹果】消耗Token：输入10，输出20，合计30",
+        "开始生成关键词【香蕉】相关内容",
+        "Chat GPT 思考中，请耐心等待.....",
+        "关键词【香蕉】内容生成成功，已保存到本地目录中！",
+        "关键词【香蕉】消耗Token：输入1，输出2，合计3",
+        "开始生成关键词【坏词】相关内容",
+        "Chat GPT 思考中，请耐心等待.....",
+        "关键词【坏词】内容生成失败！",
+        "错误信息：boom（HTTP 500）",
+        "本次任务共消耗Token：输入11，输出22，合计33（2个关键词）",
+        "任务完成！",
+    };
+    EXPECT_EQ(LoggedMessages(*window), expected);
+    EXPECT_EQ(ReadBytes(NativePath(ProgramPath(Text(kOutputFolderTail) + "苹果.txt"))),
+              "苹果的第一段\r\n\r\n苹果的第二段");
+    EXPECT_EQ(ReadBytes(NativePath(ProgramPath(Text(kOutputFolderTail) + "香蕉.txt"))), "香蕉");
+    EXPECT_EQ(ReadBytes(NativePath(ProgramPath(kFailureListTail))), "坏词\r\n");
+    EXPECT_EQ(ReadBytes(NativePath(ProgramPath(kKeywordListTail))), "");
+
+    const std::vector<test::RawRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    const nlohmann::json body = nlohmann::json::parse(requests[0].body);
+    EXPECT_EQ(body["model"], "local-model");
+    EXPECT_EQ(body["temperature"], 0.5);
+    EXPECT_EQ(body["messages"][0]["content"], AnsiToUtf8("你是编辑"));
+    EXPECT_EQ(body["messages"][1]["content"], AnsiToUtf8("请写：苹果"));
+    const std::vector<std::string> lines = requests[0].HeaderLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Authorization: Bearer sk-job"), lines.end());
+}
+
+TEST(InterfaceThreeJob, SettingsThatCannotWorkEndTheRunAndKeepTheKeywords) {
+    TemporaryHome home;
+    KeywordServer server;
+    WriteKeywords("苹果\r\n香蕉\r\n");
+    StartedWindow window;
+    window->SetNumber(control::kRadioInterfaceThree, kPropChecked, 1);
+    window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Base());
+    window->SetText(control::kEditInterfaceThreeTemperature, kPropContent, "高");
+    window->SetText(control::kEditRunLog, kPropContent, "");
+    KeywordQueue queue(JobPathsIn(ProgramFolder()));
+    const JobSummary summary = RunGenerationJob(*window, queue, ChosenGenerator);
+
+    EXPECT_EQ(summary.failed, 0);
+    EXPECT_EQ(summary.returned, 1);
+    const std::vector<Text> expected = {
+        "开始生成关键词【苹果】相关内容",
+        "Chat GPT 思考中，请耐心等待.....",
+        "错误信息：接口三设置有误：温度必须是数字（例如 0.7），现在是：高",
+        "关键词【苹果】已放回待采集关键词列表",
+        "任务完成！",
+    };
+    EXPECT_EQ(LoggedMessages(*window), expected);
+    EXPECT_EQ(ReadBytes(NativePath(ProgramPath(kKeywordListTail))), "苹果\r\n香蕉\r\n");
+    EXPECT_FALSE(std::filesystem::exists(NativePath(ProgramPath(kFailureListTail))));
+    EXPECT_TRUE(server.Requests().empty());
+    EXPECT_EQ(window->GetNumber(control::kButtonStart, kPropDisabled), 0);
+}
+
+TEST(InterfaceThreeKeyCheck, ReadsTheAddressAndTheKeyFromTheWindow) {
+    TemporaryHome home;
+    test::RawServer server([](int socket, const test::RawRequest&) {
+        const std::string body = "{\"data\":[{\"id\":\"m\"}]}";
+        test::RawServer::Send(socket,
+                              "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    });
+    StartedWindow window;
+    window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Url("/api/v1/"));
+    window->SetText(control::kEditOpenAiKey, kPropContent, "sk-window");
+    const KeyCheckResult result = InterfaceThreeKeyCheck(*window);
+    EXPECT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.modelCount, 1);
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0].RequestLine(), "GET /api/v1/models HTTP/1.1");
+    const std::vector<std::string> lines = server.Requests()[0].HeaderLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Authorization: Bearer sk-window"), lines.end());
+}
+
+// `qingjian --batch` with 配置.ini choosing interface three.
+TEST(InterfaceThreeBatch, TheWindowlessModeFollowsTheChosenInterface) {
+    TemporaryHome home;
+    KeywordServer server;
+    server.Answer("甲", KeywordServer::Stream("甲的文章", 3, 4));
+    server.Answer("乙", KeywordServer::Stream("乙的文章", 5, 6));
+    WriteKeywords("甲\r\n乙\r\n");
+    WriteBytes(NativePath(ProgramPath(kSettingsFileTail)),
+               "[编辑框]\r\n编辑框_OpenAi_API秘钥=sk-batch\r\n编辑框_接口三_API地址=" + server.Base() +
+                   "\r\n编辑框_接口三_模型=batch-model\r\n[单选框]\r\n单选框_接口二=假\r\n单选框_接口一=假\r\n"
+                   "单选框_接口三=真\r\n");
+
+    // The path as the file system spells it, whatever the characters of the build folder.
+    const std::string program = reinterpret_cast<const char*>(u8"" QJ_QINGJIAN_EXE);
+    const std::string command = "'" + program + "' --batch 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[4096];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) {
+        output.append(buffer, n);
+    }
+    const int status = ::pclose(pipe);
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+
+    EXPECT_EQ(ReadBytes(NativePath(ProgramPath(Text(kOutputFolderTail) + "甲.txt"))), "甲的文章");
+    EXPECT_EQ(ReadBytes(NativePath(ProgramPath(Text(kOutputFolderTail) + "乙.txt"))), "乙的文章");
+    EXPECT_EQ(ReadBytes(NativePath(ProgramPath(kKeywordListTail))), "");
+    const Text log = Utf8ToAnsi(output);
+    EXPECT_NE(log.find("本次任务共消耗Token：输入8，输出10，合计18（2个关键词）\n"), Text::npos) << output;
+    EXPECT_NE(log.find("任务完成！\n"), Text::npos) << output;
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(nlohmann::json::parse(server.Requests()[0].body)["model"], "batch-model");
+}
+
+}  // namespace
+}  // namespace qj

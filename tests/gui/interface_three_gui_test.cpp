@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QTabWidget>
+
+#include "app/message_box.h"
+#include "app/program_folder.h"
+#include "gui_test_support.h"
+#include "temporary_home.h"
+
+namespace qj {
+namespace {
+
+using testing::G;
+using testing::OpenedMainWindow;
+using testing::ReadBytes;
+using testing::TemporaryHome;
+
+TEST(InterfaceThreeGui, TheThirdRadioBoxIsOneOfTheInterfaceGroup) {
+    TemporaryHome home;
+    OpenedMainWindow window;
+    auto* one = window.Get<QRadioButton>(control::kRadioInterfaceOne);
+    auto* two = window.Get<QRadioButton>(control::kRadioInterfaceTwo);
+    auto* three = window.Get<QRadioButton>(control::kRadioInterfaceThree);
+    ASSERT_NE(three, nullptr);
+    EXPECT_EQ(three->text(), QStringLiteral("接口三"));
+    EXPECT_EQ(three->parentWidget(), one->parentWidget());
+    auto* tab = window.Get<QTabWidget>(control::kTabMain);
+    EXPECT_EQ(three->mapTo(tab, QPoint(0, 0)), QPoint(236, 94));
+    EXPECT_EQ(three->size(), QSize(58, 24));
+
+    window.Click(control::kRadioInterfaceThree, QPoint(6, 12));
+    EXPECT_TRUE(three->isChecked());
+    EXPECT_FALSE(one->isChecked());
+    EXPECT_EQ(window->GetNumber(control::kRadioInterfaceThree, kPropChecked), 1);
+    window.Click(control::kRadioInterfaceTwo, QPoint(6, 12));
+    EXPECT_TRUE(two->isChecked());
+    EXPECT_FALSE(three->isChecked());
+}
+
+TEST(InterfaceThreeGui, ThePageComesLastAndItsSettingsComeBack) {
+    TemporaryHome home;
+    {
+        OpenedMainWindow window;
+        auto* tab = window.Get<QTabWidget>(control::kTabMain);
+        ASSERT_EQ(tab->count(), 6);
+        EXPECT_EQ(tab->tabText(4), QStringLiteral("在线升级"));
+        EXPECT_EQ(tab->tabText(page::kInterfaceThree), QStringLiteral("接口三设置"));
+        EXPECT_EQ(window.Get<QLabel>(control::kLabelInterfaceThreeBaseUrl)->text(), QStringLiteral("API地址："));
+        EXPECT_TRUE(window.Get<QLabel>(control::kLabelInterfaceThreeHint)
+                        ->text()
+                        .contains(QStringLiteral("https://api.openai.com/v1")));
+
+        window->SetCurrentTabPage(control::kTabMain, page::kInterfaceThree);
+        QTest::keyClicks(window.Get<QLineEdit>(control::kEditInterfaceThreeBaseUrl), "http://127.0.0.1:11434/v1");
+        QTest::keyClicks(window.Get<QLineEdit>(control::kEditInterfaceThreeModel), "qwen2.5:7b");
+        QTest::keyClicks(window.Get<QLineEdit>(control::kEditInterfaceThreeTemperature), "0.6");
+        window.Get<QPlainTextEdit>(control::kEditInterfaceThreePrompt)
+            ->setPlainText(QStringLiteral("围绕{关键词}写作\n不少于500字"));
+        window.Get<QPlainTextEdit>(control::kEditInterfaceThreeSystemPrompt)->setPlainText(QStringLiteral("你是编辑"));
+        window.Click(control::kRadioInterfaceThree, QPoint(6, 12));
+        gui::QueueMessageBoxAnswer();
+        window.Click(control::kButtonSaveSettings);
+        gui::TakeAnsweredMessageBoxes();
+        const std::string file = ReadBytes(NativePath(ProgramPath(kSettingsFileTail)));
+        EXPECT_NE(file.find(G("编辑框_接口三_提示词=围绕{关键词}写作><br><不少于500字\r\n")), std::string::npos);
+        EXPECT_NE(file.find(G("单选框_接口三=真\r\n")), std::string::npos);
+    }
+    OpenedMainWindow restarted;
+    EXPECT_TRUE(restarted.Get<QRadioButton>(control::kRadioInterfaceThree)->isChecked());
+    EXPECT_FALSE(restarted.Get<QRadioButton>(control::kRadioInterfaceOne)->isChecked());
+    EXPECT_EQ(restarted.Get<QLineEdit>(control::kEditInterfaceThreeBaseUrl)->text(),
+              QStringLiteral("http://127.0.0.1:11434/v1"));
+    EXPECT_EQ(restarted.Get<QLineEdit>(control::kEditInterfaceThreeModel)->text(), QStringLiteral("qwen2.5:7b"));
+    EXPECT_EQ(restarted.Get<QLineEdit>(control::kEditInterfaceThreeTemperature)->text(), QStringLiteral("0.6"));
+    EXPECT_EQ(restarted.Get<QPlainTextEdit>(control::kEditInterfaceThreePrompt)->toPlainText(),
+              QStringLiteral("围绕{关键词}写作\n不少于500字"));
+    EXPECT_EQ(restarted.Get<QPlainTextEdit>(control::kEditInterfaceThreeSystemPrompt)->toPlainText(),
+              QStringLiteral("你是编辑"));
+}
+
+}  // namespace
+}  // namespace qj
