@@ -7,6 +7,7 @@
 #include "app/control_names.h"
 #include "app/handlers.h"
 #include "generation/completion.h"
+#include "generation/interface_three_key_check.h"
 #include "http/http_request.h"
 #include "text/text_helpers.h"
 
@@ -144,6 +145,17 @@ Text SendCreditRequest(const CreditRequest& request) {
 }
 
 void CreditQuery(WindowModel& window) {
+    // Interface three has no credit figures to ask for: its key is checked against the model list.
+    if (window.GetNumber(control::kRadioInterfaceThree, kPropChecked)) {
+        const KeyCheckResult check = InterfaceThreeKeyCheck(window);
+        if (!check.ok) {
+            ShowFailure(window);
+            return;
+        }
+        window.SetText(control::kLabelCredit, kPropContent, KeyCheckCaption(check));
+        window.SetText(control::kButtonQueryCredit, kPropCaption, kIdleCaption);
+        return;
+    }
     const CreditService service = ChosenCreditService(window);
     const Text key = window.GetText(control::kEditOpenAiKey, kPropContent);
     const Deployment deployment = CurrentDeployment();

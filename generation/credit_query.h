@@ -48,7 +48,8 @@ Text SendCreditRequest(const CreditRequest& request);
 
 // One whole query on the calling thread: reads the interface and the key from the window, asks the
 // service and shows the outcome (the result line in 透明标签3, or the failure message box after the
-// button's caption is restored).
+// button's caption is restored). On interface three the key is checked against the service's model
+// list instead, and 透明标签3 says how many models it may use.
 void CreditQuery(WindowModel& window);
 
 // Runs CreditQuery on a worker thread of its own that nobody waits for; several may run at once.

@@ -220,5 +220,32 @@ TEST_F(CreditQueryTest, TheButtonStartsQueriesThatRunSideBySide) {
     EXPECT_EQ(window_.Caption(), "查询余额");
 }
 
+TEST_F(CreditQueryTest, InterfaceThreeChecksTheKeyAgainstTheModelList) {
+    RawServer server([](int socket, const RawRequest& request) {
+        const bool good = request.head.find("Authorization: Bearer sk-good\r\n") != std::string::npos &&
+                          request.RequestLine() == "GET /v1/models HTTP/1.1";
+        const std::string body = good ? R"({"object":"list","data":[{"id":"a"},{"id":"b"}]})"
+                                      : R"({"error":{"message":"Incorrect API key"}})";
+        RawServer::Send(socket, std::string(good ? "HTTP/1.1 200 OK" : "HTTP/1.1 401 No") +
+                                    "\r\nContent-Length: " + std::to_string(body.size()) +
+                                    "\r\nConnection: close\r\n\r\n" + body);
+    });
+    window_.SetNumber(control::kRadioInterfaceThree, kPropChecked, 1);
+    window_.SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Url("/v1"));
+    window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-good");
+    CreditQuery(window_);
+    EXPECT_EQ(window_.Label(), "密钥有效，可用模型：2个");
+    EXPECT_EQ(window_.Caption(), "查询余额");
+    EXPECT_TRUE(window_.ShownMessages().empty());
+
+    window_.SetText(control::kLabelCredit, kPropContent, "");
+    window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-bad");
+    CreditQuery(window_);
+    EXPECT_EQ(window_.Label(), "");
+    ASSERT_EQ(window_.ShownMessages().size(), 1u);
+    EXPECT_EQ(window_.ShownMessages()[0].text, kFailureText);
+    EXPECT_EQ(window_.captionAtBox, "查询余额");
+}
+
 }  // namespace
 }  // namespace qj
