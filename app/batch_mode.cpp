@@ -67,6 +67,7 @@ int RunBatchMode(int argc, char** argv) {
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     const JobSummary summary = GenerationJob();
+    RunLog("本次任务：" + ProgressText(summary.figures));
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
     SetMainWindow(nullptr);

@@ -19,6 +19,7 @@ constexpr ClickHandler kClickHandlers[] = {
     {control::kButtonViewFailedKeywords, OnViewFailedKeywordsClicked},
     {control::kButtonQueryCredit, OnQueryCreditClicked},
     {control::kButtonTest, OnTestClicked},
+    {control::kButtonRequeueFailed, OnRequeueFailedClicked},
 };
 
 bool Enabled(const WindowModel& window, const Text& control) {

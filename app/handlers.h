@@ -21,6 +21,7 @@ void OnViewOutputClicked(WindowModel& window);
 void OnViewFailedKeywordsClicked(WindowModel& window);
 void OnQueryCreditClicked(WindowModel& window);
 void OnTestClicked(WindowModel& window);
+void OnRequeueFailedClicked(WindowModel& window);
 void OnMainPageSwitched(WindowModel& window, int page);
 void OnAdvertListDoubleClicked(WindowModel& window);
 

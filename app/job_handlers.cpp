@@ -1,11 +1,32 @@
 #include "app/handlers.h"
 #include "app/stop_flag.h"
+#include "app/program_folder.h"
+#include "generation/failure_requeue.h"
 #include "generation/generation_job.h"
 #include "text/run_log.h"
 
 namespace qj {
 
 void OnStartClicked(WindowModel&) { StartGenerationJob(); }
+
+// Moves the failed keywords back behind the keyword list, so that the next run tries them again.
+void OnRequeueFailedClicked(WindowModel&) {
+    if (GenerationJobRunning()) {
+        RunLog("任务进行中，请在任务结束后再重试失败关键词");
+        return;
+    }
+    KeywordQueue queue(JobPathsIn(ProgramFolder()));
+    if (!queue.TryLockRun()) {
+        RunLog("错误信息：另一个青笺程序正在处理关键词列表 " + queue.paths().keywordList);
+        return;
+    }
+    const RequeueResult result = RequeueFailedKeywords(queue.paths(), RequeueIntentPath(queue));
+    if (result.error) {
+        RunLog("错误信息：" + Describe(*result.error));
+        return;
+    }
+    RunLog("已将" + std::to_string(result.moved) + "个失败关键词移回待采集关键词列表");
+}
 
 void OnStopClicked(WindowModel&) {
     StopRequested = true;

@@ -59,6 +59,9 @@ bool MemoryWindow::HasControl(const Text& name) const {
 
 Text MemoryWindow::GetText(const Text& name, int property) const {
     std::lock_guard lock(mutex_);
+    if (name == kWindowItself) {
+        return property == kPropCaption ? title_ : Text();
+    }
     const Control* c = Find(name);
     if (!c) {
         return {};
@@ -75,6 +78,12 @@ Text MemoryWindow::GetText(const Text& name, int property) const {
 
 void MemoryWindow::SetText(const Text& name, int property, const Text& value) {
     std::lock_guard lock(mutex_);
+    if (name == kWindowItself) {
+        if (property == kPropCaption) {
+            title_ = value.substr(0, std::strlen(value.c_str()));
+        }
+        return;
+    }
     Control* c = Find(name);
     if (!c) {
         return;
@@ -99,6 +108,10 @@ long long MemoryWindow::GetNumber(const Text& name, int property) const {
         case kPropComboSelection:
         case kPropListSelection:
             return c->selection;
+        case kPropProgressValue:
+            return c->kind == kind::kProgress ? c->progressValue : 0;
+        case kPropProgressMaximum:
+            return c->kind == kind::kProgress ? c->progressMaximum : 0;
         default:
             return 0;
     }
@@ -133,6 +146,16 @@ void MemoryWindow::SetNumber(const Text& name, int property, long long value) {
             break;
         case kPropListSelection:
             c->selection = (value >= 0 && value < static_cast<long long>(c->rows.size())) ? value : -1;
+            break;
+        case kPropProgressValue:
+            if (c->kind == kind::kProgress) {
+                c->progressValue = value;
+            }
+            break;
+        case kPropProgressMaximum:
+            if (c->kind == kind::kProgress) {
+                c->progressMaximum = value;
+            }
             break;
         default:
             break;

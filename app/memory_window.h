@@ -69,6 +69,8 @@ private:
         bool disabled = false;
         bool checked = false;
         long long selection = -1;  // combo item, list row or tab page
+        long long progressValue = 0;
+        long long progressMaximum = 100;
         int pageCount = 0;
         std::vector<std::pair<Text, long long>> items;
         std::vector<ListRow> rows;
@@ -83,6 +85,7 @@ private:
 
     mutable std::mutex mutex_;
     std::vector<Text> order_;
+    Text title_;
     std::map<Text, Control> controls_;
     std::map<Text, Text> radioGroup_;
     std::vector<ShownMessage> messages_;

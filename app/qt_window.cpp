@@ -1,5 +1,7 @@
 #include "app/qt_window.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -13,6 +15,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -379,6 +382,12 @@ QWidget* QtWindow::BuildControl(const ControlSpec& spec) {
             }
         });
         widget = tab;
+    } else if (IsKind(spec, kind::kProgress)) {
+        auto* bar = new QProgressBar(parent);
+        bar->setRange(0, 100);
+        bar->setValue(0);
+        bar->setTextVisible(false);
+        widget = bar;
     } else if (IsKind(spec, kind::kList)) {
         auto* list = new QTreeWidget(parent);
         list->setRootIsDecorated(false);
@@ -562,6 +571,9 @@ bool QtWindow::HasControl(const Text& name) const {
 
 Text QtWindow::GetText(const Text& name, int property) const {
     return OnGuiThread([&]() -> Text {
+        if (name == kWindowItself) {
+            return property == kPropCaption ? FromQt(window_->windowTitle()) : Text();
+        }
         QWidget* w = Control(name);
         if (!w || (property != kPropContent && property != kPropComboText && property != kPropCaption)) {
             return {};
@@ -590,6 +602,12 @@ Text QtWindow::GetText(const Text& name, int property) const {
 
 void QtWindow::SetText(const Text& name, int property, const Text& value) {
     OnGuiThread([&] {
+        if (name == kWindowItself) {
+            if (property == kPropCaption) {
+                window_->setWindowTitle(ToQt(value));
+            }
+            return;
+        }
         QWidget* w = Control(name);
         if (!w || (property != kPropContent && property != kPropComboText && property != kPropCaption)) {
             return;
@@ -635,6 +653,16 @@ long long QtWindow::GetNumber(const Text& name, int property) const {
                     return item && item->isSelected() ? list->indexOfTopLevelItem(item) : -1;
                 }
                 return 0;
+            case kPropProgressValue:
+                if (auto* bar = qobject_cast<QProgressBar*>(w)) {
+                    return bar->value();
+                }
+                return 0;
+            case kPropProgressMaximum:
+                if (auto* bar = qobject_cast<QProgressBar*>(w)) {
+                    return bar->maximum();
+                }
+                return 0;
             default:
                 return 0;
         }
@@ -674,6 +702,16 @@ void QtWindow::SetNumber(const Text& name, int property, long long value) {
                         list->clearSelection();
                         list->setCurrentItem(nullptr);
                     }
+                }
+                break;
+            case kPropProgressValue:
+                if (auto* bar = qobject_cast<QProgressBar*>(w)) {
+                    bar->setValue(static_cast<int>(std::clamp<long long>(value, bar->minimum(), bar->maximum())));
+                }
+                break;
+            case kPropProgressMaximum:
+                if (auto* bar = qobject_cast<QProgressBar*>(w)) {
+                    bar->setMaximum(static_cast<int>(std::clamp<long long>(value, 0, 1 << 30)));
                 }
                 break;
             default:

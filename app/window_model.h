@@ -19,7 +19,13 @@ enum Property : int {
     kPropChecked = 18,        // check box, radio box: checked (number, 0/1)
     kPropComboSelection = 19, // combo box: current selection, 0-based, -1 none (number)
     kPropListSelection = 35,  // list view: selected row, 0-based, -1 none (number)
+    // Beyond the classic set: the progress bar of a run.
+    kPropProgressMaximum = 100,  // progress bar: the value of a full bar (number)
+    kPropProgressValue = 101,    // progress bar: the value shown (number)
 };
+
+// The empty name stands for the window itself: its caption (kPropCaption) is the title.
+inline constexpr const char* kWindowItself = "";
 
 // Kind names of the controls; the four persistable ones double as settings-file sections.
 namespace kind {
@@ -32,6 +38,7 @@ inline constexpr const char* kLabel = "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9";  // �
 inline constexpr const char* kGroup = "\xB7\xD6\xD7\xE9\xBF\xF2";          // 分组框
 inline constexpr const char* kTab = "\xD1\xA1\xD4\xF1\xBC\xD0";            // 选择夹
 inline constexpr const char* kList = "\xB3\xAC\xBC\xB6\xC1\xD0\xB1\xED\xBF\xF2";  // 超级列表框
+inline constexpr const char* kProgress = "\xBD\xF8\xB6\xC8\xCC\xF5";  // 进度条
 }  // namespace kind
 
 enum class MessageIcon { kNone, kInformation, kWarning, kError, kQuestion };
@@ -47,7 +54,8 @@ constexpr Colour RgbColour(unsigned red, unsigned green, unsigned blue) {
 // name (a GBK text, the name of the control table); the implementation may be the Qt window or
 // the in-memory window. Every operation may be called from any thread and is synchronous: when it
 // returns, its effect is in the window. A name that is not a control, or a property the control
-// does not have, reads as empty text / 0 and writes nothing.
+// does not have, reads as empty text / 0 and writes nothing. The name kWindowItself ("") addresses
+// the window's title through kPropCaption.
 class WindowModel {
 public:
     virtual ~WindowModel() = default;

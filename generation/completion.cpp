@@ -140,6 +140,7 @@ CompletionReply RequestCompletion(const CompletionProfile& profile, const Text& 
     params.headers = &headers;
     params.timeoutSeconds = kCompletionTimeoutSeconds;
     params.status = &reply.status;
+    params.responseHeaders = &reply.responseHeaders;
     params.cancel = cancel;
     params.transferError = &reply.error;
     const Bytes bytes = HttpRequest(params);

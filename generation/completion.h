@@ -39,6 +39,7 @@ struct CompletionReply {
     int status = 0;   // HTTP status, 0 when there was no reply
     Text error;       // the transfer's own error (no connection, time-out, ...), empty otherwise
     bool cancelled = false;
+    Text responseHeaders;  // the reply's header lines
 };
 
 // One request for one keyword; blocks for the whole exchange. When `cancel` becomes true the

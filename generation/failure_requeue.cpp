@@ -57,6 +57,11 @@ std::optional<FileError> Complete(const JobPaths& paths, const Text& intentPath,
 
 }  // namespace
 
+Text RequeueIntentPath(const KeywordQueue& queue) {
+    const Text& list = queue.paths().keywordList;
+    return list.substr(0, list.rfind(kPathSeparator) + 1) + ".requeue";
+}
+
 RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPath) {
     RequeueResult result;
     if ((result.error = FinishInterruptedRequeue(paths, intentPath))) {

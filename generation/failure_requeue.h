@@ -6,8 +6,6 @@
 
 namespace qj {
 
-inline constexpr const char* kRequeueIntentTail = "OpenAi/.requeue";
-
 struct RequeueResult {
     int moved = 0;
     std::optional<FileError> error;
@@ -18,6 +16,9 @@ struct RequeueResult {
 // finished, neither lost nor doubled, by FinishInterruptedRequeue. The caller makes sure no run
 // works on the lists meanwhile.
 RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPath);
+
+// The intent file of the lists of a queue, beside them.
+Text RequeueIntentPath(const KeywordQueue& queue);
 
 // Finishes a move that a crash cut short; does nothing when there is none.
 std::optional<FileError> FinishInterruptedRequeue(const JobPaths& paths, const Text& intentPath);

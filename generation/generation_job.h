@@ -8,6 +8,7 @@
 #include "generation/completion.h"
 #include "generation/generator.h"
 #include "generation/keyword_queue.h"
+#include "generation/progress.h"
 
 namespace qj {
 
@@ -18,13 +19,18 @@ struct JobSummary {
     int succeeded = 0;
     int failed = 0;
     int returned = 0;            // keywords put back into the list (a stop, settings that cannot work)
+    int skipped = 0;             // keywords whose output file existed already
     TokenUsage tokens;           // summed over the keywords whose service reported its count
     int keywordsWithTokens = 0;  // how many did
+    ProgressFigures figures;     // as the window showed them at the end
 };
 
 // One complete run over the keyword list: the window's controls are read at the moments the job
 // needs them, every step is logged, and every keyword taken ends in its output file, in the failure
-// list, or back in the keyword list. `chooseGenerator` is asked once, at the start, with the window;
+// list, or back in the keyword list. 编辑框_并发数 workers (1 to 32, 1 when empty) share the list;
+// a transient failure is tried again up to 编辑框_失败重试次数 times (0 to 10) after a growing
+// pause; "too many requests" pauses every worker; the figures of the run show in the window's
+// title and progress bar and end up in the run log. `chooseGenerator` is asked once, at the start, with the window;
 // `onRunEnding` runs just before 开始 is enabled again.
 JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue,
                             const std::function<Generator(WindowModel&)>& chooseGenerator,

@@ -289,6 +289,23 @@ KeywordQueue::Taken KeywordQueue::TakeNextKeyword() {
     return taken;
 }
 
+int KeywordQueue::RemainingCount() {
+    std::lock_guard lock(mutex_);
+    Bytes list;
+    ReadList(list);
+    int lines = 0;
+    std::size_t pos = 0;
+    while (pos < list.size()) {
+        const FirstLine next = ReadFirstLine(std::string_view(list).substr(pos));
+        if (next.line.empty()) {
+            break;
+        }
+        ++lines;
+        pos += next.line.size() + next.terminatorLength;
+    }
+    return lines + static_cast<int>(inFlight_.size());
+}
+
 std::optional<FileError> KeywordQueue::Finish(const Text& keyword) {
     std::lock_guard lock(mutex_);
     return Settle(keyword);

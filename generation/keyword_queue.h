@@ -66,6 +66,10 @@ public:
     bool TryLockRun();
     void UnlockRun();
 
+    // Keywords not settled yet: the lines of the list up to its first empty line, and those in
+    // flight. Reads the list only when it changed since this queue last saw it.
+    int RemainingCount();
+
     const JobPaths& paths() const { return paths_; }
 
 private:

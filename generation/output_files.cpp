@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 
 #include "app/program_folder.h"
 #include "text/code_page.h"
@@ -96,6 +97,15 @@ std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text&
     // Written in place: should the program die in the middle, the keyword is still in the job's
     // journal and its file is written again by the next run.
     return WriteWholeFile(folder + OutputFileName(keyword), text);
+}
+
+bool OutputExists(const Text& outputFolder, const Text& keyword) {
+    Text folder = outputFolder;
+    if (!folder.empty() && folder.back() != kPathSeparator) {
+        folder.push_back(kPathSeparator);
+    }
+    std::error_code ec;
+    return std::filesystem::is_regular_file(NativePath(folder + OutputFileName(keyword)), ec);
 }
 
 std::optional<FileError> AppendFailedKeyword(const Text& failureList, const Text& keyword) {

@@ -22,6 +22,9 @@ Text ToParagraphHtml(const Text& text);
 // of the same name as one step.
 std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text& keyword, const Text& text);
 
+// Whether the output file of a keyword exists.
+bool OutputExists(const Text& outputFolder, const Text& keyword);
+
 // Appends the keyword and CR LF to the failure list, creating it (and its folder) when needed.
 std::optional<FileError> AppendFailedKeyword(const Text& failureList, const Text& keyword);
 

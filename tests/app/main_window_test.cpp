@@ -36,9 +36,12 @@ const std::string kDesignedFile =
     "编辑框_接口三_温度=\r\n"
     "编辑框_接口三_提示词=\r\n"
     "编辑框_接口三_系统提示词=\r\n"
+    "编辑框_并发数=\r\n"
+    "编辑框_失败重试次数=\r\n"
     "[选择框]\r\n"
     "选择框_以HTML源码形式保存=假\r\n"
     "选择框_预览生成内容=假\r\n"
+    "选择框_跳过已生成=假\r\n"
     "[单选框]\r\n"
     "单选框_接口二=假\r\n"
     "单选框_接口一=真\r\n"
@@ -112,6 +115,14 @@ TEST(MainWindowTable, ControlsInControlOrderWithTheirKinds) {
         {"透明标签_接口三_系统提示词", kind::kLabel},
         {"编辑框_接口三_系统提示词", kind::kEdit},
         {"透明标签_接口三_说明", kind::kLabel},
+        {"透明标签_并发数", kind::kLabel},
+        {"编辑框_并发数", kind::kEdit},
+        {"透明标签_失败重试次数", kind::kLabel},
+        {"编辑框_失败重试次数", kind::kEdit},
+        {"透明标签_并发说明", kind::kLabel},
+        {"选择框_跳过已生成", kind::kCheck},
+        {"按钮_OpenAi_失败重试", kind::kButton},
+        {"进度条_任务进度", kind::kProgress},
     };
     const ControlTable table = MainWindowSpec().controls;
     ASSERT_EQ(table.size(), std::size(expected));

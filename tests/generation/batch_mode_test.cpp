@@ -79,6 +79,7 @@ protected:
     }
 
     std::string Output() const { return home_.Path() / "stdout.txt"; }
+    void KillMidRunAndFinish(int workers);
     void WriteList(const Bytes& contents) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, contents)); }
     static Bytes Read(const Text& path) { return ReadFileBytes(path).value_or(""); }
 
@@ -94,7 +95,9 @@ TEST_F(BatchModeTest, RunsTheListAndPrintsTheLogAsUtf8) {
     const std::string out = testing::ReadBytes(Output());
     EXPECT_NE(out.find(AnsiToUtf8("】 > > >  开始生成关键词【甲】相关内容\n")), std::string::npos) << out;
     EXPECT_NE(out.find(AnsiToUtf8("关键词【乙】内容生成成功，已保存到本地目录中！\n")), std::string::npos) << out;
-    EXPECT_TRUE(out.ends_with(AnsiToUtf8("】 > > >  任务完成！\n"))) << out;
+    EXPECT_NE(out.find(AnsiToUtf8("】 > > >  任务完成！\n")), std::string::npos) << out;
+    // The figures of the run close the log.
+    EXPECT_NE(out.find(AnsiToUtf8("】 > > >  本次任务：已完成 2，失败 0，跳过 0，剩余 0，已用 ")), std::string::npos) << out;
     EXPECT_EQ(out.find('\r'), std::string::npos);
     EXPECT_EQ(Read(paths_.outputFolder + "乙.txt"), "乙 text");
     // The key came from the settings file, as the window would have restored it.
@@ -132,7 +135,8 @@ TEST_F(BatchModeTest, InterruptReturnsTheKeywordInFlight) {
 
 // A hard kill in the middle of a run loses nothing: every keyword is in the output folder, in the
 // failure list, or (after the next start) back in the keyword list.
-TEST_F(BatchModeTest, KilledRunLosesNoKeyword) {
+void BatchModeTest::KillMidRunAndFinish(int workers) {
+    WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditConcurrency, std::to_string(workers));
     std::set<Text> keywords;
     Bytes list;
     for (int i = 0; i < 40; ++i) {
@@ -182,6 +186,10 @@ TEST_F(BatchModeTest, KilledRunLosesNoKeyword) {
         EXPECT_GE(atEnd.count(k), 1u) << k;
     }
 }
+
+TEST_F(BatchModeTest, KilledRunLosesNoKeyword) { KillMidRunAndFinish(1); }
+
+TEST_F(BatchModeTest, KilledParallelRunLosesNoKeyword) { KillMidRunAndFinish(8); }
 
 }  // namespace
 }  // namespace qj

@@ -17,16 +17,6 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-TEST(Retry, TransientFailuresAreTheOnesWorthRepeating) {
-    EXPECT_TRUE(retry::IsTransient(0, false));
-    EXPECT_TRUE(retry::IsTransient(429, true));
-    EXPECT_TRUE(retry::IsTransient(500, true));
-    EXPECT_TRUE(retry::IsTransient(503, true));
-    EXPECT_FALSE(retry::IsTransient(401, true));
-    EXPECT_FALSE(retry::IsTransient(400, true));
-    EXPECT_FALSE(retry::IsTransient(200, true));  // a reply without text
-}
-
 TEST(Retry, DelaysDoubleWithJitterAndAreCapped) {
     EXPECT_EQ(retry::Delay(1, std::nullopt, 0.5), milliseconds(1000));
     EXPECT_EQ(retry::Delay(2, std::nullopt, 0.5), milliseconds(2000));
@@ -41,35 +31,33 @@ TEST(Retry, DelaysDoubleWithJitterAndAreCapped) {
     EXPECT_EQ(retry::Delay(1, 3600, 0.5), milliseconds(60000));
 }
 
-TEST(Retry, RetryAfterIsReadInBothForms) {
-    const std::time_t now = 1445412480;  // Wed, 21 Oct 2015 07:28:00 GMT
-    EXPECT_EQ(retry::ParseRetryAfter(" 120 ", now), 120);
-    EXPECT_EQ(retry::ParseRetryAfter("Wed, 21 Oct 2015 07:28:30 GMT", now), 30);
-    EXPECT_EQ(retry::ParseRetryAfter("Wed, 21 Oct 2015 07:27:00 GMT", now), 0);
-    EXPECT_EQ(retry::ParseRetryAfter("soon", now), std::nullopt);
-    EXPECT_EQ(retry::ParseRetryAfter("", now), std::nullopt);
-    EXPECT_EQ(retry::RetryAfterOf("Content-Type: text/plain\r\nretry-after: 5\r\n", now), 5);
-    EXPECT_EQ(retry::RetryAfterOf("Content-Type: text/plain", now), std::nullopt);
-}
-
-TEST(SharedPause, HoldsEveryWaiterAndYieldsToStop) {
+TEST(SharedPause, HoldsEveryWaiterGrowsWithTheSeriesAndYieldsToStop) {
     SharedPause pause;
     std::atomic<bool> stop{false};
-    pause.PauseFor(milliseconds(150));
+    retry::SetTimeScale(0.1);
+    const auto first = pause.RateLimited(std::nullopt);  // 1 s nominal, 0.1 s real
+    EXPECT_GE(first, milliseconds(800));
+    EXPECT_LE(first, milliseconds(1200));
     const auto begin = std::chrono::steady_clock::now();
     std::thread other([&] { EXPECT_TRUE(pause.WaitUntilClear(stop)); });
     EXPECT_TRUE(pause.WaitUntilClear(stop));
     other.join();
-    EXPECT_GE(std::chrono::steady_clock::now() - begin, milliseconds(140));
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, milliseconds(70));
 
-    pause.PauseFor(seconds(30));
+    EXPECT_GE(pause.RateLimited(std::nullopt), milliseconds(1600));  // the series goes on: 2 s
+    pause.Answered();
+    EXPECT_LE(pause.RateLimited(std::nullopt), milliseconds(1200));  // a new series
+    EXPECT_EQ(pause.RateLimited(30), milliseconds(30000));           // Retry-After wins when longer
+    retry::SetTimeScale(1.0);
+
     std::thread stopper([&] {
         std::this_thread::sleep_for(milliseconds(50));
         stop = true;
     });
     EXPECT_FALSE(pause.WaitUntilClear(stop));
     stopper.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, seconds(5));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, seconds(10));
+    EXPECT_FALSE(SharedPause::Sleep(seconds(30), stop));
 }
 
 TEST(Progress, CountsAndEstimatesFromThePaceSoFar) {
@@ -108,7 +96,7 @@ protected:
 
     testing::TemporaryHome home_;
     JobPaths paths_ = JobPathsIn(ProgramFolder());
-    Text intent_ = ProgramPath(kRequeueIntentTail);
+    Text intent_ = ProgramPath("OpenAi/.requeue");
 };
 
 TEST_F(RequeueTest, MovesFailuresBehindTheList) {

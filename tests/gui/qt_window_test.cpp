@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -63,6 +64,9 @@ bool HasQtClassOfKind(QWidget* widget, const Text& kindName) {
     }
     if (kindName == kind::kList) {
         return qobject_cast<QTreeWidget*>(widget);
+    }
+    if (kindName == kind::kProgress) {
+        return qobject_cast<QProgressBar*>(widget);
     }
     return false;
 }
