@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QStyleFactory>
+#include <chrono>
+#include <thread>
 
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
@@ -9,6 +11,8 @@
 #include "app/qt_text.h"
 #include "app/qt_window.h"
 #include "app/startup.h"
+#include "app/stop_flag.h"
+#include "generation/generation_job.h"
 #include "skin/skin_gui.h"
 
 namespace qj::gui {
@@ -25,6 +29,12 @@ int RunMainWindow(const WindowSpec& spec) {
     const int code = QApplication::exec();
     SetMainWindow(nullptr);
     window->Close();
+    // A run still going: stop it, so that its keywords in flight go back into the list before the
+    // process ends (its requests are aborted at once; the window no longer answers it).
+    StopRequested = true;
+    for (int i = 0; i < 300 && GenerationJobRunning(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     // Worker threads may still hold the window and call it until the process ends; it stays valid
     // for them (every call now returns at once).
     window.release();

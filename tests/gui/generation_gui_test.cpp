@@ -4,7 +4,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
+#include "app/gui_main.h"
 #include "app/stop_flag.h"
 #include "generation/generation_job.h"
 #include "generation/keyword_queue.h"
@@ -69,6 +71,34 @@ TEST_F(GenerationGuiTest, StopDuringARequestPutsTheKeywordBack) {
     EXPECT_TRUE(WaitFor([&] { return window_.Get<QPushButton>(control::kButtonStart)->isEnabled(); }));
     EXPECT_EQ(ReadFileBytes(paths_.keywordList), G("甲\r\n"));
     EXPECT_FALSE(ReadFileBytes(paths_.failureList));
+}
+
+// Closing the window ends the program: a run still going stops first and its keyword in flight
+// goes back into the list.
+TEST(GenerationGui, ClosingTheWindowDuringARunPutsTheKeywordBack) {
+    testing::TemporaryHome home;
+    testing::LocalCompletionService service;
+    service.Deploy();
+    EnsureFolder(ProgramPath("OpenAi"));
+    const JobPaths paths = JobPathsIn(ProgramFolder());
+    ASSERT_FALSE(ReplaceFileContents(paths.keywordList, G("甲\r\n乙\r\n")));
+    service.SetAnswer([&service](const httplib::Request&, httplib::Response& response) {
+        service.Stall(30000);
+        response.set_content(testing::InterfaceOneReply("late"), "application/json");
+    });
+    QTimer::singleShot(0, [] { HandleClick(*MainWindow(), control::kButtonStart); });
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&service] {
+        if (!service.Seen().empty()) {
+            QApplication::quit();
+        }
+    });
+    poll.start(10);
+    gui::RunMainWindow(MainWindowSpec());
+    EXPECT_FALSE(GenerationJobRunning());
+    EXPECT_EQ(ReadFileBytes(paths.keywordList), G("甲\r\n乙\r\n"));
+    EXPECT_EQ(ReadFileBytes(paths.journal), "");
+    LoadDeployment("");
 }
 
 }  // namespace
