@@ -2,6 +2,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <map>
 #include <string>
@@ -12,11 +14,15 @@ namespace qj::bench {
 // program can print ratios between benchmarks measured in the same run.
 class RecordingReporter : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal, so that logs and pipes get plain lines.
+    RecordingReporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
-                seconds_[run.benchmark_name()] = run.real_accumulated_time / static_cast<double>(run.iterations);
+            // Plain runs under their name; aggregates of repetitions under theirs ("…_median").
+            if (run.run_type == Run::RT_Aggregate || run.iterations > 0) {
+                seconds_[run.benchmark_name()] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
             }
         }
     }
@@ -25,6 +31,16 @@ public:
     double SecondsOf(const std::string& name) const {
         auto it = seconds_.find(name);
         return it == seconds_.end() ? 0.0 : it->second;
+    }
+
+    // The same for the first benchmark whose name starts with `prefix` and ends with `suffix`.
+    double SecondsOfFirst(const std::string& prefix, const std::string& suffix = "") const {
+        for (const auto& [name, seconds] : seconds_) {
+            if (name.starts_with(prefix) && name.ends_with(suffix)) {
+                return seconds;
+            }
+        }
+        return 0.0;
     }
 
 private:

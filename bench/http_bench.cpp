@@ -7,9 +7,9 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <map>
 #include <thread>
 
+#include "bench/bench_report.h"
 #include "http/http_request.h"
 
 namespace {
@@ -79,29 +79,6 @@ BENCHMARK(ReusedInstance)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BareLibcurl)->Iterations(kRequests)->Repetitions(kRepetitions)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-// The console table, plus each run's real time per request kept for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                perRequest[run.benchmark_name()] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> perRequest;
-};
-
-double Find(const std::map<std::string, double>& times, const std::string& prefix) {
-    for (const auto& [name, time] : times) {
-        if (name.rfind(prefix, 0) == 0) {
-            return time;
-        }
-    }
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,17 +98,15 @@ int main(int argc, char** argv) {
     }
     g_url = "http://127.0.0.1:" + std::to_string(port) + "/kb";
 
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    const auto report = qj::bench::RunAll(argc, argv);
     server.stop();
     listener.join();
 
-    const double baseline = Find(reporter.perRequest, "BareLibcurl");
+    // Medians of the repetitions, the steadiest figure on a shared machine.
+    const double baseline = report.SecondsOfFirst("BareLibcurl", "_median");
     if (baseline > 0) {
-        std::printf("reuse ratio: %.1f\n", Find(reporter.perRequest, "ReusedInstance") / baseline);
-        std::printf("new-handle ratio: %.1f\n", Find(reporter.perRequest, "NewHandlePerCall") / baseline);
+        std::printf("reuse ratio: %.1f\n", report.SecondsOfFirst("ReusedInstance", "_median") / baseline);
+        std::printf("new-handle ratio: %.1f\n", report.SecondsOfFirst("NewHandlePerCall", "_median") / baseline);
     }
     return 0;
 }
