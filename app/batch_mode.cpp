@@ -43,7 +43,9 @@ void PrintLogText(const Text& text) {
 
 }  // namespace
 
-bool WantsBatchMode(int argc, char** argv) { return argc > 1 && argv[1] != nullptr; }
+bool WantsBatchMode(int argc, char** argv) {
+    return argc > 1 && argv[1] != nullptr;
+}
 
 int RunBatchMode(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
@@ -55,7 +57,7 @@ int RunBatchMode(int argc, char** argv) {
         return kBatchUsageError;
     }
 
-    MemoryWindow window(MainWindowSpec().controls);
+    MemoryWindow window(MainWindowLayout().controls);
     SetMainWindow(&window);
     OnMainWindowCreated(window);
     window.SetAppendObserver([](const Text& name, const Text& text) {

@@ -124,7 +124,8 @@ inline constexpr const char* kButtonRequeueFailed =
     "\xB0\xB4\xC5\xA5_OpenAi_\xCA\xA7\xB0\xDC\xD6\xD8\xCA\xD4";  // 按钮_OpenAi_失败重试
 inline constexpr const char* kCheckSkipExisting =
     "\xD1\xA1\xD4\xF1\xBF\xF2_\xCC\xF8\xB9\xFD\xD2\xD1\xC9\xFA\xB3\xC9";  // 选择框_跳过已生成
-inline constexpr const char* kProgressRun = "\xBD\xF8\xB6\xC8\xCC\xF5_\xC8\xCE\xCE\xF1\xBD\xF8\xB6\xC8";  // 进度条_任务进度
+inline constexpr const char* kProgressRun =
+    "\xBD\xF8\xB6\xC8\xCC\xF5_\xC8\xCE\xCE\xF1\xBD\xF8\xB6\xC8";  // 进度条_任务进度
 }  // namespace control
 
 static_assert(std::string_view(control::kEditRunLog) == kRunLogControl);

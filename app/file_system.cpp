@@ -90,7 +90,9 @@ std::optional<Bytes> ReadFileBytes(const Text& path, int* errorNumber) {
     return contents;
 }
 
-Text Describe(const FileError& error) { return error.path + "：" + error.reason; }
+Text Describe(const FileError& error) {
+    return error.path + "：" + error.reason;
+}
 
 std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& contents, unsigned newFileMode,
                                              bool durable) {

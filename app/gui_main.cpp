@@ -17,8 +17,8 @@
 
 namespace qj::gui {
 
-int RunMainWindow(const WindowSpec& spec) {
-    std::unique_ptr<QtWindow> window = QtWindow::Create(spec, MainWindowEvents());
+int RunMainWindow(const WindowLayout& layout) {
+    std::unique_ptr<QtWindow> window = QtWindow::Create(layout, MainWindowEvents());
     if (!window) {
         ShowMessageBox(ToQtLines(StartUpFailureText()), ToQt(kStartUpErrorCaption), MessageIcon::kError);
         return kWindowFailedExitCode;
@@ -49,7 +49,7 @@ int RunWindowedProgram(int& argc, char** argv) {
     }
     InstallPendingMessagesHook();
     ApplyBuiltInSkin();
-    return RunMainWindow(MainWindowSpec());
+    return RunMainWindow(MainWindowLayout());
 }
 
 }  // namespace qj::gui

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/control_spec.h"
+#include "app/control_table.h"
 
 namespace qj::gui {
 
@@ -8,9 +8,9 @@ namespace qj::gui {
 // the main window and its event loop. Returns the exit code.
 int RunWindowedProgram(int& argc, char** argv);
 
-// Creates the window of `spec` with the main window's handlers, runs its created sequence, shows
+// Creates the window of `layout` with the main window's handlers, runs its created sequence, shows
 // it centred and runs the event loop until it is closed (0). When the window cannot be created it
 // shows the start-up failure message and returns -1. Needs a QApplication.
-int RunMainWindow(const WindowSpec& spec);
+int RunMainWindow(const WindowLayout& layout);
 
 }  // namespace qj::gui

@@ -1,13 +1,15 @@
 #include "app/handlers.h"
-#include "app/stop_flag.h"
 #include "app/program_folder.h"
+#include "app/stop_flag.h"
 #include "generation/failure_requeue.h"
 #include "generation/generation_job.h"
 #include "text/run_log.h"
 
 namespace qj {
 
-void OnStartClicked(WindowModel&) { StartGenerationJob(); }
+void OnStartClicked(WindowModel&) {
+    StartGenerationJob();
+}
 
 // Moves the failed keywords back behind the keyword list, so that the next run tries them again.
 void OnRequeueFailedClicked(WindowModel&) {

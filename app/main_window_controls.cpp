@@ -14,7 +14,7 @@ constexpr Colour kRed = RgbColour(0xFF, 0x00, 0x00);
 
 constexpr const char* kMainPages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级", "接口三设置"};
 
-constexpr ListColumnSpec kAdvertColumns[] = {
+constexpr ListColumn kAdvertColumns[] = {
     {.header = "#", .width = 50, .alignment = Alignment::kLeft},
     {.header = ">>>>>双击该栏广告，即可查看广告详情<<<<<     【诚邀广告合作，商务洽谈请访问官网联系我们】     "
                ">>>>>双击该栏广告，即可查看广告详情<<<<<",
@@ -27,7 +27,7 @@ namespace k = kind;
 
 // Parent "" is the window; page children name the tab control and their page; group-box children
 // name the group box. Geometry is relative to the parent as a whole.
-const ControlSpec kMainControls[] = {
+const ControlRow kMainControls[] = {
     {.name = kCheckSaveAsHtml,
      .kind = k::kCheck,
      .parent = kTabMain,
@@ -492,9 +492,9 @@ const ControlSpec kMainControls[] = {
 
 }  // namespace
 
-const WindowSpec& MainWindowSpec() {
-    static const WindowSpec spec{.title = "青笺", .controls = kMainControls};
-    return spec;
+const WindowLayout& MainWindowLayout() {
+    static const WindowLayout layout{.title = "青笺", .controls = kMainControls};
+    return layout;
 }
 
 Text UsageText() {

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "app/control_names.h"
-#include "app/control_spec.h"
+#include "app/control_table.h"
 
 namespace qj {
 
 // The main window: title and every control, in control order. Adding a control is one row of the
 // table in main_window_controls.cpp; the settings store and both window implementations follow.
-const WindowSpec& MainWindowSpec();
+const WindowLayout& MainWindowLayout();
 
 // Texts of the main window that name addresses of the deployment.
 Text UsageText();

@@ -6,27 +6,29 @@ namespace qj {
 
 namespace {
 
-bool IsKind(const Text& kindName, const char* k) { return kindName == k; }
+bool IsKind(const Text& kindName, const char* k) {
+    return kindName == k;
+}
 
 }  // namespace
 
 MemoryWindow::MemoryWindow(ControlTable controls) {
-    for (const ControlSpec& spec : controls) {
+    for (const ControlRow& row : controls) {
         Control c;
-        c.kind = spec.kind;
-        c.text = CaptionOf(spec);
-        c.checked = spec.checked;
-        if (IsKind(spec.kind, kind::kTab)) {
-            c.pageCount = static_cast<int>(spec.pages.size());
-            c.selection = spec.shownPage;
+        c.kind = row.kind;
+        c.text = CaptionOf(row);
+        c.checked = row.checked;
+        if (IsKind(row.kind, kind::kTab)) {
+            c.pageCount = static_cast<int>(row.pages.size());
+            c.selection = row.shownPage;
         }
-        order_.push_back(spec.name);
-        controls_[spec.name] = std::move(c);
+        order_.push_back(row.name);
+        controls_[row.name] = std::move(c);
     }
     // Radio boxes of one parent and page form a group; remember it for exclusive checking.
-    for (const ControlSpec& spec : controls) {
-        if (IsKind(spec.kind, kind::kRadio)) {
-            radioGroup_[spec.name] = Text(spec.parent) + "#" + std::to_string(spec.page);
+    for (const ControlRow& row : controls) {
+        if (IsKind(row.kind, kind::kRadio)) {
+            radioGroup_[row.name] = Text(row.parent) + "#" + std::to_string(row.page);
         }
     }
 }
@@ -295,9 +297,13 @@ void MemoryWindow::ListSetCellColours(const Text& name, int row, int column, std
     }
 }
 
-Colour MemoryWindow::ListTextColour(const Text&) const { return kListTextColour; }
+Colour MemoryWindow::ListTextColour(const Text&) const {
+    return kListTextColour;
+}
 
-Colour MemoryWindow::ListBackgroundColour(const Text&) const { return kListBackgroundColour; }
+Colour MemoryWindow::ListBackgroundColour(const Text&) const {
+    return kListBackgroundColour;
+}
 
 std::optional<std::pair<Colour, Colour>> MemoryWindow::ListCellColours(const Text& name, int row, int column) const {
     std::lock_guard lock(mutex_);

@@ -4,7 +4,7 @@
 #include <map>
 #include <mutex>
 
-#include "app/control_spec.h"
+#include "app/control_table.h"
 
 namespace qj {
 

@@ -54,8 +54,8 @@ Qt::Alignment ToQtAlignment(Alignment a) {
     return Qt::AlignLeft | Qt::AlignVCenter;
 }
 
-bool IsKind(const ControlSpec& spec, const char* kindName) {
-    return std::string_view(spec.kind) == kindName;
+bool IsKind(const ControlRow& row, const char* kindName) {
+    return std::string_view(row.kind) == kindName;
 }
 
 // A tab control whose page children are placed relative to the tab control as a whole, tab strip
@@ -216,8 +216,8 @@ QFont WindowFont() {
     return font;
 }
 
-std::unique_ptr<QtWindow> QtWindow::Create(const WindowSpec& spec, WindowEvents events, Text* error) {
-    std::unique_ptr<QtWindow> window(new QtWindow(spec, std::move(events)));
+std::unique_ptr<QtWindow> QtWindow::Create(const WindowLayout& layout, WindowEvents events, Text* error) {
+    std::unique_ptr<QtWindow> window(new QtWindow(layout, std::move(events)));
     Text reason;
     if (!window->Build(&reason)) {
         if (error) {
@@ -228,22 +228,22 @@ std::unique_ptr<QtWindow> QtWindow::Create(const WindowSpec& spec, WindowEvents 
     return window;
 }
 
-QtWindow::QtWindow(const WindowSpec& spec, WindowEvents events)
-    : spec_(spec), events_(std::move(events)), guiThread_(QThread::currentThread()) {}
+QtWindow::QtWindow(const WindowLayout& layout, WindowEvents events)
+    : layout_(layout), events_(std::move(events)), guiThread_(QThread::currentThread()) {}
 
 QtWindow::~QtWindow() {
     Close();
 }
 
 bool QtWindow::Build(Text* error) {
-    for (const ControlSpec& spec : spec_.controls) {
-        if (!entries_.emplace(spec.name, Entry{spec, nullptr}).second) {
-            *error = Text("duplicate control ") + spec.name;
+    for (const ControlRow& row : layout_.controls) {
+        if (!entries_.emplace(row.name, Entry{row, nullptr}).second) {
+            *error = Text("duplicate control ") + row.name;
             return false;
         }
     }
     window_ = new TopLevelWidget;
-    window_->setWindowTitle(ToQt(spec_.title));
+    window_->setWindowTitle(ToQt(layout_.title));
     window_->setFont(WindowFont());
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, window_, [this] { BeginClosing(); });
 
@@ -258,32 +258,31 @@ bool QtWindow::Build(Text* error) {
             *error = "parent cycle at " + name;
             return false;
         }
-        const Text parent = entry.spec.parent;
+        const Text parent = entry.row.parent;
         if (!parent.empty()) {
             auto it = entries_.find(parent);
-            if (it == entries_.end() ||
-                !(IsKind(it->second.spec, kind::kTab) || IsKind(it->second.spec, kind::kGroup))) {
+            if (it == entries_.end() || !(IsKind(it->second.row, kind::kTab) || IsKind(it->second.row, kind::kGroup))) {
                 *error = name + ": no container " + parent;
                 return false;
             }
-            if (IsKind(it->second.spec, kind::kTab) &&
-                (entry.spec.page < 0 || entry.spec.page >= static_cast<int>(it->second.spec.pages.size()))) {
-                *error = name + ": no page " + std::to_string(entry.spec.page);
+            if (IsKind(it->second.row, kind::kTab) &&
+                (entry.row.page < 0 || entry.row.page >= static_cast<int>(it->second.row.pages.size()))) {
+                *error = name + ": no page " + std::to_string(entry.row.page);
                 return false;
             }
             if (!build(parent)) {
                 return false;
             }
         }
-        entry.widget = BuildControl(entry.spec);
+        entry.widget = BuildControl(entry.row);
         if (!entry.widget) {
-            *error = name + ": unknown kind " + entry.spec.kind;
+            *error = name + ": unknown kind " + entry.row.kind;
             return false;
         }
         return true;
     };
-    for (const ControlSpec& spec : spec_.controls) {
-        if (!build(spec.name)) {
+    for (const ControlRow& row : layout_.controls) {
+        if (!build(row.name)) {
             Close();
             return false;
         }
@@ -292,33 +291,33 @@ bool QtWindow::Build(Text* error) {
     // The client area holds every top-level control.
     int width = 0;
     int height = 0;
-    for (const ControlSpec& spec : spec_.controls) {
-        if (std::string_view(spec.parent).empty()) {
-            width = std::max(width, spec.left + spec.width);
-            height = std::max(height, spec.top + spec.height);
+    for (const ControlRow& row : layout_.controls) {
+        if (std::string_view(row.parent).empty()) {
+            width = std::max(width, row.left + row.width);
+            height = std::max(height, row.top + row.height);
         }
     }
     window_->setFixedSize(width, height);
     return true;
 }
 
-QWidget* QtWindow::BuildControl(const ControlSpec& spec) {
+QWidget* QtWindow::BuildControl(const ControlRow& row) {
     QWidget* parent = window_;
     TabControl* tabParent = nullptr;
-    if (!std::string_view(spec.parent).empty()) {
-        QWidget* container = entries_.at(spec.parent).widget;
+    if (!std::string_view(row.parent).empty()) {
+        QWidget* container = entries_.at(row.parent).widget;
         if ((tabParent = dynamic_cast<TabControl*>(container))) {
-            parent = tabParent->widget(spec.page);
+            parent = tabParent->widget(row.page);
         } else {
             parent = container;
         }
     }
-    const Text name = spec.name;
-    const QString caption = ToQtLines(CaptionOf(spec));
+    const Text name = row.name;
+    const QString caption = ToQtLines(CaptionOf(row));
     QWidget* widget = nullptr;
 
-    if (IsKind(spec, kind::kEdit)) {
-        if (spec.multiLine) {
+    if (IsKind(row, kind::kEdit)) {
+        if (row.multiLine) {
             auto* edit = new QPlainTextEdit(parent);
             edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
             edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -327,16 +326,16 @@ QWidget* QtWindow::BuildControl(const ControlSpec& spec) {
             widget = edit;
         } else {
             auto* edit = new QLineEdit(parent);
-            edit->setText(ToQt(CaptionOf(spec)));
+            edit->setText(ToQt(CaptionOf(row)));
             widget = edit;
         }
         QPalette palette = widget->palette();
         palette.setColor(QPalette::Base, Qt::white);
-        if (spec.textColour) {
-            palette.setColor(QPalette::Text, ToQColor(*spec.textColour));
+        if (row.textColour) {
+            palette.setColor(QPalette::Text, ToQColor(*row.textColour));
         }
         widget->setPalette(palette);
-    } else if (IsKind(spec, kind::kButton)) {
+    } else if (IsKind(row, kind::kButton)) {
         auto* button = new QPushButton(caption, parent);
         button->setAutoDefault(false);
         QObject::connect(button, &QPushButton::clicked, button, [this, name] {
@@ -345,50 +344,49 @@ QWidget* QtWindow::BuildControl(const ControlSpec& spec) {
             }
         });
         widget = button;
-    } else if (IsKind(spec, kind::kCheck) || IsKind(spec, kind::kRadio)) {
-        QAbstractButton* box = IsKind(spec, kind::kCheck)
-                                   ? static_cast<QAbstractButton*>(new QCheckBox(caption, parent))
-                                   : new QRadioButton(caption, parent);
-        box->setChecked(spec.checked);
+    } else if (IsKind(row, kind::kCheck) || IsKind(row, kind::kRadio)) {
+        QAbstractButton* box = IsKind(row, kind::kCheck) ? static_cast<QAbstractButton*>(new QCheckBox(caption, parent))
+                                                         : new QRadioButton(caption, parent);
+        box->setChecked(row.checked);
         QObject::connect(box, &QAbstractButton::clicked, box, [this, name] {
             if (events_.clicked) {
                 events_.clicked(*this, name);
             }
         });
         widget = box;
-    } else if (IsKind(spec, kind::kCombo)) {
+    } else if (IsKind(row, kind::kCombo)) {
         auto* combo = new QComboBox(parent);
         combo->setEditable(true);
         combo->setEditText(caption);
         widget = combo;
-    } else if (IsKind(spec, kind::kLabel)) {
-        auto* label = spec.multiLine ? new WrappingLabel(parent) : new QLabel(parent);
+    } else if (IsKind(row, kind::kLabel)) {
+        auto* label = row.multiLine ? new WrappingLabel(parent) : new QLabel(parent);
         label->setTextFormat(Qt::PlainText);
         label->setText(caption);
-        label->setWordWrap(spec.multiLine);
-        label->setAlignment(spec.multiLine ? (Qt::AlignLeft | Qt::AlignTop) : (Qt::AlignLeft | Qt::AlignVCenter));
+        label->setWordWrap(row.multiLine);
+        label->setAlignment(row.multiLine ? (Qt::AlignLeft | Qt::AlignTop) : (Qt::AlignLeft | Qt::AlignVCenter));
         widget = label;
-    } else if (IsKind(spec, kind::kGroup)) {
+    } else if (IsKind(row, kind::kGroup)) {
         widget = new QGroupBox(caption, parent);
-    } else if (IsKind(spec, kind::kTab)) {
+    } else if (IsKind(row, kind::kTab)) {
         auto* tab = new TabControl(parent);
-        for (const char* page : spec.pages) {
+        for (const char* page : row.pages) {
             tab->addTab(new QWidget, ToQt(page));
         }
-        tab->setCurrentIndex(spec.shownPage);
+        tab->setCurrentIndex(row.shownPage);
         QObject::connect(tab, &QTabWidget::currentChanged, tab, [this, name](int index) {
             if (!suppressPageEvents_ && events_.pageSwitched) {
                 events_.pageSwitched(*this, name, index);
             }
         });
         widget = tab;
-    } else if (IsKind(spec, kind::kProgress)) {
+    } else if (IsKind(row, kind::kProgress)) {
         auto* bar = new QProgressBar(parent);
         bar->setRange(0, 100);
         bar->setValue(0);
         bar->setTextVisible(false);
         widget = bar;
-    } else if (IsKind(spec, kind::kList)) {
+    } else if (IsKind(row, kind::kList)) {
         auto* list = new QTreeWidget(parent);
         list->setRootIsDecorated(false);
         list->setItemsExpandable(false);
@@ -397,18 +395,18 @@ QWidget* QtWindow::BuildControl(const ControlSpec& spec) {
         list->setSelectionBehavior(QAbstractItemView::SelectRows);
         list->setEditTriggers(QAbstractItemView::NoEditTriggers);
         list->setAllColumnsShowFocus(true);
-        list->setColumnCount(static_cast<int>(spec.columns.size()));
+        list->setColumnCount(static_cast<int>(row.columns.size()));
         list->header()->setStretchLastSection(false);
         list->header()->setSectionsMovable(false);
         auto* header = new QTreeWidgetItem;
-        for (std::size_t i = 0; i < spec.columns.size(); ++i) {
+        for (std::size_t i = 0; i < row.columns.size(); ++i) {
             const int column = static_cast<int>(i);
-            header->setText(column, ToQt(spec.columns[i].header));
-            header->setTextAlignment(column, ToQtAlignment(spec.columns[i].alignment));
+            header->setText(column, ToQt(row.columns[i].header));
+            header->setTextAlignment(column, ToQtAlignment(row.columns[i].alignment));
         }
         list->setHeaderItem(header);
-        for (std::size_t i = 0; i < spec.columns.size(); ++i) {
-            list->setColumnWidth(static_cast<int>(i), spec.columns[i].width);
+        for (std::size_t i = 0; i < row.columns.size(); ++i) {
+            list->setColumnWidth(static_cast<int>(i), row.columns[i].width);
         }
         list->viewport()->installEventFilter(new DoubleClickFilter(list, [this, name] {
             if (events_.doubleClicked) {
@@ -420,22 +418,22 @@ QWidget* QtWindow::BuildControl(const ControlSpec& spec) {
         return nullptr;
     }
 
-    widget->setObjectName(ToQt(spec.name));
-    if (spec.textColour && !IsKind(spec, kind::kEdit)) {
+    widget->setObjectName(ToQt(row.name));
+    if (row.textColour && !IsKind(row, kind::kEdit)) {
         QPalette palette = widget->palette();
-        palette.setColor(QPalette::WindowText, ToQColor(*spec.textColour));
-        palette.setColor(QPalette::ButtonText, ToQColor(*spec.textColour));
+        palette.setColor(QPalette::WindowText, ToQColor(*row.textColour));
+        palette.setColor(QPalette::ButtonText, ToQColor(*row.textColour));
         widget->setPalette(palette);
     }
-    if (spec.bold || spec.fontPixels > 0) {
+    if (row.bold || row.fontPixels > 0) {
         QFont font = widget->font();
-        font.setBold(spec.bold);
-        if (spec.fontPixels > 0) {
-            font.setPixelSize(spec.fontPixels);
+        font.setBold(row.bold);
+        if (row.fontPixels > 0) {
+            font.setPixelSize(row.fontPixels);
         }
         widget->setFont(font);
     }
-    const QRect geometry(spec.left, spec.top, spec.width, spec.height);
+    const QRect geometry(row.left, row.top, row.width, row.height);
     if (tabParent) {
         tabParent->AddPageChild(widget, geometry);
     } else {
@@ -454,9 +452,9 @@ QWidget* QtWindow::Control(const Text& name) const {
     return entry ? entry->widget : nullptr;
 }
 
-const ControlSpec* QtWindow::SpecOf(const Text& name) const {
+const ControlRow* QtWindow::RowOf(const Text& name) const {
     auto it = entries_.find(name);
-    return it == entries_.end() ? nullptr : &it->second.spec;
+    return it == entries_.end() ? nullptr : &it->second.row;
 }
 
 QRect QtWindow::GeometryInParent(const Text& name) const {
@@ -464,7 +462,7 @@ QRect QtWindow::GeometryInParent(const Text& name) const {
     if (!widget) {
         return {};
     }
-    const Text parent = SpecOf(name)->parent;
+    const Text parent = RowOf(name)->parent;
     QWidget* reference = parent.empty() ? window_.data() : Control(parent);
     return QRect(widget->mapTo(reference, QPoint(0, 0)), widget->size());
 }
@@ -557,9 +555,9 @@ auto QtWindow::OnGuiThread(F&& fn) const -> decltype(fn()) {
 
 std::vector<Text> QtWindow::ControlsOfKind(const Text& kindName) const {
     std::vector<Text> names;
-    for (const ControlSpec& spec : spec_.controls) {
-        if (kindName == spec.kind) {
-            names.push_back(spec.name);
+    for (const ControlRow& row : layout_.controls) {
+        if (kindName == row.kind) {
+            names.push_back(row.name);
         }
     }
     return names;
@@ -816,9 +814,9 @@ int QtWindow::ListAddRow(const Text& name, const Text& firstCell) {
             return -1;
         }
         auto* item = new QTreeWidgetItem(list);
-        const ControlSpec* spec = SpecOf(name);
-        for (std::size_t i = 0; i < spec->columns.size(); ++i) {
-            item->setTextAlignment(static_cast<int>(i), ToQtAlignment(spec->columns[i].alignment));
+        const ControlRow* row = RowOf(name);
+        for (std::size_t i = 0; i < row->columns.size(); ++i) {
+            item->setTextAlignment(static_cast<int>(i), ToQtAlignment(row->columns[i].alignment));
         }
         item->setText(0, ToQt(firstCell));
         return list->indexOfTopLevelItem(item);

@@ -11,11 +11,11 @@
 #include <optional>
 #include <vector>
 
-#include "app/control_spec.h"
+#include "app/control_table.h"
 
 namespace qj::gui {
 
-// The real window: Qt widgets built from a window spec, behind the window model.
+// The real window: Qt widgets built from a window row, behind the window model.
 //
 // It belongs to the thread that creates it (the GUI thread). A call from another thread runs on
 // the GUI thread through a queued call and waits for it, so it is synchronous; the GUI thread never
@@ -26,7 +26,7 @@ class QtWindow final : public WindowModel {
 public:
     // Builds the window on the calling thread; null (and the reason in `error`) when the table
     // cannot be built: a duplicate name, an unknown kind or parent, a page out of range.
-    static std::unique_ptr<QtWindow> Create(const WindowSpec& spec, WindowEvents events, Text* error = nullptr);
+    static std::unique_ptr<QtWindow> Create(const WindowLayout& layout, WindowEvents events, Text* error = nullptr);
     ~QtWindow() override;
 
     std::vector<Text> ControlsOfKind(const Text& kindName) const override;
@@ -62,7 +62,7 @@ public:
     // GUI thread only.
     QWidget* TopLevel() const { return window_; }
     QWidget* Control(const Text& name) const;
-    const ControlSpec* SpecOf(const Text& name) const;
+    const ControlRow* RowOf(const Text& name) const;
     // Place and size of a control relative to the parent its table row names: the window's client
     // area, the tab control as a whole (tab strip included) or the group box.
     QRect GeometryInParent(const Text& name) const;
@@ -76,7 +76,7 @@ public:
 
 private:
     struct Entry {
-        ControlSpec spec;
+        ControlRow row;
         QWidget* widget = nullptr;
     };
     struct PendingCall {
@@ -87,9 +87,9 @@ private:
         bool cancelled = false;
     };
 
-    QtWindow(const WindowSpec& spec, WindowEvents events);
+    QtWindow(const WindowLayout& layout, WindowEvents events);
     bool Build(Text* error);
-    QWidget* BuildControl(const ControlSpec& spec);
+    QWidget* BuildControl(const ControlRow& row);
 
     const Entry* Find(const Text& name) const;
     void BeginClosing();
@@ -98,7 +98,7 @@ private:
     template <class F>
     auto OnGuiThread(F&& fn) const -> decltype(fn());
 
-    WindowSpec spec_;
+    WindowLayout layout_;
     WindowEvents events_;
     QThread* guiThread_ = nullptr;
     QPointer<QWidget> window_;

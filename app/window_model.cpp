@@ -8,8 +8,12 @@ namespace {
 std::atomic<WindowModel*> g_mainWindow{nullptr};
 }
 
-WindowModel* MainWindow() { return g_mainWindow.load(); }
+WindowModel* MainWindow() {
+    return g_mainWindow.load();
+}
 
-void SetMainWindow(WindowModel* window) { g_mainWindow.store(window); }
+void SetMainWindow(WindowModel* window) {
+    g_mainWindow.store(window);
+}
 
 }  // namespace qj

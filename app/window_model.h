@@ -12,13 +12,13 @@ namespace qj {
 
 // Properties of a control, addressed by number as the program's handlers do.
 enum Property : int {
-    kPropDisabled = 6,        // every control: disabled (number, 0/1)
-    kPropContent = 8,         // edit box content, label caption (text)
-    kPropComboText = 9,       // combo box edit text (text)
-    kPropCaption = 10,        // button caption (text); also accepted for check and radio boxes
-    kPropChecked = 18,        // check box, radio box: checked (number, 0/1)
-    kPropComboSelection = 19, // combo box: current selection, 0-based, -1 none (number)
-    kPropListSelection = 35,  // list view: selected row, 0-based, -1 none (number)
+    kPropDisabled = 6,         // every control: disabled (number, 0/1)
+    kPropContent = 8,          // edit box content, label caption (text)
+    kPropComboText = 9,        // combo box edit text (text)
+    kPropCaption = 10,         // button caption (text); also accepted for check and radio boxes
+    kPropChecked = 18,         // check box, radio box: checked (number, 0/1)
+    kPropComboSelection = 19,  // combo box: current selection, 0-based, -1 none (number)
+    kPropListSelection = 35,   // list view: selected row, 0-based, -1 none (number)
     // Beyond the classic set: the progress bar of a run.
     kPropProgressMaximum = 100,  // progress bar: the value of a full bar (number)
     kPropProgressValue = 101,    // progress bar: the value shown (number)
@@ -29,16 +29,16 @@ inline constexpr const char* kWindowItself = "";
 
 // Kind names of the controls; the four persistable ones double as settings-file sections.
 namespace kind {
-inline constexpr const char* kEdit = "\xB1\xE0\xBC\xAD\xBF\xF2";           // 编辑框
-inline constexpr const char* kCheck = "\xD1\xA1\xD4\xF1\xBF\xF2";          // 选择框
-inline constexpr const char* kRadio = "\xB5\xA5\xD1\xA1\xBF\xF2";          // 单选框
-inline constexpr const char* kCombo = "\xD7\xE9\xBA\xCF\xBF\xF2";          // 组合框
-inline constexpr const char* kButton = "\xB0\xB4\xC5\xA5";                 // 按钮
-inline constexpr const char* kLabel = "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9";  // 透明标签
-inline constexpr const char* kGroup = "\xB7\xD6\xD7\xE9\xBF\xF2";          // 分组框
-inline constexpr const char* kTab = "\xD1\xA1\xD4\xF1\xBC\xD0";            // 选择夹
+inline constexpr const char* kEdit = "\xB1\xE0\xBC\xAD\xBF\xF2";                  // 编辑框
+inline constexpr const char* kCheck = "\xD1\xA1\xD4\xF1\xBF\xF2";                 // 选择框
+inline constexpr const char* kRadio = "\xB5\xA5\xD1\xA1\xBF\xF2";                 // 单选框
+inline constexpr const char* kCombo = "\xD7\xE9\xBA\xCF\xBF\xF2";                 // 组合框
+inline constexpr const char* kButton = "\xB0\xB4\xC5\xA5";                        // 按钮
+inline constexpr const char* kLabel = "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9";         // 透明标签
+inline constexpr const char* kGroup = "\xB7\xD6\xD7\xE9\xBF\xF2";                 // 分组框
+inline constexpr const char* kTab = "\xD1\xA1\xD4\xF1\xBC\xD0";                   // 选择夹
 inline constexpr const char* kList = "\xB3\xAC\xBC\xB6\xC1\xD0\xB1\xED\xBF\xF2";  // 超级列表框
-inline constexpr const char* kProgress = "\xBD\xF8\xB6\xC8\xCC\xF5";  // 进度条
+inline constexpr const char* kProgress = "\xBD\xF8\xB6\xC8\xCC\xF5";              // 进度条
 }  // namespace kind
 
 enum class MessageIcon { kNone, kInformation, kWarning, kError, kQuestion };

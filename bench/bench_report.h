@@ -22,7 +22,8 @@ public:
         for (const Run& run : runs) {
             // Plain runs under their name; aggregates of repetitions under theirs ("…_median").
             if (run.run_type == Run::RT_Aggregate || run.iterations > 0) {
-                seconds_[run.benchmark_name()] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+                seconds_[run.benchmark_name()] =
+                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
             }
         }
     }

@@ -69,7 +69,7 @@ void BM_Job(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         WriteList(keywords);
-        qj::MemoryWindow window(qj::MainWindowSpec().controls);
+        qj::MemoryWindow window(qj::MainWindowLayout().controls);
         window.SetText(qj::control::kEditOpenAiKey, qj::kPropContent, "sk-bench");
         qj::SetMainWindow(&window);
         qj::KeywordQueue queue(qj::JobPathsIn(qj::ProgramFolder()));

@@ -53,7 +53,7 @@ void BM_Workers(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         WriteList();
-        qj::MemoryWindow window(qj::MainWindowSpec().controls);
+        qj::MemoryWindow window(qj::MainWindowLayout().controls);
         window.SetNumber(qj::control::kRadioInterfaceThree, qj::kPropChecked, 1);
         window.SetText(qj::control::kEditInterfaceThreeBaseUrl, qj::kPropContent, g_base);
         window.SetText(qj::control::kEditOpenAiKey, qj::kPropContent, "sk-bench");

@@ -101,13 +101,27 @@ Text JsonEscape(const Text& text) {
         }
         const auto c = static_cast<unsigned char>(text[i++]);
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20 || c == 0x7F) {
                     out += "\\u00";
@@ -205,11 +219,21 @@ Text DecodeJsonString(const Text& text, std::size_t begin, std::size_t* end) {
         }
         const char16_t e = raw[++i];
         switch (e) {
-            case u'b': out.push_back(u'\b'); break;
-            case u'f': out.push_back(u'\f'); break;
-            case u'n': out.push_back(u'\n'); break;
-            case u'r': out.push_back(u'\r'); break;
-            case u't': out.push_back(u'\t'); break;
+            case u'b':
+                out.push_back(u'\b');
+                break;
+            case u'f':
+                out.push_back(u'\f');
+                break;
+            case u'n':
+                out.push_back(u'\n');
+                break;
+            case u'r':
+                out.push_back(u'\r');
+                break;
+            case u't':
+                out.push_back(u'\t');
+                break;
             case u'u': {
                 const long v = hex4(i + 1);
                 if (v < 0) {

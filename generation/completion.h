@@ -35,9 +35,9 @@ Text CompletionBody(const CompletionProfile& profile, const Text& keyword);
 Text CompletionHeaders(const CompletionProfile& profile, const Text& key);
 
 struct CompletionReply {
-    Text text;        // the reply up to its first zero byte, converted from UTF-8 to GBK
-    int status = 0;   // HTTP status, 0 when there was no reply
-    Text error;       // the transfer's own error (no connection, time-out, ...), empty otherwise
+    Text text;       // the reply up to its first zero byte, converted from UTF-8 to GBK
+    int status = 0;  // HTTP status, 0 when there was no reply
+    Text error;      // the transfer's own error (no connection, time-out, ...), empty otherwise
     bool cancelled = false;
     Text responseHeaders;  // the reply's header lines
 };

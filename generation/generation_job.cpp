@@ -338,7 +338,9 @@ bool StartGenerationJob() {
     return true;
 }
 
-bool GenerationJobRunning() { return g_runExists.load(); }
+bool GenerationJobRunning() {
+    return g_runExists.load();
+}
 
 int RecoverInterruptedKeywords(const Text& programFolder) {
     KeywordQueue queue(JobPathsIn(programFolder));

@@ -21,7 +21,9 @@ constexpr bool kDurable = false;
 // A journal longer than this is rewritten to hold only what is in flight.
 constexpr std::size_t kJournalCompactBytes = 64 * 1024;
 
-Text Below(const Text& folder, const char* tail) { return folder + kPathSeparator + tail; }
+Text Below(const Text& folder, const char* tail) {
+    return folder + kPathSeparator + tail;
+}
 
 // The contents of a file; a missing file reads as empty.
 std::optional<FileError> ReadOrEmpty(const Text& path, Bytes& contents) {

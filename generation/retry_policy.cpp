@@ -31,9 +31,13 @@ double Jitter() {
     return std::uniform_real_distribution<double>(0.0, 1.0)(generator);
 }
 
-void SetTimeScale(double factor) { g_timeScale.store(factor); }
+void SetTimeScale(double factor) {
+    g_timeScale.store(factor);
+}
 
-double TimeScale() { return g_timeScale.load(); }
+double TimeScale() {
+    return g_timeScale.load();
+}
 
 }  // namespace retry
 

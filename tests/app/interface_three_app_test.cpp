@@ -27,10 +27,10 @@ using testing::ReadBytes;
 using testing::TemporaryHome;
 using testing::WriteBytes;
 
-const ControlSpec& Row(const char* name) {
-    for (const ControlSpec& spec : MainWindowSpec().controls) {
-        if (Text(spec.name) == name) {
-            return spec;
+const ControlRow& Row(const char* name) {
+    for (const ControlRow& row : MainWindowLayout().controls) {
+        if (Text(row.name) == name) {
+            return row;
         }
     }
     throw std::runtime_error(std::string("no row ") + name);
@@ -38,12 +38,12 @@ const ControlSpec& Row(const char* name) {
 
 TEST(InterfaceThreeTable, TheRadioBoxJoinsTheInterfaceGroupAndThePageComesLast) {
     // One group: same container, same page as the other interface boxes.
-    const ControlSpec& radio = Row(control::kRadioInterfaceThree);
+    const ControlRow& radio = Row(control::kRadioInterfaceThree);
     EXPECT_EQ(Text(radio.parent), Text(Row(control::kRadioInterfaceOne).parent));
     EXPECT_EQ(radio.page, Row(control::kRadioInterfaceOne).page);
     EXPECT_EQ(Text(Row(control::kRadioInterfaceTwo).parent), Text(radio.parent));
 
-    const ControlSpec& tab = Row(control::kTabMain);
+    const ControlRow& tab = Row(control::kTabMain);
     ASSERT_EQ(tab.pages.size(), 6u);
     EXPECT_EQ(Text(tab.pages[page::kBusiness]), "商务服务");
     EXPECT_EQ(Text(tab.pages[page::kUpdate]), "在线升级");
@@ -57,8 +57,8 @@ TEST(InterfaceThreeTable, TheRadioBoxJoinsTheInterfaceGroupAndThePageComesLast) 
         {control::kEditInterfaceThreeTemperature, control::kLabelInterfaceThreeTemperature},
     };
     for (const auto& [edit, label] : labelled) {
-        const ControlSpec& box = Row(edit);
-        const ControlSpec& caption = Row(label);
+        const ControlRow& box = Row(edit);
+        const ControlRow& caption = Row(label);
         EXPECT_EQ(Text(box.kind), kind::kEdit) << edit;
         EXPECT_EQ(box.page, page::kInterfaceThree) << edit;
         EXPECT_EQ(Text(caption.kind), kind::kLabel) << label;
@@ -78,7 +78,7 @@ TEST(InterfaceThreeTable, TheRadioBoxJoinsTheInterfaceGroupAndThePageComesLast) 
 // The main window in memory with its created sequence run, as the program starts it.
 class StartedWindow {
 public:
-    StartedWindow() : window_(MainWindowSpec().controls) {
+    StartedWindow() : window_(MainWindowLayout().controls) {
         SetMainWindow(&window_);
         OnMainWindowCreated(window_);
     }

@@ -51,7 +51,7 @@ const std::string kDesignedFile =
 // process-wide main window pointing at it while it lives.
 class StartedWindow {
 public:
-    StartedWindow() : window_(MainWindowSpec().controls) {
+    StartedWindow() : window_(MainWindowLayout().controls) {
         SetMainWindow(&window_);
         OnMainWindowCreated(window_);
     }
@@ -124,22 +124,22 @@ TEST(MainWindowTable, ControlsInControlOrderWithTheirKinds) {
         {"按钮_OpenAi_失败重试", kind::kButton},
         {"进度条_任务进度", kind::kProgress},
     };
-    const ControlTable table = MainWindowSpec().controls;
+    const ControlTable table = MainWindowLayout().controls;
     ASSERT_EQ(table.size(), std::size(expected));
     for (std::size_t i = 0; i < table.size(); ++i) {
         EXPECT_EQ(Text(table[i].name), expected[i].first) << i;
         EXPECT_EQ(Text(table[i].kind), expected[i].second) << table[i].name;
     }
-    EXPECT_EQ(Text(MainWindowSpec().title), "青笺");
+    EXPECT_EQ(Text(MainWindowLayout().title), "青笺");
 }
 
 TEST(MainWindowTable, ParentsAreContainersAndPagesExist) {
-    const ControlTable table = MainWindowSpec().controls;
-    std::map<Text, const ControlSpec*> byName;
-    for (const ControlSpec& spec : table) {
-        byName[spec.name] = &spec;
+    const ControlTable table = MainWindowLayout().controls;
+    std::map<Text, const ControlRow*> byName;
+    for (const ControlRow& row : table) {
+        byName[row.name] = &row;
     }
-    const ControlSpec& tab = *byName.at(control::kTabMain);
+    const ControlRow& tab = *byName.at(control::kTabMain);
     ASSERT_EQ(tab.pages.size(), 6u);
     const char* pages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级", "接口三设置"};
     for (std::size_t i = 0; i < 6; ++i) {
@@ -147,17 +147,17 @@ TEST(MainWindowTable, ParentsAreContainersAndPagesExist) {
     }
     EXPECT_EQ(tab.shownPage, 1);
     std::set<int> usedPages;
-    for (const ControlSpec& spec : table) {
-        const Text parent = spec.parent;
+    for (const ControlRow& row : table) {
+        const Text parent = row.parent;
         if (parent.empty()) {
             continue;
         }
-        const ControlSpec* container = byName.at(parent);
+        const ControlRow* container = byName.at(parent);
         if (parent == control::kTabMain) {
-            usedPages.insert(spec.page);
+            usedPages.insert(row.page);
         } else {
-            EXPECT_EQ(Text(container->kind), kind::kGroup) << spec.name;
-            EXPECT_EQ(spec.page, -1) << spec.name;
+            EXPECT_EQ(Text(container->kind), kind::kGroup) << row.name;
+            EXPECT_EQ(row.page, -1) << row.name;
         }
     }
     EXPECT_EQ(usedPages, (std::set<int>{0, 1, 3, 4, 5}));  // page 2 holds no controls

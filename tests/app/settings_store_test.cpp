@@ -15,7 +15,7 @@ using testing::TemporaryHome;
 using testing::WriteBytes;
 
 // A small window with two controls of each persistable kind and a few others.
-const ControlSpec kControls[] = {
+const ControlRow kControls[] = {
     {.name = "编辑框_甲", .kind = kind::kEdit},
     {.name = "选择框_甲", .kind = kind::kCheck},
     {.name = "按钮_甲", .kind = kind::kButton, .caption = "按钮"},

@@ -97,7 +97,8 @@ TEST_F(BatchModeTest, RunsTheListAndPrintsTheLogAsUtf8) {
     EXPECT_NE(out.find(AnsiToUtf8("关键词【乙】内容生成成功，已保存到本地目录中！\n")), std::string::npos) << out;
     EXPECT_NE(out.find(AnsiToUtf8("】 > > >  任务完成！\n")), std::string::npos) << out;
     // The figures of the run close the log.
-    EXPECT_NE(out.find(AnsiToUtf8("】 > > >  本次任务：已完成 2，失败 0，跳过 0，剩余 0，已用 ")), std::string::npos) << out;
+    EXPECT_NE(out.find(AnsiToUtf8("】 > > >  本次任务：已完成 2，失败 0，跳过 0，剩余 0，已用 ")), std::string::npos)
+        << out;
     EXPECT_EQ(out.find('\r'), std::string::npos);
     EXPECT_EQ(Read(paths_.outputFolder + "乙.txt"), "乙 text");
     // The key came from the settings file, as the window would have restored it.
@@ -187,9 +188,13 @@ void BatchModeTest::KillMidRunAndFinish(int workers) {
     }
 }
 
-TEST_F(BatchModeTest, KilledRunLosesNoKeyword) { KillMidRunAndFinish(1); }
+TEST_F(BatchModeTest, KilledRunLosesNoKeyword) {
+    KillMidRunAndFinish(1);
+}
 
-TEST_F(BatchModeTest, KilledParallelRunLosesNoKeyword) { KillMidRunAndFinish(8); }
+TEST_F(BatchModeTest, KilledParallelRunLosesNoKeyword) {
+    KillMidRunAndFinish(8);
+}
 
 }  // namespace
 }  // namespace qj

@@ -65,11 +65,9 @@ TEST(ExtractCompletionText, InterfaceOneTakesTheWholeJsonString) {
 
 TEST(ExtractCompletionText, InterfaceTwoJoinsEveryPiece) {
     auto event = [](const Text& piece) {
-        return "data: {\"object\":\"text_completion\",\"choices\":[{\"text\": \"" + piece +
-               "\",\"index\":0}]}\n\n";
+        return "data: {\"object\":\"text_completion\",\"choices\":[{\"text\": \"" + piece + "\",\"index\":0}]}\n\n";
     };
-    EXPECT_EQ(ExtractCompletionText(kTwo, event("A") + event("\\n") + event("B") + "data: [DONE]\n\n").text,
-              "A\r\nB");
+    EXPECT_EQ(ExtractCompletionText(kTwo, event("A") + event("\\n") + event("B") + "data: [DONE]\n\n").text, "A\r\nB");
     EXPECT_EQ(ExtractCompletionText(kTwo, event("\\u4f60") + event("\\u597d") + event("it's")).text, "你好it's");
     // An escaped quotation mark stays inside its piece; no piece ends in a stray backslash.
     EXPECT_EQ(ExtractCompletionText(kTwo, event("say \\\"hi\\\"") + event("!")).text, "say \"hi\"!");

@@ -40,7 +40,7 @@ RawServer::Responder Reply(int status, const std::string& body) {
 // The main window in memory; remembers the button's caption at the moment a message box appears.
 class CreditWindow : public MemoryWindow {
 public:
-    CreditWindow() : MemoryWindow(MainWindowSpec().controls) { SetMainWindow(this); }
+    CreditWindow() : MemoryWindow(MainWindowLayout().controls) { SetMainWindow(this); }
     ~CreditWindow() override { SetMainWindow(nullptr); }
 
     void MessageBox(const Text& text, const Text& caption, MessageIcon icon) override {
@@ -226,9 +226,8 @@ TEST_F(CreditQueryTest, InterfaceThreeChecksTheKeyAgainstTheModelList) {
                           request.RequestLine() == "GET /v1/models HTTP/1.1";
         const std::string body = good ? R"({"object":"list","data":[{"id":"a"},{"id":"b"}]})"
                                       : R"({"error":{"message":"Incorrect API key"}})";
-        RawServer::Send(socket, std::string(good ? "HTTP/1.1 200 OK" : "HTTP/1.1 401 No") +
-                                    "\r\nContent-Length: " + std::to_string(body.size()) +
-                                    "\r\nConnection: close\r\n\r\n" + body);
+        RawServer::Send(socket, std::string(good ? "HTTP/1.1 200 OK" : "HTTP/1.1 401 No") + "\r\nContent-Length: " +
+                                    std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     });
     window_.SetNumber(control::kRadioInterfaceThree, kPropChecked, 1);
     window_.SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Url("/v1"));

@@ -78,7 +78,7 @@ protected:
 
     testing::TemporaryHome home_;
     testing::LocalCompletionService service_;
-    MemoryWindow window_{MainWindowSpec().controls};
+    MemoryWindow window_{MainWindowLayout().controls};
     JobPaths paths_ = JobPathsIn(ProgramFolder());
 };
 
@@ -93,11 +93,10 @@ TEST_F(GenerationJobTest, InterfaceOneWritesOneFilePerKeywordWithPreview) {
     const JobSummary summary = Run();
 
     EXPECT_EQ(summary.succeeded, 2);
-    EXPECT_EQ(Messages(), (TextList{"开始生成关键词【泡脚】相关内容", "Chat GPT 思考中，请耐心等待.....",
-                                    "泡脚", "好处很多。", "关键词【泡脚】内容生成成功，已保存到本地目录中！",
-                                    "开始生成关键词【槟榔】相关内容", "Chat GPT 思考中，请耐心等待.....",
-                                    "槟榔", "好处很多。", "关键词【槟榔】内容生成成功，已保存到本地目录中！",
-                                    "任务完成！"}));
+    EXPECT_EQ(Messages(), (TextList{"开始生成关键词【泡脚】相关内容", "Chat GPT 思考中，请耐心等待.....", "泡脚",
+                                    "好处很多。", "关键词【泡脚】内容生成成功，已保存到本地目录中！",
+                                    "开始生成关键词【槟榔】相关内容", "Chat GPT 思考中，请耐心等待.....", "槟榔",
+                                    "好处很多。", "关键词【槟榔】内容生成成功，已保存到本地目录中！", "任务完成！"}));
     EXPECT_EQ(Read(paths_.outputFolder + "泡脚.txt"), "泡脚\r\n好处很多。");
     EXPECT_EQ(Read(paths_.keywordList), "");
     EXPECT_EQ(Read(paths_.journal), "");
@@ -148,8 +147,7 @@ TEST_F(GenerationJobTest, FailuresAreListedAndLoggedAndTheRunGoesOn) {
         } else if (keyword == "无文本") {
             response.set_content(R"({"choices":[]})", "application/json");
         } else if (keyword == "零字节") {
-            response.set_content(std::string(R"({"choices":[{"text":"ab)") + '\0' + R"(cd"}]})",
-                                 "application/json");
+            response.set_content(std::string(R"({"choices":[{"text":"ab)") + '\0' + R"(cd"}]})", "application/json");
         } else {
             response.set_content(InterfaceOneReply("ok"), "application/json");
         }
@@ -193,8 +191,9 @@ TEST_F(GenerationJobTest, AwkwardKeywordsAreSentAsValidJsonAndSavedInsideTheFold
     WriteList(quoted + "\r\n../../逃出\r\n   \r\n");
     service_.SetAnswer([](const httplib::Request& request, httplib::Response& response) {
         const auto prompt = nlohmann::json::parse(request.body)["prompt"].get<std::string>();  // throws if invalid
-        response.set_content(InterfaceOneReply(nlohmann::json(prompt).dump().substr(1, nlohmann::json(prompt).dump().size() - 2)),
-                             "application/json");
+        response.set_content(
+            InterfaceOneReply(nlohmann::json(prompt).dump().substr(1, nlohmann::json(prompt).dump().size() - 2)),
+            "application/json");
     });
     EXPECT_EQ(Run().succeeded, 3);
     const auto seen = service_.Seen();

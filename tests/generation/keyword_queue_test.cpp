@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/program_folder.h"
-#include "generation/output_files.h"
 #include "file_size_limit.h"
+#include "generation/output_files.h"
 #include "temporary_home.h"
 #include "text/code_page.h"
 
@@ -16,9 +16,7 @@ protected:
     void SetUp() override { EnsureFolder(ProgramPath("OpenAi")); }
 
     void WriteList(const Bytes& contents) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, contents)); }
-    Bytes Read(const Text& path) {
-        return ReadFileBytes(path).value_or("");
-    }
+    Bytes Read(const Text& path) { return ReadFileBytes(path).value_or(""); }
 
     testing::TemporaryHome home_;
     JobPaths paths_ = JobPathsIn(ProgramFolder());
@@ -95,7 +93,7 @@ TEST_F(KeywordQueueTest, FinishSettlesOneOccurrence) {
 
 TEST(UnsettledKeywords, WholeLinesOnly) {
     EXPECT_EQ(UnsettledKeywords("+a\r\n+b\r\n-a\r\n+c"), (TextList{"b"}));  // "+c" was cut short
-    EXPECT_EQ(UnsettledKeywords("+a\r\n-a"), (TextList{"a"}));                // so was "-a"
+    EXPECT_EQ(UnsettledKeywords("+a\r\n-a"), (TextList{"a"}));              // so was "-a"
     EXPECT_EQ(UnsettledKeywords("plain\r\n"), (TextList{"plain"}));
     EXPECT_TRUE(UnsettledKeywords("").empty());
 }

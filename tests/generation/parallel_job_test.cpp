@@ -101,7 +101,7 @@ protected:
 
     testing::TemporaryHome home_;
     testing::LocalCompletionService service_;
-    MemoryWindow window_{MainWindowSpec().controls};
+    MemoryWindow window_{MainWindowLayout().controls};
     JobPaths paths_ = JobPathsIn(ProgramFolder());
     std::atomic<int> current_{0};
     std::atomic<int> peak_{0};
@@ -232,7 +232,8 @@ TEST_F(ParallelJobTest, TheTitleShowsTheFiguresDuringTheRunOnly) {
     while (peak_.load() < 1) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    EXPECT_TRUE(window_.GetText(kWindowItself, kPropCaption).starts_with("青笺 - 已完成 0，失败 0，跳过 0，剩余 3，已用 "));
+    EXPECT_TRUE(
+        window_.GetText(kWindowItself, kPropCaption).starts_with("青笺 - 已完成 0，失败 0，跳过 0，剩余 3，已用 "));
     StopRequested = true;
     run.join();
     EXPECT_EQ(window_.GetText(kWindowItself, kPropCaption), "青笺");

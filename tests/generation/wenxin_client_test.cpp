@@ -68,7 +68,7 @@ protected:
     testing::TemporaryHome home_;
     std::optional<RawServer> server_;
     std::optional<LocalDeployment> deployment_;
-    MemoryWindow window_{MainWindowSpec().controls};
+    MemoryWindow window_{MainWindowLayout().controls};
 };
 
 const std::string kGenerationBody =

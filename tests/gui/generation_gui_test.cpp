@@ -94,7 +94,7 @@ TEST(GenerationGui, ClosingTheWindowDuringARunPutsTheKeywordBack) {
         }
     });
     poll.start(10);
-    gui::RunMainWindow(MainWindowSpec());
+    gui::RunMainWindow(MainWindowLayout());
     EXPECT_FALSE(GenerationJobRunning());
     EXPECT_EQ(ReadFileBytes(paths.keywordList), G("甲\r\n乙\r\n"));
     EXPECT_EQ(ReadFileBytes(paths.journal), "");

@@ -36,9 +36,9 @@ private:
 }  // namespace
 
 void OpenedMainWindow::Click(const char* name, QPoint at) {
-    const ControlSpec* spec = window_->SpecOf(name);
-    if (spec && Text(spec->parent) == control::kTabMain) {
-        window_->SetCurrentTabPage(control::kTabMain, spec->page);
+    const ControlRow* row = window_->RowOf(name);
+    if (row && Text(row->parent) == control::kTabMain) {
+        window_->SetCurrentTabPage(control::kTabMain, row->page);
     }
     QWidget* widget = window_->Control(name);
     QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, at.isNull() ? widget->rect().center() : at);

@@ -24,7 +24,7 @@ inline Text G(const char* utf8) {
 class OpenedMainWindow {
 public:
     explicit OpenedMainWindow(WindowEvents events = MainWindowEvents()) {
-        window_ = gui::QtWindow::Create(MainWindowSpec(), std::move(events));
+        window_ = gui::QtWindow::Create(MainWindowLayout(), std::move(events));
         SetMainWindow(window_.get());
         OnMainWindowCreated(*window_);
         window_->ShowCentred();

@@ -204,7 +204,7 @@ TEST(MainWindowGui, StartUpRunsTheWindowUntilItIsClosed) {
         auto* window = dynamic_cast<gui::QtWindow*>(during);
         window->TopLevel()->close();
     });
-    EXPECT_EQ(gui::RunMainWindow(MainWindowSpec()), 0);
+    EXPECT_EQ(gui::RunMainWindow(MainWindowLayout()), 0);
     ASSERT_NE(during, nullptr);
     EXPECT_EQ(log.rfind(G("软件名称：青笺"), 0), 0u);
     EXPECT_EQ(MainWindow(), nullptr);
@@ -213,9 +213,9 @@ TEST(MainWindowGui, StartUpRunsTheWindowUntilItIsClosed) {
 }
 
 TEST(MainWindowGui, AWindowThatCannotBeCreatedEndsStartUpWithMinusOne) {
-    const ControlSpec broken[] = {{.name = "a", .kind = kind::kButton, .parent = "nowhere"}};
+    const ControlRow broken[] = {{.name = "a", .kind = kind::kButton, .parent = "nowhere"}};
     gui::QueueMessageBoxAnswer();
-    EXPECT_EQ(gui::RunMainWindow(WindowSpec{.title = "x", .controls = broken}), -1);
+    EXPECT_EQ(gui::RunMainWindow(WindowLayout{.title = "x", .controls = broken}), -1);
     const auto answered = gui::TakeAnsweredMessageBoxes();
     ASSERT_EQ(answered.size(), 1u);
     EXPECT_EQ(answered[0].text, QStringLiteral("运行时出错!\n\n错误信息：载入启动窗口失败\n"));

@@ -92,29 +92,29 @@ TEST(QtWindow, EveryControlOfTheTableWithNameKindParentGeometryAndCaption) {
     TemporaryHome home;
     OpenedMainWindow window;
     auto* tab = window.Get<QTabWidget>(control::kTabMain);
-    for (const ControlSpec& spec : MainWindowSpec().controls) {
-        SCOPED_TRACE(AnsiToUtf8(spec.name));
-        QWidget* widget = window->Control(spec.name);
+    for (const ControlRow& row : MainWindowLayout().controls) {
+        SCOPED_TRACE(AnsiToUtf8(row.name));
+        QWidget* widget = window->Control(row.name);
         ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->objectName(), ToQt(spec.name));
-        EXPECT_TRUE(HasQtClassOfKind(widget, spec.kind));
+        EXPECT_EQ(widget->objectName(), ToQt(row.name));
+        EXPECT_TRUE(HasQtClassOfKind(widget, row.kind));
 
-        const Text parent = spec.parent;
+        const Text parent = row.parent;
         if (parent.empty()) {
             EXPECT_EQ(widget->parentWidget(), window->TopLevel());
         } else if (parent == control::kTabMain) {
-            EXPECT_EQ(widget->parentWidget(), tab->widget(spec.page));
-            window->SetCurrentTabPage(control::kTabMain, spec.page);
+            EXPECT_EQ(widget->parentWidget(), tab->widget(row.page));
+            window->SetCurrentTabPage(control::kTabMain, row.page);
         } else {
-            EXPECT_EQ(widget->parentWidget(), window->Control(spec.parent));
+            EXPECT_EQ(widget->parentWidget(), window->Control(row.parent));
         }
-        EXPECT_EQ(window->GeometryInParent(spec.name), QRect(spec.left, spec.top, spec.width, spec.height));
+        EXPECT_EQ(window->GeometryInParent(row.name), QRect(row.left, row.top, row.width, row.height));
 
-        const Text kindName = spec.kind;
-        if (kindName == kind::kLabel && Text(spec.name) != control::kLabelCurrentVersion) {
-            EXPECT_EQ(window->GetText(spec.name, kPropContent), CaptionOf(spec));
+        const Text kindName = row.kind;
+        if (kindName == kind::kLabel && Text(row.name) != control::kLabelCurrentVersion) {
+            EXPECT_EQ(window->GetText(row.name, kPropContent), CaptionOf(row));
         } else if (kindName == kind::kButton || kindName == kind::kCheck || kindName == kind::kRadio) {
-            EXPECT_EQ(window->GetText(spec.name, kPropCaption), CaptionOf(spec));
+            EXPECT_EQ(window->GetText(row.name, kPropCaption), CaptionOf(row));
         }
     }
     // Each control's place in the window is the sum of its parents' places.
@@ -349,7 +349,7 @@ TEST(QtWindow, AMessageBoxFromAWorkerIsAnsweredByTheTest) {
 
 TEST(QtWindow, AClosingWindowReleasesWaitingWorkersAndIgnoresLaterCalls) {
     TemporaryHome home;
-    auto window = QtWindow::Create(MainWindowSpec(), {});
+    auto window = QtWindow::Create(MainWindowLayout(), {});
     ASSERT_NE(window, nullptr);
     // The GUI thread does not process events here, so the worker's call stays queued.
     std::atomic<bool> returned{false};
@@ -390,12 +390,12 @@ TEST(QtWindow, ComboBoxesRoundTripThroughTheSettingsStore) {
     TemporaryHome home;
     // The table is GBK: convert its UTF-8 names once.
     static const Text name = G("组合框_甲");
-    static const ControlSpec controls[] = {
+    static const ControlRow controls[] = {
         {.name = name.c_str(), .kind = kind::kCombo, .left = 10, .top = 10, .width = 200, .height = 24}};
-    const WindowSpec spec{.title = "combo", .controls = controls};
+    const WindowLayout layout{.title = "combo", .controls = controls};
     Text path = ProgramPath("combo.ini");
     {
-        auto window = QtWindow::Create(spec, {});
+        auto window = QtWindow::Create(layout, {});
         window->ComboAddItem(name, G("甲"), 5);
         window->ComboAddItem(name, "B", 7);
         window->SetNumber(name, kPropComboSelection, 1);
@@ -404,7 +404,7 @@ TEST(QtWindow, ComboBoxesRoundTripThroughTheSettingsStore) {
         EXPECT_EQ(ComboValue(*window, name), G("甲<|>5<||>B<|>7<||>1<|>自己输入"));
         EXPECT_FALSE(SaveComboBoxes(*window, path).failure);
     }
-    auto restored = QtWindow::Create(spec, {});
+    auto restored = QtWindow::Create(layout, {});
     RestoreComboBoxes(*restored, path);
     ASSERT_EQ(restored->ComboItemCount(name), 2);
     EXPECT_EQ(restored->ComboItemText(name, 0), G("甲"));
@@ -414,16 +414,16 @@ TEST(QtWindow, ComboBoxesRoundTripThroughTheSettingsStore) {
 }
 
 TEST(QtWindow, ABrokenTableIsRefusedWithAReason) {
-    const ControlSpec orphan[] = {{.name = "a", .kind = kind::kButton, .parent = "nowhere"}};
-    const ControlSpec twice[] = {{.name = "a", .kind = kind::kButton}, {.name = "a", .kind = kind::kLabel}};
-    const ControlSpec unknownKind[] = {{.name = "a", .kind = "gadget"}};
+    const ControlRow orphan[] = {{.name = "a", .kind = kind::kButton, .parent = "nowhere"}};
+    const ControlRow twice[] = {{.name = "a", .kind = kind::kButton}, {.name = "a", .kind = kind::kLabel}};
+    const ControlRow unknownKind[] = {{.name = "a", .kind = "gadget"}};
     const char* pages[] = {"only"};
-    const ControlSpec badPage[] = {{.name = "t", .kind = kind::kTab, .pages = pages},
-                                   {.name = "a", .kind = kind::kButton, .parent = "t", .page = 1}};
+    const ControlRow badPage[] = {{.name = "t", .kind = kind::kTab, .pages = pages},
+                                  {.name = "a", .kind = kind::kButton, .parent = "t", .page = 1}};
     for (ControlTable table :
          {ControlTable(orphan), ControlTable(twice), ControlTable(unknownKind), ControlTable(badPage)}) {
         Text error;
-        EXPECT_EQ(QtWindow::Create(WindowSpec{.title = "x", .controls = table}, {}, &error), nullptr);
+        EXPECT_EQ(QtWindow::Create(WindowLayout{.title = "x", .controls = table}, {}, &error), nullptr);
         EXPECT_FALSE(error.empty());
     }
 }

@@ -77,7 +77,7 @@ TEST(FetchNoticeText, PrimaryThenFallbackThenBuiltIn) {
         NoticeSite main(c.fallback, c.fallback);
         const Deployment sites =
             testing::DeploymentWith({.mainSite = main.Origin(), .secondarySite = secondary.Origin()});
-        MemoryWindow window(MainWindowSpec().controls);
+        MemoryWindow window(MainWindowLayout().controls);
 
         const Text expected = c.expected.empty() ? BuiltInVersionNotice(main.Origin()) : c.expected;
         EXPECT_EQ(FetchNoticeText(window, VersionNoticeSource(sites)), expected) << c.what;
@@ -100,7 +100,7 @@ TEST(FetchNoticeText, AnUnreachableSiteCountsAsFailed) {
     NoticeSite main({200, "广告----https://m.test/"}, {200, "v2"});
     const Deployment sites = testing::DeploymentWith(
         {.mainSite = main.Origin(), .secondarySite = "http://127.0.0.1:" + std::to_string(closedPort)});
-    MemoryWindow window(MainWindowSpec().controls);
+    MemoryWindow window(MainWindowLayout().controls);
     EXPECT_EQ(FetchNoticeText(window, AdvertNoticeSource(sites)), "广告----https://m.test/");
     EXPECT_EQ(FetchNoticeText(window, VersionNoticeSource(sites)), "v2");
 }
@@ -109,7 +109,7 @@ TEST(FetchNoticeText, TheTextEndsAtItsFirstZeroByte) {
     NoticeSite secondary({200, std::string("前\0后", 5)}, {200, ""});
     const Deployment sites =
         testing::DeploymentWith({.mainSite = secondary.Origin(), .secondarySite = secondary.Origin()});
-    MemoryWindow window(MainWindowSpec().controls);
+    MemoryWindow window(MainWindowLayout().controls);
     EXPECT_EQ(FetchNoticeText(window, AdvertNoticeSource(sites)), "前");
 }
 

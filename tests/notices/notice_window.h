@@ -15,7 +15,7 @@ namespace qj::testing {
 // runs once, the first time the window handles its events while `when` holds.
 class ScriptedWindow : public MemoryWindow {
 public:
-    ScriptedWindow() : MemoryWindow(MainWindowSpec().controls) {}
+    ScriptedWindow() : MemoryWindow(MainWindowLayout().controls) {}
 
     void ActMeanwhile(std::function<bool()> when, std::function<void()> action) {
         when_ = std::move(when);

@@ -30,7 +30,7 @@ protected:
         return window_.ListCellColours(list_, row, column);
     }
 
-    MemoryWindow window_{MainWindowSpec().controls};
+    MemoryWindow window_{MainWindowLayout().controls};
     const Text list_ = control::kListAdverts;
     const Colour ownText_ = window_.ListTextColour(list_);
     const Colour ownBackground_ = window_.ListBackgroundColour(list_);

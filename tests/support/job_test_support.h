@@ -85,7 +85,8 @@ inline std::string InterfaceTwoReply(const std::vector<std::string>& pieces) {
     std::string reply;
     for (const std::string& piece : pieces) {
         reply += R"(data: {"id":"cmpl-2","object":"text_completion","created":1,"choices":[{"text": ")" + piece +
-                 R"(","index":0,"logprobs":null,"finish_reason":null}],"model":"text-davinci-003"})" "\n\n";
+                 R"(","index":0,"logprobs":null,"finish_reason":null}],"model":"text-davinci-003"})"
+                 "\n\n";
     }
     return reply + "data: [DONE]\n\n";
 }

@@ -40,7 +40,7 @@ protected:
         SetMainWindow(nullptr);
     }
 
-    static constexpr ControlSpec kControls[] = {{.name = "编辑框_运行日志", .kind = "编辑框", .multiLine = true}};
+    static constexpr ControlRow kControls[] = {{.name = "编辑框_运行日志", .kind = "编辑框", .multiLine = true}};
     MemoryWindow window_{kControls};
 };
 

@@ -10,7 +10,7 @@ namespace qj {
 enum class Alignment { kLeft, kCentre, kRight };
 
 // One column of a report-view list.
-struct ListColumnSpec {
+struct ListColumn {
     const char* header = "";
     int width = 0;
     Alignment alignment = Alignment::kLeft;
@@ -18,7 +18,7 @@ struct ListColumnSpec {
 
 // One control of a window, declared as data. Both the Qt window and the in-memory window are built
 // from a table of these, in the window's control order. Texts are GBK.
-struct ControlSpec {
+struct ControlRow {
     const char* name = "";
     const char* kind = "";    // one of the kind names of window_model.h
     const char* parent = "";  // "" for the window itself, else a tab control or group box name
@@ -31,20 +31,20 @@ struct ControlSpec {
     bool checked = false;    // check and radio boxes
     bool multiLine = false;  // edit boxes: wrap, Enter makes a new line; labels: wrap, top-aligned
     bool bold = false;
-    int fontPixels = 0;                         // 0: the window's font size
-    std::span<const char* const> pages{};       // tab controls: page captions in order
-    int shownPage = 0;                          // tab controls: the page shown when the window opens
-    std::span<const ListColumnSpec> columns{};  // list views
+    int fontPixels = 0;                     // 0: the window's font size
+    std::span<const char* const> pages{};   // tab controls: page captions in order
+    int shownPage = 0;                      // tab controls: the page shown when the window opens
+    std::span<const ListColumn> columns{};  // list views
 };
 
-using ControlTable = std::span<const ControlSpec>;
+using ControlTable = std::span<const ControlRow>;
 
-inline Text CaptionOf(const ControlSpec& spec) {
-    return spec.captionFrom ? spec.captionFrom() : Text(spec.caption);
+inline Text CaptionOf(const ControlRow& row) {
+    return row.captionFrom ? row.captionFrom() : Text(row.caption);
 }
 
 // A top-level window: its title (GBK) and its controls in control order.
-struct WindowSpec {
+struct WindowLayout {
     const char* title = "";
     ControlTable controls;
 };
