@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "http/response_headers.h"
+#include "text/ascii.h"
 #include "text/code_page.h"
 #include "text/gbk.h"
 #include "text/text_helpers.h"
@@ -20,19 +21,6 @@ using Json = nlohmann::json;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::size_t kMalformedSampleBytes = 200;
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 std::string_view WithoutBom(std::string_view body) {
     if (body.starts_with(kUtf8Bom)) {
@@ -226,7 +214,7 @@ void ChatStreamReader::OnLine(std::string_view line) {
         value.remove_prefix(1);
     }
     if (eventHasData_) {
-        const std::string_view held = TrimBlanks(eventData_);
+        const std::string_view held = TrimAsciiBlanks(eventData_);
         if (held == "[DONE]" || Json::accept(held)) {
             DispatchEvent();
         }
@@ -251,7 +239,7 @@ void ChatStreamReader::OnEventData(std::string_view data) {
     if (done_) {
         return;
     }
-    data = TrimBlanks(data);
+    data = TrimAsciiBlanks(data);
     if (data.empty()) {
         return;
     }
@@ -267,7 +255,7 @@ void ChatStreamReader::OnEventData(std::string_view data) {
 
 ChatReply ParseChatReply(std::string_view body) {
     body = WithoutBom(body);
-    const std::string_view trimmed = TrimBlanks(body);
+    const std::string_view trimmed = TrimAsciiBlanks(body);
     if (trimmed.starts_with('{')) {
         ChatReply reply;
         if (ReadChatJson(trimmed, false, reply)) {
@@ -309,7 +297,7 @@ Text ShortReplyText(std::string_view body, std::size_t maxBytes) {
     bool cut = false;
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t unit = GbkUnitLength(text, i);
-        if (unit == 1 && IsBlank(text[i])) {
+        if (unit == 1 && IsAsciiBlank(text[i])) {
             blankPending = !folded.empty();
             ++i;
             continue;
@@ -333,7 +321,7 @@ Text ShortReplyText(std::string_view body, std::size_t maxBytes) {
 }
 
 Text ServiceErrorMessage(std::string_view body) {
-    body = TrimBlanks(WithoutBom(body));
+    body = TrimAsciiBlanks(WithoutBom(body));
     if (body.empty()) {
         return {};
     }
@@ -371,11 +359,11 @@ std::optional<int> RetryAfterSeconds(std::string_view headerBlock, std::time_t n
         if (colon == Text::npos) {
             continue;
         }
-        const std::string_view name = TrimBlanks(std::string_view(line).substr(0, colon));
+        const std::string_view name = TrimAsciiBlanks(std::string_view(line).substr(0, colon));
         if (name.size() != 11 || FindText(name, "retry-after", 0, true) != 0) {
             continue;
         }
-        const std::string_view value = TrimBlanks(std::string_view(line).substr(colon + 1));
+        const std::string_view value = TrimAsciiBlanks(std::string_view(line).substr(colon + 1));
         if (value.empty()) {
             return std::nullopt;
         }
@@ -444,12 +432,12 @@ Text ChatTextToGbk(std::string_view utf8) {
             text.push_back(gbk[i]);
         }
     }
-    std::string_view body = TrimBlanks(text);
+    std::string_view body = TrimAsciiBlanks(text);
     // A reasoning model may put its thoughts in front of the article.
     if (body.starts_with("<think>")) {
         const std::size_t close = body.find("</think>");
         if (close != std::string_view::npos) {
-            body = TrimBlanks(body.substr(close + 8));
+            body = TrimAsciiBlanks(body.substr(close + 8));
         }
     }
     return ReplaceAll(body, "\n", "\r\n");

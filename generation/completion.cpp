@@ -1,6 +1,7 @@
 #include "generation/completion.h"
 
 #include "http/http_request.h"
+#include "text/ascii.h"
 #include "text/code_page.h"
 #include "text/gbk.h"
 #include "text/text_helpers.h"
@@ -193,24 +194,6 @@ Text DecodeJsonString(const Text& text, std::size_t begin, std::size_t* end) {
     const std::u16string raw = GbkToUtf16(std::string_view(text).substr(begin, close - begin));
     std::u16string out;
     out.reserve(raw.size());
-    auto hex4 = [&raw](std::size_t at) -> long {
-        if (at + 4 > raw.size()) {
-            return -1;
-        }
-        long v = 0;
-        for (std::size_t k = at; k < at + 4; ++k) {
-            const char16_t c = raw[k];
-            const int d = (c >= u'0' && c <= u'9')   ? c - u'0'
-                          : (c >= u'a' && c <= u'f') ? c - u'a' + 10
-                          : (c >= u'A' && c <= u'F') ? c - u'A' + 10
-                                                     : -1;
-            if (d < 0) {
-                return -1;
-            }
-            v = v * 16 + d;
-        }
-        return v;
-    };
     for (std::size_t i = 0; i < raw.size(); ++i) {
         const char16_t c = raw[i];
         if (c != u'\\' || i + 1 >= raw.size()) {
@@ -235,7 +218,7 @@ Text DecodeJsonString(const Text& text, std::size_t begin, std::size_t* end) {
                 out.push_back(u'\t');
                 break;
             case u'u': {
-                const long v = hex4(i + 1);
+                const long v = HexNumber(std::u16string_view(raw), i + 1, 4);
                 if (v < 0) {
                     out.push_back(e);  // malformed: keep the letter, as a lenient reader would
                     break;

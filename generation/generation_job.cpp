@@ -16,6 +16,7 @@
 #include "generation/output_files.h"
 #include "generation/progress.h"
 #include "generation/retry_policy.h"
+#include "text/ascii.h"
 #include "text/run_log.h"
 
 namespace qj {
@@ -29,9 +30,7 @@ constexpr int kMaxWorkers = 32;
 // A whole number typed into an edit box, within [low, high]; `fallback` when the box is empty or
 // holds something else, the nearest bound when the number lies outside.
 int BoundedNumber(const WindowModel& window, const char* control, int low, int high, int fallback) {
-    Text text = window.GetText(control, kPropContent);
-    text.erase(0, text.find_first_not_of(" \t"));
-    text.erase(text.find_last_not_of(" \t") + 1);
+    const Text text(TrimAsciiBlanks(window.GetText(control, kPropContent)));
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != Text::npos) {
         return fallback;
     }

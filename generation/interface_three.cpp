@@ -10,6 +10,7 @@
 #include "generation/chat_reply.h"
 #include "generation/prompt_template.h"
 #include "http/http_request.h"
+#include "text/ascii.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
 
@@ -20,16 +21,6 @@ namespace {
 // Bounds every stretch without a byte; a streaming service sends its first token well within it.
 constexpr int kChatTimeoutSeconds = 600;
 
-std::string_view TrimBlanks(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && blank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 // A message as it goes on the wire: UTF-8 with LF line breaks.
 std::string WireMessage(const Text& gbk) {
@@ -38,7 +29,7 @@ std::string WireMessage(const Text& gbk) {
 
 std::optional<double> ParseTemperature(std::string_view typed, bool& valid) {
     valid = true;
-    typed = TrimBlanks(typed);
+    typed = TrimAsciiBlanks(typed);
     if (typed.empty()) {
         return std::nullopt;
     }
@@ -54,7 +45,7 @@ std::optional<double> ParseTemperature(std::string_view typed, bool& valid) {
 // Header values must stay on their line.
 Text CleanKey(const Text& key) {
     Text clean;
-    for (const char c : TrimBlanks(key)) {
+    for (const char c : TrimAsciiBlanks(key)) {
         if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) {
             clean.push_back(c);
         }
@@ -84,13 +75,13 @@ ResolvedInterfaceThree ResolveInterfaceThree(const InterfaceThreeSettings& setti
     const ChatEndpoints endpoints = ResolveChatEndpoints(settings.baseUrl, defaultBaseUrl);
     config.chatUrl = endpoints.chatUrl;
     config.modelsUrl = endpoints.modelsUrl;
-    config.model = Text(TrimBlanks(settings.model));
+    config.model = Text(TrimAsciiBlanks(settings.model));
     if (config.model.empty()) {
         config.model = kDefaultChatModel;
     }
     config.promptTemplate =
-        TrimBlanks(settings.promptTemplate).empty() ? BuiltInPromptTemplate() : settings.promptTemplate;
-    config.systemPrompt = TrimBlanks(settings.systemPrompt).empty() ? Text() : settings.systemPrompt;
+        TrimAsciiBlanks(settings.promptTemplate).empty() ? BuiltInPromptTemplate() : settings.promptTemplate;
+    config.systemPrompt = TrimAsciiBlanks(settings.systemPrompt).empty() ? Text() : settings.systemPrompt;
     bool temperatureValid = true;
     config.temperature = ParseTemperature(settings.temperature, temperatureValid);
 

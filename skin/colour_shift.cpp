@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "text/ascii.h"
+
 namespace qj {
 
 int ClampHue(int hue) {
@@ -73,15 +75,6 @@ bool IsIdentifierChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-';
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Shifts colours one at a time, writing the sheet to `out` as it goes.
 class StyleSheetShifter {
@@ -128,14 +121,14 @@ private:
 
     bool ShiftHexColour() {
         std::size_t end = at_ + 1;
-        while (end < sheet_.size() && HexValue(sheet_[end]) >= 0) {
+        while (end < sheet_.size() && HexDigitValue(sheet_[end]) >= 0) {
             ++end;
         }
         const std::size_t digits = end - at_ - 1;
         if ((digits != 3 && digits != 6 && digits != 8) || (end < sheet_.size() && IsIdentifierChar(sheet_[end]))) {
             return false;
         }
-        auto digit = [&](std::size_t i) { return HexValue(sheet_[at_ + 1 + i]); };
+        auto digit = [&](std::size_t i) { return HexDigitValue(sheet_[at_ + 1 + i]); };
         auto pair = [&](std::size_t i) { return digit(i) * 16 + digit(i + 1); };
         std::string_view alpha;
         Rgb colour;

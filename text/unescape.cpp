@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "text/ascii.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
 
@@ -17,35 +18,6 @@ constexpr const char* kApostropheMark = "\xA1\xAF";
 
 bool IsLineTerminator(char16_t c) {
     return c == u'\n' || c == u'\r' || c == 0x2028 || c == 0x2029;
-}
-
-int HexValue(char16_t c) {
-    if (c >= u'0' && c <= u'9') {
-        return c - u'0';
-    }
-    if (c >= u'a' && c <= u'f') {
-        return c - u'a' + 10;
-    }
-    if (c >= u'A' && c <= u'F') {
-        return c - u'A' + 10;
-    }
-    return -1;
-}
-
-// Reads `count` hex digits at `at`; -1 when they are not all there.
-long HexRun(std::u16string_view s, std::size_t at, std::size_t count) {
-    if (at + count > s.size()) {
-        return -1;
-    }
-    long value = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        const int d = HexValue(s[at + k]);
-        if (d < 0) {
-            return -1;
-        }
-        value = value * 16 + d;
-    }
-    return value;
 }
 
 bool IsOctal(char16_t c) {
@@ -99,7 +71,7 @@ std::optional<std::u16string> StringLiteralValue(std::u16string_view body) {
             case 0x2029:
                 break;
             case u'x': {
-                const long v = HexRun(body, i + 1, 2);
+                const long v = HexNumber(body, i + 1, 2);
                 if (v < 0) {
                     return std::nullopt;
                 }
@@ -108,7 +80,7 @@ std::optional<std::u16string> StringLiteralValue(std::u16string_view body) {
                 break;
             }
             case u'u': {
-                const long v = HexRun(body, i + 1, 4);
+                const long v = HexNumber(body, i + 1, 4);
                 if (v < 0) {
                     return std::nullopt;
                 }
@@ -142,14 +114,14 @@ std::u16string Unescape(std::u16string_view s) {
     for (std::size_t i = 0; i < s.size(); ++i) {
         if (s[i] == u'%') {
             if (i + 1 < s.size() && s[i + 1] == u'u') {
-                const long v = HexRun(s, i + 2, 4);
+                const long v = HexNumber(s, i + 2, 4);
                 if (v >= 0) {
                     out.push_back(static_cast<char16_t>(v));
                     i += 5;
                     continue;
                 }
             }
-            const long v = HexRun(s, i + 1, 2);
+            const long v = HexNumber(s, i + 1, 2);
             if (v >= 0) {
                 out.push_back(static_cast<char16_t>(v));
                 i += 2;
