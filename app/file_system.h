@@ -21,6 +21,10 @@ Text SystemReason(int errorNumber);
 // The whole content of a file; nullopt (and the errno value) when it cannot be opened or read.
 std::optional<Bytes> ReadFileBytes(const Text& path, int* errorNumber = nullptr);
 
+// The whole content of a file, a missing file reading as empty; an error for anything else that
+// stops the read.
+std::optional<FileError> ReadFileOrEmpty(const Text& path, Bytes& contents);
+
 // Replaces the content of a file so that no reader ever sees a half-written one: the bytes go to a
 // temporary file in the same folder, which is flushed and renamed over the file. A new file gets
 // `newFileMode`; a replaced one keeps its permissions. The folder must exist. With `durable`, the

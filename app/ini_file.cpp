@@ -171,7 +171,10 @@ Bytes SetIniValue(std::string_view contents, std::string_view section, std::stri
         if (!result.empty() && result.back() != '\n') {
             result += "\r\n";
         }
-        result += "[" + Text(section) + "]\r\n" + entryLine;
+        result += '[';
+        result += section;
+        result += "]\r\n";
+        result += entryLine;
         return result;
     }
     for (std::size_t i = span->header + 1; i < span->end; ++i) {

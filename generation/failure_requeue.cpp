@@ -1,6 +1,5 @@
 #include "generation/failure_requeue.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
@@ -9,16 +8,6 @@
 namespace qj {
 
 namespace {
-
-std::optional<FileError> ReadOrEmpty(const Text& path, Bytes& contents) {
-    int error = 0;
-    std::optional<Bytes> read = ReadFileBytes(path, &error);
-    contents = read.value_or("");
-    if (!read && error != ENOENT) {
-        return FileError{path, SystemReason(error)};
-    }
-    return std::nullopt;
-}
 
 // The list without its trailing empty lines, ending in a line break unless empty: what the moved
 // keywords are appended to (behind an empty line they would never be reached).
@@ -38,7 +27,7 @@ Bytes ListToAppendTo(const Bytes& list) {
 std::optional<FileError> Complete(const JobPaths& paths, const Text& intentPath, std::size_t listSizeBefore,
                                   const Bytes& block) {
     Bytes list;
-    if (std::optional<FileError> e = ReadOrEmpty(paths.keywordList, list)) {
+    if (std::optional<FileError> e = ReadFileOrEmpty(paths.keywordList, list)) {
         return e;
     }
     const bool appended = list.size() == listSizeBefore + block.size() && list.ends_with(block);
@@ -68,7 +57,7 @@ RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPat
         return result;
     }
     Bytes failures;
-    if ((result.error = ReadOrEmpty(paths.failureList, failures))) {
+    if ((result.error = ReadFileOrEmpty(paths.failureList, failures))) {
         return result;
     }
     Bytes block;
@@ -82,7 +71,7 @@ RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPat
         return result;
     }
     Bytes list;
-    if ((result.error = ReadOrEmpty(paths.keywordList, list))) {
+    if ((result.error = ReadFileOrEmpty(paths.keywordList, list))) {
         return result;
     }
     const Bytes base = ListToAppendTo(list);
@@ -99,7 +88,7 @@ RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPat
 
 std::optional<FileError> FinishInterruptedRequeue(const JobPaths& paths, const Text& intentPath) {
     Bytes intent;
-    if (std::optional<FileError> e = ReadOrEmpty(intentPath, intent)) {
+    if (std::optional<FileError> e = ReadFileOrEmpty(intentPath, intent)) {
         return e;
     }
     const std::size_t lineEnd = intent.find("\r\n");

@@ -25,21 +25,6 @@ Text Below(const Text& folder, const char* tail) {
     return folder + kPathSeparator + tail;
 }
 
-// The contents of a file; a missing file reads as empty.
-std::optional<FileError> ReadOrEmpty(const Text& path, Bytes& contents) {
-    int error = 0;
-    std::optional<Bytes> read = ReadFileBytes(path, &error);
-    if (read) {
-        contents = std::move(*read);
-        return std::nullopt;
-    }
-    contents.clear();
-    if (error == ENOENT) {
-        return std::nullopt;
-    }
-    return FileError{path, SystemReason(error)};
-}
-
 }  // namespace
 
 JobPaths JobPathsIn(const Text& programFolder) {
@@ -149,30 +134,64 @@ void KeywordQueue::UnlockRun() {
     }
 }
 
-std::optional<FileError> KeywordQueue::ReadList(Bytes& list) {
+namespace {
+
+KeywordQueue::FileStamp StampOf(const Text& path, bool* exists) {
     struct stat st {};
-    if (listStamp_ && ::stat(NativePath(paths_.keywordList).c_str(), &st) == 0) {
-        const FileStamp now{st.st_dev, st.st_ino, static_cast<unsigned long long>(st.st_size),
-                            st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
-        if (now == *listStamp_) {
-            list = listCache_;
-            return std::nullopt;
-        }
-    }
-    listStamp_.reset();
-    return ReadOrEmpty(paths_.keywordList, list);
+    *exists = ::stat(NativePath(path).c_str(), &st) == 0;
+    return {st.st_dev, st.st_ino, static_cast<unsigned long long>(st.st_size),
+            st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
 }
 
-std::optional<FileError> KeywordQueue::WriteList(const Bytes& list) {
+// Keywords a list holds before its first empty line, which ends a run.
+int KeywordsBeforeEmptyLine(const Bytes& list) {
+    int lines = 0;
+    std::size_t pos = 0;
+    while (pos < list.size()) {
+        const FirstLine next = ReadFirstLine(std::string_view(list).substr(pos));
+        if (next.line.empty()) {
+            break;
+        }
+        ++lines;
+        pos += next.line.size() + next.terminatorLength;
+    }
+    return lines;
+}
+
+}  // namespace
+
+bool KeywordQueue::CacheIsCurrent() {
+    if (!listStamp_) {
+        return false;
+    }
+    bool exists = false;
+    const FileStamp now = StampOf(paths_.keywordList, &exists);
+    if (exists && now == *listStamp_) {
+        return true;
+    }
+    listStamp_.reset();
+    return false;
+}
+
+std::optional<FileError> KeywordQueue::ReadList(Bytes& list) {
+    if (CacheIsCurrent()) {
+        list = listCache_;
+        return std::nullopt;
+    }
+    return ReadFileOrEmpty(paths_.keywordList, list);
+}
+
+std::optional<FileError> KeywordQueue::WriteList(const Bytes& list, std::optional<int> keywords) {
     listStamp_.reset();
     if (std::optional<FileError> e = ReplaceFileContents(paths_.keywordList, list, 0644, kDurable)) {
         return e;
     }
-    struct stat st {};
-    if (::stat(NativePath(paths_.keywordList).c_str(), &st) == 0) {
-        listStamp_ = FileStamp{st.st_dev, st.st_ino, static_cast<unsigned long long>(st.st_size),
-                               st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+    bool exists = false;
+    const FileStamp stamp = StampOf(paths_.keywordList, &exists);
+    if (exists) {
+        listStamp_ = stamp;
         listCache_ = list;
+        listKeywords_ = keywords;
     }
     return std::nullopt;
 }
@@ -224,7 +243,7 @@ std::optional<FileError> KeywordQueue::Settle(const Text& keyword) {
 int KeywordQueue::Recover(std::optional<FileError>* error) {
     std::lock_guard lock(mutex_);
     Bytes journal;
-    std::optional<FileError> e = ReadOrEmpty(paths_.journal, journal);
+    std::optional<FileError> e = ReadFileOrEmpty(paths_.journal, journal);
     TextList unsettled;
     if (!e && !journal.empty()) {
         unsettled = UnsettledKeywords(journal);
@@ -281,7 +300,8 @@ KeywordQueue::Taken KeywordQueue::TakeNextKeyword() {
         return taken;
     }
     inFlight_.push_back(first.line);
-    if ((taken.error = WriteList(rest))) {
+    const bool counted = listStamp_ && listKeywords_;  // the list was this queue's own, counted
+    if ((taken.error = WriteList(rest, counted ? std::optional<int>(*listKeywords_ - 1) : std::nullopt))) {
         Settle(first.line);
         taken.kind = Taken::Kind::kError;
         return taken;
@@ -293,19 +313,16 @@ KeywordQueue::Taken KeywordQueue::TakeNextKeyword() {
 
 int KeywordQueue::RemainingCount() {
     std::lock_guard lock(mutex_);
-    Bytes list;
-    ReadList(list);
-    int lines = 0;
-    std::size_t pos = 0;
-    while (pos < list.size()) {
-        const FirstLine next = ReadFirstLine(std::string_view(list).substr(pos));
-        if (next.line.empty()) {
-            break;
+    const int inFlight = static_cast<int>(inFlight_.size());
+    if (CacheIsCurrent()) {
+        if (!listKeywords_) {
+            listKeywords_ = KeywordsBeforeEmptyLine(listCache_);
         }
-        ++lines;
-        pos += next.line.size() + next.terminatorLength;
+        return *listKeywords_ + inFlight;
     }
-    return lines + static_cast<int>(inFlight_.size());
+    Bytes list;
+    ReadFileOrEmpty(paths_.keywordList, list);
+    return KeywordsBeforeEmptyLine(list) + inFlight;
 }
 
 std::optional<FileError> KeywordQueue::Finish(const Text& keyword) {

@@ -72,15 +72,20 @@ public:
 
     const JobPaths& paths() const { return paths_; }
 
-private:
+    // What identifies one version of a file: device, inode, size and time of the last change.
     struct FileStamp {
         unsigned long long device = 0, inode = 0, size = 0;
         long long modifiedNs = -1;
         bool operator==(const FileStamp&) const = default;
     };
 
+private:
+    // Whether the file is still the list this queue last wrote.
+    bool CacheIsCurrent();
+
     std::optional<FileError> ReadList(Bytes& list);
-    std::optional<FileError> WriteList(const Bytes& list);
+    // `keywords`: how many keywords the list holds before an empty line, when already known.
+    std::optional<FileError> WriteList(const Bytes& list, std::optional<int> keywords = std::nullopt);
     std::optional<FileError> AppendJournal(const Text& record);
     std::optional<FileError> Settle(const Text& keyword);
     void CloseJournal();
@@ -94,6 +99,7 @@ private:
     // The list as this queue last wrote it, to skip re-reading an unchanged file.
     std::optional<FileStamp> listStamp_;
     Bytes listCache_;
+    std::optional<int> listKeywords_;
 };
 
 // The keywords a journal leaves unsettled, in the order they were taken (whole lines only: a line

@@ -86,26 +86,30 @@ Text ToParagraphHtml(const Text& text) {
     return html;
 }
 
+namespace {
+
+Text OutputPath(const Text& outputFolder, const Text& keyword) {
+    Text path = outputFolder;
+    if (!path.empty() && path.back() != kPathSeparator) {
+        path.push_back(kPathSeparator);
+    }
+    return path + OutputFileName(keyword);
+}
+
+}  // namespace
+
 std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text& keyword, const Text& text) {
     if (std::optional<FileError> e = EnsureFolder(outputFolder)) {
         return e;
     }
-    Text folder = outputFolder;
-    if (!folder.empty() && folder.back() != kPathSeparator) {
-        folder.push_back(kPathSeparator);
-    }
     // Written in place: should the program die in the middle, the keyword is still in the job's
     // journal and its file is written again by the next run.
-    return WriteWholeFile(folder + OutputFileName(keyword), text);
+    return WriteWholeFile(OutputPath(outputFolder, keyword), text);
 }
 
 bool OutputExists(const Text& outputFolder, const Text& keyword) {
-    Text folder = outputFolder;
-    if (!folder.empty() && folder.back() != kPathSeparator) {
-        folder.push_back(kPathSeparator);
-    }
     std::error_code ec;
-    return std::filesystem::is_regular_file(NativePath(folder + OutputFileName(keyword)), ec);
+    return std::filesystem::is_regular_file(NativePath(OutputPath(outputFolder, keyword)), ec);
 }
 
 std::optional<FileError> AppendFailedKeyword(const Text& failureList, const Text& keyword) {
