@@ -17,6 +17,7 @@
 #include "app/main_window_controls.h"
 #include "app/memory_window.h"
 #include "app/program_folder.h"
+#include "bench/bench_job.h"
 #include "bench/bench_report.h"
 #include "generation/completion.h"
 #include "generation/generation_job.h"
@@ -38,15 +39,6 @@ std::string MakeReply() {
     return R"({"id":"cmpl-1","object":"text_completion","choices":[{"text":")" + text + R"(","index":0}]})";
 }
 
-void WriteList(int keywords) {
-    qj::Bytes list;
-    for (int i = 0; i < keywords; ++i) {
-        list += "关键词" + std::to_string(i) + "\r\n";
-    }
-    qj::ReplaceFileContents(qj::ProgramPath(qj::kKeywordListTail), list);
-    std::filesystem::remove_all(qj::NativePath(qj::ProgramPath(qj::kOutputFolderTail)));
-}
-
 void BM_RoundTrip(benchmark::State& state) {
     const qj::CompletionProfile profile = qj::InterfaceOneProfile(g_origin, "https://relay-one.example");
     const qj::Bytes body = qj::AnsiToUtf8(qj::CompletionBody(profile, "关键词1"));
@@ -65,24 +57,7 @@ BENCHMARK(BM_RoundTrip)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 // One iteration is a whole run over a list of `keywords` lines; the time reported is per keyword.
 void BM_Job(benchmark::State& state) {
-    const int keywords = static_cast<int>(state.range(0));
-    for (auto _ : state) {
-        state.PauseTiming();
-        WriteList(keywords);
-        qj::MemoryWindow window(qj::MainWindowLayout().controls);
-        window.SetText(qj::control::kEditOpenAiKey, qj::kPropContent, "sk-bench");
-        qj::SetMainWindow(&window);
-        qj::KeywordQueue queue(qj::JobPathsIn(qj::ProgramFolder()));
-        state.ResumeTiming();
-        const qj::JobSummary summary = qj::RunGenerationJob(window, queue, qj::ChosenGenerator);
-        state.PauseTiming();
-        qj::SetMainWindow(nullptr);
-        if (summary.succeeded != keywords) {
-            state.SkipWithError("not every keyword succeeded");
-        }
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(state.iterations() * keywords);
+    qj::bench::TimeRuns(state, static_cast<int>(state.range(0)), [](qj::MemoryWindow&) {});
 }
 BENCHMARK(BM_Job)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Job)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -15,6 +15,7 @@
 #include "app/main_window_controls.h"
 #include "app/memory_window.h"
 #include "app/program_folder.h"
+#include "bench/bench_job.h"
 #include "bench/bench_report.h"
 #include "generation/generation_job.h"
 #include "http/http_instance.h"
@@ -40,36 +41,13 @@ std::string StreamedReply() {
     return reply;
 }
 
-void WriteList() {
-    qj::Bytes list;
-    for (int i = 0; i < g_keywords; ++i) {
-        list += "关键词" + std::to_string(i) + "\r\n";
-    }
-    qj::ReplaceFileContents(qj::ProgramPath(qj::kKeywordListTail), list);
-    std::filesystem::remove_all(qj::NativePath(qj::ProgramPath(qj::kOutputFolderTail)));
-}
-
 void BM_Workers(benchmark::State& state) {
-    for (auto _ : state) {
-        state.PauseTiming();
-        WriteList();
-        qj::MemoryWindow window(qj::MainWindowLayout().controls);
+    const auto workers = std::to_string(state.range(0));
+    qj::bench::TimeRuns(state, g_keywords, [&workers](qj::MemoryWindow& window) {
         window.SetNumber(qj::control::kRadioInterfaceThree, qj::kPropChecked, 1);
         window.SetText(qj::control::kEditInterfaceThreeBaseUrl, qj::kPropContent, g_base);
-        window.SetText(qj::control::kEditOpenAiKey, qj::kPropContent, "sk-bench");
-        window.SetText(qj::control::kEditConcurrency, qj::kPropContent, std::to_string(state.range(0)));
-        qj::SetMainWindow(&window);
-        qj::KeywordQueue queue(qj::JobPathsIn(qj::ProgramFolder()));
-        state.ResumeTiming();
-        const qj::JobSummary summary = qj::RunGenerationJob(window, queue, qj::ChosenGenerator);
-        state.PauseTiming();
-        qj::SetMainWindow(nullptr);
-        if (summary.succeeded != g_keywords) {
-            state.SkipWithError("not every keyword succeeded");
-        }
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(state.iterations() * g_keywords);
+        window.SetText(qj::control::kEditConcurrency, qj::kPropContent, workers);
+    });
 }
 BENCHMARK(BM_Workers)->Arg(1)->Arg(4)->Arg(16)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
