@@ -54,13 +54,11 @@ void SharedPause::Answered() {
     streak_ = 0;
 }
 
-bool SharedPause::WaitUntilClear(const std::atomic<bool>& stop) {
+namespace {
+
+// Sleeps in short steps until `until`, so that `stop` ends the wait at once. False when stopped.
+bool SleepUntil(std::chrono::steady_clock::time_point until, const std::atomic<bool>& stop) {
     while (!stop.load()) {
-        std::chrono::steady_clock::time_point until;
-        {
-            std::lock_guard lock(mutex_);
-            until = until_;
-        }
         const auto now = std::chrono::steady_clock::now();
         if (now >= until) {
             return true;
@@ -71,18 +69,28 @@ bool SharedPause::WaitUntilClear(const std::atomic<bool>& stop) {
     return false;
 }
 
+}  // namespace
+
+bool SharedPause::WaitUntilClear(const std::atomic<bool>& stop) {
+    // The pause may grow while we wait: look again after each stretch.
+    while (true) {
+        std::chrono::steady_clock::time_point until;
+        {
+            std::lock_guard lock(mutex_);
+            until = until_;
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            return !stop.load();
+        }
+        if (!SleepUntil(until, stop)) {
+            return false;
+        }
+    }
+}
+
 bool SharedPause::Sleep(std::chrono::milliseconds delay, const std::atomic<bool>& stop) {
     const auto scaled = std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay * retry::TimeScale());
-    const auto until = std::chrono::steady_clock::now() + scaled;
-    while (!stop.load()) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= until) {
-            return true;
-        }
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(until - now, std::chrono::milliseconds(50)));
-    }
-    return false;
+    return SleepUntil(std::chrono::steady_clock::now() + scaled, stop);
 }
 
 }  // namespace qj
