@@ -35,7 +35,7 @@ class ParallelJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
         service_.Deploy();
-        EnsureFolder(ProgramPath("OpenAi"));
+        ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
         SetMainWindow(&window_);
         window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-test");
         StopRequested = false;

@@ -90,7 +90,7 @@ TEST(Progress, CountsAndEstimatesFromThePaceSoFar) {
 
 class RequeueTest : public ::testing::Test {
 protected:
-    void SetUp() override { EnsureFolder(ProgramPath("OpenAi")); }
+    void SetUp() override { ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi"))); }
     void Write(const Text& path, const Bytes& b) { ASSERT_FALSE(ReplaceFileContents(path, b)); }
     static Bytes Read(const Text& path) { return ReadFileBytes(path).value_or("<missing>"); }
 
