@@ -58,7 +58,7 @@ Text SecondsText(std::chrono::milliseconds delay) {
 class Run {
 public:
     Run(WindowModel& window, KeywordQueue& queue, Generator generate, int retries)
-        : window_(window), queue_(queue), generate_(std::move(generate)), retries_(retries) {}
+        : window_(window), queue_(queue), generate_(std::move(generate)), retries_(retries), pause_(retries > 0) {}
 
     // What must hold before the first keyword is taken: the list is this run's alone, and what an
     // earlier run left unsettled is back in it. False when the run cannot start.
@@ -197,13 +197,16 @@ private:
                 return outcome;
             }
             std::chrono::milliseconds delay{0};
-            if (outcome.status == 429) {
+            if (outcome.rateLimited) {
                 delay = pause_.RateLimited(outcome.retryAfterSeconds);
             } else {
                 pause_.Answered();
             }
             const bool failed = !outcome.ok || outcome.text.empty();
             if (!failed || !outcome.transient || attempt > retries_) {
+                if (outcome.rateLimited) {
+                    RunLog("服务回答请求过多（HTTP 429），所有请求暂停" + SecondsText(delay));
+                }
                 return outcome;
             }
             delay = std::max(delay, retry::Delay(attempt, outcome.retryAfterSeconds, retry::Jitter()));
@@ -314,8 +317,7 @@ Generator CompletionGenerator(CompletionProfile profile) {
         outcome.ok = extracted.ok;
         outcome.text = extracted.text;
         outcome.errorDetail = reply.text;
-        outcome.status = reply.status;
-        outcome.transient = IsTransientStatus(reply.status);
+        ClassifyStatus(outcome, reply.status, reply.text);
         outcome.retryAfterSeconds = RetryAfterSeconds(reply.responseHeaders, std::time(nullptr));
         return outcome;
     };
