@@ -166,9 +166,9 @@ Text OutputPath(const Text& outputFolder, const Text& keyword) {
 std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text& keyword, const Text& text) {
     const Text path = OutputPath(outputFolder, keyword);
     std::optional<FileError> failure = WriteFileInOneStep(path, text);
-    std::error_code ec;
-    if (failure && !std::filesystem::is_directory(NativePath(outputFolder), ec)) {
-        // The folder is made on first use, not looked for before every file.
+    if (failure) {
+        // The folder is made on first use rather than looked for before every file; another
+        // worker may have made it in the meantime, so the write is tried again in any case.
         if (std::optional<FileError> e = EnsureFolder(outputFolder)) {
             return e;
         }

@@ -54,14 +54,31 @@ public:
     // The exit code, or 128 + the signal that ended it.
     int Wait() {
         int status = 0;
-        ::waitpid(pid_, &status, 0);
+        if (pid_ > 0) {
+            ::waitpid(pid_, &status, 0);
+            status_ = status;
+        }
         pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
     }
-    void Signal(int signal) { ::kill(pid_, signal); }
+    // False once the program has ended.
+    bool Running() {
+        int status = 0;
+        if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+            status_ = status;
+            pid_ = -1;
+        }
+        return pid_ > 0;
+    }
+    void Signal(int signal) {
+        if (pid_ > 0) {
+            ::kill(pid_, signal);
+        }
+    }
 
 private:
     pid_t pid_ = -1;
+    int status_ = 0;
 };
 
 class BatchModeTest : public ::testing::Test {
@@ -172,6 +189,7 @@ TEST_F(BatchModeTest, InterruptReturnsTheKeywordInFlight) {
     });
     Program program({"--batch"}, Output());
     while (service_.Seen().empty()) {
+        ASSERT_TRUE(program.Running()) << testing::ReadBytes(Output());
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     program.Signal(SIGTERM);
@@ -201,6 +219,7 @@ void BatchModeTest::KillMidRunAndFinish(int workers) {
     {
         Program program({"--batch"}, Output());
         while (service_.Seen().size() < 12) {
+            ASSERT_TRUE(program.Running()) << "the run ended before the kill: " << testing::ReadBytes(Output());
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         program.Signal(SIGKILL);
