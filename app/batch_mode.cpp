@@ -22,9 +22,18 @@ constexpr const char* kUsage =
     "\n"
     "  (no option)  open the window\n"
     "  --batch      without a window: restore the settings of 配置.ini, run the keyword list to its\n"
-    "               end, print every run-log line; exit 0 when no keyword failed, 1 when one did,\n"
-    "               130 when interrupted (the keyword in flight goes back into the list)\n"
+    "               end, print every run-log line\n"
     "  --help       show this text\n"
+    "\n"
+    "exit codes of --batch:\n"
+    "  0    the list was done, no keyword failed\n"
+    "  1    the list was done, some keywords failed (see OpenAi/采集失败采集关键词.txt)\n"
+    "  2    usage error\n"
+    "  3    the run could not start: another program works on the list, or the keywords of an\n"
+    "       interrupted run could not be put back (the log says why)\n"
+    "  4    the run ended with keywords left: settings that cannot work, or a file that cannot be\n"
+    "       written (the log says which); the keyword in flight is back in the list\n"
+    "  130  interrupted by Ctrl+C or SIGTERM (the keyword in flight goes back into the list)\n"
     "\n"
     "QINGJIAN_HOME selects the program folder (default: the folder of the executable).\n";
 
@@ -77,7 +86,17 @@ int RunBatchMode(int argc, char** argv) {
     if (g_interrupted) {
         return kBatchInterrupted;
     }
-    return summary.failed > 0 ? kBatchSomeFailed : kBatchAllDone;
+    switch (summary.end) {
+        case RunEnd::kListDone:
+            return summary.failed > 0 ? kBatchSomeFailed : kBatchAllDone;
+        case RunEnd::kNotStarted:
+            return kBatchNotStarted;
+        case RunEnd::kEndedEarly:
+            return kBatchEndedEarly;
+        case RunEnd::kStopped:
+            break;
+    }
+    return kBatchInterrupted;
 }
 
 }  // namespace qj

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "app/program_folder.h"
 
@@ -139,10 +140,60 @@ std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& cont
     return std::nullopt;
 }
 
-namespace {
+std::optional<FileError> WriteFileInOneStep(const Text& path, const Bytes& bytes) {
+    const fs::path target = NativePath(path);
+    fs::path folder = target.parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    // A short name of its own, so that even a file name of the longest length gets a partial file.
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 random{std::random_device{}()};
+    std::string partial;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        std::string name = kPartialFilePrefix;
+        for (int i = 0; i < 10; ++i) {
+            name.push_back(kLetters[random() % (sizeof kLetters - 1)]);
+        }
+        partial = (folder / (name + kPartialFileSuffix)).native();
+        fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) {
+            return ErrorOf(path, errno);
+        }
+    }
+    if (fd < 0) {
+        return ErrorOf(path, EEXIST);
+    }
+    int errorNumber = WriteAll(fd, bytes) ? 0 : errno;
+    if (::close(fd) != 0 && errorNumber == 0) {
+        errorNumber = errno;
+    }
+    if (errorNumber == 0) {
+        if (::rename(partial.c_str(), target.c_str()) == 0) {
+            return std::nullopt;
+        }
+        errorNumber = errno;
+    }
+    ::unlink(partial.c_str());
+    return ErrorOf(path, errorNumber);
+}
 
-std::optional<FileError> WriteWithFlags(const Text& path, const Bytes& bytes, int flags) {
-    const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0644);
+int RemovePartialFiles(const Text& folder) {
+    std::error_code error;
+    int removed = 0;
+    for (fs::directory_iterator it(NativePath(folder), error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().native();
+        if (name.starts_with(kPartialFilePrefix) && name.ends_with(kPartialFileSuffix) && it->is_regular_file(error) &&
+            fs::remove(it->path(), error)) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes) {
+    const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
         return ErrorOf(path, errno);
     }
@@ -155,16 +206,6 @@ std::optional<FileError> WriteWithFlags(const Text& path, const Bytes& bytes, in
         return ErrorOf(path, writeError);
     }
     return std::nullopt;
-}
-
-}  // namespace
-
-std::optional<FileError> WriteWholeFile(const Text& path, const Bytes& bytes) {
-    return WriteWithFlags(path, bytes, O_TRUNC);
-}
-
-std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes) {
-    return WriteWithFlags(path, bytes, O_APPEND);
 }
 
 std::optional<FileError> EnsureFolder(const Text& path) {

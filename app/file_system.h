@@ -19,11 +19,11 @@ Text Describe(const FileError& error);
 Text SystemReason(int errorNumber);
 
 // The whole content of a file; nullopt (and the errno value) when it cannot be opened or read.
-std::optional<Bytes> ReadFileBytes(const Text& path, int* errorNumber = nullptr);
+[[nodiscard]] std::optional<Bytes> ReadFileBytes(const Text& path, int* errorNumber = nullptr);
 
 // The whole content of a file, a missing file reading as empty; an error for anything else that
 // stops the read.
-std::optional<FileError> ReadFileOrEmpty(const Text& path, Bytes& contents);
+[[nodiscard]] std::optional<FileError> ReadFileOrEmpty(const Text& path, Bytes& contents);
 
 // Replaces the content of a file so that no reader ever sees a half-written one: the bytes go to a
 // temporary file in the same folder, which is flushed and renamed over the file. A new file gets
@@ -31,20 +31,31 @@ std::optional<FileError> ReadFileOrEmpty(const Text& path, Bytes& contents);
 // bytes reach the disk before the rename (they survive a power cut, at the cost of a disk flush);
 // without it, they survive a crash or kill of the program, which is what files rewritten for every
 // keyword need.
-std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& contents, unsigned newFileMode = 0644,
-                                             bool durable = true);
+[[nodiscard]] std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& contents,
+                                                           unsigned newFileMode = 0644, bool durable = true);
 
-// Creates or truncates a file and writes the bytes (not as one step: a reader may see it half
-// written). The folder must exist.
-std::optional<FileError> WriteWholeFile(const Text& path, const Bytes& bytes);
+// Writes a whole file so that no reader, nor a program that watches the folder, ever sees it half
+// written: the bytes go to a new file of the same folder named kPartialFilePrefix + random letters +
+// kPartialFileSuffix, which is renamed over the file. One open, write, close and rename, no disk
+// flush: a kill or crash of the program leaves the old file or the new one, never a mix; a power cut
+// may lose the new bytes (the file then is empty, or still the old one), as it may for any file the
+// system had not written out yet. A new file gets 0644 less the umask. The folder must exist.
+[[nodiscard]] std::optional<FileError> WriteFileInOneStep(const Text& path, const Bytes& bytes);
+
+inline constexpr const char* kPartialFilePrefix = ".qingjian-";
+inline constexpr const char* kPartialFileSuffix = ".part";
+
+// Removes the files of a folder that WriteFileInOneStep left unfinished (the program was killed
+// while writing). Only for a folder no writer is using. Returns how many went.
+int RemovePartialFiles(const Text& folder);
 
 // Appends bytes to a file in one write, creating the file when missing. The folder must exist.
-std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes);
+[[nodiscard]] std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes);
 
 // Makes sure a folder exists, creating missing parents.
-std::optional<FileError> EnsureFolder(const Text& path);
+[[nodiscard]] std::optional<FileError> EnsureFolder(const Text& path);
 
 // Makes sure a file exists, creating it empty when missing; an existing file is not touched.
-std::optional<FileError> EnsureFile(const Text& path);
+[[nodiscard]] std::optional<FileError> EnsureFile(const Text& path);
 
 }  // namespace qj

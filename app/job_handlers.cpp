@@ -1,3 +1,5 @@
+#include <filesystem>
+
 #include "app/handlers.h"
 #include "app/program_folder.h"
 #include "app/stop_flag.h"
@@ -18,6 +20,13 @@ void OnRequeueFailedClicked(WindowModel&) {
         return;
     }
     KeywordQueue queue(JobPathsIn(ProgramFolder()));
+    std::error_code ec;
+    if (!std::filesystem::exists(NativePath(queue.paths().failureList), ec) &&
+        !std::filesystem::exists(NativePath(RequeueIntentPath(queue)), ec)) {
+        // Nothing to move: no lock to take, and no folder is made for it.
+        RunLog("已将0个失败关键词移回待采集关键词列表");
+        return;
+    }
     if (!queue.TryLockRun()) {
         RunLog("错误信息：另一个青笺程序正在处理关键词列表 " + queue.paths().keywordList);
         return;

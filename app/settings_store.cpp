@@ -78,7 +78,8 @@ bool IsExcluded(const Text& name, const Text& exclusions) {
 
 Text DefaultSettingsPath() {
     const Text folder = ProgramPath("data");
-    EnsureFolder(folder);
+    // A folder that cannot be made makes the save fail, with the file's path and the reason.
+    [[maybe_unused]] const std::optional<FileError> folderError = EnsureFolder(folder);
     return folder + kPathSeparator + "setsoft.ini";
 }
 

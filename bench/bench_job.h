@@ -19,13 +19,14 @@
 namespace qj::bench {
 
 // A keyword list of `keywords` lines in the program folder, and no output from earlier runs.
-inline void WriteFreshList(int keywords) {
+// False when the list cannot be written.
+inline bool WriteFreshList(int keywords) {
     Bytes list;
     for (int i = 0; i < keywords; ++i) {
         list += "关键词" + std::to_string(i) + "\r\n";
     }
-    ReplaceFileContents(ProgramPath(kKeywordListTail), list);
     std::filesystem::remove_all(NativePath(ProgramPath(kOutputFolderTail)));
+    return !ReplaceFileContents(ProgramPath(kKeywordListTail), list);
 }
 
 // Every iteration of `state` is one whole run over `keywords` keywords; `configure` sets the
@@ -33,7 +34,10 @@ inline void WriteFreshList(int keywords) {
 inline void TimeRuns(benchmark::State& state, int keywords, const std::function<void(MemoryWindow&)>& configure) {
     for (auto _ : state) {
         state.PauseTiming();
-        WriteFreshList(keywords);
+        if (!WriteFreshList(keywords)) {
+            state.SkipWithError("the keyword list cannot be written");
+            break;
+        }
         MemoryWindow window(MainWindowLayout().controls);
         window.SetText(control::kEditOpenAiKey, kPropContent, "sk-bench");
         configure(window);

@@ -68,7 +68,10 @@ int main(int argc, char** argv) {
     char folder[] = "/tmp/qingjian-bench-XXXXXX";
     ::setenv("QINGJIAN_HOME", ::mkdtemp(folder), 1);
     qj::HttpGlobalInit();
-    qj::EnsureFolder(qj::ProgramPath("OpenAi"));
+    if (const std::optional<qj::FileError> e = qj::EnsureFolder(qj::ProgramPath("OpenAi"))) {
+        std::fprintf(stderr, "cannot create %s\n", qj::AnsiToUtf8(qj::Describe(*e)).c_str());
+        return 1;
+    }
 
     g_reply = MakeReply();
     httplib::Server server;

@@ -19,6 +19,7 @@
 #include "bench/bench_report.h"
 #include "generation/generation_job.h"
 #include "http/http_instance.h"
+#include "text/code_page.h"
 
 namespace {
 
@@ -82,7 +83,10 @@ int main(int argc, char** argv) {
     char folder[] = "/tmp/qingjian-bench-XXXXXX";
     ::setenv("QINGJIAN_HOME", ::mkdtemp(folder), 1);
     qj::HttpGlobalInit();
-    qj::EnsureFolder(qj::ProgramPath("OpenAi"));
+    if (const std::optional<qj::FileError> e = qj::EnsureFolder(qj::ProgramPath("OpenAi"))) {
+        std::fprintf(stderr, "cannot create %s\n", qj::AnsiToUtf8(qj::Describe(*e)).c_str());
+        return 1;
+    }
 
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(64); };

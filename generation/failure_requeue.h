@@ -15,12 +15,12 @@ struct RequeueResult {
 // list. The move is recorded in an intent file first, so that a move cut short by a crash is
 // finished, neither lost nor doubled, by FinishInterruptedRequeue. The caller makes sure no run
 // works on the lists meanwhile.
-RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPath);
+[[nodiscard]] RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPath);
 
 // The intent file of the lists of a queue, beside them.
 Text RequeueIntentPath(const KeywordQueue& queue);
 
 // Finishes a move that a crash cut short; does nothing when there is none.
-std::optional<FileError> FinishInterruptedRequeue(const JobPaths& paths, const Text& intentPath);
+[[nodiscard]] std::optional<FileError> FinishInterruptedRequeue(const JobPaths& paths, const Text& intentPath);
 
 }  // namespace qj

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -57,7 +58,32 @@ Text SecondsText(std::chrono::milliseconds delay) {
 class Run {
 public:
     Run(WindowModel& window, KeywordQueue& queue, Generator generate, int retries)
-        : window_(window), queue_(queue), generate_(std::move(generate)), retries_(retries) {}
+        : window_(window), queue_(queue), generate_(std::move(generate)), retries_(retries), pause_(retries > 0) {}
+
+    // What must hold before the first keyword is taken: the list is this run's alone, and what an
+    // earlier run left unsettled is back in it. False when the run cannot start.
+    bool Prepare() {
+        if (!queue_.TryLockRun()) {
+            RunLog("错误信息：另一个青笺程序正在处理关键词列表 " + queue_.paths().keywordList);
+            return false;
+        }
+        std::optional<FileError> error = FinishInterruptedRequeue(queue_.paths(), RequeueIntentPath(queue_));
+        if (!error) {
+            queue_.Recover(&error);
+        }
+        if (error) {
+            // Taking keywords now would bury the unsettled ones of the journal under new records.
+            RunLog("错误信息：" + Describe(*error));
+            return false;
+        }
+        // Files a killed run was writing are no articles; nobody else writes into the folder now.
+        RemovePartialFiles(queue_.paths().outputFolder);
+        std::error_code ec;
+        if (!std::filesystem::exists(NativePath(queue_.paths().keywordList), ec)) {
+            RunLog("没有找到关键词列表 " + queue_.paths().keywordList + "：请建立这个文本文件，每行写一个关键词");
+        }
+        return true;
+    }
 
     // One worker: takes keywords until the list ends, the run is stopped or it must end.
     void Work() {
@@ -66,14 +92,13 @@ public:
             if (taken.kind != KeywordQueue::Taken::Kind::kKeyword) {
                 if (taken.kind == KeywordQueue::Taken::Kind::kError) {
                     RunLog("错误信息：" + Describe(*taken.error));
+                    EndEarly();
                 }
                 ending_ = true;
                 break;
             }
             ShowProgress();
-            if (!Process(taken.keyword)) {
-                ending_ = true;
-            }
+            Process(taken.keyword);
             ShowProgress();
         }
     }
@@ -84,7 +109,7 @@ public:
         ShowProgress();
     }
 
-    JobSummary End() {
+    JobSummary End(bool started) {
         window_.SetText(kWindowItself, kPropCaption, title_);
         std::lock_guard lock(mutex_);
         summary_.figures = progress_.Figures();
@@ -93,25 +118,63 @@ public:
             RunLog("本次任务共消耗Token：" + TokenCounts(summary_.tokens) + "（" +
                    std::to_string(summary_.keywordsWithTokens) + "个关键词）");
         }
+        summary_.end = !started        ? RunEnd::kNotStarted
+                       : endedEarly_   ? RunEnd::kEndedEarly
+                       : StopRequested ? RunEnd::kStopped
+                                       : RunEnd::kListDone;
         return summary_;
     }
 
 private:
-    // Records a failed keyword; when even that fails, the keyword goes back into the list instead.
+    // The run ends with keywords left in the list.
+    void EndEarly() {
+        endedEarly_ = true;
+        ending_ = true;
+    }
+
+    // Back to the front of the list. When even that fails, the keyword is still in the journal,
+    // whose unsettled keywords the next run (or start of the program) puts back first.
+    void PutBack(const Text& keyword) {
+        if (std::optional<FileError> e = queue_.Return(keyword)) {
+            RunLog("错误信息：" + Describe(*e));
+            RunLog("关键词【" + keyword + "】将在下次运行时放回待采集关键词列表");
+        } else {
+            RunLog("关键词【" + keyword + "】已放回待采集关键词列表");
+        }
+        Count(&JobSummary::returned);
+    }
+
+    // An outcome that could not be recorded: asking again would only buy the same answer again and
+    // fail the same way, so the keyword goes back and the run takes no further one.
+    void Unrecorded(const Text& keyword, const FileError& error) {
+        RunLog("错误信息：" + Describe(error));
+        PutBack(keyword);
+        EndEarly();
+    }
+
+    // The outcome is recorded: the keyword leaves the journal. When the journal cannot say so, the
+    // keyword stays in it (the next run puts it back: done twice, never lost) and the run ends, as
+    // every further keyword would need the journal too.
+    void Settled(const Text& keyword) {
+        if (std::optional<FileError> e = queue_.Finish(keyword)) {
+            RunLog("错误信息：" + Describe(*e));
+            RunLog("关键词【" + keyword + "】将在下次运行时放回待采集关键词列表");
+            EndEarly();
+        }
+    }
+
     void RecordFailure(const Text& keyword, const Text& detail) {
         RunLog("关键词【" + keyword + "】内容生成失败！");
         if (!detail.empty()) {
             RunLog("错误信息：" + detail);
         }
         if (std::optional<FileError> e = AppendFailedKeyword(queue_.paths().failureList, keyword)) {
-            RunLog("错误信息：" + Describe(*e));
-            queue_.Return(keyword);
-            Count(&JobSummary::returned);
+            Unrecorded(keyword, *e);
             return;
         }
-        queue_.Finish(keyword);
         Count(&JobSummary::failed);
         progress_.Failed();
+        Settled(keyword);
     }
 
     void Count(int JobSummary::*field) {
@@ -134,13 +197,16 @@ private:
                 return outcome;
             }
             std::chrono::milliseconds delay{0};
-            if (outcome.status == 429) {
+            if (outcome.rateLimited) {
                 delay = pause_.RateLimited(outcome.retryAfterSeconds);
             } else {
                 pause_.Answered();
             }
             const bool failed = !outcome.ok || outcome.text.empty();
             if (!failed || !outcome.transient || attempt > retries_) {
+                if (outcome.rateLimited) {
+                    RunLog("服务回答请求过多（HTTP 429），所有请求暂停" + SecondsText(delay));
+                }
                 return outcome;
             }
             delay = std::max(delay, retry::Delay(attempt, outcome.retryAfterSeconds, retry::Jitter()));
@@ -155,43 +221,43 @@ private:
         }
     }
 
-    // The whole work for one keyword. Returns false when the run must end (stopped, or settings
-    // that cannot work).
-    bool Process(const Text& keyword) {
+    // The whole work for one keyword.
+    void Process(const Text& keyword) {
         if (window_.GetNumber(control::kCheckSkipExisting, kPropChecked) &&
             OutputExists(queue_.paths().outputFolder, keyword)) {
             RunLog("关键词【" + keyword + "】已有生成内容，跳过");
-            queue_.Finish(keyword);
             Count(&JobSummary::skipped);
             progress_.Skipped();
-            return true;
+            Settled(keyword);
+            return;
         }
         RunLog("开始生成关键词【" + keyword + "】相关内容");
         RunLog("Chat GPT 思考中，请耐心等待.....");
         const GenerationOutcome outcome = Generate(keyword);
-        const bool goOn = Settle(keyword, outcome);
+        Settle(keyword, outcome);
         if (outcome.usage) {
             RunLog("关键词【" + keyword + "】消耗Token：" + TokenCounts(*outcome.usage));
             std::lock_guard lock(mutex_);
             summary_.tokens += *outcome.usage;
             ++summary_.keywordsWithTokens;
         }
-        return goOn;
     }
 
-    bool Settle(const Text& keyword, const GenerationOutcome& outcome) {
+    void Settle(const Text& keyword, const GenerationOutcome& outcome) {
         if (outcome.unusableSettings) {
             RunLog("错误信息：" + outcome.errorDetail);
         }
         if (outcome.cancelled || outcome.unusableSettings) {
-            queue_.Return(keyword);
-            Count(&JobSummary::returned);
-            RunLog("关键词【" + keyword + "】已放回待采集关键词列表");
-            return false;
+            PutBack(keyword);
+            if (outcome.unusableSettings) {
+                EndEarly();
+            }
+            ending_ = true;
+            return;
         }
         if (!outcome.ok) {
             RecordFailure(keyword, outcome.errorDetail);
-            return true;
+            return;
         }
         if (window_.GetNumber(control::kCheckPreview, kPropChecked)) {
             RunLog(outcome.text);
@@ -199,21 +265,20 @@ private:
         if (outcome.text.empty()) {
             // A success without text would otherwise vanish without a trace.
             RecordFailure(keyword, outcome.errorDetail);
-            return true;
+            return;
         }
         Text text = outcome.text;
         if (window_.GetNumber(control::kCheckSaveAsHtml, kPropChecked)) {
             text = ToParagraphHtml(text);
         }
         if (std::optional<FileError> e = SaveGeneratedText(queue_.paths().outputFolder, keyword, text)) {
-            RecordFailure(keyword, Describe(*e));
-            return true;
+            Unrecorded(keyword, *e);
+            return;
         }
-        queue_.Finish(keyword);
         Count(&JobSummary::succeeded);
         progress_.Succeeded();
         RunLog("关键词【" + keyword + "】内容生成成功，已保存到本地目录中！");
-        return true;
+        Settled(keyword);
     }
 
     // The figures in the window's title and the progress bar.
@@ -232,6 +297,7 @@ private:
     const Generator generate_;
     const int retries_;
     std::atomic<bool> ending_{false};
+    std::atomic<bool> endedEarly_{false};
     SharedPause pause_;
     ProgressMeter progress_;
     Text title_;
@@ -251,8 +317,7 @@ Generator CompletionGenerator(CompletionProfile profile) {
         outcome.ok = extracted.ok;
         outcome.text = extracted.text;
         outcome.errorDetail = reply.text;
-        outcome.status = reply.status;
-        outcome.transient = IsTransientStatus(reply.status);
+        ClassifyStatus(outcome, reply.status, reply.text);
         outcome.retryAfterSeconds = RetryAfterSeconds(reply.responseHeaders, std::time(nullptr));
         return outcome;
     };
@@ -278,21 +343,10 @@ JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue,
     const int workers = BoundedNumber(window, control::kEditConcurrency, 1, kMaxWorkers, 1);
     const int retries = BoundedNumber(window, control::kEditRetryCount, 0, retry::kMaxRetries, 0);
 
-    const bool listLocked = queue.TryLockRun();
-    if (!listLocked) {
-        RunLog("错误信息：另一个青笺程序正在处理关键词列表 " + queue.paths().keywordList);
-    } else {
-        std::optional<FileError> recoverError = FinishInterruptedRequeue(queue.paths(), RequeueIntentPath(queue));
-        if (!recoverError) {
-            queue.Recover(&recoverError);
-        }
-        if (recoverError) {
-            RunLog("错误信息：" + Describe(*recoverError));
-        }
-    }
     Run run(window, queue, generate, retries);
     run.Begin();
-    if (listLocked) {
+    const bool started = run.Prepare();
+    if (started) {
         std::vector<std::thread> helpers;
         for (int i = 1; i < workers; ++i) {
             helpers.emplace_back([&run] { run.Work(); });
@@ -302,7 +356,7 @@ JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue,
             t.join();
         }
     }
-    const JobSummary summary = run.End();
+    const JobSummary summary = run.End(started);
     queue.UnlockRun();
     if (onRunEnding) {
         onRunEnding();
@@ -343,11 +397,21 @@ bool GenerationJobRunning() {
 
 int RecoverInterruptedKeywords(const Text& programFolder) {
     KeywordQueue queue(JobPathsIn(programFolder));
+    // Without a journal that holds something or a recorded move there is nothing to do, and opening
+    // the window creates no folder and no lock file.
+    std::error_code ec;
+    const auto journalSize = std::filesystem::file_size(NativePath(queue.paths().journal), ec);
+    const bool journalHolds = !ec && journalSize > 0;
+    if (!journalHolds && !std::filesystem::exists(NativePath(RequeueIntentPath(queue)), ec)) {
+        return 0;
+    }
     if (!queue.TryLockRun()) {
         return 0;
     }
-    FinishInterruptedRequeue(queue.paths(), RequeueIntentPath(queue));
-    return queue.Recover();
+    // Without a window to tell: whatever fails here, the next run meets again and logs.
+    std::optional<FileError> error = FinishInterruptedRequeue(queue.paths(), RequeueIntentPath(queue));
+    const int recovered = error ? 0 : queue.Recover(&error);
+    return error ? 0 : recovered;
 }
 
 }  // namespace qj

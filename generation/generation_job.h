@@ -15,6 +15,14 @@ namespace qj {
 // The generator of a completion interface (one or two).
 Generator CompletionGenerator(CompletionProfile profile);
 
+// How a run ended.
+enum class RunEnd {
+    kListDone,    // it went through to the end of the list
+    kStopped,     // the stop flag ended it; the keywords in flight went back into the list
+    kNotStarted,  // another run holds the list, or what an earlier run left could not be put back
+    kEndedEarly,  // keywords are left: settings that cannot work, a file that cannot be written
+};
+
 struct JobSummary {
     int succeeded = 0;
     int failed = 0;
@@ -23,11 +31,15 @@ struct JobSummary {
     TokenUsage tokens;           // summed over the keywords whose service reported its count
     int keywordsWithTokens = 0;  // how many did
     ProgressFigures figures;     // as the window showed them at the end
+    RunEnd end = RunEnd::kListDone;
 };
 
 // One complete run over the keyword list: the window's controls are read at the moments the job
 // needs them, every step is logged, and every keyword taken ends in its output file, in the failure
-// list, or back in the keyword list. 编辑框_并发数 workers (1 to 32, 1 when empty) share the list;
+// list, or back in the keyword list. A keyword whose outcome cannot be recorded (its file or the
+// failure list cannot be written) goes back into the list and ends the run, so that no keyword is
+// asked for again and again; when even the list or the journal cannot take it, it stays in the
+// journal for the next run. 编辑框_并发数 workers (1 to 32, 1 when empty) share the list;
 // a transient failure is tried again up to 编辑框_失败重试次数 times (0 to 10) after a growing
 // pause; "too many requests" pauses every worker; the figures of the run show in the window's
 // title and progress bar and end up in the run log. `chooseGenerator` is asked once, at the start, with the window;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <optional>
+#include <string_view>
 
 #include "text/types.h"
 
@@ -35,6 +36,7 @@ struct GenerationOutcome {
     int status = 0;                        // HTTP status of the reply; 0 when there was none
     std::optional<int> retryAfterSeconds;  // the reply's Retry-After, when it carried one
     bool transient = false;                // no reply, a time-out, 429 or 5xx: a later try may work
+    bool rateLimited = false;              // "too many requests" (429, not a used-up quota): all workers hold back
     std::optional<TokenUsage> usage;       // when the service reported what it counted
 };
 
@@ -45,6 +47,18 @@ using Generator =
 // Whether a reply status (0: no reply at all) is worth another try later.
 inline bool IsTransientStatus(int status) {
     return status == 0 || status == 408 || status == 429 || status >= 500;
+}
+
+// Whether the text of an error reply (UTF-8 or GBK) says that the account's quota or balance is
+// used up: then a 429 is no passing rate limit but as final as a refused key.
+bool SaysQuotaIsUsedUp(std::string_view reply);
+
+// Sets `status`, `transient` and `rateLimited` of an outcome from the reply's status and text.
+inline void ClassifyStatus(GenerationOutcome& outcome, int status, std::string_view reply) {
+    outcome.status = status;
+    const bool quotaUsedUp = status == 429 && SaysQuotaIsUsedUp(reply);
+    outcome.transient = IsTransientStatus(status) && !quotaUsedUp;
+    outcome.rateLimited = status == 429 && !quotaUsedUp;
 }
 
 }  // namespace qj

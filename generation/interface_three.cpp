@@ -136,9 +136,8 @@ GenerationOutcome ChatOutcome(const ChatExchange& exchange, std::time_t now) {
         outcome.cancelled = true;
         return outcome;
     }
-    outcome.status = exchange.status;
+    ClassifyStatus(outcome, exchange.status, exchange.body);
     outcome.retryAfterSeconds = RetryAfterSeconds(exchange.responseHeaders, now);
-    outcome.transient = IsTransientStatus(exchange.status);
     if (exchange.status == 0) {
         outcome.errorDetail =
             "网络请求失败：" + (exchange.transferError.empty() ? Text("没有收到回复") : exchange.transferError);

@@ -113,8 +113,8 @@ bool KeywordQueue::TryLockRun() {
         return true;
     }
     const Text folder = paths_.runLock.substr(0, paths_.runLock.rfind(kPathSeparator));
-    EnsureFolder(folder);
-    const int fd = ::open(NativePath(paths_.runLock).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd =
+        EnsureFolder(folder) ? -1 : ::open(NativePath(paths_.runLock).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         return true;  // no lock file possible (a read-only folder): nothing else can run there either
     }
@@ -321,7 +321,9 @@ int KeywordQueue::RemainingCount() {
         return *listKeywords_ + inFlight;
     }
     Bytes list;
-    ReadFileOrEmpty(paths_.keywordList, list);
+    if (ReadFileOrEmpty(paths_.keywordList, list)) {
+        return inFlight;  // an unreadable list shows as empty; the next take reports why
+    }
     return KeywordsBeforeEmptyLine(list) + inFlight;
 }
 

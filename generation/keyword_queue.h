@@ -53,17 +53,17 @@ public:
     // Takes the first line of the list: kEnd for a missing or empty list or an empty first line
     // (which is cut out too); kError when the list or the journal could not be changed (nothing
     // was taken then).
-    Taken TakeNextKeyword();
+    [[nodiscard]] Taken TakeNextKeyword();
 
     // The keyword's outcome is recorded: it is settled.
-    std::optional<FileError> Finish(const Text& keyword);
+    [[nodiscard]] std::optional<FileError> Finish(const Text& keyword);
 
     // The keyword was not settled (the run was stopped): back to the front of the list.
-    std::optional<FileError> Return(const Text& keyword);
+    [[nodiscard]] std::optional<FileError> Return(const Text& keyword);
 
     // One run at a time per keyword list, also across processes: a run holds this lock (released
     // by the system when the process ends, however it ends). False when another holder has it.
-    bool TryLockRun();
+    [[nodiscard]] bool TryLockRun();
     void UnlockRun();
 
     // Keywords not settled yet: the lines of the list up to its first empty line, and those in

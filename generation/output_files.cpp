@@ -1,12 +1,14 @@
 #include "generation/output_files.h"
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 
 #include "app/program_folder.h"
+#include "text/ascii.h"
 #include "text/code_page.h"
-#include "text/gbk.h"
 #include "text/text_helpers.h"
 
 namespace qj {
@@ -15,14 +17,66 @@ namespace {
 
 constexpr std::size_t kMaxNameBytes = 255;  // of one file-name component, as stored (UTF-8)
 constexpr const char* kSuffix = ".txt";
+constexpr std::size_t kTagLength = 9;  // "~" and eight hexadecimal digits
 
-bool IsUnsafeByte(unsigned char c) {
-#ifdef _WIN32
-    if (c == ':' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|') {
-        return true;
+// Bytes that cannot stand in a name on FAT or NTFS (the separators among them), whatever system
+// writes the file: the program folder is meant to be carried to a USB stick or a Windows machine.
+bool IsRefusedByte(unsigned char c) {
+    return c < 0x20 || c == 0x7F ||
+           std::string_view("/\\:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// The length of the character at `i` as the code-page conversion reads it: a lead byte takes the
+// next byte with it only when that is a trail byte.
+std::size_t CharacterLength(std::string_view text, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x81 || lead > 0xFE || i + 1 >= text.size()) {
+        return 1;
     }
-#endif
-    return c == '/' || c == '\\' || c < 0x20 || c == 0x7F;
+    const auto trail = static_cast<unsigned char>(text[i + 1]);
+    return trail >= 0x40 && trail <= 0xFE && trail != 0x7F ? 2 : 1;
+}
+
+// Whether a character survives the way to a file name and back unchanged (a lone lead byte or a
+// pair the code page does not know would become a replacement character, shared by every keyword
+// that has one).
+bool RoundTrips(std::string_view character) {
+    return Utf16ToGbk(GbkToUtf16(character)) == character;
+}
+
+// The names Windows keeps for devices (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$), in
+// any case and with any extension: the part before the first dot counts, blanks at its end left
+// out. (The superscript digits that Windows also takes after COM and LPT are not in the code page.)
+bool IsReservedDeviceName(std::string_view stem) {
+    std::string_view base = stem.substr(0, stem.find('.'));
+    while (!base.empty() && base.back() == ' ') {
+        base.remove_suffix(1);
+    }
+    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+    std::string name;
+    for (const char c : base) {
+        name.push_back(upper(c));
+    }
+    for (const char* reserved : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (name == reserved) {
+            return true;
+        }
+    }
+    return name.size() == 4 && (name.starts_with("COM") || name.starts_with("LPT")) && name[3] >= '1' && name[3] <= '9';
+}
+
+// Whether a name part ends the way a name with a tag ends ("~" and eight hexadecimal digits): such
+// a keyword gets a tag of its own, so that no keyword's own name can equal another keyword's tagged one.
+bool EndsLikeATag(std::string_view stem) {
+    if (stem.size() < kTagLength || stem[stem.size() - kTagLength] != '~') {
+        return false;
+    }
+    for (std::size_t i = stem.size() - kTagLength + 1; i < stem.size(); ++i) {
+        if (HexDigitValue(static_cast<unsigned char>(stem[i])) < 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::uint32_t Fnv1a(const Text& text) {
@@ -36,37 +90,48 @@ std::uint32_t Fnv1a(const Text& text) {
 }  // namespace
 
 Text OutputFileName(const Text& keyword) {
-    Text name;
-    name.reserve(keyword.size());
+    Text stem;
+    stem.reserve(keyword.size());
+    bool changed = false;
     for (std::size_t i = 0; i < keyword.size();) {
-        const std::size_t unit = GbkUnitLength(keyword, i);
-        if (unit == 1 && IsUnsafeByte(static_cast<unsigned char>(keyword[i]))) {
-            name.push_back('_');
+        const std::size_t length = CharacterLength(keyword, i);
+        const std::string_view character = std::string_view(keyword).substr(i, length);
+        if ((length == 1 && IsRefusedByte(static_cast<unsigned char>(keyword[i]))) || !RoundTrips(character)) {
+            stem.push_back('_');
+            changed = true;
         } else {
-            name.append(keyword, i, unit);
+            stem.append(character);
         }
-        i += unit;
+        i += length;
     }
-    if (name == "." || name == "..") {
-        name.assign(name.size(), '_');
+    if (stem == "." || stem == "..") {
+        stem.assign(stem.size(), '_');
+        changed = true;
     }
-    if (AnsiToUtf8(name).size() + 4 <= kMaxNameBytes) {
-        return name + kSuffix;
+    if (IsReservedDeviceName(stem)) {
+        stem = "_" + stem;
+        changed = true;
     }
+    changed = changed || EndsLikeATag(stem);
+    if (!changed && AnsiToUtf8(stem).size() + 4 <= kMaxNameBytes) {
+        return stem + kSuffix;
+    }
+    // A changed or shortened name carries a short hash of the whole keyword, so that two keywords
+    // never share a file.
     char tag[16];
     std::snprintf(tag, sizeof tag, "~%08x", Fnv1a(keyword));
-    const std::size_t budget = kMaxNameBytes - 4 - 9;
+    const std::size_t budget = kMaxNameBytes - 4 - kTagLength;
     Text shortened;
     std::size_t utf8Bytes = 0;
-    for (std::size_t i = 0; i < name.size();) {
-        const std::size_t unit = GbkUnitLength(name, i);
-        const std::size_t unitUtf8 = AnsiToUtf8(std::string_view(name).substr(i, unit)).size();
-        if (utf8Bytes + unitUtf8 > budget) {
+    for (std::size_t i = 0; i < stem.size();) {
+        const std::size_t length = CharacterLength(stem, i);
+        const std::size_t lengthUtf8 = AnsiToUtf8(std::string_view(stem).substr(i, length)).size();
+        if (utf8Bytes + lengthUtf8 > budget) {
             break;
         }
-        shortened.append(name, i, unit);
-        utf8Bytes += unitUtf8;
-        i += unit;
+        shortened.append(stem, i, length);
+        utf8Bytes += lengthUtf8;
+        i += length;
     }
     return shortened + tag + kSuffix;
 }
@@ -99,17 +164,25 @@ Text OutputPath(const Text& outputFolder, const Text& keyword) {
 }  // namespace
 
 std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text& keyword, const Text& text) {
-    if (std::optional<FileError> e = EnsureFolder(outputFolder)) {
-        return e;
+    const Text path = OutputPath(outputFolder, keyword);
+    std::optional<FileError> failure = WriteFileInOneStep(path, text);
+    if (failure) {
+        // The folder is made on first use rather than looked for before every file; another
+        // worker may have made it in the meantime, so the write is tried again in any case.
+        if (std::optional<FileError> e = EnsureFolder(outputFolder)) {
+            return e;
+        }
+        failure = WriteFileInOneStep(path, text);
     }
-    // Written in place: should the program die in the middle, the keyword is still in the job's
-    // journal and its file is written again by the next run.
-    return WriteWholeFile(OutputPath(outputFolder, keyword), text);
+    return failure;
 }
 
 bool OutputExists(const Text& outputFolder, const Text& keyword) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(NativePath(OutputPath(outputFolder, keyword)), ec);
+    // An empty file is never an article (a reply without text is a failure): it can only be what a
+    // power cut left of one, and the keyword is done again.
+    struct stat st {};
+    return ::stat(NativePath(OutputPath(outputFolder, keyword)).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           st.st_size > 0;
 }
 
 std::optional<FileError> AppendFailedKeyword(const Text& failureList, const Text& keyword) {

@@ -1,9 +1,13 @@
 #include "generation/retry_policy.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 #include <thread>
+
+#include "generation/generator.h"
+#include "text/code_page.h"
 
 namespace qj {
 
@@ -18,12 +22,15 @@ std::chrono::milliseconds Delay(int attempt, std::optional<int> retryAfterSecond
     const int exponent = std::clamp(attempt - 1, 0, 16);
     const double base = std::min(1000.0 * std::pow(2.0, exponent), 60000.0);
     const double spread = 0.8 + 0.4 * std::clamp(jitter01, 0.0, 1.0);
-    auto delay = milliseconds(static_cast<long long>(std::min(base * spread, 60000.0)));
-    if (retryAfterSeconds && *retryAfterSeconds > 0) {
-        const auto asked = milliseconds(std::min<long long>(*retryAfterSeconds, 60) * 1000);
-        delay = std::max(delay, asked);
+    const auto delay = milliseconds(static_cast<long long>(std::min(base * spread, 60000.0)));
+    return std::max(delay, AskedWait(retryAfterSeconds).value_or(milliseconds(0)));
+}
+
+std::optional<std::chrono::milliseconds> AskedWait(std::optional<int> retryAfterSeconds) {
+    if (!retryAfterSeconds) {
+        return std::nullopt;
     }
-    return delay;
+    return std::chrono::seconds(std::clamp(*retryAfterSeconds, 0, kMaxRetryAfterSeconds));
 }
 
 double Jitter() {
@@ -41,9 +48,37 @@ double TimeScale() {
 
 }  // namespace retry
 
+bool SaysQuotaIsUsedUp(std::string_view reply) {
+    // As OpenAI-compatible services and the relays in front of them word it. A bare "quota" is no
+    // sign: several services call their per-minute limits quotas ("Allocated quota exceeded").
+    static constexpr std::array<const char*, 8> kAscii = {
+        "insufficient_quota",   "insufficient_user_quota", "quota is not enough", "exceeded_current_quota",
+        "insufficient balance", "insufficient_balance",    "arrearage",           "billing_hard_limit"};
+    static constexpr std::array<const char*, 8> kChinese = {"余额不足",   "额度不足", "额度已用尽", "额度用尽",
+                                                            "额度已用完", "额度用完", "配额不足",   "欠费"};
+    std::string lower(reply);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    for (const char* word : kAscii) {
+        if (lower.find(word) != std::string::npos) {
+            return true;
+        }
+    }
+    for (const char* gbk : kChinese) {
+        if (reply.find(gbk) != std::string_view::npos || reply.find(AnsiToUtf8(gbk)) != std::string_view::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::chrono::milliseconds SharedPause::RateLimited(std::optional<int> retryAfterSeconds) {
     std::lock_guard lock(mutex_);
-    const auto delay = retry::Delay(++streak_, retryAfterSeconds, retry::Jitter());
+    const auto delay = growing_ ? retry::Delay(++streak_, retryAfterSeconds, retry::Jitter())
+                                : retry::AskedWait(retryAfterSeconds).value_or(retry::Delay(1, std::nullopt, 0.5));
     const auto scaled = std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay * retry::TimeScale());
     until_ = std::max(until_, std::chrono::steady_clock::now() + scaled);
     return delay;

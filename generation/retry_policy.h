@@ -12,11 +12,18 @@ namespace retry {
 
 inline constexpr int kMaxRetries = 10;
 
+// The longest Retry-After honoured: a service that asks for more (a day, a date far ahead) gets
+// this much, then its answer is seen again.
+inline constexpr int kMaxRetryAfterSeconds = 600;
+
 // The wait before retry number `attempt` (1 for the first retry): 1 s, 2 s, 4 s … capped at 60 s,
 // each spread by a random factor from 0.8 to 1.2 (`jitter01` from 0 to 1), so that workers that
 // failed together do not all come back at once. A Retry-After of the service is honoured: the wait
-// is never shorter than it (itself capped at 60 s).
+// is never shorter than it (up to kMaxRetryAfterSeconds).
 std::chrono::milliseconds Delay(int attempt, std::optional<int> retryAfterSeconds, double jitter01);
+
+// The service's Retry-After as a wait, within 0 and kMaxRetryAfterSeconds; nullopt when absent.
+std::optional<std::chrono::milliseconds> AskedWait(std::optional<int> retryAfterSeconds);
 
 // A random number from 0 to 1 for the jitter.
 double Jitter();
@@ -29,10 +36,15 @@ double TimeScale();
 }  // namespace retry
 
 // A pause shared by every worker of a run: when the service says "too many requests", all workers
-// hold back until the pause is over, instead of each hammering the service on its own. The pause
-// grows while such answers keep coming and starts small again after any other answer.
+// hold back until the pause is over, instead of each hammering the service on its own. With
+// `growing` (a run that retries), the pause grows while such answers keep coming and starts small
+// again after any other answer. Without it (no retries: each keyword asks once), the pause is the
+// answer's Retry-After or the first back-off step, never more, so a list whose keywords all meet a
+// 429 fails at the pace the service asks for instead of ever more slowly.
 class SharedPause {
 public:
+    explicit SharedPause(bool growing = true) : growing_(growing) {}
+
     // A "too many requests" answer: pauses every worker for the next back-off step (at least the
     // Retry-After of the answer); returns the pause.
     std::chrono::milliseconds RateLimited(std::optional<int> retryAfterSeconds);
@@ -47,6 +59,7 @@ public:
     static bool Sleep(std::chrono::milliseconds delay, const std::atomic<bool>& stop);
 
 private:
+    const bool growing_;
     std::mutex mutex_;
     std::chrono::steady_clock::time_point until_{};
     int streak_ = 0;

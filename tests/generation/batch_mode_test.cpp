@@ -54,21 +54,38 @@ public:
     // The exit code, or 128 + the signal that ended it.
     int Wait() {
         int status = 0;
-        ::waitpid(pid_, &status, 0);
+        if (pid_ > 0) {
+            ::waitpid(pid_, &status, 0);
+            status_ = status;
+        }
         pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
     }
-    void Signal(int signal) { ::kill(pid_, signal); }
+    // False once the program has ended.
+    bool Running() {
+        int status = 0;
+        if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+            status_ = status;
+            pid_ = -1;
+        }
+        return pid_ > 0;
+    }
+    void Signal(int signal) {
+        if (pid_ > 0) {
+            ::kill(pid_, signal);
+        }
+    }
 
 private:
     pid_t pid_ = -1;
+    int status_ = 0;
 };
 
 class BatchModeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         service_.Deploy();
-        EnsureFolder(ProgramPath("OpenAi"));
+        ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
         WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditOpenAiKey, "sk-batch");
         service_.SetAnswer([](const httplib::Request& request, httplib::Response& response) {
             const auto at = request.body.find("\"prompt\":\"");
@@ -105,7 +122,14 @@ TEST_F(BatchModeTest, RunsTheListAndPrintsTheLogAsUtf8) {
     EXPECT_EQ(service_.Seen().at(0).headers.find("Authorization")->second, "Bearer sk-batch");
 }
 
-TEST_F(BatchModeTest, ExitCodesTellFailuresAndUsageErrors) {
+// Only a run that went through to the end of the list exits with 0 or 1.
+TEST_F(BatchModeTest, ExitCodesTellWhetherTheListWasDone) {
+    // No list yet: nothing to do, and the log says where the list belongs.
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 0);
+    EXPECT_NE(testing::ReadBytes(Output()).find(AnsiToUtf8("】 > > >  没有找到关键词列表 " + paths_.keywordList + "：")),
+              std::string::npos)
+        << testing::ReadBytes(Output());
+
     WriteList("甲\r\n");
     service_.SetAnswer([](const httplib::Request&, httplib::Response& response) {
         response.status = 500;
@@ -114,8 +138,47 @@ TEST_F(BatchModeTest, ExitCodesTellFailuresAndUsageErrors) {
     EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 1);
     EXPECT_EQ(Read(paths_.failureList), "甲\r\n");
 
+    // Another program works on the list: this run cannot start.
+    WriteList("乙\r\n");
+    {
+        KeywordQueue holder(paths_);
+        ASSERT_TRUE(holder.TryLockRun());
+        EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 3);
+    }
+    EXPECT_EQ(Read(paths_.keywordList), "乙\r\n");
+
+    // The failure cannot be recorded: the keyword is back, asked for once, and the run ends early.
+    std::filesystem::remove(NativePath(paths_.failureList));
+    std::filesystem::create_directory(NativePath(paths_.failureList));
+    const std::size_t before = service_.Seen().size();
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 4);
+    EXPECT_EQ(service_.Seen().size(), before + 1);
+    EXPECT_EQ(Read(paths_.keywordList), "乙\r\n");
+    EXPECT_NE(testing::ReadBytes(Output()).find(AnsiToUtf8("错误信息：" + paths_.failureList + "：Is a directory")),
+              std::string::npos);
+
     EXPECT_EQ(Program({"--bogus"}, Output()).Wait(), 2);
-    EXPECT_NE(testing::ReadBytes(Output() + ".err").find("usage: qingjian"), std::string::npos);
+    const std::string usage = testing::ReadBytes(Output() + ".err");
+    EXPECT_NE(usage.find("usage: qingjian"), std::string::npos);
+    for (const char* code : {"  3 ", "  4 ", "  130 "}) {
+        EXPECT_NE(usage.find(code), std::string::npos) << code;
+    }
+}
+
+// Starting the program creates nothing in an empty folder; keywords a killed run left in its
+// journal are back in the list as soon as it starts.
+TEST(BatchModeStartUp, CreatesNothingButRecoversWhatAKilledRunLeft) {
+    testing::TemporaryHome home;
+    const std::string output = (home.Path().parent_path() / "stdout.txt").native();
+    EXPECT_EQ(Program({"--help"}, output).Wait(), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(home.Path()));
+
+    const JobPaths paths = JobPathsIn(ProgramFolder());
+    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+    ASSERT_FALSE(ReplaceFileContents(paths.keywordList, "乙\r\n"));
+    ASSERT_FALSE(ReplaceFileContents(paths.journal, "+甲\r\n"));
+    EXPECT_EQ(Program({"--help"}, output).Wait(), 0);
+    EXPECT_EQ(ReadFileBytes(paths.keywordList), "甲\r\n乙\r\n");
 }
 
 TEST_F(BatchModeTest, InterruptReturnsTheKeywordInFlight) {
@@ -126,6 +189,7 @@ TEST_F(BatchModeTest, InterruptReturnsTheKeywordInFlight) {
     });
     Program program({"--batch"}, Output());
     while (service_.Seen().empty()) {
+        ASSERT_TRUE(program.Running()) << testing::ReadBytes(Output());
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     program.Signal(SIGTERM);
@@ -155,6 +219,7 @@ void BatchModeTest::KillMidRunAndFinish(int workers) {
     {
         Program program({"--batch"}, Output());
         while (service_.Seen().size() < 12) {
+            ASSERT_TRUE(program.Running()) << "the run ended before the kill: " << testing::ReadBytes(Output());
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         program.Signal(SIGKILL);
@@ -185,6 +250,10 @@ void BatchModeTest::KillMidRunAndFinish(int workers) {
     const std::multiset<Text> atEnd = accounted();
     for (const Text& k : keywords) {
         EXPECT_GE(atEnd.count(k), 1u) << k;
+    }
+    // Every file is a whole article; what the kill cut short was cleared away by the next run.
+    for (const auto& entry : std::filesystem::directory_iterator(NativePath(paths_.outputFolder))) {
+        EXPECT_EQ(testing::ReadBytes(entry.path()), "text") << entry.path();
     }
 }
 

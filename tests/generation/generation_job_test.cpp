@@ -10,6 +10,7 @@
 #include "app/control_names.h"
 #include "app/main_window_controls.h"
 #include "app/memory_window.h"
+#include "generation/output_files.h"
 #include "job_test_support.h"
 #include "text/code_page.h"
 #include "text/run_log.h"
@@ -25,7 +26,7 @@ class GenerationJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
         service_.Deploy();
-        EnsureFolder(ProgramPath("OpenAi"));
+        ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
         SetMainWindow(&window_);
         SetRunLogClock([] {
             std::tm t{};
@@ -200,22 +201,74 @@ TEST_F(GenerationJobTest, AwkwardKeywordsAreSentAsValidJsonAndSavedInsideTheFold
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(nlohmann::json::parse(seen[0].body)["prompt"], AnsiToUtf8(quoted));
     EXPECT_EQ(nlohmann::json::parse(seen[2].body)["prompt"], "   ");  // blanks are a keyword like any other
-    EXPECT_EQ(Read(paths_.outputFolder + "他说\"好\"_ 誠.txt"), quoted);
-    EXPECT_EQ(Read(paths_.outputFolder + ".._.._逃出.txt"), "../../逃出");
+    EXPECT_TRUE(OutputFileName(quoted).starts_with("他说_好__ 誠~"));
+    EXPECT_EQ(Read(paths_.outputFolder + OutputFileName(quoted)), quoted);
+    EXPECT_TRUE(OutputFileName("../../逃出").starts_with(".._.._逃出~"));
+    EXPECT_EQ(Read(paths_.outputFolder + OutputFileName("../../逃出")), "../../逃出");
     EXPECT_EQ(Read(ProgramPath("逃出.txt")), "<missing>");
 }
 
-TEST_F(GenerationJobTest, AnOutputFileThatCannotBeWrittenIsAFailureWithItsReason) {
-    WriteList("甲\r\n");
-    // A file stands where the output folder should be.
-    ASSERT_FALSE(ReplaceFileContents(ProgramPath("OpenAi/生成内容"), "not a folder"));
-    AnswerWith(200, InterfaceOneReply("text"));
-    EXPECT_EQ(Run().failed, 1);
-    EXPECT_EQ(Read(paths_.failureList), "甲\r\n");
+// An outcome that cannot be recorded is asked for once: the keyword goes back to the front of the
+// list, the log names the file and the reason, and the run takes no further keyword.
+TEST_F(GenerationJobTest, AnOutcomeThatCannotBeRecordedPutsTheKeywordBackAndEndsTheRun) {
+    namespace fs = std::filesystem;
+    const struct {
+        const char* what;
+        Text blocked;  // a folder stands where this file should be written
+        int status;
+        Text loggedPath;
+        std::size_t requests;
+        RunEnd end;
+    } cases[] = {
+        {"failure list", paths_.failureList, 500, paths_.failureList, 1, RunEnd::kEndedEarly},
+        {"output folder", ProgramPath("OpenAi/生成内容/甲.txt"), 200, paths_.outputFolder + "甲.txt", 1,
+         RunEnd::kEndedEarly},
+        // Without a journal nothing can be taken safely: the run does not start.
+        {"journal", paths_.journal, 200, paths_.journal, 0, RunEnd::kNotStarted},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteList("甲\r\n乙\r\n");
+        fs::remove(NativePath(c.blocked));
+        fs::create_directories(NativePath(c.blocked));
+        window_.SetText(kRunLogControl, kPropContent, "");
+        AnswerWith(c.status, c.status == 200 ? InterfaceOneReply("text") : R"({"error":"down"})");
+        const std::size_t before = service_.Seen().size();
+
+        const JobSummary summary = Run();
+
+        EXPECT_EQ(service_.Seen().size() - before, c.requests);
+        EXPECT_EQ(Read(paths_.keywordList), "甲\r\n乙\r\n");
+        EXPECT_EQ(summary.end, c.end);
+        EXPECT_EQ(summary.succeeded + summary.failed, 0);
+        const Text log = window_.GetText(kRunLogControl, kPropContent);
+        const Text logged = "错误信息：" + c.loggedPath + "：Is a directory";
+        EXPECT_NE(log.find(logged), Text::npos) << log;
+        EXPECT_EQ(Messages().back(), "任务完成！");
+        if (c.requests > 0) {
+            EXPECT_EQ(summary.returned, 1);
+            EXPECT_NE(log.find("关键词【甲】已放回待采集关键词列表"), Text::npos) << log;
+        }
+        fs::remove_all(NativePath(c.blocked));
+    }
+
+    // When even the list cannot take it back, the keyword stays in the journal, and the next run
+    // (or start of the program) puts it back first.
+    WriteList("甲\r\n乙\r\n");
+    fs::create_directories(NativePath(paths_.failureList));
+    service_.SetAnswer([this](const httplib::Request&, httplib::Response& response) {
+        fs::remove(NativePath(paths_.keywordList));
+        fs::create_directory(NativePath(paths_.keywordList));
+        response.status = 500;
+    });
+    EXPECT_EQ(Run().end, RunEnd::kEndedEarly);
+    EXPECT_NE(Messages().back().find("任务完成"), Text::npos);
     const TextList m = Messages();
-    ASSERT_EQ(m.size(), 5u);
-    EXPECT_EQ(m[2], "关键词【甲】内容生成失败！");
-    EXPECT_TRUE(m[3].starts_with("错误信息：" + ProgramPath("OpenAi/生成内容/") + "："));
+    EXPECT_NE(std::find(m.begin(), m.end(), "关键词【甲】将在下次运行时放回待采集关键词列表"), m.end());
+    fs::remove(NativePath(paths_.keywordList));
+    WriteList("乙\r\n");
+    EXPECT_EQ(RecoverInterruptedKeywords(ProgramFolder()), 1);
+    EXPECT_EQ(Read(paths_.keywordList), "甲\r\n乙\r\n");
 }
 
 TEST_F(GenerationJobTest, StopAbortsTheRequestAndReturnsTheKeyword) {

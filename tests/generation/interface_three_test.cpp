@@ -231,6 +231,12 @@ TEST(RequestChatCompletion, ErrorRepliesAreFailuresWithTheServiceMessage) {
         {429, "Retry-After: 20\r\n",
          "{\"error\":{\"message\":\"Rate limit reached for requests\",\"type\":\"requests\"}}",
          "Rate limit reached for requests（HTTP 429）", true, 20},
+        // A used-up quota is as final as a refused key, whatever the Retry-After.
+        {429, "Retry-After: 20\r\n",
+         "{\"error\":{\"message\":\"You exceeded your current quota.\",\"type\":\"insufficient_quota\"}}",
+         "You exceeded your current quota.（HTTP 429）", false, 20},
+        {429, "", "{\"error\":{\"message\":\"" + AnsiToUtf8("用户额度不足") + "\",\"type\":\"one_api_error\"}}",
+         "用户额度不足（HTTP 429）", false, std::nullopt},
         {500, "", "{\"error\":{\"message\":\"" + AnsiToUtf8("服务器内部错误") + "\"}}", "服务器内部错误（HTTP 500）",
          true, std::nullopt},
         {503, "", "", "服务返回了错误（HTTP 503）", true, std::nullopt},
@@ -246,6 +252,7 @@ TEST(RequestChatCompletion, ErrorRepliesAreFailuresWithTheServiceMessage) {
         EXPECT_EQ(outcome.status, c.status);
         EXPECT_EQ(outcome.errorDetail, c.detail);
         EXPECT_EQ(outcome.transient, c.transient) << c.status;
+        EXPECT_EQ(outcome.rateLimited, c.status == 429 && c.transient) << c.body;
         EXPECT_EQ(outcome.retryAfterSeconds, c.retryAfter) << c.status;
     }
 

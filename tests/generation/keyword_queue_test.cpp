@@ -4,7 +4,6 @@
 
 #include "app/program_folder.h"
 #include "file_size_limit.h"
-#include "generation/output_files.h"
 #include "temporary_home.h"
 #include "text/code_page.h"
 
@@ -13,7 +12,7 @@ namespace {
 
 class KeywordQueueTest : public ::testing::Test {
 protected:
-    void SetUp() override { EnsureFolder(ProgramPath("OpenAi")); }
+    void SetUp() override { ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi"))); }
 
     void WriteList(const Bytes& contents) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, contents)); }
     Bytes Read(const Text& path) { return ReadFileBytes(path).value_or(""); }
@@ -41,7 +40,7 @@ TEST_F(KeywordQueueTest, TakesLinesInOrderAndEndsAtAnEmptyLine) {
     EXPECT_EQ(taken.keyword, "甲");
     EXPECT_EQ(Read(paths_.keywordList), "\r\n乙\r\n");
     EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{"甲"}));
-    queue_.Finish("甲");
+    EXPECT_FALSE(queue_.Finish("甲"));
     EXPECT_EQ(Read(paths_.journal), "");
     EXPECT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kEnd);
     EXPECT_EQ(Read(paths_.keywordList), "乙\r\n");
@@ -80,14 +79,14 @@ TEST_F(KeywordQueueTest, InterruptedKeywordsGoBackToTheFront) {
 
 TEST_F(KeywordQueueTest, FinishSettlesOneOccurrence) {
     WriteList("x\r\nx\r\ny\r\n");
-    queue_.TakeNextKeyword();
-    queue_.TakeNextKeyword();
-    queue_.TakeNextKeyword();
+    ASSERT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kKeyword);
+    ASSERT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kKeyword);
+    ASSERT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kKeyword);
     EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{"x", "x", "y"}));
-    queue_.Finish("x");
+    EXPECT_FALSE(queue_.Finish("x"));
     EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{"x", "y"}));
-    queue_.Finish("y");
-    queue_.Finish("x");
+    EXPECT_FALSE(queue_.Finish("y"));
+    EXPECT_FALSE(queue_.Finish("x"));
     EXPECT_EQ(Read(paths_.journal), "");
 }
 
@@ -106,7 +105,7 @@ TEST_F(KeywordQueueTest, ALongJournalIsCompactedAndStillRight) {
     WriteList(list);
     const Text held = queue_.TakeNextKeyword().keyword;  // stays in flight throughout
     for (int i = 1; i < 3000; ++i) {
-        queue_.Finish(queue_.TakeNextKeyword().keyword);
+        ASSERT_FALSE(queue_.Finish(queue_.TakeNextKeyword().keyword));
     }
     EXPECT_LT(Read(paths_.journal).size(), 70u * 1024);
     EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{held}));
@@ -118,7 +117,7 @@ TEST_F(KeywordQueueTest, ALongJournalIsCompactedAndStillRight) {
 TEST_F(KeywordQueueTest, AnEditBetweenTakesIsSeen) {
     WriteList("a\r\nb\r\n");
     EXPECT_EQ(queue_.TakeNextKeyword().keyword, "a");
-    queue_.Finish("a");
+    EXPECT_FALSE(queue_.Finish("a"));
     ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, "edited\r\nb\r\n"));
     EXPECT_EQ(queue_.TakeNextKeyword().keyword, "edited");
 }
@@ -135,50 +134,6 @@ TEST_F(KeywordQueueTest, AListThatCannotBeRewrittenTakesNothing) {
     }
     EXPECT_EQ(Read(paths_.keywordList), "a\r\nbbbbbbbbbbbb\r\n");
     EXPECT_EQ(Read(paths_.journal), "");
-}
-
-TEST(OutputFileName, KeepsOrdinaryNamesAndNeverLeavesTheFolder) {
-    EXPECT_EQ(OutputFileName("泡脚对身体有什么好处"), "泡脚对身体有什么好处.txt");
-    EXPECT_EQ(OutputFileName("  spaced  "), "  spaced  .txt");
-    EXPECT_EQ(OutputFileName("../../x"), ".._.._x.txt");
-    EXPECT_EQ(OutputFileName("a/b\\c"), "a_b_c.txt");
-    EXPECT_EQ(OutputFileName("tab\there"), "tab_here.txt");
-    EXPECT_EQ(OutputFileName("."), "_.txt");
-    EXPECT_EQ(OutputFileName(".."), "__.txt");
-    EXPECT_EQ(OutputFileName("誠"), "誠.txt");  // its second byte is a backslash, and it stays
-}
-
-TEST(OutputFileName, LongNamesStayWithinTheLimitAndApart) {
-    Text a(200, 'x');
-    Text longA, longB;
-    for (int i = 0; i < 100; ++i) {
-        longA += "长";
-    }
-    longB = longA + "乙";
-    longA += "甲";
-    const Text na = OutputFileName(longA);
-    const Text nb = OutputFileName(longB);
-    EXPECT_NE(na, nb);
-    EXPECT_LE(AnsiToUtf8(na).size(), 255u);
-    EXPECT_LE(AnsiToUtf8(nb).size(), 255u);
-    EXPECT_EQ(OutputFileName(a), a + ".txt");
-}
-
-TEST(ToParagraphHtml, Forms) {
-    EXPECT_EQ(ToParagraphHtml("第一段\r\n\r\n第二段"), "<p>第一段</p>\r\n<p>第二段</p>\r\n");
-    EXPECT_EQ(ToParagraphHtml("one line"), "<p>one line</p>\r\n");
-    EXPECT_EQ(ToParagraphHtml("a<b> & c\r\n"), "<p>a<b> & c</p>\r\n");
-    EXPECT_EQ(ToParagraphHtml(""), "");
-}
-
-TEST(SaveGeneratedText, CreatesTheFolderAndWritesGbkBytes) {
-    testing::TemporaryHome home;
-    const JobPaths paths = JobPathsIn(ProgramFolder());
-    EXPECT_FALSE(SaveGeneratedText(paths.outputFolder, "a/b", "内容"));
-    EXPECT_EQ(ReadFileBytes(paths.outputFolder + "a_b.txt"), "\xC4\xDA\xC8\xDD");
-    EXPECT_FALSE(AppendFailedKeyword(paths.failureList, "k1"));
-    EXPECT_FALSE(AppendFailedKeyword(paths.failureList, "k1"));
-    EXPECT_EQ(ReadFileBytes(paths.failureList), "k1\r\nk1\r\n");
 }
 
 }  // namespace

@@ -29,13 +29,14 @@ struct Misbehaviour {
     int failures = 0;
     int status = 500;
     std::string retryAfter{};
+    std::string body = R"({"error":{"message":"busy"}})";
 };
 
 class ParallelJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
         service_.Deploy();
-        EnsureFolder(ProgramPath("OpenAi"));
+        ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
         SetMainWindow(&window_);
         window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-test");
         StopRequested = false;
@@ -61,7 +62,7 @@ protected:
                 if (!plan.retryAfter.empty()) {
                     response.set_header("Retry-After", plan.retryAfter);
                 }
-                response.set_content(R"({"error":{"message":"busy"}})", "application/json");
+                response.set_content(plan.body, "application/json");
                 return;
             }
             response.set_content(InterfaceOneReply(AnsiToUtf8(keyword) + " text"), "application/json");
@@ -169,6 +170,48 @@ TEST_F(ParallelJobTest, RetryAfterIsHonouredAndOnlyTheLastFailureIsListed) {
     EXPECT_NE(log.find("关键词【k0】请求失败（HTTP 429），7秒后第1次重试"), Text::npos) << log;
     EXPECT_NE(log.find("7秒后第2次重试"), Text::npos) << log;
     EXPECT_EQ(Read(paths_.failureList), "k0\r\n");
+}
+
+TEST_F(ParallelJobTest, RateLimitsPauseAsLongAsAskedAndUsedUpQuotasFailAtOnce) {
+    // Without retries, every keyword meeting a 429 pauses the others for the first step only, so a
+    // list that keeps meeting them fails at a steady pace.
+    WriteList(4);
+    for (const char* k : {"k0", "k1", "k2", "k3"}) {
+        Plan(k, {.failures = 1, .status = 429});
+    }
+    EXPECT_EQ(Run(2, 0).failed, 4);
+    Text log = Log();
+    EXPECT_EQ(SplitText(log, "所有请求暂停1秒").size(), 5u) << log;
+    EXPECT_EQ(log.find("所有请求暂停2秒"), Text::npos) << log;
+
+    // A used-up quota is final: no retry, no pause, whatever the Retry-After says.
+    plans_.clear();
+    attempts_.clear();
+    WriteList(2);
+    Plan("k0", {.failures = 5,
+                .status = 429,
+                .retryAfter = "30",
+                .body = R"({"error":{"message":"You exceeded your current quota","code":"insufficient_quota"}})"});
+    window_.SetText(kRunLogControl, kPropContent, "");
+    EXPECT_EQ(Run(1, 3).failed, 1);
+    EXPECT_EQ(Attempts("k0"), 1);
+    EXPECT_EQ(Attempts("k1"), 1);
+    log = Log();
+    EXPECT_EQ(log.find("重试"), Text::npos) << log;
+    EXPECT_EQ(log.find("暂停"), Text::npos) << log;
+
+    // A long Retry-After is honoured (up to ten minutes) and logged.
+    retry::SetTimeScale(0.0005);
+    plans_.clear();
+    attempts_.clear();
+    WriteList(2);
+    Plan("k0", {.failures = 1, .status = 429, .retryAfter = "300"});
+    Plan("k1", {.failures = 1, .status = 503, .retryAfter = "86400"});
+    window_.SetText(kRunLogControl, kPropContent, "");
+    EXPECT_EQ(Run(1, 1).succeeded, 2);
+    log = Log();
+    EXPECT_NE(log.find("关键词【k0】请求失败（HTTP 429），300秒后第1次重试"), Text::npos) << log;
+    EXPECT_NE(log.find("关键词【k1】请求失败（HTTP 503），600秒后第1次重试"), Text::npos) << log;
 }
 
 TEST_F(ParallelJobTest, PermanentFailuresAreNotRetried) {

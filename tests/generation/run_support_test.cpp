@@ -25,10 +25,11 @@ TEST(Retry, DelaysDoubleWithJitterAndAreCapped) {
     EXPECT_EQ(retry::Delay(3, std::nullopt, 1.0), milliseconds(4800));
     EXPECT_EQ(retry::Delay(10, std::nullopt, 1.0), milliseconds(60000));
     EXPECT_EQ(retry::Delay(40, std::nullopt, 0.5), milliseconds(60000));
-    // Retry-After sets the least wait, itself capped.
+    // Retry-After sets the least wait, beyond the back-off cap too, up to ten minutes.
     EXPECT_EQ(retry::Delay(1, 7, 0.5), milliseconds(7000));
     EXPECT_EQ(retry::Delay(4, 2, 0.5), milliseconds(8000));
-    EXPECT_EQ(retry::Delay(1, 3600, 0.5), milliseconds(60000));
+    EXPECT_EQ(retry::Delay(1, 300, 0.5), milliseconds(300000));
+    EXPECT_EQ(retry::Delay(1, 3600, 0.5), milliseconds(600000));
 }
 
 TEST(SharedPause, HoldsEveryWaiterGrowsWithTheSeriesAndYieldsToStop) {
@@ -48,6 +49,13 @@ TEST(SharedPause, HoldsEveryWaiterGrowsWithTheSeriesAndYieldsToStop) {
     pause.Answered();
     EXPECT_LE(pause.RateLimited(std::nullopt), milliseconds(1200));  // a new series
     EXPECT_EQ(pause.RateLimited(30), milliseconds(30000));           // Retry-After wins when longer
+
+    // A run without retries pauses as the answer asks, never more: no growing series.
+    SharedPause once(false);
+    EXPECT_EQ(once.RateLimited(std::nullopt), milliseconds(1000));
+    EXPECT_EQ(once.RateLimited(std::nullopt), milliseconds(1000));
+    EXPECT_EQ(once.RateLimited(3), milliseconds(3000));
+    EXPECT_EQ(once.RateLimited(86400), milliseconds(600000));
     retry::SetTimeScale(1.0);
 
     std::thread stopper([&] {
@@ -90,7 +98,7 @@ TEST(Progress, CountsAndEstimatesFromThePaceSoFar) {
 
 class RequeueTest : public ::testing::Test {
 protected:
-    void SetUp() override { EnsureFolder(ProgramPath("OpenAi")); }
+    void SetUp() override { ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi"))); }
     void Write(const Text& path, const Bytes& b) { ASSERT_FALSE(ReplaceFileContents(path, b)); }
     static Bytes Read(const Text& path) { return ReadFileBytes(path).value_or("<missing>"); }
 

@@ -24,7 +24,7 @@ class GenerationGuiTest : public ::testing::Test {
 protected:
     void SetUp() override {
         service_.Deploy();
-        EnsureFolder(ProgramPath("OpenAi"));
+        ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
         StopRequested = false;
     }
     void TearDown() override {
@@ -79,7 +79,7 @@ TEST(GenerationGui, ClosingTheWindowDuringARunPutsTheKeywordBack) {
     testing::TemporaryHome home;
     testing::LocalCompletionService service;
     service.Deploy();
-    EnsureFolder(ProgramPath("OpenAi"));
+    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
     const JobPaths paths = JobPathsIn(ProgramFolder());
     ASSERT_FALSE(ReplaceFileContents(paths.keywordList, G("甲\r\n乙\r\n")));
     service.SetAnswer([&service](const httplib::Request&, httplib::Response& response) {
