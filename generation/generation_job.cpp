@@ -70,6 +70,9 @@ public:
                 ending_ = true;
                 break;
             }
+            if (taken.lossy) {
+                RunLog("关键词【" + taken.keyword + "】中有GBK编码没有的字符，已换成“?”");
+            }
             ShowProgress();
             if (!Process(taken.keyword)) {
                 ending_ = true;
