@@ -234,7 +234,8 @@ void KeywordQueue::UnlockRun() {
     if (!runActive_) {
         return;
     }
-    FlushLocked();
+    // Should the list not be writable now, the journal keeps what it lacks for the next Recover.
+    static_cast<void>(FlushLocked());
     if (lockFd_ >= 0) {
         ::close(lockFd_);  // closing releases the lock
         lockFd_ = -1;
@@ -662,7 +663,8 @@ KeywordQueue::Taken KeywordQueue::TakeNextKeyword() {
         return fail(*e);
     }
     if (rewritten && dirty_) {
-        FlushLocked();  // a new checkpoint for the list as someone else wrote it; tried again later
+        // A new checkpoint for the list as someone else wrote it; when it fails, the writer tries again.
+        static_cast<void>(FlushLocked());
     }
     const bool fromFront = !front_.empty();
     Bytes line;
@@ -717,7 +719,7 @@ int KeywordQueue::RemainingCount() {
         }
         return count;
     }
-    Refresh();
+    static_cast<void>(Refresh());  // unreadable now: the figure as last known
     return static_cast<int>(front_.size() + inFlight_.size()) + baseKeywords_;
 }
 

@@ -79,7 +79,7 @@ public:
     std::optional<FileError> Return(const Text& keyword);
 
     // Rewrites the list file to show what remains, if it does not yet.
-    std::optional<FileError> Flush();
+    [[nodiscard]] std::optional<FileError> Flush();
 
     // One run at a time per keyword list, also across processes: a run holds this lock (released
     // by the system when the process ends, however it ends). False when another holder has it.
@@ -108,12 +108,12 @@ private:
         Bytes line;  // as the list held it
     };
 
-    std::optional<FileError> EnsureLoaded(int* recovered = nullptr);
-    std::optional<FileError> Refresh(bool* rewritten = nullptr);
-    std::optional<FileError> FlushLocked();
-    std::optional<FileError> Compact();
-    std::optional<FileError> AppendJournal(const Bytes& records);
-    std::optional<FileError> TruncateJournal();
+    [[nodiscard]] std::optional<FileError> EnsureLoaded(int* recovered = nullptr);
+    [[nodiscard]] std::optional<FileError> Refresh(bool* rewritten = nullptr);
+    [[nodiscard]] std::optional<FileError> FlushLocked();
+    [[nodiscard]] std::optional<FileError> Compact();
+    [[nodiscard]] std::optional<FileError> AppendJournal(const Bytes& records);
+    [[nodiscard]] std::optional<FileError> TruncateJournal();
     // Takes `contents` as the file's bytes, nothing taken from them yet; `detect`: decide the format anew.
     void Adopt(Bytes contents, std::optional<FileStamp> stamp, bool detect);
     void CountKeywords();
