@@ -496,7 +496,7 @@ std::optional<FileError> KeywordQueue::EnsureLoaded(int* recovered) {
     return std::nullopt;
 }
 
-std::optional<FileError> KeywordQueue::Refresh(bool* rewritten) {
+std::optional<FileError> KeywordQueue::Refresh(bool* changed) {
     struct stat st {};
     const std::optional<FileStamp> now =
         ::stat(NativePath(paths_.keywordList).c_str(), &st) == 0 ? std::optional(StampOf(st)) : std::nullopt;
@@ -508,20 +508,9 @@ std::optional<FileError> KeywordQueue::Refresh(bool* rewritten) {
     if (std::optional<FileError> e = ReadStamped(paths_.keywordList, fresh, stamp)) {
         return e;
     }
-    if (fresh.starts_with(base_)) {
-        // Lines appended: they come behind everything else.
-        const std::size_t taken = taken_;
-        const std::deque<Bytes> front = std::move(front_);
-        const bool dirty = dirty_;
-        Adopt(std::move(fresh), stamp, true);
-        taken_ = std::max(taken, format_.bomLength);
-        front_ = front;
-        dirty_ = dirty;
-        CountKeywords();
-        return std::nullopt;
-    }
-    // Rewritten by someone else: it is the list now, less the lines taken since this queue last
-    // wrote it where it still has them, in the same order and at the front.
+    // Changed by someone else: it is the list now, less the lines taken since this queue last wrote
+    // it where it still has them, in the same order and at the front (lines appended to it come
+    // behind everything else).
     std::vector<Bytes> takenLines;
     for (std::size_t pos = format_.bomLength; pos < taken_;) {
         const FirstLine line = ReadFirstLine(std::string_view(base_).substr(pos), format_.utf8);
@@ -543,8 +532,8 @@ std::optional<FileError> KeywordQueue::Refresh(bool* rewritten) {
         MarkDirty();
     }
     CountKeywords();
-    if (rewritten) {
-        *rewritten = true;
+    if (changed) {
+        *changed = true;
     }
     return std::nullopt;
 }
@@ -658,11 +647,11 @@ KeywordQueue::Taken KeywordQueue::TakeNextKeyword() {
     if (ended_) {
         return taken;
     }
-    bool rewritten = false;
-    if (std::optional<FileError> e = Refresh(&rewritten)) {
+    bool changed = false;
+    if (std::optional<FileError> e = Refresh(&changed)) {
         return fail(*e);
     }
-    if (rewritten && dirty_) {
+    if (changed && dirty_) {
         // A new checkpoint for the list as someone else wrote it; when it fails, the writer tries again.
         static_cast<void>(FlushLocked());
     }

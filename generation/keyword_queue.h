@@ -109,7 +109,7 @@ private:
     };
 
     [[nodiscard]] std::optional<FileError> EnsureLoaded(int* recovered = nullptr);
-    [[nodiscard]] std::optional<FileError> Refresh(bool* rewritten = nullptr);
+    [[nodiscard]] std::optional<FileError> Refresh(bool* changed = nullptr);
     [[nodiscard]] std::optional<FileError> FlushLocked();
     [[nodiscard]] std::optional<FileError> Compact();
     [[nodiscard]] std::optional<FileError> AppendJournal(const Bytes& records);
