@@ -34,7 +34,13 @@ inline void WriteFreshList(int keywords, int lines = 0) {
         }
     }
     ReplaceFileContents(ProgramPath(kKeywordListTail), list);
-    std::filesystem::remove_all(NativePath(ProgramPath(kOutputFolderTail)));
+    // Moved aside, not removed: the file system would make the next run pay for the deletion
+    // (a new file avoids freshly freed slots), which no user's run does. The program removes
+    // its whole folder at the end.
+    static int earlier = 0;
+    std::error_code error;
+    std::filesystem::rename(NativePath(ProgramPath(kOutputFolderTail)),
+                            NativePath(ProgramPath("OpenAi/earlier-" + std::to_string(++earlier))), error);
 }
 
 // Bytes this process has handed to write calls so far (files, pipes and sockets alike).
