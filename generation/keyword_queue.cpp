@@ -539,6 +539,11 @@ std::optional<FileError> KeywordQueue::Refresh(bool* changed) {
 }
 
 std::optional<FileError> KeywordQueue::FlushLocked() {
+    writeError_ = WriteList();
+    return writeError_;
+}
+
+std::optional<FileError> KeywordQueue::WriteList() {
     if (!loaded_) {
         return std::nullopt;
     }
@@ -646,6 +651,12 @@ KeywordQueue::Taken KeywordQueue::TakeNextKeyword() {
     }
     if (ended_) {
         return taken;
+    }
+    if (writeError_) {
+        // The list could not be written lately: no keyword leaves it while that lasts.
+        if (std::optional<FileError> e = FlushLocked()) {
+            return fail(*e);
+        }
     }
     bool changed = false;
     if (std::optional<FileError> e = Refresh(&changed)) {

@@ -68,7 +68,8 @@ public:
 
     // Takes the first line of the list: kEnd for a missing or empty list or an empty first line
     // (which is cut out too; no further keyword is taken until the next run); kError when the list
-    // could not be read or the journal not be written (nothing was taken then).
+    // could not be read, or not be written lately, or the journal not be written (nothing was
+    // taken then).
     Taken TakeNextKeyword();
 
     // The keyword's outcome is recorded: it is settled.
@@ -110,7 +111,9 @@ private:
 
     [[nodiscard]] std::optional<FileError> EnsureLoaded(int* recovered = nullptr);
     [[nodiscard]] std::optional<FileError> Refresh(bool* changed = nullptr);
+    // Writes the list if it does not show what remains, and remembers how that went.
     [[nodiscard]] std::optional<FileError> FlushLocked();
+    [[nodiscard]] std::optional<FileError> WriteList();
     [[nodiscard]] std::optional<FileError> Compact();
     [[nodiscard]] std::optional<FileError> AppendJournal(const Bytes& records);
     [[nodiscard]] std::optional<FileError> TruncateJournal();
@@ -138,6 +141,7 @@ private:
     int baseKeywords_ = 0;              // in base_ from taken_ up to its first empty line
     bool ended_ = false;                // an empty line was taken
     bool dirty_ = false;                // the file does not show what remains
+    std::optional<FileError> writeError_;  // why the last write of the list failed
 
     int journalFd_ = -1;
     std::size_t journalBytes_ = 0;      // whole records in the journal

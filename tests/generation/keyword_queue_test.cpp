@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "app/program_folder.h"
 #include "file_size_limit.h"
 #include "generation/output_files.h"
@@ -151,6 +153,17 @@ TEST_F(KeywordQueueTest, EditsDuringARunAreKept) {
     EXPECT_EQ(queue_.TakeNextKeyword().keyword, "later");
 }
 
+TEST_F(KeywordQueueTest, TheFileCatchesUpWithoutBeingAsked) {
+    WriteList("a\r\nb\r\n");
+    KeywordQueue queue(paths_, std::chrono::milliseconds(10));
+    EXPECT_EQ(queue.TakeNextKeyword().keyword, "a");
+    for (int i = 0; i < 500 && Read(paths_.keywordList) != "b\r\n"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(Read(paths_.keywordList), "b\r\n");
+    EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{"a"}));
+}
+
 TEST_F(KeywordQueueTest, FilesThatCannotBeWrittenLoseNothing) {
     WriteList("a\r\nbbbbbbbbbbbb\r\n");
     {
@@ -170,6 +183,9 @@ TEST_F(KeywordQueueTest, FilesThatCannotBeWrittenLoseNothing) {
         const std::optional<FileError> e = queue_.Flush();
         ASSERT_TRUE(e);
         EXPECT_NE(e->path.find("待采集关键词.txt"), Text::npos);
+        const auto taken = queue_.TakeNextKeyword();
+        EXPECT_EQ(taken.kind, KeywordQueue::Taken::Kind::kError) << "no keyword while the list cannot be written";
+        EXPECT_EQ(taken.error->path, e->path);
     }
     EXPECT_EQ(Read(paths_.keywordList), "a\r\nbbbbbbbbbbbb\r\n");
     KeywordQueue next(paths_);
