@@ -20,6 +20,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 std::atomic<void (*)()> g_beforeDiskChange{nullptr};
+std::atomic<unsigned long> g_listWrites{0};  // of this process, to name their temporary files
 
 void BeforeDiskChange() {
     if (void (*hook)() = g_beforeDiskChange.load()) {
@@ -555,8 +556,6 @@ std::optional<FileError> KeywordQueue::WriteList() {
     }
     const Clock::time_point started = Clock::now();
     const fs::path target = ResolvedTarget(paths_.keywordList);
-    const std::string id = std::to_string(::getpid()) + "-" + std::to_string(++writes_);
-    const fs::path temporary = TemporaryPath(target, id);
 
     Bytes contents;
     contents.reserve(base_.size() + front_.size() * 32);
@@ -569,7 +568,15 @@ std::optional<FileError> KeywordQueue::WriteList() {
     contents.append(base_, taken_);
 
     BeforeDiskChange();
-    const int fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    // A name no file has: one left by a killed process of the same number is passed over.
+    std::string id;
+    fs::path temporary;
+    int fd = -1;
+    do {
+        id = std::to_string(::getpid()) + "-" + std::to_string(++g_listWrites);
+        temporary = TemporaryPath(target, id);
+        fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EEXIST);
     if (fd < 0) {
         return ErrorAt(paths_.keywordList, errno);
     }

@@ -146,7 +146,6 @@ private:
     int journalFd_ = -1;
     std::size_t journalBytes_ = 0;      // whole records in the journal
     bool journalSuspect_ = false;       // a record may have been cut short
-    unsigned writes_ = 0;               // list files written by this queue
 
     std::chrono::steady_clock::time_point lastWrite_{};
     std::chrono::steady_clock::duration lastWriteTook_{};
