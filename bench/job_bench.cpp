@@ -85,7 +85,8 @@ BENCHMARK(BM_Job)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond)->App
 
 // The same number of keywords as above, taken from the front of a list twenty times as long.
 void BM_JobOnLongList(benchmark::State& state) {
-    qj::bench::TimeRuns(state, kTakenFromLongList, [](qj::MemoryWindow&) {}, kLongList, &g_longListTally);
+    qj::bench::TimeRuns(
+        state, kTakenFromLongList, [](qj::MemoryWindow&) {}, kLongList, &g_longListTally);
 }
 BENCHMARK(BM_JobOnLongList)->Iterations(1)->Unit(benchmark::kMillisecond)->Apply(Repeated);
 

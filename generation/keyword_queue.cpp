@@ -30,8 +30,8 @@ void BeforeDiskChange() {
 
 // Past this size the journal is rewritten to hold only what is in flight, when the list is written.
 constexpr std::size_t kJournalCompactBytes = 64 * 1024;
-// A list write may take at most this share of the time (a slow disk or a huge list is written
-// less often than kListWriteInterval).
+// Writing the list takes at most a tenth of the time: on a slow disk, or for a huge list, the list
+// is written less often than kListWriteInterval.
 constexpr int kWriteTimeShare = 10;
 
 Text Below(const Text& folder, const char* tail) {
@@ -65,8 +65,7 @@ bool WriteAll(int fd, std::string_view bytes) {
 }
 
 // A whole file and the stamp it had when the read began; a missing file reads as empty, unstamped.
-std::optional<FileError> ReadStamped(const Text& path, Bytes& contents,
-                                     std::optional<KeywordQueue::FileStamp>& stamp) {
+std::optional<FileError> ReadStamped(const Text& path, Bytes& contents, std::optional<KeywordQueue::FileStamp>& stamp) {
     contents.clear();
     stamp.reset();
     const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);

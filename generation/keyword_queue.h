@@ -132,20 +132,20 @@ private:
     bool runActive_ = false;
 
     bool loaded_ = false;
-    Bytes base_;                        // the list file as this queue last wrote or read it
-    std::optional<FileStamp> stamp_;    // of that file; none when there was none
-    ListFormat format_;                 // of base_
-    std::size_t taken_ = 0;             // base_ up to here is out of the list
-    std::deque<Bytes> front_;           // lines back in front of the rest of base_
-    std::vector<InFlight> inFlight_;    // in the order they were taken
-    int baseKeywords_ = 0;              // in base_ from taken_ up to its first empty line
-    bool ended_ = false;                // an empty line was taken
-    bool dirty_ = false;                // the file does not show what remains
+    Bytes base_;                           // the list file as this queue last wrote or read it
+    std::optional<FileStamp> stamp_;       // of that file; none when there was none
+    ListFormat format_;                    // of base_
+    std::size_t taken_ = 0;                // base_ up to here is out of the list
+    std::deque<Bytes> front_;              // lines back in front of the rest of base_
+    std::vector<InFlight> inFlight_;       // in the order they were taken
+    int baseKeywords_ = 0;                 // in base_ from taken_ up to its first empty line
+    bool ended_ = false;                   // an empty line was taken
+    bool dirty_ = false;                   // the file does not show what remains
     std::optional<FileError> writeError_;  // why the last write of the list failed
 
     int journalFd_ = -1;
-    std::size_t journalBytes_ = 0;      // whole records in the journal
-    bool journalSuspect_ = false;       // a record may have been cut short
+    std::size_t journalBytes_ = 0;  // whole records in the journal
+    bool journalSuspect_ = false;   // a record may have been cut short
 
     std::chrono::steady_clock::time_point lastWrite_{};
     std::chrono::steady_clock::duration lastWriteTook_{};

@@ -32,14 +32,14 @@ TEST(ListFormat, TheBytesDecide) {
     } cases[] = {
         {"", {false, 0}},
         {"plain ascii\r\n", {false, 0}},
-        {"泡脚\r\n", {false, 0}},                          // GBK bytes are not valid UTF-8
-        {U("泡脚") + "\r\n", {true, 0}},                   // valid UTF-8 with multi-byte sequences
-        {kBom, {true, 3}},                                 // the mark alone, as editors save an empty list
+        {"泡脚\r\n", {false, 0}},         // GBK bytes are not valid UTF-8
+        {U("泡脚") + "\r\n", {true, 0}},  // valid UTF-8 with multi-byte sequences
+        {kBom, {true, 3}},                // the mark alone, as editors save an empty list
         {kBom + "ascii\r\n", {true, 3}},
-        {kBom + "\xFF\r\n", {true, 3}},                    // the mark decides, broken bytes or not
-        {"\xC0\xAF\r\n", {false, 0}},                      // an overlong form is no UTF-8
-        {"\xED\xA0\x80\r\n", {false, 0}},                  // nor is a surrogate
-        {U("甲") + "\xE4\xB8", {false, 0}},                // nor a sequence cut short
+        {kBom + "\xFF\r\n", {true, 3}},      // the mark decides, broken bytes or not
+        {"\xC0\xAF\r\n", {false, 0}},        // an overlong form is no UTF-8
+        {"\xED\xA0\x80\r\n", {false, 0}},    // nor is a surrogate
+        {U("甲") + "\xE4\xB8", {false, 0}},  // nor a sequence cut short
     };
     for (const auto& c : cases) {
         EXPECT_EQ(DetectListFormat(c.bytes), c.format) << c.bytes;
@@ -108,8 +108,8 @@ TEST(Utf8List, ARunSendsTheRightKeywordsAndRetriesFailuresInUtf8) {
     SetMainWindow(&window);
     window.SetText(control::kEditOpenAiKey, kPropContent, "sk-test");
     const JobPaths paths = JobPathsIn(ProgramFolder());
-    ASSERT_FALSE(ReplaceFileContents(paths.keywordList,
-                                     kBom + U("泡脚") + "\n" + U("表情") + kGrin + "\n" + U("槟榔") + "\n"));
+    ASSERT_FALSE(
+        ReplaceFileContents(paths.keywordList, kBom + U("泡脚") + "\n" + U("表情") + kGrin + "\n" + U("槟榔") + "\n"));
     service.SetAnswer([](const httplib::Request& request, httplib::Response& response) {
         const std::string prompt = nlohmann::json::parse(request.body)["prompt"];
         if (prompt == U("槟榔")) {

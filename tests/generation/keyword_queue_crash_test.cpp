@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <map>
 #include <functional>
+#include <map>
 #include <random>
 
 #include "app/program_folder.h"
@@ -42,8 +42,7 @@ Tally LinesOf(const Bytes& contents, bool utf8) {
 // finished or put back; now and then the list is written, or a line appended to the file as a user
 // would. What only the run knows (keywords finished, lines appended) goes into side files right
 // after the queue step it follows, so a kill inside the queue never separates the two.
-void SimulatedRun(const JobPaths& paths, bool utf8, unsigned seed, const Text& finishedFile,
-                  const Text& appendedFile) {
+void SimulatedRun(const JobPaths& paths, bool utf8, unsigned seed, const Text& finishedFile, const Text& appendedFile) {
     std::mt19937 random(seed);
     KeywordQueue queue(paths, std::chrono::hours(1));
     std::vector<Text> inFlight;
