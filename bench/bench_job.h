@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -18,23 +19,62 @@
 
 namespace qj::bench {
 
-// A keyword list of `keywords` lines in the program folder, and no output from earlier runs.
-// False when the list cannot be written.
-inline bool WriteFreshList(int keywords) {
+// A keyword list whose first `keywords` lines a run takes, and no output from earlier runs. With
+// `lines` beyond them, an empty line ends the run there and the rest of the list stays behind it,
+// as in a long list of which a run does a part. False when the list cannot be written.
+inline bool WriteFreshList(int keywords, int lines = 0) {
     Bytes list;
     for (int i = 0; i < keywords; ++i) {
         list += "关键词" + std::to_string(i) + "\r\n";
     }
-    std::filesystem::remove_all(NativePath(ProgramPath(kOutputFolderTail)));
-    return !ReplaceFileContents(ProgramPath(kKeywordListTail), list);
+    if (lines > keywords) {
+        list += "\r\n";
+        for (int i = keywords + 1; i < lines; ++i) {
+            list += "关键词" + std::to_string(i) + "\r\n";
+        }
+    }
+    if (ReplaceFileContents(ProgramPath(kKeywordListTail), list)) {
+        return false;
+    }
+    // Moved aside, not removed: the file system would make the next run pay for the deletion
+    // (a new file avoids freshly freed slots), which no user's run does. The program removes
+    // its whole folder at the end.
+    static int earlier = 0;
+    std::error_code error;
+    std::filesystem::rename(NativePath(ProgramPath(kOutputFolderTail)),
+                            NativePath(ProgramPath("OpenAi/earlier-" + std::to_string(++earlier))), error);
+    return true;
 }
 
-// Every iteration of `state` is one whole run over `keywords` keywords; `configure` sets the
-// window's controls before it starts.
-inline void TimeRuns(benchmark::State& state, int keywords, const std::function<void(MemoryWindow&)>& configure) {
+// Bytes this process has handed to write calls so far (files, pipes and sockets alike).
+inline long long BytesWrittenSoFar() {
+    long long written = -1;
+    if (FILE* io = std::fopen("/proc/self/io", "r")) {
+        char name[32];
+        long long value = 0;
+        while (std::fscanf(io, "%31s %lld", name, &value) == 2) {
+            if (std::string(name) == "wchar:") {
+                written = value;
+            }
+        }
+        std::fclose(io);
+    }
+    return written;
+}
+
+// What the timed runs wrote, over all iterations.
+struct RunTally {
+    long long bytesWritten = 0;
+    long long keywords = 0;
+};
+
+// Every iteration of `state` is one whole run over `keywords` keywords (of a list of `lines`
+// lines, see WriteFreshList); `configure` sets the window's controls before it starts.
+inline void TimeRuns(benchmark::State& state, int keywords, const std::function<void(MemoryWindow&)>& configure,
+                     int lines = 0, RunTally* tally = nullptr) {
     for (auto _ : state) {
         state.PauseTiming();
-        if (!WriteFreshList(keywords)) {
+        if (!WriteFreshList(keywords, lines)) {
             state.SkipWithError("the keyword list cannot be written");
             break;
         }
@@ -43,9 +83,14 @@ inline void TimeRuns(benchmark::State& state, int keywords, const std::function<
         configure(window);
         SetMainWindow(&window);
         KeywordQueue queue(JobPathsIn(ProgramFolder()));
+        const long long before = BytesWrittenSoFar();
         state.ResumeTiming();
         const JobSummary summary = RunGenerationJob(window, queue, ChosenGenerator);
         state.PauseTiming();
+        if (tally) {
+            tally->bytesWritten += BytesWrittenSoFar() - before;
+            tally->keywords += keywords;
+        }
         SetMainWindow(nullptr);
         if (summary.succeeded != keywords) {
             state.SkipWithError("not every keyword succeeded");

@@ -9,19 +9,6 @@ namespace qj {
 
 namespace {
 
-// The list without its trailing empty lines, ending in a line break unless empty: what the moved
-// keywords are appended to (behind an empty line they would never be reached).
-Bytes ListToAppendTo(const Bytes& list) {
-    Bytes kept;
-    for (const Text& line : ListLines(list)) {
-        kept += line + "\r\n";
-    }
-    while (kept.ends_with("\r\n\r\n")) {
-        kept.resize(kept.size() - 2);
-    }
-    return kept == "\r\n" ? Bytes() : kept;
-}
-
 // Carries out a recorded move: the list gets the block unless it already has it, then the failure
 // list is emptied and the record removed.
 std::optional<FileError> Complete(const JobPaths& paths, const Text& intentPath, std::size_t listSizeBefore,
@@ -60,18 +47,22 @@ RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPat
     if ((result.error = ReadFileOrEmpty(paths.failureList, failures))) {
         return result;
     }
+    Bytes list;
+    if ((result.error = ReadFileOrEmpty(paths.keywordList, list))) {
+        return result;
+    }
+    // The failures are the program's text; they go into the list in the list's own encoding.
+    const bool utf8 = DetectListFormat(list).utf8;
+    const std::string_view lineEnd = LineEndOf(list);
     Bytes block;
     for (const Text& keyword : ListLines(failures)) {
         if (!keyword.empty()) {
-            block += keyword + "\r\n";
+            block += LineFromKeyword(keyword, utf8);
+            block += lineEnd;
             ++result.moved;
         }
     }
     if (result.moved == 0) {
-        return result;
-    }
-    Bytes list;
-    if ((result.error = ReadFileOrEmpty(paths.keywordList, list))) {
         return result;
     }
     const Bytes base = ListToAppendTo(list);

@@ -11,10 +11,10 @@ struct RequeueResult {
     std::optional<FileError> error;
 };
 
-// Moves every keyword of the failure list to the end of the keyword list and empties the failure
-// list. The move is recorded in an intent file first, so that a move cut short by a crash is
-// finished, neither lost nor doubled, by FinishInterruptedRequeue. The caller makes sure no run
-// works on the lists meanwhile.
+// Moves every keyword of the failure list to the end of the keyword list, in the list's encoding,
+// and empties the failure list; the list's other bytes stay as they are. The move is recorded in an
+// intent file first, so that a move cut short by a crash is finished, neither lost nor doubled, by
+// FinishInterruptedRequeue. The caller makes sure no run works on the lists meanwhile.
 [[nodiscard]] RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPath);
 
 // The intent file of the lists of a queue, beside them.

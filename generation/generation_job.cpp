@@ -97,9 +97,22 @@ public:
                 ending_ = true;
                 break;
             }
+            if (taken.lossy) {
+                RunLog("关键词【" + taken.keyword + "】中有GBK编码没有的字符，已换成“?”");
+            }
             ShowProgress();
             Process(taken.keyword);
             ShowProgress();
+        }
+    }
+
+    // The list file shows exactly what remains once a run is over. When it cannot be written, the
+    // journal still holds what the file lacks, and the next run (or start of the program) applies it.
+    void WriteListBack() {
+        if (std::optional<FileError> e = queue_.Flush()) {
+            RunLog("错误信息：" + Describe(*e));
+            RunLog("关键词列表没能写回，未完成的关键词将在下次运行时放回待采集关键词列表");
+            endedEarly_ = true;
         }
     }
 
@@ -355,6 +368,7 @@ JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue,
         for (std::thread& t : helpers) {
             t.join();
         }
+        run.WriteListBack();
     }
     const JobSummary summary = run.End(started);
     queue.UnlockRun();

@@ -6,23 +6,168 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <filesystem>
 
 #include "app/program_folder.h"
-#include "text/gbk.h"
 
 namespace qj {
 
 namespace {
 
-// The list is rewritten for every keyword: it is replaced as one step (safe against a crash or kill
-// of the program) but not flushed to the disk each time.
-constexpr bool kDurable = false;
-// A journal longer than this is rewritten to hold only what is in flight.
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::atomic<void (*)()> g_beforeDiskChange{nullptr};
+std::atomic<unsigned long> g_listWrites{0};  // of this process, to name their temporary files
+
+void BeforeDiskChange() {
+    if (void (*hook)() = g_beforeDiskChange.load()) {
+        hook();
+    }
+}
+
+// Past this size the journal is rewritten to hold only what is in flight, when the list is written.
 constexpr std::size_t kJournalCompactBytes = 64 * 1024;
+// Writing the list takes at most a tenth of the time: on a slow disk, or for a huge list, the list
+// is written less often than kListWriteInterval.
+constexpr int kWriteTimeShare = 10;
 
 Text Below(const Text& folder, const char* tail) {
     return folder + kPathSeparator + tail;
+}
+
+KeywordQueue::FileStamp StampOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino, static_cast<unsigned long long>(st.st_size),
+            st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+FileError ErrorAt(const Text& path, int errorNumber) {
+    return {path, SystemReason(errorNumber)};
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// A whole file and the stamp it had when the read began; a missing file reads as empty, unstamped.
+std::optional<FileError> ReadStamped(const Text& path, Bytes& contents, std::optional<KeywordQueue::FileStamp>& stamp) {
+    contents.clear();
+    stamp.reset();
+    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT ? std::nullopt : std::optional(ErrorAt(path, errno));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0) {
+        stamp = StampOf(st);
+        contents.reserve(static_cast<std::size_t>(st.st_size));
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) {
+            break;
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int error = errno;
+            ::close(fd);
+            return ErrorAt(path, error);
+        }
+        contents.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return std::nullopt;
+}
+
+// The file a path finally names: a symbolic link is written through, not over.
+fs::path ResolvedTarget(const Text& path) {
+    fs::path target = NativePath(path);
+    std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(target, error))) {
+        fs::path resolved = fs::weakly_canonical(target, error);
+        if (!error) {
+            return resolved;
+        }
+    }
+    return target;
+}
+
+// Where a new version of the list is written before it replaces the list.
+fs::path TemporaryPath(const fs::path& list, std::string_view id) {
+    return list.parent_path() / ("." + list.filename().native() + "." + std::string(id) + ".tmp");
+}
+
+struct JournalRecord {
+    char kind;  // '+', '-', '<', '#', '=' or '!'
+    Bytes line;
+};
+
+struct Journal {
+    std::vector<JournalRecord> records;
+    std::size_t wholeBytes = 0;  // up to the end of the last whole record
+    bool legacy = false;         // written before the list was kept in memory: the file shows it all
+};
+
+Journal ParseJournal(const Bytes& bytes) {
+    Journal journal;
+    bool marked = false;
+    for (std::size_t pos = 0;;) {
+        const std::size_t end = bytes.find("\r\n", pos);
+        if (end == Bytes::npos) {
+            break;  // a record cut short: what it says never happened
+        }
+        const std::string_view line = std::string_view(bytes).substr(pos, end - pos);
+        pos = journal.wholeBytes = end + 2;
+        if (line.empty()) {
+            continue;
+        }
+        const char kind = line[0];
+        if (kind == '+' || kind == '-' || kind == '<' || kind == '#' || kind == '=' || kind == '!') {
+            journal.records.push_back({kind, Bytes(line.substr(1))});
+            marked = marked || kind == '#' || kind == '=';
+        } else {
+            journal.records.push_back({'+', Bytes(line)});  // a bare keyword: taken
+        }
+    }
+    journal.legacy = !marked;
+    return journal;
+}
+
+void EraseFirst(std::vector<Bytes>& lines, const Bytes& line) {
+    auto it = std::find(lines.begin(), lines.end(), line);
+    if (it != lines.end()) {
+        lines.erase(it);
+    }
+}
+
+std::vector<Bytes> Unsettled(const Journal& journal) {
+    std::vector<Bytes> unsettled;
+    for (const JournalRecord& r : journal.records) {
+        if (r.kind == '+' && !r.line.empty()) {
+            unsettled.push_back(r.line);
+        } else if (r.kind == '-' || r.kind == '<') {
+            EraseFirst(unsettled, r.line);
+        }
+    }
+    return unsettled;
 }
 
 }  // namespace
@@ -37,67 +182,65 @@ JobPaths JobPathsIn(const Text& programFolder) {
     return p;
 }
 
-FirstLine ReadFirstLine(std::string_view contents) {
-    FirstLine first;
-    std::size_t i = 0;
-    while (i < contents.size()) {
-        const char c = contents[i];
-        if (c == '\n' || c == '\r' || c == '\0' || c == '\x1A') {
-            break;
-        }
-        i += GbkUnitLength(contents, i);
-    }
-    first.line = Text(contents.substr(0, i));
-    if (i < contents.size()) {
-        first.terminatorLength = (contents[i] == '\r' && i + 1 < contents.size() && contents[i + 1] == '\n') ? 2 : 1;
-    }
-    return first;
-}
-
-TextList ListLines(const Bytes& contents) {
-    TextList lines;
-    std::size_t pos = 0;
-    while (pos < contents.size()) {
-        const FirstLine next = ReadFirstLine(std::string_view(contents).substr(pos));
-        lines.push_back(next.line);
-        if (next.terminatorLength == 0) {
-            break;
-        }
-        pos += next.line.size() + next.terminatorLength;
-    }
-    return lines;
-}
-
 TextList UnsettledKeywords(const Bytes& journal) {
-    TextList unsettled;
-    std::size_t pos = 0;
-    while (pos < journal.size()) {
-        const FirstLine next = ReadFirstLine(std::string_view(journal).substr(pos));
-        if (next.terminatorLength == 0) {
-            break;  // a line cut short: its keyword never left the list
-        }
-        pos += next.line.size() + next.terminatorLength;
-        const Text& line = next.line;
-        if (line.empty()) {
-            continue;
-        }
-        if (line[0] == '-') {
-            auto it = std::find(unsettled.begin(), unsettled.end(), line.substr(1));
-            if (it != unsettled.end()) {
-                unsettled.erase(it);
-            }
-        } else {
-            unsettled.push_back(line[0] == '+' ? line.substr(1) : line);
-        }
-    }
-    return unsettled;
+    const std::vector<Bytes> lines = Unsettled(ParseJournal(journal));
+    return TextList(lines.begin(), lines.end());
 }
 
-KeywordQueue::KeywordQueue(JobPaths paths) : paths_(std::move(paths)) {}
+void KeywordQueue::SetBeforeDiskChange(void (*hook)()) {
+    g_beforeDiskChange.store(hook);
+}
+
+KeywordQueue::KeywordQueue(JobPaths paths, std::chrono::milliseconds writeInterval)
+    : paths_(std::move(paths)), writeInterval_(writeInterval), lastWrite_(Clock::now()) {}
 
 KeywordQueue::~KeywordQueue() {
-    CloseJournal();
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (writer_.joinable()) {
+        writer_.join();
+    }
     UnlockRun();
+    CloseJournal();
+}
+
+bool KeywordQueue::TryLockRun() {
+    std::lock_guard lock(mutex_);
+    if (!runActive_) {
+        const Text folder = paths_.runLock.substr(0, paths_.runLock.rfind(kPathSeparator));
+        const int fd = EnsureFolder(folder) ? -1
+                                            : ::open(NativePath(paths_.runLock).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        // Without a lock file (a read-only folder) nothing else can run there either.
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            return false;
+        }
+        lockFd_ = fd;
+        runActive_ = true;
+    }
+    ended_ = false;
+    // A new run reads the list and the journal afresh: either may have changed since.
+    if (loaded_ && !dirty_ && inFlight_.empty()) {
+        Unload();
+    }
+    return true;
+}
+
+void KeywordQueue::UnlockRun() {
+    std::lock_guard lock(mutex_);
+    if (!runActive_) {
+        return;
+    }
+    // Should the list not be writable now, the journal keeps what it lacks for the next Recover.
+    static_cast<void>(FlushLocked());
+    if (lockFd_ >= 0) {
+        ::close(lockFd_);  // closing releases the lock
+        lockFd_ = -1;
+    }
+    runActive_ = false;
 }
 
 void KeywordQueue::CloseJournal() {
@@ -107,241 +250,529 @@ void KeywordQueue::CloseJournal() {
     }
 }
 
-bool KeywordQueue::TryLockRun() {
-    std::lock_guard lock(mutex_);
-    if (lockFd_ >= 0) {
-        return true;
-    }
-    const Text folder = paths_.runLock.substr(0, paths_.runLock.rfind(kPathSeparator));
-    const int fd =
-        EnsureFolder(folder) ? -1 : ::open(NativePath(paths_.runLock).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return true;  // no lock file possible (a read-only folder): nothing else can run there either
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return false;
-    }
-    lockFd_ = fd;
-    return true;
+void KeywordQueue::Unload() {
+    loaded_ = false;
+    CloseJournal();
+    base_.clear();
+    front_.clear();
+    inFlight_.clear();
+    dirty_ = false;
 }
 
-void KeywordQueue::UnlockRun() {
-    std::lock_guard lock(mutex_);
-    if (lockFd_ >= 0) {
-        ::close(lockFd_);  // closing releases the lock
-        lockFd_ = -1;
+void KeywordQueue::Adopt(Bytes contents, std::optional<FileStamp> stamp, bool detect) {
+    base_ = std::move(contents);
+    stamp_ = stamp;
+    if (detect) {
+        format_ = DetectListFormat(base_);
     }
+    taken_ = format_.bomLength;
+    front_.clear();
+    dirty_ = false;
+    CountKeywords();
 }
 
-namespace {
-
-KeywordQueue::FileStamp StampOf(const Text& path, bool* exists) {
-    struct stat st {};
-    *exists = ::stat(NativePath(path).c_str(), &st) == 0;
-    return {st.st_dev, st.st_ino, static_cast<unsigned long long>(st.st_size),
-            st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
-}
-
-// Keywords a list holds before its first empty line, which ends a run.
-int KeywordsBeforeEmptyLine(const Bytes& list) {
-    int lines = 0;
-    std::size_t pos = 0;
-    while (pos < list.size()) {
-        const FirstLine next = ReadFirstLine(std::string_view(list).substr(pos));
+void KeywordQueue::CountKeywords() {
+    baseKeywords_ = 0;
+    for (std::size_t pos = taken_; pos < base_.size();) {
+        const FirstLine next = ReadFirstLine(std::string_view(base_).substr(pos), format_.utf8);
         if (next.line.empty()) {
             break;
         }
-        ++lines;
+        ++baseKeywords_;
         pos += next.line.size() + next.terminatorLength;
     }
-    return lines;
 }
 
-}  // namespace
-
-bool KeywordQueue::CacheIsCurrent() {
-    if (!listStamp_) {
-        return false;
+void KeywordQueue::MarkDirty() {
+    if (dirty_) {
+        return;
     }
-    bool exists = false;
-    const FileStamp now = StampOf(paths_.keywordList, &exists);
-    if (exists && now == *listStamp_) {
-        return true;
+    dirty_ = true;
+    if (!writer_.joinable() && !stopping_) {
+        writer_ = std::thread([this] { WriteInBackground(); });
     }
-    listStamp_.reset();
-    return false;
+    wake_.notify_one();
 }
 
-std::optional<FileError> KeywordQueue::ReadList(Bytes& list) {
-    if (CacheIsCurrent()) {
-        list = listCache_;
-        return std::nullopt;
+void KeywordQueue::WriteInBackground() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        if (!dirty_) {
+            wake_.wait(lock);
+            continue;
+        }
+        const Clock::time_point due =
+            lastWrite_ + std::max<Clock::duration>(writeInterval_, lastWriteTook_ * kWriteTimeShare);
+        if (Clock::now() < due) {
+            wake_.wait_until(lock, due);
+            continue;
+        }
+        if (FlushLocked()) {
+            lastWrite_ = Clock::now();  // tried again after the interval
+        }
     }
-    return ReadFileOrEmpty(paths_.keywordList, list);
 }
 
-std::optional<FileError> KeywordQueue::WriteList(const Bytes& list, std::optional<int> keywords) {
-    listStamp_.reset();
-    if (std::optional<FileError> e = ReplaceFileContents(paths_.keywordList, list, 0644, kDurable)) {
-        return e;
-    }
-    bool exists = false;
-    const FileStamp stamp = StampOf(paths_.keywordList, &exists);
-    if (exists) {
-        listStamp_ = stamp;
-        listCache_ = list;
-        listKeywords_ = keywords;
-    }
-    return std::nullopt;
-}
-
-std::optional<FileError> KeywordQueue::AppendJournal(const Text& record) {
+std::optional<FileError> KeywordQueue::AppendJournal(const Bytes& records) {
     if (journalFd_ < 0) {
+        BeforeDiskChange();
         journalFd_ = ::open(NativePath(paths_.journal).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (journalFd_ < 0) {
-            return FileError{paths_.journal, SystemReason(errno)};
+            return ErrorAt(paths_.journal, errno);
         }
         struct stat st {};
-        journalBytes_ = ::fstat(journalFd_, &st) == 0 ? static_cast<std::size_t>(st.st_size) : 0;
+        journalSuspect_ = ::fstat(journalFd_, &st) != 0 || static_cast<std::size_t>(st.st_size) != journalBytes_;
     }
-    const Bytes line = record + "\r\n";
-    // One write per record, so a crash leaves at most the last line cut short.
-    const ssize_t written = ::write(journalFd_, line.data(), line.size());
-    if (written != static_cast<ssize_t>(line.size())) {
-        const int error = written < 0 ? errno : EIO;
-        CloseJournal();
-        return FileError{paths_.journal, SystemReason(error)};
+    if (journalSuspect_) {
+        // A record cut short would run into the next one.
+        BeforeDiskChange();
+        if (::ftruncate(journalFd_, static_cast<off_t>(journalBytes_)) != 0) {
+            return ErrorAt(paths_.journal, errno);
+        }
+        journalSuspect_ = false;
     }
-    journalBytes_ += line.size();
+    // An empty journal starts with "#": the list file shows everything up to here.
+    const Bytes data = journalBytes_ == 0 ? "#\r\n" + records : records;
+    BeforeDiskChange();
+    // One write, so that a kill leaves at most the last record cut short.
+    if (!WriteAll(journalFd_, data)) {
+        const int error = errno;
+        journalSuspect_ = ::ftruncate(journalFd_, static_cast<off_t>(journalBytes_)) != 0;
+        return ErrorAt(paths_.journal, error);
+    }
+    journalBytes_ += data.size();
     return std::nullopt;
 }
 
-std::optional<FileError> KeywordQueue::Settle(const Text& keyword) {
-    auto it = std::find(inFlight_.begin(), inFlight_.end(), keyword);
-    if (it != inFlight_.end()) {
-        inFlight_.erase(it);
-    }
-    if (inFlight_.empty() && journalFd_ >= 0 && ::ftruncate(journalFd_, 0) == 0) {
-        journalBytes_ = 0;
+std::optional<FileError> KeywordQueue::TruncateJournal() {
+    if (journalBytes_ == 0 && !journalSuspect_) {
         return std::nullopt;
     }
-    if (std::optional<FileError> e = AppendJournal("-" + keyword)) {
+    if (journalFd_ < 0) {
+        journalFd_ = ::open(NativePath(paths_.journal).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        if (journalFd_ < 0) {
+            return ErrorAt(paths_.journal, errno);
+        }
+    }
+    BeforeDiskChange();
+    if (::ftruncate(journalFd_, 0) != 0) {
+        return ErrorAt(paths_.journal, errno);
+    }
+    journalBytes_ = 0;
+    journalSuspect_ = false;
+    return std::nullopt;
+}
+
+std::optional<FileError> KeywordQueue::Compact() {
+    if (dirty_) {
+        return std::nullopt;  // the journal still says what the file lacks
+    }
+    if (inFlight_.empty()) {
+        return TruncateJournal();
+    }
+    if (journalBytes_ <= kJournalCompactBytes) {
+        return std::nullopt;
+    }
+    Bytes kept;
+    for (const InFlight& k : inFlight_) {
+        kept += "+" + k.line + "\r\n";
+    }
+    kept += "#\r\n";
+    CloseJournal();
+    BeforeDiskChange();
+    if (std::optional<FileError> e = ReplaceFileContents(paths_.journal, kept, 0644, false)) {
+        journalSuspect_ = true;  // reopened and checked before the next record
         return e;
     }
-    if (journalBytes_ > kJournalCompactBytes) {
-        Bytes compact;
-        for (const Text& k : inFlight_) {
-            compact += "+" + k + "\r\n";
+    journalBytes_ = kept.size();
+    return std::nullopt;
+}
+
+std::optional<FileError> KeywordQueue::EnsureLoaded(int* recovered) {
+    if (loaded_) {
+        return std::nullopt;
+    }
+    Bytes journalBytes;
+    if (std::optional<FileError> e = ReadFileOrEmpty(paths_.journal, journalBytes)) {
+        return e;
+    }
+    Bytes list;
+    std::optional<FileStamp> stamp;
+    if (std::optional<FileError> e = ReadStamped(paths_.keywordList, list, stamp)) {
+        return e;
+    }
+    CloseJournal();
+    inFlight_.clear();
+    ended_ = false;
+    Adopt(std::move(list), stamp, true);
+    journalBytes_ = 0;
+    journalSuspect_ = !journalBytes.empty();
+    if (journalBytes.empty()) {
+        loaded_ = true;
+        return std::nullopt;
+    }
+
+    // The run that wrote the journal ended without settling. The list file shows everything up to
+    // the last checkpoint: a "#", or an "=" whose file is gone because it replaced the list.
+    const Journal journal = ParseJournal(journalBytes);
+    const fs::path target = ResolvedTarget(paths_.keywordList);
+    std::ptrdiff_t checkpoint = journal.legacy ? static_cast<std::ptrdiff_t>(journal.records.size()) - 1 : -1;
+    for (std::size_t i = 0; i < journal.records.size(); ++i) {
+        const JournalRecord& r = journal.records[i];
+        const bool abandoned = i + 1 < journal.records.size() && journal.records[i + 1].kind == '!';
+        std::error_code error;
+        if (r.kind == '#' ||
+            (r.kind == '=' && !abandoned && !fs::exists(TemporaryPath(target, r.line), error) && !error)) {
+            checkpoint = static_cast<std::ptrdiff_t>(i);
         }
-        CloseJournal();
-        return ReplaceFileContents(paths_.journal, compact, 0644, kDurable);
+    }
+    // What came after it is done again on the file: the same steps, in the same order.
+    std::vector<Bytes> unsettled;
+    std::deque<Bytes> front;
+    std::size_t cursor = taken_;
+    for (std::size_t i = 0; i < journal.records.size(); ++i) {
+        const JournalRecord& r = journal.records[i];
+        const bool replayed = static_cast<std::ptrdiff_t>(i) > checkpoint;
+        if (r.kind == '+') {
+            if (replayed) {
+                if (!front.empty() && front.front() == r.line) {
+                    front.pop_front();
+                } else if (cursor < base_.size()) {
+                    const FirstLine first = ReadFirstLine(std::string_view(base_).substr(cursor), format_.utf8);
+                    if (first.line == r.line) {
+                        cursor += first.line.size() + first.terminatorLength;
+                    }
+                }
+            }
+            if (!r.line.empty()) {
+                unsettled.push_back(r.line);
+            }
+        } else if (r.kind == '-' || r.kind == '<') {
+            EraseFirst(unsettled, r.line);
+            if (r.kind == '<' && replayed) {
+                front.push_front(r.line);
+            }
+        }
+    }
+    // The keywords in flight go back to the front, recorded first so that a kill from here on
+    // finds them settled and in the list once.
+    journalBytes_ = journal.wholeBytes;
+    Bytes records = journal.legacy ? "#\r\n" : "";
+    for (auto it = unsettled.rbegin(); it != unsettled.rend(); ++it) {
+        records += "<" + *it + "\r\n";
+    }
+    if (!records.empty()) {
+        if (std::optional<FileError> e = AppendJournal(records)) {
+            CloseJournal();
+            return e;
+        }
+    }
+    taken_ = cursor;
+    // Returned keywords the file did not show yet go back too, and count as such.
+    const std::size_t returned = front.size();
+    front_ = std::move(front);
+    front_.insert(front_.begin(), unsettled.begin(), unsettled.end());
+    CountKeywords();
+    loaded_ = true;
+    if (recovered) {
+        *recovered = static_cast<int>(unsettled.size() + returned);
+    }
+    dirty_ = false;
+    if (taken_ != format_.bomLength || !front_.empty()) {
+        MarkDirty();
+    }
+    if (std::optional<FileError> e = FlushLocked()) {
+        return e;
+    }
+    if (journalBytes_ == 0) {
+        // No record names a temporary file any more: those left by a kill can go.
+        std::error_code error;
+        const std::string prefix = "." + target.filename().native() + ".";
+        for (const fs::directory_entry& entry : fs::directory_iterator(target.parent_path(), error)) {
+            const std::string name = entry.path().filename().native();
+            if (name.starts_with(prefix) && name.ends_with(".tmp")) {
+                fs::remove(entry.path(), error);
+            }
+        }
     }
     return std::nullopt;
+}
+
+std::optional<FileError> KeywordQueue::Refresh(bool* changed) {
+    struct stat st {};
+    const std::optional<FileStamp> now =
+        ::stat(NativePath(paths_.keywordList).c_str(), &st) == 0 ? std::optional(StampOf(st)) : std::nullopt;
+    if (now == stamp_) {
+        return std::nullopt;
+    }
+    Bytes fresh;
+    std::optional<FileStamp> stamp;
+    if (std::optional<FileError> e = ReadStamped(paths_.keywordList, fresh, stamp)) {
+        return e;
+    }
+    // Changed by someone else: it is the list now, less the lines taken since this queue last wrote
+    // it where it still has them, in the same order and at the front (lines appended to it come
+    // behind everything else).
+    std::vector<Bytes> takenLines;
+    for (std::size_t pos = format_.bomLength; pos < taken_;) {
+        const FirstLine line = ReadFirstLine(std::string_view(base_).substr(pos), format_.utf8);
+        takenLines.push_back(line.line);
+        pos += line.line.size() + line.terminatorLength;
+    }
+    const std::deque<Bytes> front = std::move(front_);
+    Adopt(std::move(fresh), stamp, true);
+    for (const Bytes& line : takenLines) {
+        if (taken_ < base_.size()) {
+            const FirstLine first = ReadFirstLine(std::string_view(base_).substr(taken_), format_.utf8);
+            if (first.line == line) {
+                taken_ += first.line.size() + first.terminatorLength;
+            }
+        }
+    }
+    front_ = front;
+    if (taken_ != format_.bomLength || !front_.empty()) {
+        MarkDirty();
+    }
+    CountKeywords();
+    if (changed) {
+        *changed = true;
+    }
+    return std::nullopt;
+}
+
+std::optional<FileError> KeywordQueue::FlushLocked() {
+    writeError_ = WriteList();
+    return writeError_;
+}
+
+std::optional<FileError> KeywordQueue::WriteList() {
+    if (!loaded_) {
+        return std::nullopt;
+    }
+    if (std::optional<FileError> e = Refresh()) {
+        return e;
+    }
+    if (!dirty_) {
+        return Compact();
+    }
+    const Clock::time_point started = Clock::now();
+    const fs::path target = ResolvedTarget(paths_.keywordList);
+
+    Bytes contents;
+    contents.reserve(base_.size() + front_.size() * 32);
+    contents.append(base_, 0, format_.bomLength);
+    const std::string_view lineEnd = LineEndOf(std::string_view(base_).substr(format_.bomLength));
+    for (const Bytes& line : front_) {
+        contents += line;
+        contents += lineEnd;
+    }
+    contents.append(base_, taken_);
+
+    BeforeDiskChange();
+    // A name no file has: one left by a killed process of the same number is passed over.
+    std::string id;
+    fs::path temporary;
+    int fd = -1;
+    do {
+        id = std::to_string(::getpid()) + "-" + std::to_string(++g_listWrites);
+        temporary = TemporaryPath(target, id);
+        fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EEXIST);
+    if (fd < 0) {
+        return ErrorAt(paths_.keywordList, errno);
+    }
+    struct stat existing {};
+    const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
+    if (::fchmod(fd, mode) != 0 || !WriteAll(fd, contents)) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return ErrorAt(paths_.keywordList, error);
+    }
+    // Recorded before the file replaces the list: a kill on either side of the rename then finds
+    // out which list the file is by whether the temporary file is still there.
+    if (std::optional<FileError> e = AppendJournal("=" + id + "\r\n")) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return e;
+    }
+    const int old = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+    BeforeDiskChange();
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        if (old >= 0) {
+            ::close(old);
+        }
+        ::close(fd);
+        // While the journal names it as about to replace the list, the file must stay.
+        if (!AppendJournal("!\r\n")) {
+            ::unlink(temporary.c_str());
+        }
+        return ErrorAt(paths_.keywordList, error);
+    }
+    // Lines appended to the old file while it was being replaced go behind the new one.
+    if (old >= 0) {
+        struct stat st {};
+        if (stamp_ && ::fstat(old, &st) == 0 && st.st_ino == stamp_->inode &&
+            static_cast<std::size_t>(st.st_size) > base_.size()) {
+            Bytes late(static_cast<std::size_t>(st.st_size) - base_.size(), '\0');
+            const ssize_t n = ::pread(old, late.data(), late.size(), static_cast<off_t>(base_.size()));
+            late.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+            if (!late.empty() && WriteAll(fd, late)) {
+                contents += late;
+            }
+        }
+        ::close(old);
+    }
+    struct stat written {};
+    const std::optional<FileStamp> stamp = ::fstat(fd, &written) == 0 ? std::optional(StampOf(written)) : std::nullopt;
+    ::close(fd);
+    Adopt(std::move(contents), stamp, false);
+    lastWrite_ = Clock::now();
+    lastWriteTook_ = lastWrite_ - started;
+    return Compact();
 }
 
 int KeywordQueue::Recover(std::optional<FileError>* error) {
     std::lock_guard lock(mutex_);
-    Bytes journal;
-    std::optional<FileError> e = ReadFileOrEmpty(paths_.journal, journal);
-    TextList unsettled;
-    if (!e && !journal.empty()) {
-        unsettled = UnsettledKeywords(journal);
-        // Keywords this queue has in flight are not interrupted: they stay in the journal.
-        for (const Text& k : inFlight_) {
-            auto it = std::find(unsettled.begin(), unsettled.end(), k);
-            if (it != unsettled.end()) {
-                unsettled.erase(it);
-            }
-        }
-        Bytes front;
-        for (const Text& keyword : unsettled) {
-            front += keyword + "\r\n";
-        }
-        Bytes list;
-        if (!unsettled.empty()) {
-            e = ReadList(list);
-            if (!e) {
-                e = WriteList(front + list);
-            }
-        }
-        if (!e) {
-            Bytes kept;
-            for (const Text& k : inFlight_) {
-                kept += "+" + k + "\r\n";
-            }
-            CloseJournal();
-            e = ReplaceFileContents(paths_.journal, kept, 0644, kDurable);
-        }
+    if (loaded_ && !dirty_ && inFlight_.empty()) {
+        Unload();
     }
+    int recovered = 0;
+    const std::optional<FileError> e = EnsureLoaded(&recovered);
     if (error) {
         *error = e;
     }
-    return e ? 0 : static_cast<int>(unsettled.size());
+    return e ? 0 : recovered;
 }
 
 KeywordQueue::Taken KeywordQueue::TakeNextKeyword() {
     std::lock_guard lock(mutex_);
     Taken taken;
-    Bytes list;
-    if (ReadList(list) || list.empty()) {
-        return taken;  // no list, an unreadable one or an empty one: the end
-    }
-    const FirstLine first = ReadFirstLine(list);
-    const Bytes rest = list.substr(first.line.size() + first.terminatorLength);
-    if (first.line.empty()) {
-        taken.error = WriteList(rest);
-        taken.kind = taken.error ? Taken::Kind::kError : Taken::Kind::kEnd;
-        return taken;
-    }
-    // Into the journal first, out of the list second: a crash in between duplicates, never loses.
-    if ((taken.error = AppendJournal("+" + first.line))) {
+    auto fail = [&taken](FileError e) {
         taken.kind = Taken::Kind::kError;
+        taken.error = std::move(e);
+        return taken;
+    };
+    if (std::optional<FileError> e = EnsureLoaded(); e && !loaded_) {
+        return fail(*e);
+    }
+    if (ended_) {
         return taken;
     }
-    inFlight_.push_back(first.line);
-    const bool counted = listStamp_ && listKeywords_;  // the list was this queue's own, counted
-    if ((taken.error = WriteList(rest, counted ? std::optional<int>(*listKeywords_ - 1) : std::nullopt))) {
-        Settle(first.line);
-        taken.kind = Taken::Kind::kError;
+    if (writeError_) {
+        // The list could not be written lately: no keyword leaves it while that lasts.
+        if (std::optional<FileError> e = FlushLocked()) {
+            return fail(*e);
+        }
+    }
+    bool changed = false;
+    if (std::optional<FileError> e = Refresh(&changed)) {
+        return fail(*e);
+    }
+    if (changed && dirty_) {
+        // A new checkpoint for the list as someone else wrote it; when it fails, the writer tries again.
+        static_cast<void>(FlushLocked());
+    }
+    const bool fromFront = !front_.empty();
+    Bytes line;
+    std::size_t length = 0;
+    if (fromFront) {
+        line = front_.front();
+    } else {
+        if (taken_ >= base_.size()) {
+            return taken;
+        }
+        FirstLine first = ReadFirstLine(std::string_view(base_).substr(taken_), format_.utf8);
+        length = first.line.size() + first.terminatorLength;
+        line = std::move(first.line);
+    }
+    if (std::optional<FileError> e = AppendJournal("+" + line + "\r\n")) {
+        return fail(*e);
+    }
+    if (fromFront) {
+        front_.pop_front();
+    } else {
+        taken_ += length;
+    }
+    MarkDirty();
+    if (line.empty()) {
+        ended_ = true;  // an empty line ends the run
+        CountKeywords();
         return taken;
+    }
+    if (!fromFront) {
+        --baseKeywords_;
     }
     taken.kind = Taken::Kind::kKeyword;
-    taken.keyword = first.line;
+    taken.keyword = KeywordFromLine(line, format_.utf8, &taken.lossy);
+    inFlight_.push_back({taken.keyword, std::move(line)});
     return taken;
 }
 
 int KeywordQueue::RemainingCount() {
     std::lock_guard lock(mutex_);
-    const int inFlight = static_cast<int>(inFlight_.size());
-    if (CacheIsCurrent()) {
-        if (!listKeywords_) {
-            listKeywords_ = KeywordsBeforeEmptyLine(listCache_);
+    if (!loaded_) {
+        // Only reads: the journal may belong to a run of another process.
+        Bytes list;
+        if (ReadFileOrEmpty(paths_.keywordList, list)) {
+            return 0;  // an unreadable list shows as empty; the next take reports why
         }
-        return *listKeywords_ + inFlight;
+        const ListFormat format = DetectListFormat(list);
+        int count = 0;
+        for (std::size_t pos = format.bomLength; pos < list.size(); ++count) {
+            const FirstLine next = ReadFirstLine(std::string_view(list).substr(pos), format.utf8);
+            if (next.line.empty()) {
+                break;
+            }
+            pos += next.line.size() + next.terminatorLength;
+        }
+        return count;
     }
-    Bytes list;
-    if (ReadFileOrEmpty(paths_.keywordList, list)) {
-        return inFlight;  // an unreadable list shows as empty; the next take reports why
-    }
-    return KeywordsBeforeEmptyLine(list) + inFlight;
+    static_cast<void>(Refresh());  // unreadable now: the figure as last known
+    return static_cast<int>(front_.size() + inFlight_.size()) + baseKeywords_;
 }
 
 std::optional<FileError> KeywordQueue::Finish(const Text& keyword) {
     std::lock_guard lock(mutex_);
-    return Settle(keyword);
+    if (std::optional<FileError> e = EnsureLoaded(); e && !loaded_) {
+        return e;
+    }
+    auto it = std::find_if(inFlight_.begin(), inFlight_.end(), [&](const InFlight& k) { return k.keyword == keyword; });
+    const Bytes line = it != inFlight_.end() ? it->line : LineFromKeyword(keyword, format_.utf8);
+    if (std::optional<FileError> e = AppendJournal("-" + line + "\r\n")) {
+        return e;
+    }
+    if (it != inFlight_.end()) {
+        inFlight_.erase(it);
+    }
+    return std::nullopt;
 }
 
 std::optional<FileError> KeywordQueue::Return(const Text& keyword) {
     std::lock_guard lock(mutex_);
-    Bytes list;
-    if (std::optional<FileError> e = ReadList(list)) {
+    if (keyword.empty()) {
+        return std::nullopt;
+    }
+    if (std::optional<FileError> e = EnsureLoaded(); e && !loaded_) {
         return e;
     }
-    if (std::optional<FileError> e = WriteList(keyword + "\r\n" + list)) {
+    auto it = std::find_if(inFlight_.begin(), inFlight_.end(), [&](const InFlight& k) { return k.keyword == keyword; });
+    Bytes line = it != inFlight_.end() ? it->line : LineFromKeyword(keyword, format_.utf8);
+    if (std::optional<FileError> e = AppendJournal("<" + line + "\r\n")) {
         return e;
     }
-    return Settle(keyword);
+    if (it != inFlight_.end()) {
+        inFlight_.erase(it);
+    }
+    front_.push_front(std::move(line));
+    MarkDirty();
+    return std::nullopt;
+}
+
+std::optional<FileError> KeywordQueue::Flush() {
+    std::lock_guard lock(mutex_);
+    return FlushLocked();
 }
 
 }  // namespace qj

@@ -1,9 +1,15 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "app/file_system.h"
+#include "generation/keyword_list.h"
 #include "text/types.h"
 
 namespace qj {
@@ -26,16 +32,25 @@ inline constexpr const char* kRunLockTail = "OpenAi/.run.lock";
 // The paths below a program folder (a GBK path without trailing separator).
 JobPaths JobPathsIn(const Text& programFolder);
 
-// The keyword list as the job's queue. A keyword that leaves the list is first recorded in the
-// journal; it is settled when its outcome is recorded (Finish) or when it goes back to the front of
-// the list (Return). Whatever the journal holds unsettled when a run starts goes back to the front
-// of the list first (Recover), so a keyword is never lost: at worst, after a hard kill, it is
-// requested twice. Each change of the list is a whole-file replacement, never a partial rewrite;
-// the journal only grows by whole lines ("+keyword" taken, "-keyword" settled) and is emptied when
-// nothing is in flight. Safe for several workers of one process.
+// How often, at most, the list file is rewritten while keywords are taken.
+inline constexpr std::chrono::milliseconds kListWriteInterval{2000};
+
+// The keyword list as the job's queue. Taking a keyword costs one journal record, however long the
+// list: the list is held in memory and the file is rewritten only every kListWriteInterval and when
+// the run ends (UnlockRun, Flush). The journal records every change since the file was last
+// rewritten, so after a kill at any point the next Recover rebuilds exactly what remained: each
+// keyword is then either settled (Finish), or in the list, once. Keywords that were in flight go
+// back to the front of the list, in the order they were taken. Lines that someone appends to the
+// file meanwhile are kept; a file rewritten by someone else is taken as it now is, less the lines
+// taken since the last write that it still starts with. A UTF-8 list stays UTF-8: every line goes
+// back with the bytes it had. Safe for several workers of one process.
+//
+// The journal holds whole CR LF lines: "+line" taken, "-line" settled, "<line" settled by going
+// back to the front, "#" the file shows everything above, "=id" the file is about to be replaced by
+// the temporary file `id` names (done when that file is gone), "!" that replacement was abandoned.
 class KeywordQueue {
 public:
-    explicit KeywordQueue(JobPaths paths);
+    explicit KeywordQueue(JobPaths paths, std::chrono::milliseconds writeInterval = kListWriteInterval);
     ~KeywordQueue();
     KeywordQueue(const KeywordQueue&) = delete;
     KeywordQueue& operator=(const KeywordQueue&) = delete;
@@ -44,35 +59,44 @@ public:
         enum class Kind { kKeyword, kEnd, kError } kind = Kind::kEnd;
         Text keyword;
         std::optional<FileError> error;
+        bool lossy = false;  // the line had characters that GBK lacks: they are "?" in `keyword`
     };
 
-    // Puts the journal's unsettled keywords back at the front of the list, in the order they were
-    // taken. Returns how many went back.
+    // Applies what a run that ended without settling left in the journal, and puts its keywords in
+    // flight back at the front of the list, in the order they were taken. Returns how many went back.
     int Recover(std::optional<FileError>* error = nullptr);
 
     // Takes the first line of the list: kEnd for a missing or empty list or an empty first line
-    // (which is cut out too); kError when the list or the journal could not be changed (nothing
-    // was taken then).
+    // (which is cut out too; no further keyword is taken until the next run); kError when the list
+    // could not be read, or not be written lately, or the journal not be written (nothing was
+    // taken then).
     [[nodiscard]] Taken TakeNextKeyword();
 
     // The keyword's outcome is recorded: it is settled.
     [[nodiscard]] std::optional<FileError> Finish(const Text& keyword);
 
-    // The keyword was not settled (the run was stopped): back to the front of the list.
+    // The keyword was not settled (the run was stopped): back to the front of the list, with the
+    // bytes its line had.
     [[nodiscard]] std::optional<FileError> Return(const Text& keyword);
+
+    // Rewrites the list file to show what remains, if it does not yet.
+    [[nodiscard]] std::optional<FileError> Flush();
 
     // One run at a time per keyword list, also across processes: a run holds this lock (released
     // by the system when the process ends, however it ends). False when another holder has it.
     [[nodiscard]] bool TryLockRun();
+    // Flushes (a failure leaves the journal to the next Recover) and releases the lock.
     void UnlockRun();
 
-    // Keywords not settled yet: the lines of the list up to its first empty line, and those in
-    // flight. Reads the list only when it changed since this queue last saw it.
+    // Keywords not settled yet: the lines of the list up to its first empty line, and those in flight.
     int RemainingCount();
 
     const JobPaths& paths() const { return paths_; }
 
-    // What identifies one version of a file: device, inode, size and time of the last change.
+    // Called before every change the queue makes on disk, from whichever thread makes it: lets a
+    // test end the process exactly there. Null by default.
+    static void SetBeforeDiskChange(void (*hook)());
+
     struct FileStamp {
         unsigned long long device = 0, inode = 0, size = 0;
         long long modifiedNs = -1;
@@ -80,41 +104,58 @@ public:
     };
 
 private:
-    // Whether the file is still the list this queue last wrote.
-    bool CacheIsCurrent();
+    struct InFlight {
+        Text keyword;
+        Bytes line;  // as the list held it
+    };
 
-    std::optional<FileError> ReadList(Bytes& list);
-    // `keywords`: how many keywords the list holds before an empty line, when already known.
-    std::optional<FileError> WriteList(const Bytes& list, std::optional<int> keywords = std::nullopt);
-    std::optional<FileError> AppendJournal(const Text& record);
-    std::optional<FileError> Settle(const Text& keyword);
+    [[nodiscard]] std::optional<FileError> EnsureLoaded(int* recovered = nullptr);
+    [[nodiscard]] std::optional<FileError> Refresh(bool* changed = nullptr);
+    // Writes the list if it does not show what remains, and remembers how that went.
+    [[nodiscard]] std::optional<FileError> FlushLocked();
+    [[nodiscard]] std::optional<FileError> WriteList();
+    [[nodiscard]] std::optional<FileError> Compact();
+    [[nodiscard]] std::optional<FileError> AppendJournal(const Bytes& records);
+    [[nodiscard]] std::optional<FileError> TruncateJournal();
+    // Takes `contents` as the file's bytes, nothing taken from them yet; `detect`: decide the format anew.
+    void Adopt(Bytes contents, std::optional<FileStamp> stamp, bool detect);
+    void CountKeywords();
+    void MarkDirty();
+    void WriteInBackground();
     void CloseJournal();
+    void Unload();
 
     JobPaths paths_;
+    const std::chrono::milliseconds writeInterval_;
     std::mutex mutex_;
     int lockFd_ = -1;
+    bool runActive_ = false;
+
+    bool loaded_ = false;
+    Bytes base_;                           // the list file as this queue last wrote or read it
+    std::optional<FileStamp> stamp_;       // of that file; none when there was none
+    ListFormat format_;                    // of base_
+    std::size_t taken_ = 0;                // base_ up to here is out of the list
+    std::deque<Bytes> front_;              // lines back in front of the rest of base_
+    std::vector<InFlight> inFlight_;       // in the order they were taken
+    int baseKeywords_ = 0;                 // in base_ from taken_ up to its first empty line
+    bool ended_ = false;                   // an empty line was taken
+    bool dirty_ = false;                   // the file does not show what remains
+    std::optional<FileError> writeError_;  // why the last write of the list failed
+
     int journalFd_ = -1;
-    std::size_t journalBytes_ = 0;
-    TextList inFlight_;
-    // The list as this queue last wrote it, to skip re-reading an unchanged file.
-    std::optional<FileStamp> listStamp_;
-    Bytes listCache_;
-    std::optional<int> listKeywords_;
+    std::size_t journalBytes_ = 0;  // whole records in the journal
+    bool journalSuspect_ = false;   // a record may have been cut short
+
+    std::chrono::steady_clock::time_point lastWrite_{};
+    std::chrono::steady_clock::duration lastWriteTook_{};
+    std::condition_variable wake_;
+    std::thread writer_;
+    bool stopping_ = false;
 };
 
-// The keywords a journal leaves unsettled, in the order they were taken (whole lines only: a line
-// cut short by a crash does not count).
+// The keywords a journal leaves unsettled, as their lines, in the order they were taken (whole
+// records only: a line cut short by a crash does not count).
 TextList UnsettledKeywords(const Bytes& journal);
-
-// The first line of a keyword list and the length of its line end: CR LF, LF or a lone CR (also a
-// zero byte or 0x1A, which end the readable part of a text file). A trail byte never ends a line.
-struct FirstLine {
-    Text line;
-    std::size_t terminatorLength = 0;
-};
-FirstLine ReadFirstLine(std::string_view contents);
-
-// The lines of a list file (CR LF, LF or CR line ends; empty lines kept, a last empty piece dropped).
-TextList ListLines(const Bytes& contents);
 
 }  // namespace qj

@@ -252,8 +252,8 @@ TEST_F(GenerationJobTest, AnOutcomeThatCannotBeRecordedPutsTheKeywordBackAndEnds
         fs::remove_all(NativePath(c.blocked));
     }
 
-    // When even the list cannot take it back, the keyword stays in the journal, and the next run
-    // (or start of the program) puts it back first.
+    // When even the list cannot take it back, the journal keeps what the list lacks, and the next
+    // run (or start of the program) puts the keyword back first.
     WriteList("甲\r\n乙\r\n");
     fs::create_directories(NativePath(paths_.failureList));
     service_.SetAnswer([this](const httplib::Request&, httplib::Response& response) {
@@ -264,7 +264,9 @@ TEST_F(GenerationJobTest, AnOutcomeThatCannotBeRecordedPutsTheKeywordBackAndEnds
     EXPECT_EQ(Run().end, RunEnd::kEndedEarly);
     EXPECT_NE(Messages().back().find("任务完成"), Text::npos);
     const TextList m = Messages();
-    EXPECT_NE(std::find(m.begin(), m.end(), "关键词【甲】将在下次运行时放回待采集关键词列表"), m.end());
+    EXPECT_NE(std::find(m.begin(), m.end(), "错误信息：" + paths_.keywordList + "：Is a directory"), m.end());
+    EXPECT_NE(std::find(m.begin(), m.end(), "关键词列表没能写回，未完成的关键词将在下次运行时放回待采集关键词列表"),
+              m.end());
     fs::remove(NativePath(paths_.keywordList));
     WriteList("乙\r\n");
     EXPECT_EQ(RecoverInterruptedKeywords(ProgramFolder()), 1);
