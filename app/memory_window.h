@@ -68,7 +68,7 @@ private:
         Text text;
         bool disabled = false;
         bool checked = false;
-        bool singleLine = false;  // an edit box of one line: no CR or LF gets in
+        bool singleLine = false;   // an edit box of one line: no CR or LF gets in
         long long selection = -1;  // combo item, list row or tab page
         long long progressValue = 0;
         long long progressMaximum = 100;
