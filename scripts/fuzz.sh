@@ -15,7 +15,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
-all_targets=(completion_reply chat_reply credit_token ini headers_cookies keyword_queue text_toolkit map_library_image)
+all_targets=(completion_reply chat_reply credit_token ini headers_cookies keyword_queue output_names text_toolkit
+    map_library_image)
 seconds="${1:-60}"
 shift || true
 targets=("$@")
