@@ -43,10 +43,15 @@ cmake --build build-fuzz -j2 --target qj_fuzz_literal_check | tail -n 1
 
 out=build-fuzz/fuzz
 mkdir -p "$out/logs"
-# The settings and list targets write files for every input: memory is faster than the disk.
+# The settings and list targets write files for every input: memory is faster than the disk. A
+# target that stops on a finding leaves its scratch folder behind; this run's go with it.
+scratch_base=/tmp
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then
-    export TMPDIR=/dev/shm
+    scratch_base=/dev/shm
 fi
+TMPDIR="$(mktemp -d "$scratch_base/qj-fuzz-run-XXXXXX")"
+export TMPDIR
+trap 'rm -rf "$TMPDIR"' EXIT
 
 # Extra options of a target: its dictionary and input size.
 options_of() {
@@ -113,7 +118,7 @@ stop_all() {
     done
     wait 2>/dev/null || true
 }
-trap stop_all INT TERM
+trap 'stop_all; exit 130' INT TERM
 
 echo "fuzz: ${#targets[@]} targets, $seconds s each, $jobs_at_once at a time"
 queue=("${targets[@]}")
