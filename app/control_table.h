@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <span>
+#include <string_view>
 
 #include "app/window_model.h"
 
@@ -38,6 +39,11 @@ struct ControlRow {
 };
 
 using ControlTable = std::span<const ControlRow>;
+
+// An edit box of one line: the box whose text WithoutLineBreaks keeps clean.
+inline bool IsSingleLineEdit(const ControlRow& row) {
+    return std::string_view(row.kind) == kind::kEdit && !row.multiLine;
+}
 
 inline Text CaptionOf(const ControlRow& row) {
     return row.captionFrom ? row.captionFrom() : Text(row.caption);

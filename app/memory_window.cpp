@@ -16,7 +16,8 @@ MemoryWindow::MemoryWindow(ControlTable controls) {
     for (const ControlRow& row : controls) {
         Control c;
         c.kind = row.kind;
-        c.text = CaptionOf(row);
+        c.singleLine = IsSingleLineEdit(row);
+        c.text = Kept(c, CaptionOf(row));
         c.checked = row.checked;
         if (IsKind(row.kind, kind::kTab)) {
             c.pageCount = static_cast<int>(row.pages.size());
@@ -31,6 +32,12 @@ MemoryWindow::MemoryWindow(ControlTable controls) {
             radioGroup_[row.name] = Text(row.parent) + "#" + std::to_string(row.page);
         }
     }
+}
+
+Text MemoryWindow::Kept(const Control& control, const Text& text) {
+    // A text is zero-terminated: what follows a zero byte never reaches the control.
+    const std::string_view shown(text.c_str(), std::strlen(text.c_str()));
+    return control.singleLine ? WithoutLineBreaks(shown) : Text(shown);
 }
 
 MemoryWindow::Control* MemoryWindow::Find(const Text& name) {
@@ -91,8 +98,7 @@ void MemoryWindow::SetText(const Text& name, int property, const Text& value) {
         return;
     }
     if (property == kPropContent || property == kPropComboText || property == kPropCaption) {
-        // A text is zero-terminated: what follows a zero byte never reaches the control.
-        c->text = value.substr(0, std::strlen(value.c_str()));
+        c->text = Kept(*c, value);
     }
 }
 
@@ -172,7 +178,7 @@ void MemoryWindow::AppendText(const Text& name, const Text& text) {
         if (!c) {
             return;
         }
-        c->text += text.substr(0, std::strlen(text.c_str()));
+        c->text += Kept(*c, text);
         observer = appendObserver_;
     }
     if (observer) {

@@ -68,6 +68,7 @@ private:
         Text text;
         bool disabled = false;
         bool checked = false;
+        bool singleLine = false;   // an edit box of one line: no CR or LF gets in
         long long selection = -1;  // combo item, list row or tab page
         long long progressValue = 0;
         long long progressMaximum = 100;
@@ -77,6 +78,9 @@ private:
     };
 
     Control* Find(const Text& name);
+    // What a control keeps of a text it is given: up to the first zero byte, and on one line when
+    // it is a single-line edit box.
+    static Text Kept(const Control& control, const Text& text);
     const Control* Find(const Text& name) const;
 
     // The list view's own colours: black text on white.

@@ -23,6 +23,7 @@
 #include <QTextLayout>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QValidator>
 #include <set>
 #include <type_traits>
 
@@ -170,6 +171,32 @@ protected:
                 y += pitch;
             }
         }
+    }
+};
+
+// Keeps a single-line edit box on one line: typing, pasting, dropping and input methods all pass
+// their result through the validator, which may change it. Qt's own line edit keeps a pasted line
+// break, which would end up in a request header or a settings line.
+class OneLineValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int& position) const override {
+        QString kept;
+        kept.reserve(input.size());
+        int keptPosition = position;
+        for (int i = 0; i < input.size(); ++i) {
+            if (input[i] == QLatin1Char('\r') || input[i] == QLatin1Char('\n')) {
+                if (i < position) {
+                    --keptPosition;
+                }
+            } else {
+                kept += input[i];
+            }
+        }
+        input = kept;
+        position = keptPosition;
+        return Acceptable;
     }
 };
 
@@ -326,7 +353,8 @@ QWidget* QtWindow::BuildControl(const ControlRow& row) {
             widget = edit;
         } else {
             auto* edit = new QLineEdit(parent);
-            edit->setText(ToQt(CaptionOf(row)));
+            edit->setValidator(new OneLineValidator(edit));
+            edit->setText(ToQt(WithoutLineBreaks(CaptionOf(row))));
             widget = edit;
         }
         QPalette palette = widget->palette();
@@ -611,7 +639,7 @@ void QtWindow::SetText(const Text& name, int property, const Text& value) {
             return;
         }
         if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-            edit->setText(ToQt(value));
+            edit->setText(ToQt(WithoutLineBreaks(value)));
         } else if (auto* edit = qobject_cast<QPlainTextEdit*>(w)) {
             edit->setPlainText(ToQtLines(value));
         } else if (auto* label = qobject_cast<QLabel*>(w)) {
@@ -727,7 +755,7 @@ void QtWindow::AppendText(const Text& name, const Text& text) {
             edit->ensureCursorVisible();
         } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
             edit->end(false);
-            edit->insert(ToQt(text));
+            edit->insert(ToQt(WithoutLineBreaks(text)));
         }
     });
 }

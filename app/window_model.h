@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "text/types.h"
@@ -112,6 +113,12 @@ struct WindowEvents {
     std::function<void(WindowModel& window, const Text& control, int page)> pageSwitched;
     std::function<void(WindowModel& window, const Text& control)> doubleClicked;
 };
+
+// A single-line edit box never holds CR or LF, however its text arrives (typed, pasted, restored
+// from the settings file, set by the program): a key pasted with its line break would otherwise
+// end up inside a request header or split a settings line. Every window applies this to what a
+// single-line edit box is given; multi-line boxes keep their line breaks.
+Text WithoutLineBreaks(std::string_view text);
 
 // The main window of the process, set by start-up (or a test) before any handler runs; null when
 // there is none. The run log and the handlers address it.

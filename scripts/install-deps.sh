@@ -14,7 +14,7 @@ packages=(
     tinyproxy openssl
     xvfb xauth
 )
-# scripts/fuzz-skin.sh also needs clang and its libFuzzer runtime.
+# scripts/fuzz.sh also needs clang and its libFuzzer runtime.
 if [ "${1:-}" = "--fuzz" ]; then
     packages+=(clang libclang-rt-dev)
 fi

@@ -45,16 +45,17 @@ TEST_F(SettingsStoreTest, EscapingTurnsLineBreaksAndQuotesIntoMarks) {
 }
 
 TEST_F(SettingsStoreTest, EditBoxesRoundTripExceptForTheMarkTexts) {
-    window.SetText("编辑框_甲", kPropContent, "第一行\r\n\"第二行\"");
-    window.SetText("编辑框_乙", kPropContent, "has ><br>< and #引号 inside");
+    window.SetText("编辑框_甲", kPropContent, "has ><br>< and #引号 inside");
+    window.SetText("编辑框_乙", kPropContent, "第一行\r\n\"第二行\"");
     EXPECT_EQ(SaveEditBoxes(window, path).controlCount, 2);
     EXPECT_EQ(File(),
-              "[编辑框]\r\n编辑框_甲=第一行><br><#引号第二行#引号\r\n编辑框_乙=has ><br>< and #引号 inside\r\n");
+              "[编辑框]\r\n编辑框_甲=has ><br>< and #引号 inside\r\n编辑框_乙=第一行><br><#引号第二行#引号\r\n");
 
     MemoryWindow restored{kControls};
     EXPECT_EQ(RestoreEditBoxes(restored, path), 2);
-    EXPECT_EQ(restored.GetText("编辑框_甲", kPropContent), "第一行\r\n\"第二行\"");
-    EXPECT_EQ(restored.GetText("编辑框_乙", kPropContent), "has \r\n and \" inside");
+    // The single-line box keeps no line break, not even one its mark text stands for.
+    EXPECT_EQ(restored.GetText("编辑框_甲", kPropContent), "has  and \" inside");
+    EXPECT_EQ(restored.GetText("编辑框_乙", kPropContent), "第一行\r\n\"第二行\"");
 }
 
 TEST_F(SettingsStoreTest, AnEmptyEditBoxIsSavedEmptyAndLeavesTheControlAloneOnRestore) {

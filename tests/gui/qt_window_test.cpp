@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFontDatabase>
@@ -21,6 +22,8 @@
 #include <atomic>
 #include <thread>
 
+#include "app/ini_file.h"
+#include "app/memory_window.h"
 #include "app/message_box.h"
 #include "app/program_folder.h"
 #include "app/settings_store.h"
@@ -258,6 +261,54 @@ TEST(QtWindow, AppendGoesToTheEndAndShowsIt) {
     EXPECT_GT(log->verticalScrollBar()->maximum(), 0);
     EXPECT_GT(log->verticalScrollBar()->value(), 0);
     EXPECT_TRUE(log->viewport()->rect().contains(log->cursorRect()));
+}
+
+// A key pasted with its line break must not reach a request header or split a settings line; the
+// in-memory window of the batch mode must keep the same texts as the real one.
+TEST(QtWindow, SingleLineEditBoxesNeverHoldALineBreakHoweverTheTextArrives) {
+    TemporaryHome home;
+    // Written by hand or by an older version: the stored line break mark inside a key.
+    const Text settings = ProgramPath(kSettingsFileTail);
+    ASSERT_FALSE(WriteIniValue(settings, kind::kEdit, control::kEditOpenAiKey, "sk-x><br><y"));
+    ASSERT_FALSE(WriteIniValue(settings, kind::kEdit, control::kEditInterfaceThreePrompt, "a><br><b"));
+    OpenedMainWindow window;
+    MemoryWindow memory(MainWindowLayout().controls);
+    OnMainWindowCreated(memory);
+    for (WindowModel* w : {static_cast<WindowModel*>(&*window), static_cast<WindowModel*>(&memory)}) {
+        EXPECT_EQ(w->GetText(control::kEditOpenAiKey, kPropContent), "sk-xy");
+        EXPECT_EQ(w->GetText(control::kEditInterfaceThreePrompt, kPropContent), "a\r\nb");
+    }
+
+    // Set and appended by the program, on every edit box of the window.
+    int singleLine = 0;
+    for (const ControlRow& row : MainWindowLayout().controls) {
+        if (Text(row.kind) != kind::kEdit) {
+            continue;
+        }
+        singleLine += IsSingleLineEdit(row) ? 1 : 0;
+        const Text expected = IsSingleLineEdit(row) ? G("甲乙丙") : G("甲\r\n乙\r\n丙\r\n");
+        for (WindowModel* w : {static_cast<WindowModel*>(&*window), static_cast<WindowModel*>(&memory)}) {
+            w->SetText(row.name, kPropContent, G("甲\r\n乙\r\n"));
+            w->AppendText(row.name, G("丙\r\n"));
+            EXPECT_EQ(w->GetText(row.name, kPropContent), expected) << ToQt(row.name).toStdString();
+        }
+    }
+    EXPECT_GT(singleLine, 0);
+
+    // Pasted by the user: the single-line box drops the breaks where they were, the prompt keeps them.
+    auto* key = window.Get<QLineEdit>(control::kEditOpenAiKey);
+    key->setText(QStringLiteral("sk-[]"));
+    key->setCursorPosition(4);
+    QGuiApplication::clipboard()->setText(QStringLiteral("abc\r\ndef\n"));
+    QTest::keySequence(key, QKeySequence::Paste);
+    EXPECT_EQ(key->text(), QStringLiteral("sk-[abcdef]"));
+    EXPECT_EQ(key->cursorPosition(), 10);
+    EXPECT_EQ(window->GetText(control::kEditOpenAiKey, kPropContent), "sk-[abcdef]");
+    auto* prompt = window.Get<QPlainTextEdit>(control::kEditInterfaceThreePrompt);
+    prompt->clear();
+    QGuiApplication::clipboard()->setText(QStringLiteral("abc\ndef"));
+    QTest::keySequence(prompt, QKeySequence::Paste);
+    EXPECT_EQ(window->GetText(control::kEditInterfaceThreePrompt, kPropContent), "abc\r\ndef");
 }
 
 class RecordingEvents {

@@ -1,0 +1,90 @@
+// libFuzzer target: the replies of interface three (chat completions, whole or streamed) and what
+// is made of them. Properties: a stream fed in arbitrary pieces reads exactly as fed whole; no
+// token count or Retry-After is undefined behaviour, and a wait is never negative; texts for the
+// log stay on one line and within their size; generated text keeps CR LF line breaks only; any
+// keyword gives a JSON body, and any key a header block of the same lines.
+#include <nlohmann/json.hpp>
+#include <random>
+
+#include "fuzz_support.h"
+#include "generation/chat_reply.h"
+#include "generation/interface_three.h"
+#include "text/text_helpers.h"
+
+namespace {
+
+using qj::fuzz::Shown;
+
+bool SameReply(const qj::ChatReply& a, const qj::ChatReply& b) {
+    auto usage = [](const qj::ChatReply& r) {
+        return r.usage ? std::make_tuple(true, r.usage->promptTokens, r.usage->completionTokens, r.usage->totalTokens)
+                       : std::make_tuple(false, 0LL, 0LL, 0LL);
+    };
+    return a.content == b.content && a.error == b.error && a.finishReason == b.finishReason && usage(a) == usage(b) &&
+           a.recognised == b.recognised && a.complete == b.complete && a.malformed == b.malformed;
+}
+
+bool OnOneLine(std::string_view text) {
+    return text.find_first_of("\r\n") == std::string_view::npos;
+}
+
+// Every CR is followed by LF and every LF follows a CR.
+bool OnlyCrLfBreaks(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n')) {
+            return false;
+        }
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    const int status = input.ConsumeIntegralInRange<int>(0, 599);
+    const std::size_t logBytes = input.ConsumeIntegralInRange<std::size_t>(0, 400);
+    std::minstd_rand pieces(input.ConsumeIntegral<std::uint32_t>());
+    const std::string headers = input.ConsumeRandomLengthString(300);
+    const std::string body = input.ConsumeRemainingBytesAsString();
+
+    qj::ChatStreamReader whole;
+    whole.Feed(body);
+    whole.Finish();
+    qj::ChatStreamReader cut;
+    for (std::size_t at = 0; at < body.size();) {
+        const std::size_t length = std::min<std::size_t>(body.size() - at, 1 + pieces() % 24);
+        cut.Feed(std::string_view(body).substr(at, length));
+        at += length;
+    }
+    cut.Finish();
+    QJ_FUZZ_CHECK(SameReply(whole.reply(), cut.reply()), "stream " + Shown(body));
+
+    const std::time_t now = 1700000000;
+    const qj::GenerationOutcome outcome = qj::ChatOutcome({status, headers, body, "", false}, now);
+    QJ_FUZZ_CHECK(!outcome.retryAfterSeconds || *outcome.retryAfterSeconds >= 0, "headers " + Shown(headers));
+    const std::optional<int> retryAfter = qj::RetryAfterSeconds(headers, now);
+    QJ_FUZZ_CHECK(!retryAfter || *retryAfter >= 0, "headers " + Shown(headers));
+
+    const qj::Text shortText = qj::ShortReplyText(body, logBytes);
+    // At most the bytes asked for, and "..." behind a text that was cut.
+    QJ_FUZZ_CHECK(shortText.size() <= logBytes + 3 && OnOneLine(shortText),
+                  Shown(shortText) + " for " + std::to_string(logBytes) + " bytes of the body " + Shown(body));
+    QJ_FUZZ_CHECK(OnOneLine(qj::ServiceErrorMessage(body)), "body " + Shown(body));
+    const qj::Text generated = qj::ChatTextToGbk(body);
+    QJ_FUZZ_CHECK(generated.find('\0') == qj::Text::npos && OnlyCrLfBreaks(generated), "text " + Shown(body));
+
+    // The headers stand in for a keyword and a key: any bytes, a typed or pasted value.
+    static const qj::ChatRequestConfig config = qj::ResolveInterfaceThree({}, "http://127.0.0.1:9/v1").config;
+    const qj::Bytes request = qj::ChatRequestBody(config, headers);
+    QJ_FUZZ_CHECK(!nlohmann::json::parse(request, nullptr, false).is_discarded(), "keyword " + Shown(headers));
+    const qj::TextList lines = qj::SplitText(qj::ChatRequestHeaders(headers, true), "\r\n");
+    QJ_FUZZ_CHECK(lines.size() == 3 || lines.size() == 4, "key " + Shown(headers));
+    for (const qj::Text& line : lines) {
+        QJ_FUZZ_CHECK(OnOneLine(line) && line.find('\0') == qj::Text::npos, "key " + Shown(headers));
+    }
+    return 0;
+}
