@@ -5,12 +5,18 @@
 
 namespace qj {
 
+// A lead byte of code page 936: it and the byte behind it form one double-byte character. 0x80 is
+// no lead byte there but the one-byte euro sign, and 0xFF is unassigned.
+constexpr bool IsGbkLeadByte(unsigned char b) {
+    return b >= 0x81 && b <= 0xFE;
+}
+
 // Length of the unit that starts at byte `i` of `text` for searches, splits, trimming and case
-// changes: a byte of 0x80 or above takes the next byte with it, so a marker is never found starting
-// on the second byte of a double-byte character. A lead byte at the very end is a unit of its own,
-// so nothing reads past the end.
+// changes: a lead byte takes the next byte with it, so a marker is never found starting on the
+// second byte of a double-byte character. A lead byte at the very end is a unit of its own, so
+// nothing reads past the end.
 inline std::size_t GbkUnitLength(std::string_view text, std::size_t i) {
-    return (static_cast<unsigned char>(text[i]) >= 0x80 && i + 1 < text.size()) ? 2 : 1;
+    return (IsGbkLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) ? 2 : 1;
 }
 
 }  // namespace qj
