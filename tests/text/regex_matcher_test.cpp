@@ -118,6 +118,105 @@ TEST(RegexMatcher, EcmaScriptSyntax) {
     EXPECT_EQ(m.MatchCount(), 3);
 }
 
+// Pattern -> accepted, and when accepted what the first match of a subject is (nullptr: none).
+// Syntax that PCRE2 knows and the script dialect refuses must fail, not quietly mean PCRE2's thing.
+TEST(RegexMatcher, DialectTable) {
+    struct Row {
+        const char* pattern;
+        bool accepted;
+        const char* subject;
+        const char* match;
+    };
+    const Row rows[] = {
+        // A backreference to a group that did not take part (or has not yet) matches empty.
+        {"(a)?b\\1", true, "b", "b"},
+        {"\\1(a)", true, "a", "a"},
+        {"(a)|b\\1", true, "b", "b"},
+        {"(a)\\1", true, "aa", "aa"},
+        // Decimal escapes beyond the group count are octal escapes; 8 and 9 stand for themselves.
+        {"\\1", true, "x\x01y", "\x01"},
+        {"a\\12", true, "a\n", "a\n"},
+        {"(x)\\12", true, "x\n", "x\n"},
+        {"\\8\\9", true, "89", "89"},
+        {"\\101\\1012", true, "AA2", "AA2"},
+        {"\\477", true, "'7", "'7"},
+        {"[\\101]", true, "A", "A"},
+        {"\\0", true, "a", nullptr},
+        // Quantifiers behind quantifiers and anchors.
+        {"a*+", false, nullptr, nullptr},
+        {"a++b", false, nullptr, nullptr},
+        {"a?+", false, nullptr, nullptr},
+        {"a{2}+", false, nullptr, nullptr},
+        {"a*?+", false, nullptr, nullptr},
+        {"a*?", true, "aa", ""},
+        {"a{2}?", true, "aaa", "aa"},
+        {"^*", false, nullptr, nullptr},
+        {"x$?", false, nullptr, nullptr},
+        {"^{2}", false, nullptr, nullptr},
+        {"\\b+", false, nullptr, nullptr},
+        {"(?=a)*a", true, "a", "a"},
+        {"^{a", true, "{a", "{a"},
+        {"a{,2}", true, "a{,2}", "a{,2}"},
+        {"x{2", true, "x{2", "x{2"},
+        // Group forms: only non-capturing groups and lookaheads.
+        {"(?:a)(?=b)(?!c)", true, "ab", "a"},
+        {"(?>a)", false, nullptr, nullptr},
+        {"(?<n>a)", false, nullptr, nullptr},
+        {"(?P<n>a)", false, nullptr, nullptr},
+        {"(?<=a)b", false, nullptr, nullptr},
+        {"(?i)a", false, nullptr, nullptr},
+        {"(?#note)a", false, nullptr, nullptr},
+        {"(?|a)", false, nullptr, nullptr},
+        {"(*UTF)a", false, nullptr, nullptr},
+        {"(?", false, nullptr, nullptr},
+        // Letter escapes of PCRE2 alone.
+        {"\\Aa", false, nullptr, nullptr},
+        {"a\\Z", false, nullptr, nullptr},
+        {"a\\z", false, nullptr, nullptr},
+        {"\\Ga", false, nullptr, nullptr},
+        {"a\\Kb", false, nullptr, nullptr},
+        {"\\Qa.\\E", false, nullptr, nullptr},
+        {"\\h", false, nullptr, nullptr},
+        {"\\R", false, nullptr, nullptr},
+        {"\\X", false, nullptr, nullptr},
+        {"\\N", false, nullptr, nullptr},
+        {"\\p{L}", false, nullptr, nullptr},
+        {"\\e", false, nullptr, nullptr},
+        {"(a)\\g1", false, nullptr, nullptr},
+        {"(a)\\k<1>", false, nullptr, nullptr},
+        {"\\o{101}", false, nullptr, nullptr},
+        {"[\\h]", false, nullptr, nullptr},
+        {"\\c1", false, nullptr, nullptr},
+        {"\\cJ", true, "a\nb", "\n"},
+        // Escapes whose PCRE2 meaning differs: \v is the vertical tab alone.
+        {"\\v", true, "\r\n\x0B", "\x0B"},
+        {"[\\v]", true, "\n\x0B", "\x0B"},
+        {"\\x41\\u0042", true, "AB", "AB"},
+        {"\\x{2}", true, "xx", "xx"},
+        {"\\-\\.", true, "-.", "-."},
+        // A "[" in a class is a character, never a POSIX class.
+        {"[[:a]+", true, "b:a[", ":a["},
+        {"[a-c]]", true, "b]", "b]"},
+        {"\\", false, nullptr, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pattern);
+        RegexMatcher m;
+        const bool accepted = m.Run(row.pattern, row.subject ? row.subject : "", true);
+        EXPECT_EQ(accepted, row.accepted);
+        if (!accepted || !row.accepted) {
+            continue;
+        }
+        if (!row.match) {
+            EXPECT_EQ(m.MatchCount(), 0);
+        } else if (m.MatchCount() < 1) {
+            ADD_FAILURE() << "no match";
+        } else {
+            EXPECT_EQ(m.MatchText(1), row.match);
+        }
+    }
+}
+
 TEST(RegexMatcher, CopiesShareMatchesAndKeepTheirOwnSubject) {
     RegexMatcher m;
     ASSERT_TRUE(m.Run("o", "foo"));
