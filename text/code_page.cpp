@@ -20,7 +20,7 @@ bool IsLead(unsigned char b) {
     return IsGbkLeadByte(b);
 }
 bool IsTrail(unsigned char b) {
-    return b >= 0x40 && b <= 0xFE && b != 0x7F;
+    return IsGbkTrailByte(b);
 }
 
 // Conversion tables of code page 936, read once from iconv's CP936 converter.

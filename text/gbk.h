@@ -11,6 +11,11 @@ constexpr bool IsGbkLeadByte(unsigned char b) {
     return b >= 0x81 && b <= 0xFE;
 }
 
+// A byte that can follow a lead byte in a double-byte character of code page 936.
+constexpr bool IsGbkTrailByte(unsigned char b) {
+    return b >= 0x40 && b <= 0xFE && b != 0x7F;
+}
+
 // Length of the unit that starts at byte `i` of `text` for searches, splits, trimming and case
 // changes: a lead byte takes the next byte with it, so a marker is never found starting on the
 // second byte of a double-byte character. A lead byte at the very end is a unit of its own, so

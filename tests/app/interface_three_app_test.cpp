@@ -14,6 +14,7 @@
 #include "generation/generation_job.h"
 #include "generation/interface_three.h"
 #include "generation/interface_three_key_check.h"
+#include "local_deployment.h"
 #include "local_servers.h"
 #include "temporary_home.h"
 #include "text/code_page.h"
@@ -294,6 +295,38 @@ TEST(InterfaceThreeJob, SettingsThatCannotWorkEndTheRunAndKeepTheKeywords) {
     EXPECT_FALSE(std::filesystem::exists(NativePath(ProgramPath(kFailureListTail))));
     EXPECT_TRUE(server.Requests().empty());
     EXPECT_EQ(window->GetNumber(control::kButtonStart, kPropDisabled), 0);
+}
+
+// A key with a line break in it (pasted with its line feed) cannot go into an Authorization line.
+// On every interface the run says so, keeps the keyword and sends nothing, instead of sending
+// requests without the key that fail as unauthorised.
+TEST(InterfaceJob, AKeyWithALineBreakEndsTheRunWithAReasonAndSendsNothing) {
+    TemporaryHome home;
+    KeywordServer server;
+    const std::string origin = server.Base().substr(0, server.Base().size() - 3);  // without "/v1"
+    testing::LocalDeployment deployment({.openAi = origin});
+    const char* interfaces[] = {control::kRadioInterfaceOne, control::kRadioInterfaceTwo,
+                                control::kRadioInterfaceThree};
+    for (const char* radio : interfaces) {
+        for (const Text key : {"sk-ab\ncd", "sk-ab\r\ncd"}) {
+            SCOPED_TRACE(Text(radio) + " " + ::testing::PrintToString(key));
+            WriteKeywords("苹果\r\n");
+            StartedWindow window;
+            window->SetNumber(radio, kPropChecked, 1);
+            window->SetText(control::kEditOpenAiKey, kPropContent, key);
+            window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Base());
+            window->SetText(control::kEditRunLog, kPropContent, "");
+            KeywordQueue queue(JobPathsIn(ProgramFolder()));
+            const JobSummary summary = RunGenerationJob(*window, queue, ChosenGenerator);
+            EXPECT_EQ(summary.returned, 1);
+            const std::vector<Text> messages = LoggedMessages(*window);
+            ASSERT_GE(messages.size(), 3u);
+            EXPECT_TRUE(messages[2].starts_with("错误信息：API秘钥中含有换行符")) << messages[2];
+            EXPECT_NE(messages[2].find("Authorization"), Text::npos);
+            EXPECT_EQ(ReadBytes(NativePath(ProgramPath(kKeywordListTail))), "苹果\r\n");
+        }
+    }
+    EXPECT_TRUE(server.Requests().empty());
 }
 
 TEST(InterfaceThreeKeyCheck, ReadsTheAddressAndTheKeyFromTheWindow) {
