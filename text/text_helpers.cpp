@@ -198,7 +198,9 @@ Text TrimLineBreaks(std::string_view text) {
         text.remove_suffix(2);
     }
     RegexMatcher matcher;
-    matcher.Run("(?:^\\r|\\n$)", Text(text));
+    if (!matcher.Run("(?:^\\r|\\n$)", Text(text))) {
+        return Text(text);  // not reached: the fixed pattern is valid
+    }
     return matcher.Replace("");
 }
 
