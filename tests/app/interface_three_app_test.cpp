@@ -297,6 +297,38 @@ TEST(InterfaceThreeJob, SettingsThatCannotWorkEndTheRunAndKeepTheKeywords) {
     EXPECT_EQ(window->GetNumber(control::kButtonStart, kPropDisabled), 0);
 }
 
+// The euro sign is the single byte 0x80 of the program's code page, never the first half of a
+// character: the list line ends before its CR LF, and a slash behind it is still replaced in the
+// file name, so the article is saved.
+TEST(InterfaceThreeJob, KeywordsWithTheEuroSignByteAreReadSentAndSaved) {
+    TemporaryHome home;
+    KeywordServer server;
+    const Text euroSlash = "欧元\x80/美元";
+    const Text hundred = "100\x80";
+    server.Answer(euroSlash, KeywordServer::Stream("汇率", 1, 1));
+    server.Answer(hundred, KeywordServer::Stream("一百欧元", 1, 1));
+    WriteKeywords(euroSlash + "\r\n" + hundred + "\r\n");
+    StartedWindow window;
+    window->SetNumber(control::kRadioInterfaceThree, kPropChecked, 1);
+    window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Base());
+    window->SetText(control::kEditInterfaceThreePrompt, kPropContent, "请写：{关键词}");
+    KeywordQueue queue(JobPathsIn(ProgramFolder()));
+    const JobSummary summary = RunGenerationJob(*window, queue, ChosenGenerator);
+    EXPECT_EQ(summary.succeeded, 2);
+    const std::vector<test::RawRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(nlohmann::json::parse(requests[0].body)["messages"][0]["content"],
+              AnsiToUtf8("请写：") + "\xE6\xAC\xA7\xE5\x85\x83\xE2\x82\xAC/\xE7\xBE\x8E\xE5\x85\x83");
+    EXPECT_EQ(nlohmann::json::parse(requests[1].body)["messages"][0]["content"], AnsiToUtf8("请写：") + "100\xE2\x82\xAC");
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(NativePath(ProgramPath(kOutputFolderTail)))) {
+        EXPECT_TRUE(entry.is_regular_file()) << entry.path();
+        files.push_back(entry.path().filename().string());
+    }
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_NE(std::find(files.begin(), files.end(), "100\xE2\x82\xAC.txt"), files.end());
+}
+
 // A key with a line break in it (pasted with its line feed) cannot go into an Authorization line.
 // On every interface the run says so, keeps the keyword and sends nothing, instead of sending
 // requests without the key that fail as unauthorised.
