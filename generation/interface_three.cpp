@@ -67,7 +67,7 @@ std::optional<double> ParseTemperature(std::string_view typed, bool& valid) {
 }
 
 // Header values must stay on their line. Blanks around a pasted key are dropped; a line break
-// inside it is refused before anything is sent (ExchangeForKeyword).
+// inside it is refused before anything is sent (KeyBreaksHeaderLine).
 Text CleanKey(const Text& key) {
     Text clean;
     for (const char c : TrimAsciiBlanks(key)) {
