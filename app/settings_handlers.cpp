@@ -18,9 +18,9 @@ void OnSaveSettingsClicked(WindowModel& window) {
         // The user must learn which box to mend when its content is the cause.
         const Text control =
             failed.failedControl.empty() ? Text() : "控件：" + failed.failedControl + "（内容中的换行符无法保存）\r\n";
-        window.MessageBox("保存失败！\r\n\r\n" + control + "文件：" + failed.failure->path + "\r\n原因：" +
-                              failed.failure->reason,
-                          kDefaultMessageCaption, MessageIcon::kError);
+        window.MessageBox(
+            "保存失败！\r\n\r\n" + control + "文件：" + failed.failure->path + "\r\n原因：" + failed.failure->reason,
+            kDefaultMessageCaption, MessageIcon::kError);
         return;
     }
     window.MessageBox("保存成功！", kDefaultMessageCaption, MessageIcon::kNone);

@@ -80,7 +80,8 @@ int main(int argc, char** argv) {
     std::thread serving([&] { server.listen_after_bind(); });
     g_origin = "http://127.0.0.1:" + std::to_string(port);
     const qj::Text ini = qj::ProgramPath(qj::kSettingsFileTail);
-    if (const std::optional<qj::FileError> failure = qj::WriteIniValue(ini, qj::kDeploymentSection, "OpenAI", g_origin)) {
+    if (const std::optional<qj::FileError> failure =
+            qj::WriteIniValue(ini, qj::kDeploymentSection, "OpenAI", g_origin)) {
         std::fprintf(stderr, "the deployment cannot be written: %s\n", qj::Describe(*failure).c_str());
     }
     qj::LoadDeployment(ini);

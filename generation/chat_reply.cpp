@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
-#include <nlohmann/json.hpp>
 
 #include "http/response_headers.h"
 #include "text/ascii.h"
@@ -21,7 +21,6 @@ using Json = nlohmann::json;
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::size_t kMalformedSampleBytes = 200;
-
 
 std::string_view WithoutBom(std::string_view body) {
     if (body.starts_with(kUtf8Bom)) {
@@ -105,7 +104,7 @@ std::optional<long long> Count(const Json& usage, const char* name) {
     if (value->is_number_unsigned()) {
         const auto count = value->get<unsigned long long>();
         return count <= static_cast<unsigned long long>(kMaxTokenCount) ? std::optional<long long>(count)
-                                                                       : std::nullopt;
+                                                                        : std::nullopt;
     }
     const auto count = value->get<long long>();
     return (count >= 0 && count <= kMaxTokenCount) ? std::optional<long long>(count) : std::nullopt;
@@ -184,9 +183,9 @@ std::optional<std::tm> HttpDate(std::string_view date) {
         return std::nullopt;
     }
     ++p;
-    if (!Digits(date, p, 4, year) || date.substr(p, 1) != " " ||
-        !Digits(date, ++p, 2, when.tm_hour) || date.substr(p, 1) != ":" ||
-        !Digits(date, ++p, 2, when.tm_min) || date.substr(p, 1) != ":" || !Digits(date, ++p, 2, when.tm_sec)) {
+    if (!Digits(date, p, 4, year) || date.substr(p, 1) != " " || !Digits(date, ++p, 2, when.tm_hour) ||
+        date.substr(p, 1) != ":" || !Digits(date, ++p, 2, when.tm_min) || date.substr(p, 1) != ":" ||
+        !Digits(date, ++p, 2, when.tm_sec)) {
         return std::nullopt;
     }
     if (day < 1 || day > 31 || when.tm_hour > 23 || when.tm_min > 59 || when.tm_sec > 60) {

@@ -22,7 +22,6 @@ namespace {
 // Bounds every stretch without a byte; a streaming service sends its first token well within it.
 constexpr int kChatTimeoutSeconds = 600;
 
-
 // GBK as UTF-8 with LF line breaks; zero bytes stay (the JSON writer escapes them) instead of
 // ending the text.
 std::string WireText(const Text& gbk) {

@@ -226,8 +226,8 @@ std::optional<std::u16string> TranslatePattern(std::u16string_view pattern, bool
                     return std::nullopt;
                 }
                 if (i + 1 < pattern.size() && pattern[i + 1] == u'?') {
-                    if (i + 2 >= pattern.size() || std::u16string_view(u":=!").find(pattern[i + 2]) ==
-                                                       std::u16string_view::npos) {
+                    if (i + 2 >= pattern.size() ||
+                        std::u16string_view(u":=!").find(pattern[i + 2]) == std::u16string_view::npos) {
                         return std::nullopt;
                     }
                     out.append(pattern.substr(i + 1, 2));
@@ -331,8 +331,8 @@ bool RegexMatcher::Run(const Text& pattern, const Text& subject, bool caseSensit
         return false;
     }
     // A backreference to a group that has not taken part matches the empty text, as in ECMAScript.
-    uint32_t options = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS | PCRE2_NEVER_BACKSLASH_C |
-                       PCRE2_MATCH_UNSET_BACKREF;
+    uint32_t options =
+        PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS | PCRE2_NEVER_BACKSLASH_C | PCRE2_MATCH_UNSET_BACKREF;
     if (!caseSensitive) {
         options |= PCRE2_CASELESS;
     }

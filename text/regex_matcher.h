@@ -26,7 +26,7 @@ public:
     // quotePlaceholder, every "#引号" in the pattern stands for a quotation mark. Returns false
     // when the pattern is invalid.
     [[nodiscard]] bool Run(const Text& pattern, const Text& subject, bool caseSensitive = false, bool multiline = true,
-             bool global = true, bool quotePlaceholder = false);
+                           bool global = true, bool quotePlaceholder = false);
 
     Text GetPattern() const;
     // The subject with every match (the first one unless global) replaced.

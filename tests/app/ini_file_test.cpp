@@ -44,8 +44,7 @@ TEST(IniFile, SetValueCreatesAndReplacesKeepingEverythingElse) {
         // A file cut short after a CR: the CR becomes a whole line end, never part of a value.
         {"new section behind a last line ending in a lone CR", "[a]\r\nx=假\r", "b", "y", "2",
          "[a]\r\nx=假\r\n[b]\r\ny=2\r\n"},
-        {"new key behind a last line ending in a lone CR", "[a]\r\nx=假\r", "a", "y", "2",
-         "[a]\r\nx=假\r\ny=2\r\n"},
+        {"new key behind a last line ending in a lone CR", "[a]\r\nx=假\r", "a", "y", "2", "[a]\r\nx=假\r\ny=2\r\n"},
     };
     for (const SetCase& c : cases) {
         EXPECT_EQ(SetIniValue(c.before, c.section, c.key, c.value), c.after) << c.what;
@@ -129,7 +128,8 @@ TEST(IniFile, WriteLeavesTheFileToItsOwnerOnlyWhateverItsModeWas) {
     EXPECT_EQ(ReadBytes(NativePath(path)), "[编辑框]\r\nk=v\r\n");
 
     // A file made by hand may be readable by everyone; permissions are narrowed, never widened.
-    const std::pair<unsigned, unsigned> modes[] = {{0644, 0600}, {0666, 0600}, {0640, 0600}, {0400, 0400}, {0600, 0600}};
+    const std::pair<unsigned, unsigned> modes[] = {
+        {0644, 0600}, {0666, 0600}, {0640, 0600}, {0400, 0400}, {0600, 0600}};
     for (const auto& [before, after] : modes) {
         ASSERT_EQ(::chmod(NativePath(path).c_str(), before), 0);
         ASSERT_EQ(WriteIniValue(path, "编辑框", "k", "w" + std::to_string(before)), std::nullopt);

@@ -319,9 +319,11 @@ TEST(InterfaceThreeJob, KeywordsWithTheEuroSignByteAreReadSentAndSaved) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(nlohmann::json::parse(requests[0].body)["messages"][0]["content"],
               AnsiToUtf8("请写：") + "\xE6\xAC\xA7\xE5\x85\x83\xE2\x82\xAC/\xE7\xBE\x8E\xE5\x85\x83");
-    EXPECT_EQ(nlohmann::json::parse(requests[1].body)["messages"][0]["content"], AnsiToUtf8("请写：") + "100\xE2\x82\xAC");
+    EXPECT_EQ(nlohmann::json::parse(requests[1].body)["messages"][0]["content"],
+              AnsiToUtf8("请写：") + "100\xE2\x82\xAC");
     std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(NativePath(ProgramPath(kOutputFolderTail)))) {
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(NativePath(ProgramPath(kOutputFolderTail)))) {
         EXPECT_TRUE(entry.is_regular_file()) << entry.path();
         files.push_back(entry.path().filename().string());
     }

@@ -226,7 +226,8 @@ TEST(ChatReply, TokenCountsOutOfAnySensibleRangeAreAbsent) {
         {R"({"prompt_tokens":18446744073709551615})", std::nullopt},
         {R"({"prompt_tokens":-1,"completion_tokens":2,"total_tokens":-3})", std::array<long long, 3>{0, 2, 2}},
         {R"({"prompt_tokens":1e300,"total_tokens":7})", std::array<long long, 3>{0, 0, 7}},
-        {R"({"prompt_tokens":2.9,"completion_tokens":1000000000})", std::array<long long, 3>{2, 1000000000, 1000000002}},
+        {R"({"prompt_tokens":2.9,"completion_tokens":1000000000})",
+         std::array<long long, 3>{2, 1000000000, 1000000002}},
         {R"({"prompt_tokens":"12"})", std::nullopt},
     };
     for (const auto& row : rows) {

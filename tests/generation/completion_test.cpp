@@ -63,8 +63,8 @@ Text GbkOf(const std::string& utf8) {
 // and its prompt holds the keyword's characters, each byte that is no character as "?", and
 // nothing of the text around the keyword is lost.
 TEST(RequestBodies, AnyKeywordGivesValidJsonThatHoldsIt) {
-    static constexpr char kBytes[] = {'a', '"', '\\', '\0', '\x01', '\n', '\x7F', '\x80', '\x81', '\xD6',
-                                      '\xD0', '\xA1', '\x40', '\x5C', '\xFF', '\xAA', '\xE9', '\t', '/'};
+    static constexpr char kBytes[] = {'a',    '"',    '\\',   '\0',   '\x01', '\n',   '\x7F', '\x80', '\x81', '\xD6',
+                                      '\xD0', '\xA1', '\x40', '\x5C', '\xFF', '\xAA', '\xE9', '\t',   '/'};
     std::mt19937 random(936);
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kBytes - 1);
     std::uniform_int_distribution<std::size_t> length(1, 8);
@@ -109,8 +109,9 @@ TEST(ExtractCompletionText, InterfaceOneTakesTheWholeJsonString) {
     // The GBK character 誠 ends in a backslash byte; it must not escape the closing quotation mark.
     EXPECT_EQ(ExtractCompletionText(kOne, "{\"choices\":[{\"text\":\"誠\"}]}").text, "誠");
     // The euro sign is one byte, 0x80; the quotation mark behind it still closes the text.
-    EXPECT_EQ(ExtractCompletionText(kOne, Utf8ToAnsi("{\"choices\":[{\"text\":\"100\xE2\x82\xAC\",\"index\":0}]}")).text,
-              "100\x80");
+    EXPECT_EQ(
+        ExtractCompletionText(kOne, Utf8ToAnsi("{\"choices\":[{\"text\":\"100\xE2\x82\xAC\",\"index\":0}]}")).text,
+        "100\x80");
     // A success marker without a text gives an empty text; no success marker is a failure.
     const ExtractedText noText = ExtractCompletionText(kOne, "{\"error\":{\"message\":\"choices missing\"}}");
     EXPECT_TRUE(noText.ok);

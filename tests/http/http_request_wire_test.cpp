@@ -140,7 +140,7 @@ TEST(HttpRequestWire, AHeaderLineThatCannotGoOnTheWireFailsTheRequest) {
         const char* refused;  // nullptr: the request goes out
     };
     const Case cases[] = {
-        {"X-A: 1\nX-Evil: 2", "X-A"},  // no CR LF: one line holding a bare LF
+        {"X-A: 1\nX-Evil: 2", "X-A"},                                     // no CR LF: one line holding a bare LF
         {"X-Tab:\tv\r\nAuthorization: Bearer sk-a\rb", "Authorization"},  // a lone CR inside a value
         {"X-Ok: 1\r\nbad name: v", "bad name"},
         {"\r\n: empty name", ""},

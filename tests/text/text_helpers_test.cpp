@@ -71,8 +71,8 @@ TEST(FindText, AgreesWithStepping) {
                 break;
             }
         }
-        ASSERT_EQ(FindText(text, needle, from), expected) << testing::PrintToString(text) << " "
-                                                          << testing::PrintToString(needle) << " from " << from;
+        ASSERT_EQ(FindText(text, needle, from), expected)
+            << testing::PrintToString(text) << " " << testing::PrintToString(needle) << " from " << from;
     }
 }
 
