@@ -17,11 +17,16 @@ constexpr bool IsGbkTrailByte(unsigned char b) {
 }
 
 // Length of the unit that starts at byte `i` of `text` for searches, splits, trimming and case
-// changes: a lead byte takes the next byte with it, so a marker is never found starting on the
-// second byte of a double-byte character. A lead byte at the very end is a unit of its own, so
-// nothing reads past the end.
+// changes: a lead byte takes a trail byte behind it along, so a marker is never found starting on
+// the second byte of a double-byte character. The units are those the decoder reads: a lead byte
+// before a byte that cannot follow it (a quotation mark, a line break, a zero byte) or at the very
+// end is no character but a unit of its own, so it never swallows that byte and nothing reads past
+// the end.
 inline std::size_t GbkUnitLength(std::string_view text, std::size_t i) {
-    return (IsGbkLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) ? 2 : 1;
+    return (IsGbkLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() &&
+            IsGbkTrailByte(static_cast<unsigned char>(text[i + 1])))
+               ? 2
+               : 1;
 }
 
 }  // namespace qj

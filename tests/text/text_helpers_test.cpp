@@ -32,15 +32,19 @@ TEST(FindText, NeverMatchesOnATrailByte) {
     EXPECT_EQ(FindText("xAbC", "abc", 0, true), 1u);
 }
 
-// Code page 936 has no lead byte 0x80: it is the one-byte euro sign, and the byte behind it is a
-// character of its own (a quotation mark, a slash, a line break).
-TEST(FindText, TheEuroSignByteIsACharacterOfItsOwn) {
+// Units are the decoder's characters. Code page 936 has no lead byte 0x80: it is the one-byte euro
+// sign, and the byte behind it is a character of its own (a quotation mark, a slash, a line
+// break); nor does a lead byte take a byte along that cannot be a trail byte.
+TEST(FindText, UnitsAreTheCharactersOfTheCodePage) {
     const Text euro = "\x80";
     EXPECT_EQ(TextBetween("{\"text\":\"100" + euro + "\",\"index\":0}", "text\":\"", "\""), "100" + euro);
     EXPECT_EQ(FindText("欧元" + euro + "/美元", "/"), 5u);
     EXPECT_EQ(SplitText("100" + euro + "\r\nnext", "\r\n"), (TextList{"100" + euro, "next"}));
     EXPECT_EQ(FindText(euro + euro + "|", "|"), 2u);
     EXPECT_EQ(FindText("\x80\x81|", "|"), kNotFound);  // 81 7C is one character
+    EXPECT_EQ(FindText("a\xD6\"", "\""), 2u);
+    EXPECT_EQ(SplitText("\xD6\xD6\xD6\r\nnext", "\r\n"), (TextList{"\xD6\xD6\xD6", "next"}));
+    EXPECT_EQ(FindText("\xD6\xD6\xD6/", "/"), 3u);
 }
 
 // The fast search (a byte search, then a look back over lead bytes) agrees with stepping unit by
