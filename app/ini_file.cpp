@@ -1,6 +1,9 @@
 #include "app/ini_file.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <filesystem>
 #include <vector>
 
 #include "app/program_folder.h"
@@ -99,6 +102,28 @@ bool HasLineBreak(std::string_view s) {
     return s.find_first_of("\r\n") != std::string_view::npos;
 }
 
+// What ends the unterminated last line of `contents` before a line is added behind it: a lone CR
+// there (a file cut short, or edited by hand) becomes CR LF rather than staying in the line.
+std::string_view LineEndFor(std::string_view contents) {
+    return contents.ends_with('\r') ? "\n" : "\r\n";
+}
+
+// Settings files hold API keys: whatever a file's permissions were (it may have been made by hand,
+// readable by everyone), a write leaves it readable and writable by its owner at most.
+std::optional<FileError> RestrictPermissions(const Text& path, unsigned allowedMode) {
+    struct stat info {};
+    const std::filesystem::path native = NativePath(path);
+    if (::stat(native.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;  // a new file gets its mode when it is made; anything else fails later
+    }
+    const mode_t current = info.st_mode & 07777;
+    const mode_t restricted = current & allowedMode;
+    if (restricted != current && ::chmod(native.c_str(), restricted) != 0) {
+        return FileError{path, SystemReason(errno)};
+    }
+    return std::nullopt;
+}
+
 // Cuts a value to what the read buffer holds, without splitting a double-byte character.
 Text CutToReadBuffer(std::string_view value) {
     const std::size_t limit = kIniReadBufferSize - 1;
@@ -169,7 +194,7 @@ Bytes SetIniValue(std::string_view contents, std::string_view section, std::stri
     if (!span) {
         Bytes result(contents);
         if (!result.empty() && result.back() != '\n') {
-            result += "\r\n";
+            result += LineEndFor(result);
         }
         result += '[';
         result += section;
@@ -195,7 +220,7 @@ Bytes SetIniValue(std::string_view contents, std::string_view section, std::stri
     }
     Bytes result(contents.substr(0, lines[last].next));
     if (!lines[last].terminated) {
-        result += "\r\n";
+        result += LineEndFor(result);
     }
     result += entryLine;
     result += contents.substr(lines[last].next);
@@ -221,10 +246,12 @@ std::optional<FileError> WriteIniValue(const Text& path, const Text& section, co
                                        unsigned newFileMode) {
     const std::string_view sectionName = SkipLeadingControls(section);
     const std::string_view keyName = SkipLeadingControls(key);
+    if (!IniValueIsWritable(value)) {
+        return FileError{path, "值中含有换行符，写入会破坏配置文件"};
+    }
     if (sectionName.empty() || keyName.empty() || HasLineBreak(sectionName) || HasLineBreak(keyName) ||
-        sectionName.find(']') != std::string_view::npos || keyName.find('=') != std::string_view::npos ||
-        HasLineBreak(value)) {
-        return FileError{path, "节名、键名或值不合规（含换行符等），写入会破坏配置文件"};
+        sectionName.find(']') != std::string_view::npos || keyName.find('=') != std::string_view::npos) {
+        return FileError{path, "节名或键名不合规（为空，或含换行符、\"]\"、\"=\"），写入会破坏配置文件"};
     }
     int readError = 0;
     std::optional<Bytes> contents = ReadFileBytes(path, &readError);
@@ -234,7 +261,14 @@ std::optional<FileError> WriteIniValue(const Text& path, const Text& section, co
         }
         contents.emplace();
     }
+    if (std::optional<FileError> failure = RestrictPermissions(path, newFileMode)) {
+        return failure;
+    }
     return ReplaceFileContents(path, SetIniValue(*contents, sectionName, keyName, value), newFileMode);
+}
+
+bool IniValueIsWritable(std::string_view value) {
+    return !HasLineBreak(value);
 }
 
 }  // namespace qj

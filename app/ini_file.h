@@ -37,10 +37,14 @@ Bytes SetIniValue(std::string_view contents, std::string_view section, std::stri
 // Reads one value; empty when the file, section or key is missing, or a name is empty.
 Text ReadIniValue(const Text& path, const Text& section, const Text& key);
 
-// Writes one value through an atomic replacement of the whole file (a new file gets newFileMode).
-// A value or name holding a line break, an empty name, a section name holding "]" or a key holding
-// "=" would corrupt the file and is refused.
-std::optional<FileError> WriteIniValue(const Text& path, const Text& section, const Text& key, const Text& value,
-                                       unsigned newFileMode = 0600);
+// Writes one value through an atomic replacement of the whole file. A new file gets newFileMode;
+// an existing one keeps its permissions as far as newFileMode allows them (they are narrowed,
+// never widened). A value or name holding a line break, an empty name, a section name holding "]"
+// or a key holding "=" would corrupt the file and is refused.
+[[nodiscard]] std::optional<FileError> WriteIniValue(const Text& path, const Text& section, const Text& key,
+                                                     const Text& value, unsigned newFileMode = 0600);
+
+// Whether a value can be written at all (it holds no line break).
+bool IniValueIsWritable(std::string_view value);
 
 }  // namespace qj

@@ -36,9 +36,13 @@ SaveResult SaveKind(WindowModel& window, Text& path, const Text& exclusions, con
         if (IsExcluded(name, exclusions)) {
             continue;
         }
-        std::optional<FileError> failure = WriteIniValue(path, kindName, name, valueOf(name));
+        const Text value = valueOf(name);
+        std::optional<FileError> failure = WriteIniValue(path, kindName, name, value);
         if (failure && !result.failure) {
             result.failure = std::move(failure);
+            if (!IniValueIsWritable(value)) {
+                result.failedControl = name;
+            }
         }
     }
     return result;
@@ -78,8 +82,8 @@ bool IsExcluded(const Text& name, const Text& exclusions) {
 
 Text DefaultSettingsPath() {
     const Text folder = ProgramPath("data");
-    // A folder that cannot be made makes the save fail, with the file's path and the reason.
-    [[maybe_unused]] const std::optional<FileError> folderError = EnsureFolder(folder);
+    // A folder that cannot be made shows when the file in it is written: that failure is reported.
+    static_cast<void>(EnsureFolder(folder));
     return folder + kPathSeparator + "setsoft.ini";
 }
 

@@ -18,12 +18,15 @@ namespace qj {
 struct SaveResult {
     int controlCount = 0;
     std::optional<FileError> failure;
+    // The control whose value could not be written, when the value itself was the cause (it holds
+    // a line break the file cannot keep); empty otherwise.
+    Text failedControl;
 };
 
-SaveResult SaveEditBoxes(WindowModel& window, Text& path, const Text& exclusions = {});
-SaveResult SaveCheckBoxes(WindowModel& window, Text& path, const Text& exclusions = {});
-SaveResult SaveRadioBoxes(WindowModel& window, Text& path, const Text& exclusions = {});
-SaveResult SaveComboBoxes(WindowModel& window, Text& path, const Text& exclusions = {});
+[[nodiscard]] SaveResult SaveEditBoxes(WindowModel& window, Text& path, const Text& exclusions = {});
+[[nodiscard]] SaveResult SaveCheckBoxes(WindowModel& window, Text& path, const Text& exclusions = {});
+[[nodiscard]] SaveResult SaveRadioBoxes(WindowModel& window, Text& path, const Text& exclusions = {});
+[[nodiscard]] SaveResult SaveComboBoxes(WindowModel& window, Text& path, const Text& exclusions = {});
 
 // A missing file, section or key, or an empty value, leaves a control as it is.
 int RestoreEditBoxes(WindowModel& window, Text& path);

@@ -153,7 +153,10 @@ int main(int argc, char** argv) {
 
     g_origin = "http://127.0.0.1:" + std::to_string(port);
     const qj::Text ini = qj::ProgramPath(qj::kSettingsFileTail);
-    qj::WriteIniValue(ini, qj::kDeploymentSection, "OpenAI", g_origin);
+    if (const std::optional<qj::FileError> failure =
+            qj::WriteIniValue(ini, qj::kDeploymentSection, "OpenAI", g_origin)) {
+        std::fprintf(stderr, "the deployment cannot be written: %s\n", qj::Describe(*failure).c_str());
+    }
     qj::LoadDeployment(ini);
     const qj::CompletionProfile profile = qj::InterfaceOneProfile(g_origin, "https://relay-one.example");
     g_articleBytes = qj::ExtractCompletionText(profile, qj::Utf8ToAnsi(MakeReply())).text.size();

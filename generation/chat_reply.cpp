@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <climits>
-#include <cstdio>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <string_view>
 
 #include "http/response_headers.h"
 #include "text/ascii.h"
@@ -20,7 +21,6 @@ using Json = nlohmann::json;
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::size_t kMalformedSampleBytes = 200;
-
 
 std::string_view WithoutBom(std::string_view body) {
     if (body.starts_with(kUtf8Bom)) {
@@ -83,35 +83,47 @@ std::string ErrorMessageOf(const Json& value, bool errorStatus) {
     return {};
 }
 
-long long Count(const Json& usage, const char* name, bool& present) {
+// More tokens than any request can use: a count beyond it is nonsense from a broken or hostile
+// server, and counts below it can be added up for a whole run without overflowing.
+constexpr long long kMaxTokenCount = 1'000'000'000;
+
+// A token count of the usage object; nullopt when it is missing or no sensible count (negative,
+// too large, not a number).
+std::optional<long long> Count(const Json& usage, const char* name) {
     const Json* value = Member(usage, name);
     if (!value || !value->is_number()) {
-        return 0;
+        return std::nullopt;
     }
-    present = true;
     if (value->is_number_float()) {
-        return static_cast<long long>(value->get<double>());
+        const double count = value->get<double>();
+        if (!(count >= 0 && count <= static_cast<double>(kMaxTokenCount))) {
+            return std::nullopt;
+        }
+        return static_cast<long long>(count);
     }
-    return value->is_number_unsigned() ? static_cast<long long>(value->get<unsigned long long>())
-                                       : value->get<long long>();
+    if (value->is_number_unsigned()) {
+        const auto count = value->get<unsigned long long>();
+        return count <= static_cast<unsigned long long>(kMaxTokenCount) ? std::optional<long long>(count)
+                                                                        : std::nullopt;
+    }
+    const auto count = value->get<long long>();
+    return (count >= 0 && count <= kMaxTokenCount) ? std::optional<long long>(count) : std::nullopt;
 }
 
 std::optional<TokenUsage> UsageOf(const Json* usage) {
     if (!usage || !usage->is_object()) {
         return std::nullopt;
     }
-    bool present = false;
-    TokenUsage counted;
-    counted.promptTokens = Count(*usage, "prompt_tokens", present);
-    counted.completionTokens = Count(*usage, "completion_tokens", present);
-    bool totalPresent = false;
-    counted.totalTokens = Count(*usage, "total_tokens", totalPresent);
-    if (!totalPresent) {
-        counted.totalTokens = counted.promptTokens + counted.completionTokens;
-    }
-    if (!present && !totalPresent) {
+    const std::optional<long long> prompt = Count(*usage, "prompt_tokens");
+    const std::optional<long long> completion = Count(*usage, "completion_tokens");
+    const std::optional<long long> total = Count(*usage, "total_tokens");
+    if (!prompt && !completion && !total) {
         return std::nullopt;
     }
+    TokenUsage counted;
+    counted.promptTokens = prompt.value_or(0);
+    counted.completionTokens = completion.value_or(0);
+    counted.totalTokens = total.value_or(counted.promptTokens + counted.completionTokens);
     return counted;
 }
 
@@ -131,6 +143,58 @@ void AppendContent(const Json* content, std::string& out) {
             }
         }
     }
+}
+
+// Reads `count` digits at `p` of `text` into `number`; false when they are not all digits.
+bool Digits(std::string_view text, std::size_t& p, std::size_t count, int& number) {
+    if (p + count > text.size()) {
+        return false;
+    }
+    number = 0;
+    for (std::size_t end = p + count; p < end; ++p) {
+        if (text[p] < '0' || text[p] > '9') {
+            return false;
+        }
+        number = number * 10 + (text[p] - '0');
+    }
+    return true;
+}
+
+// An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT") as a UTC calendar time; nullopt for anything
+// else, a year that is not four digits among it, so no field can overflow.
+std::optional<std::tm> HttpDate(std::string_view date) {
+    static constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::size_t p = date.find(", ");
+    if (p == std::string_view::npos) {
+        return std::nullopt;
+    }
+    p += 2;
+    std::tm when{};
+    int day = 0, year = 0;
+    const bool twoDigitDay = p + 1 < date.size() && date[p + 1] >= '0' && date[p + 1] <= '9';
+    if (!Digits(date, p, twoDigitDay ? 2 : 1, day) || date.substr(p, 1) != " ") {
+        return std::nullopt;
+    }
+    const std::string_view month = date.substr(p + 1, 3);
+    const auto found = std::find(kMonths.begin(), kMonths.end(), month);
+    p += 4;
+    if (found == kMonths.end() || date.substr(p, 1) != " ") {
+        return std::nullopt;
+    }
+    ++p;
+    if (!Digits(date, p, 4, year) || date.substr(p, 1) != " " || !Digits(date, ++p, 2, when.tm_hour) ||
+        date.substr(p, 1) != ":" || !Digits(date, ++p, 2, when.tm_min) || date.substr(p, 1) != ":" ||
+        !Digits(date, ++p, 2, when.tm_sec)) {
+        return std::nullopt;
+    }
+    if (day < 1 || day > 31 || when.tm_hour > 23 || when.tm_min > 59 || when.tm_sec > 60) {
+        return std::nullopt;
+    }
+    when.tm_mday = day;
+    when.tm_mon = static_cast<int>(found - kMonths.begin());
+    when.tm_year = year - 1900;
+    return when;
 }
 
 }  // namespace
@@ -375,31 +439,12 @@ std::optional<int> RetryAfterSeconds(std::string_view headerBlock, std::time_t n
             return static_cast<int>(seconds);
         }
         // An HTTP date: "Sun, 06 Nov 1994 08:49:37 GMT".
-        static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-        const std::string date(value);
-        int day = 0, year = 0, hour = 0, minute = 0, second = 0;
-        char month[4] = {};
-        if (std::sscanf(date.c_str(), "%*[A-Za-z], %d %3s %d %d:%d:%d", &day, month, &year, &hour, &minute, &second) !=
-            6) {
+        const std::optional<std::tm> when = HttpDate(value);
+        if (!when) {
             return std::nullopt;
         }
-        std::tm when{};
-        when.tm_mon = -1;
-        for (std::size_t m = 0; m < kMonths.size(); ++m) {
-            if (std::string_view(month) == kMonths[m]) {
-                when.tm_mon = static_cast<int>(m);
-            }
-        }
-        if (when.tm_mon < 0) {
-            return std::nullopt;
-        }
-        when.tm_mday = day;
-        when.tm_year = year - 1900;
-        when.tm_hour = hour;
-        when.tm_min = minute;
-        when.tm_sec = second;
-        const std::time_t at = timegm(&when);
+        std::tm utc = *when;
+        const std::time_t at = timegm(&utc);
         if (at == static_cast<std::time_t>(-1)) {
             return std::nullopt;
         }

@@ -52,7 +52,7 @@ ChatReply ParseChatReply(std::string_view body);
 
 // Reads one JSON chunk or reply object into `reply`; `streamed` chooses delta or message.
 // Returns false when the data is not JSON.
-bool ReadChatJson(std::string_view json, bool streamed, ChatReply& reply);
+[[nodiscard]] bool ReadChatJson(std::string_view json, bool streamed, ChatReply& reply);
 
 // The service's own words about a failed request (GBK, on one line, at most about 300 bytes): the
 // message of a JSON error object, the title of an HTML page, or the start of the reply text.

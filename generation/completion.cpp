@@ -1,6 +1,8 @@
 #include "generation/completion.h"
 
+#include "generation/chat_reply.h"
 #include "http/http_request.h"
+#include "http/request_headers.h"
 #include "text/ascii.h"
 #include "text/code_page.h"
 #include "text/gbk.h"
@@ -94,10 +96,14 @@ Text JsonEscape(const Text& text) {
     Text out;
     out.reserve(text.size() + 8);
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t unit = GbkUnitLength(text, i);
-        if (unit == 2) {
-            out.append(text, i, 2);
-            i += 2;
+        if (IsGbkLeadByte(static_cast<unsigned char>(text[i]))) {
+            if (i + 1 < text.size() && IsGbkTrailByte(static_cast<unsigned char>(text[i + 1]))) {
+                out.append(text, i, 2);
+                i += 2;
+            } else {
+                out += "\\ufffd";
+                i += 1;
+            }
             continue;
         }
         const auto c = static_cast<unsigned char>(text[i++]);
@@ -144,10 +150,28 @@ Text CompletionHeaders(const CompletionProfile& profile, const Text& key) {
     return ReplaceAll(profile.headerBlock, kKeyPlaceholder, key);
 }
 
+bool KeyBreaksHeaderLine(std::string_view key) {
+    return key.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+Text RefusedHeaderReason(const Text& headerName) {
+    if (SameHeaderName(headerName, "Authorization")) {
+        return "API秘钥中含有换行符或其他不能写进请求头的字符，Authorization 请求头无法发送，请求没有发出。"
+               "请重新填写API秘钥（不要带换行）";
+    }
+    return "请求头 " + headerName + " 中含有换行符或其他不能发送的字符，请求没有发出";
+}
+
 CompletionReply RequestCompletion(const CompletionProfile& profile, const Text& keyword, const Text& key,
                                   const std::atomic<bool>* cancel) {
-    Text headers = CompletionHeaders(profile, key);
     CompletionReply reply;
+    if (KeyBreaksHeaderLine(key)) {
+        // Put into the block, a line break would cut the Authorization line in two, and the
+        // second half would be dropped as a line without a name.
+        reply.refusedHeader = "Authorization";
+        return reply;
+    }
+    Text headers = CompletionHeaders(profile, key);
     HttpRequestParams params;
     params.url = profile.url;
     params.method = profile.method;
@@ -158,6 +182,7 @@ CompletionReply RequestCompletion(const CompletionProfile& profile, const Text& 
     params.responseHeaders = &reply.responseHeaders;
     params.cancel = cancel;
     params.transferError = &reply.error;
+    params.refusedHeader = &reply.refusedHeader;
     const Bytes bytes = HttpRequest(params);
     reply.text = Utf8ToAnsi(std::string_view(bytes.c_str()));
     reply.cancelled = cancel && cancel->load();
@@ -245,6 +270,23 @@ Text NormaliseLineBreaks(const Text& text) {
 }
 
 }  // namespace
+
+GenerationOutcome CompletionOutcome(const CompletionProfile& profile, const CompletionReply& reply, std::time_t now) {
+    GenerationOutcome outcome;
+    outcome.cancelled = reply.cancelled;
+    if (!reply.refusedHeader.empty()) {
+        outcome.unusableSettings = true;
+        outcome.errorDetail = RefusedHeaderReason(reply.refusedHeader);
+        return outcome;
+    }
+    const ExtractedText extracted = ExtractCompletionText(profile, reply.text);
+    outcome.ok = extracted.ok;
+    outcome.text = extracted.text;
+    outcome.errorDetail = reply.text;
+    ClassifyStatus(outcome, reply.status, reply.text);
+    outcome.retryAfterSeconds = RetryAfterSeconds(reply.responseHeaders, now);
+    return outcome;
+}
 
 ExtractedText ExtractCompletionText(const CompletionProfile& profile, const Text& reply) {
     ExtractedText result;

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <ctime>
+#include <string_view>
+
+#include "generation/generator.h"
 
 #include "text/types.h"
 
@@ -26,8 +30,10 @@ CompletionProfile InterfaceTwoProfile(const Text& openAiOrigin, const Text& rela
 // The host (and port) of an origin, for a Host line: "https://a.b:8443/x" gives "a.b:8443".
 Text HostOfOrigin(const Text& origin);
 
-// The keyword as the content of a JSON string: quotation mark, backslash and control bytes escaped;
-// double-byte characters (whose second byte may be a backslash) stay as they are.
+// The keyword as the content of a JSON string: quotation mark, backslash and control bytes (the
+// zero byte too) escaped; double-byte characters (whose second byte may be a backslash) stay as
+// they are; a lead byte without a trail byte behind it is no character and becomes \ufffd, so it
+// cannot take a quotation mark or a control byte with it. Whatever the bytes, the string is valid.
 Text JsonEscape(const Text& text);
 
 // The request body and header block of one keyword.
@@ -40,12 +46,26 @@ struct CompletionReply {
     Text error;      // the transfer's own error (no connection, time-out, ...), empty otherwise
     bool cancelled = false;
     Text responseHeaders;  // the reply's header lines
+    Text refusedHeader;    // a request header line that could not be sent (nothing was sent)
 };
 
 // One request for one keyword; blocks for the whole exchange. When `cancel` becomes true the
-// exchange is aborted and the reply says so.
+// exchange is aborted and the reply says so. A key holding a line break or a zero byte would split
+// or lose its Authorization line: nothing is sent and refusedHeader says "Authorization".
 CompletionReply RequestCompletion(const CompletionProfile& profile, const Text& keyword, const Text& key,
                                   const std::atomic<bool>* cancel = nullptr);
+
+// Judges one exchange of interface one or two. A refused header line makes settings that cannot
+// work (every keyword would fail alike); otherwise success is the profile's marker, and the reply
+// itself is the error detail.
+GenerationOutcome CompletionOutcome(const CompletionProfile& profile, const CompletionReply& reply, std::time_t now);
+
+// Whether a key cannot go into a header line as it is: it holds CR, LF or a zero byte.
+bool KeyBreaksHeaderLine(std::string_view key);
+
+// For the run log: a request header line could not be sent, and which (the API key's Authorization
+// line is named as the key).
+Text RefusedHeaderReason(const Text& headerName);
 
 struct ExtractedText {
     bool ok = false;

@@ -8,6 +8,7 @@
 #include "app/handlers.h"
 #include "generation/completion.h"
 #include "generation/interface_three_key_check.h"
+#include "generation/success_field.h"
 #include "http/http_request.h"
 #include "text/text_helpers.h"
 
@@ -67,36 +68,9 @@ CreditRequest InterfaceTwoRequest(const Deployment& deployment, const Text& key)
     };
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-// True when a "success" field of the reply is set to false (false or "false").
-bool SuccessFieldIsFalse(const Text& reply) {
-    static constexpr std::string_view kField = "\"success\"";
-    for (std::size_t at = FindText(reply, kField); at != kNotFound; at = FindText(reply, kField, at + 1)) {
-        std::size_t p = at + kField.size();
-        while (p < reply.size() && IsBlank(reply[p])) {
-            ++p;
-        }
-        if (p >= reply.size() || reply[p] != ':') {
-            continue;
-        }
-        ++p;
-        while (p < reply.size() && IsBlank(reply[p])) {
-            ++p;
-        }
-        const std::string_view value = std::string_view(reply).substr(p);
-        if (value.starts_with("false") || value.starts_with("\"false\"")) {
-            return true;
-        }
-    }
-    return false;
-}
-
 CreditFigures ReadInterfaceTwoReply(const Text& reply) {
     CreditFigures figures;
-    figures.ok = FindText(reply, "success") != kNotFound && !SuccessFieldIsFalse(reply);
+    figures.ok = ReplySaysSuccess(reply);
     if (figures.ok) {
         figures.available = TextBetween(reply, "balance\":", "}");
         // The first key ending in "use" counts, "total_use" among them.

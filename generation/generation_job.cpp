@@ -323,16 +323,7 @@ private:
 
 Generator CompletionGenerator(CompletionProfile profile) {
     return [profile = std::move(profile)](const Text& keyword, const Text& key, const std::atomic<bool>* cancel) {
-        const CompletionReply reply = RequestCompletion(profile, keyword, key, cancel);
-        GenerationOutcome outcome;
-        outcome.cancelled = reply.cancelled;
-        const ExtractedText extracted = ExtractCompletionText(profile, reply.text);
-        outcome.ok = extracted.ok;
-        outcome.text = extracted.text;
-        outcome.errorDetail = reply.text;
-        ClassifyStatus(outcome, reply.status, reply.text);
-        outcome.retryAfterSeconds = RetryAfterSeconds(reply.responseHeaders, std::time(nullptr));
-        return outcome;
+        return CompletionOutcome(profile, RequestCompletion(profile, keyword, key, cancel), std::time(nullptr));
     };
 }
 

@@ -8,6 +8,7 @@
 #include "app/deployment.h"
 #include "generation/chat_endpoint.h"
 #include "generation/chat_reply.h"
+#include "generation/completion.h"
 #include "generation/prompt_template.h"
 #include "http/http_request.h"
 #include "text/ascii.h"
@@ -21,10 +22,32 @@ namespace {
 // Bounds every stretch without a byte; a streaming service sends its first token well within it.
 constexpr int kChatTimeoutSeconds = 600;
 
+// GBK as UTF-8 with LF line breaks; zero bytes stay (the JSON writer escapes them) instead of
+// ending the text.
+std::string WireText(const Text& gbk) {
+    const Text text = ReplaceAll(gbk, "\r\n", "\n");
+    std::string utf8;
+    std::size_t from = 0;
+    for (std::size_t zero = text.find('\0'); zero != Text::npos; zero = text.find('\0', from)) {
+        utf8 += AnsiToUtf8(std::string_view(text).substr(from, zero - from));
+        utf8.push_back('\0');
+        from = zero + 1;
+    }
+    return utf8 + AnsiToUtf8(std::string_view(text).substr(from));
+}
 
-// A message as it goes on the wire: UTF-8 with LF line breaks.
-std::string WireMessage(const Text& gbk) {
-    return AnsiToUtf8(ReplaceAll(gbk, "\r\n", "\n"));
+// A filled template as it goes on the wire. The keyword is converted on its own: a byte of it that
+// is no character (a lone lead byte) must not take the template's next byte with it.
+std::string WireMessage(const Text& promptTemplate, const Text& keyword) {
+    std::string utf8;
+    std::size_t from = 0;
+    const std::string_view placeholder = kKeywordPlaceholder;
+    for (std::size_t at = FindText(promptTemplate, placeholder); at != kNotFound;
+         at = FindText(promptTemplate, placeholder, from)) {
+        utf8 += WireText(promptTemplate.substr(from, at - from)) + WireText(keyword);
+        from = at + placeholder.size();
+    }
+    return utf8 + WireText(promptTemplate.substr(from));
 }
 
 std::optional<double> ParseTemperature(std::string_view typed, bool& valid) {
@@ -42,7 +65,8 @@ std::optional<double> ParseTemperature(std::string_view typed, bool& valid) {
     return value;
 }
 
-// Header values must stay on their line.
+// Header values must stay on their line. Blanks around a pasted key are dropped; a line break
+// inside it is refused before anything is sent (KeyBreaksHeaderLine).
 Text CleanKey(const Text& key) {
     Text clean;
     for (const char c : TrimAsciiBlanks(key)) {
@@ -98,11 +122,9 @@ ResolvedInterfaceThree ResolveInterfaceThree(const InterfaceThreeSettings& setti
 Bytes ChatRequestBody(const ChatRequestConfig& config, const Text& keyword) {
     nlohmann::ordered_json messages = nlohmann::ordered_json::array();
     if (!config.systemPrompt.empty()) {
-        messages.push_back(
-            {{"role", "system"}, {"content", WireMessage(FillPromptTemplate(config.systemPrompt, keyword))}});
+        messages.push_back({{"role", "system"}, {"content", WireMessage(config.systemPrompt, keyword)}});
     }
-    messages.push_back(
-        {{"role", "user"}, {"content", WireMessage(FillPromptTemplate(config.promptTemplate, keyword))}});
+    messages.push_back({{"role", "user"}, {"content", WireMessage(config.promptTemplate, keyword)}});
     nlohmann::ordered_json body;
     body["model"] = AnsiToUtf8(config.model);
     body["messages"] = std::move(messages);
@@ -134,6 +156,11 @@ GenerationOutcome ChatOutcome(const ChatExchange& exchange, std::time_t now) {
     GenerationOutcome outcome;
     if (exchange.cancelled) {
         outcome.cancelled = true;
+        return outcome;
+    }
+    if (!exchange.refusedHeader.empty()) {
+        outcome.unusableSettings = true;
+        outcome.errorDetail = RefusedHeaderReason(exchange.refusedHeader);
         return outcome;
     }
     ClassifyStatus(outcome, exchange.status, exchange.body);
@@ -182,6 +209,10 @@ namespace {
 GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text& keyword, const Text& key,
                                      const std::atomic<bool>* cancel) {
     ChatExchange exchange;
+    if (KeyBreaksHeaderLine(TrimAsciiBlanks(key))) {
+        exchange.refusedHeader = "Authorization";
+        return ChatOutcome(exchange, std::time(nullptr));
+    }
     Text headers = ChatRequestHeaders(key, true);
     HttpRequestParams params;
     params.url = config.chatUrl;
@@ -194,6 +225,7 @@ GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text
     params.timeoutSeconds = kChatTimeoutSeconds;
     params.cancel = cancel;
     params.transferError = &exchange.transferError;
+    params.refusedHeader = &exchange.refusedHeader;
     exchange.body = HttpRequest(params);
     exchange.cancelled = cancel && cancel->load();
     return ChatOutcome(exchange, std::time(nullptr));

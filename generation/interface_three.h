@@ -61,6 +61,7 @@ struct ChatExchange {
     Bytes body;
     Text transferError;
     bool cancelled = false;
+    Text refusedHeader;  // a request header line that could not be sent (nothing was sent)
 };
 
 // Judges one exchange: the generated text, or why there is none, with the status, Retry-After,

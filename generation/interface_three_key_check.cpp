@@ -5,8 +5,10 @@
 #include "app/control_names.h"
 #include "generation/chat_endpoint.h"
 #include "generation/chat_reply.h"
+#include "generation/completion.h"
 #include "generation/interface_three.h"
 #include "http/http_request.h"
+#include "text/ascii.h"
 
 namespace qj {
 
@@ -20,6 +22,10 @@ KeyCheckResult CheckKey(const Text& baseUrl, const Text& key, const Text& defaul
     const ChatEndpoints endpoints = ResolveChatEndpoints(baseUrl, defaultBaseUrl);
     if (!endpoints.error.empty()) {
         result.error = endpoints.error;
+        return result;
+    }
+    if (KeyBreaksHeaderLine(TrimAsciiBlanks(key))) {
+        result.error = RefusedHeaderReason("Authorization");
         return result;
     }
     Text headers = ChatRequestHeaders(key, false);

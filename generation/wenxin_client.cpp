@@ -2,6 +2,7 @@
 
 #include "app/control_names.h"
 #include "app/responsive_wait.h"
+#include "generation/success_field.h"
 #include "http/http_request.h"
 #include "text/code_page.h"
 #include "text/run_log.h"
@@ -51,7 +52,7 @@ Text WenxinGenerationBody() {
 
 WenxinToken ReadWenxinTokenReply(const Text& reply) {
     WenxinToken result;
-    result.ok = FindText(reply, "success") != kNotFound;
+    result.ok = ReplySaysSuccess(reply);
     if (result.ok) {
         result.token = TextBetween(reply, "data\":\"", "\"");
     }

@@ -18,24 +18,33 @@ namespace {
 
 constexpr int kProxyCredentials = 1;
 
-// The request lines of a header block, in order; the keep-alive Connection line is left to the
-// transport, which keeps connections open by itself.
-void SetBlockHeaders(RequestHeaders& headers, std::string_view block) {
-    if (FindText(block, "\r\n") == kNotFound) {
-        headers.Set(HeaderName(block), HeaderValue(block));
-        return;
-    }
-    for (const Text& line : SplitText(block, "\r\n")) {
-        if (line.empty()) {
-            continue;
+// Sets the request lines of a header block, in order; the keep-alive Connection line is left to
+// the transport, which keeps connections open by itself, and lines without a colon name nothing.
+// Returns the name of the first line that was refused (a name that is no HTTP token, or a value
+// with CR, LF or a zero byte), nullopt when every line was taken.
+std::optional<Text> SetBlockHeaders(RequestHeaders& headers, std::string_view block) {
+    std::optional<Text> refused;
+    const auto set = [&](std::string_view line) {
+        if (FindText(line, ":") == kNotFound) {
+            return;
         }
         const Text name = HeaderName(line);
         const Text value = HeaderValue(line);
         if (name == "Connection" && value == "keep-alive") {
-            continue;
+            return;
         }
-        headers.Set(name, value);
+        if (!headers.Set(name, value) && !refused) {
+            refused = name;
+        }
+    };
+    if (FindText(block, "\r\n") == kNotFound) {
+        set(block);
+        return refused;
     }
+    for (const Text& line : SplitText(block, "\r\n")) {
+        set(line);
+    }
+    return refused;
 }
 
 Bytes RunRequest(HttpRequestParams& params) {
@@ -85,12 +94,14 @@ Bytes RunRequest(HttpRequestParams& params) {
     plan.url = params.url;
     plan.cancel = params.cancel;
 
+    std::optional<Text> refused;
     const Text proxyUser = params.proxyUser.value_or(Text());
     if (!proxy.empty() && !proxyUser.empty()) {
         const Text password = params.proxyPassword.value_or(Text());
         plan.credentials = TransferPlan::Credentials{proxyUser, password, credentialTarget};
-        if (credentialTarget == kProxyCredentials) {
-            plan.proxyHeaders.Set("Proxy-Authorization", "Basic " + Base64Encode(proxyUser + ":" + password));
+        if (credentialTarget == kProxyCredentials &&
+            !plan.proxyHeaders.Set("Proxy-Authorization", "Basic " + Base64Encode(proxyUser + ":" + password))) {
+            refused = "Proxy-Authorization";
         }
     }
 
@@ -99,9 +110,13 @@ Bytes RunRequest(HttpRequestParams& params) {
         if (!cookies.empty() && FindText(cookies, "Cookie:", 0, true) != kNotFound) {
             cookies = RemoveEveryIgnoreCase(cookies, "Cookie:");
         }
-        plan.headers.Set("Cookie", cookies);
+        if (!plan.headers.Set("Cookie", cookies) && !refused) {
+            refused = "Cookie";
+        }
     }
-    SetBlockHeaders(plan.headers, block);
+    if (std::optional<Text> refusedLine = SetBlockHeaders(plan.headers, block); refusedLine && !refused) {
+        refused = std::move(refusedLine);
+    }
 
     if (params.bodyBytes && !params.bodyBytes->empty()) {
         plan.body = *params.bodyBytes;
@@ -111,7 +126,17 @@ Bytes RunRequest(HttpRequestParams& params) {
     // POST and PUT always carry a body, if only an empty one; other verbs only a non-empty one.
     plan.sendsBody = method != kMethodHead && (!plan.body.empty() || method == kMethodPost || method == kMethodPut);
 
-    TransferResult result = PerformTransfer(*instance, plan);
+    // A line that cannot go on the wire is not left out quietly: without it (a key, a cookie) the
+    // request could only fail in a way nobody understands, so it is not sent at all.
+    TransferResult result;
+    if (refused) {
+        result.error = "request header line refused (line break, zero byte or bad name): " + *refused;
+    } else {
+        result = PerformTransfer(*instance, plan);
+    }
+    if (params.refusedHeader) {
+        *params.refusedHeader = refused.value_or(Text());
+    }
 
     if (params.responseHeaders) {
         *params.responseHeaders = result.responseHeaders;

@@ -39,6 +39,10 @@ struct HttpRequestParams {
     const std::atomic<bool>* cancel = nullptr;
     // Out: why the exchange failed, in English; empty on success.
     Text* transferError = nullptr;
+    // Out: the name of the first request header line that had to be refused (its value holds CR,
+    // LF or a zero byte, or its name is no HTTP token); the request was then not sent and failed.
+    // Empty otherwise. Lines without a colon name nothing and are skipped.
+    Text* refusedHeader = nullptr;
 };
 
 // One complete, synchronous HTTP or HTTPS exchange; returns the response body byte for byte.

@@ -16,7 +16,7 @@ namespace qj {
 class RequestHeaders {
 public:
     // Returns false when the line was refused.
-    bool Set(std::string_view name, std::string_view value);
+    [[nodiscard]] bool Set(std::string_view name, std::string_view value);
     bool Has(std::string_view name) const;
     const std::vector<std::pair<Text, Text>>& Lines() const { return lines_; }
 

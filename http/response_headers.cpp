@@ -25,6 +25,9 @@ void ResponseHeaderCollector::OnLine(std::string_view line) {
         complete_ = false;
         return;
     }
+    if (complete_) {
+        return;  // trailer lines of a chunked body: not part of the header section
+    }
     if (line.empty()) {
         complete_ = true;
         return;

@@ -10,7 +10,8 @@ namespace qj {
 
 // Gathers the header lines of the last response of a transfer as they arrive. A status line starts
 // a new response (a redirect, an interim 100 reply or a proxy's tunnel reply came before), so only
-// the final response's lines remain.
+// the final response's lines remain; lines after the blank line that closes a header section (the
+// trailer of a chunked body) are not kept.
 class ResponseHeaderCollector {
 public:
     // One line as received, line break included.

@@ -39,10 +39,10 @@ struct TransferResult {
 // Runs one exchange on the instance's handles with its settings (time-outs, proxy, redirects).
 // Never throws. A failure gives empty body and headers and status 0, except that a proxy refusing
 // the tunnel reports its own status and header lines.
-TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan);
+[[nodiscard]] TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan);
 
 // The URL as the transport takes it: UTF-8, with spaces, control bytes and bytes of 0x80 and above
 // percent-encoded. nullopt unless it begins with "http://" or "https://" (letters in any case).
-std::optional<std::string> WireUrl(std::string_view url);
+[[nodiscard]] std::optional<std::string> WireUrl(std::string_view url);
 
 }  // namespace qj

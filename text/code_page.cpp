@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "text/gbk.h"
+
 namespace qj {
 
 namespace {
@@ -15,10 +17,10 @@ namespace {
 constexpr char16_t kReplacement = 0xFFFD;
 
 bool IsLead(unsigned char b) {
-    return b >= 0x81 && b <= 0xFE;
+    return IsGbkLeadByte(b);
 }
 bool IsTrail(unsigned char b) {
-    return b >= 0x40 && b <= 0xFE && b != 0x7F;
+    return IsGbkTrailByte(b);
 }
 
 // Conversion tables of code page 936, read once from iconv's CP936 converter.
@@ -85,6 +87,34 @@ private:
         }
         if (cd != reinterpret_cast<iconv_t>(-1)) {
             iconv_close(cd);
+        }
+        AddUserDefinedAreas();
+    }
+
+    // The user-defined areas of code page 936, which iconv's CP936 leaves out, map to the Private
+    // Use Area from U+E000 on as on the original platform: AAA1-AFFE, then F8A1-FEFE (trail bytes
+    // A1-FE), then A140-A7A0 (trail bytes 40-A0 without 7F), each row by row. The same order is what
+    // GB18030 gives these codes.
+    void AddUserDefinedAreas() {
+        struct Area {
+            unsigned firstLead, lastLead, firstTrail, lastTrail;
+        };
+        static constexpr Area kAreas[] = {{0xAA, 0xAF, 0xA1, 0xFE}, {0xF8, 0xFE, 0xA1, 0xFE}, {0xA1, 0xA7, 0x40, 0xA0}};
+        unsigned next = 0xE000;
+        for (const Area& area : kAreas) {
+            for (unsigned lead = area.firstLead; lead <= area.lastLead; ++lead) {
+                for (unsigned trail = area.firstTrail; trail <= area.lastTrail; ++trail) {
+                    if (!IsTrail(static_cast<unsigned char>(trail))) {
+                        continue;
+                    }
+                    const auto u = static_cast<char16_t>(next++);
+                    char16_t& decoded = double_[(lead - 0x80) * 256 + trail];
+                    if (decoded == 0 && encode_[u] == 0) {
+                        decoded = u;
+                        encode_[u] = (lead << 8) | trail;
+                    }
+                }
+            }
         }
     }
 

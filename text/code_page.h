@@ -32,9 +32,9 @@ Text Utf8ToAnsi(std::string_view text);
 Text UrlEncode(std::string_view text, bool keepSafe = false, bool utf8First = false);
 
 // The GBK codec the conversions above use, for callers that work on UTF-16 themselves. Each GBK
-// unit (one byte below 0x80 or 0x80 itself, or a lead byte with its trail byte) gives exactly one
-// UTF-16 unit, U+FFFD when it cannot be decoded; so unit k of the result is the k-th unit of the
-// text. Zero bytes are decoded like any other byte.
+// unit (one byte that is no lead byte, 0x80 the euro sign among them, or a lead byte of 0x81 to
+// 0xFE with its trail byte) gives exactly one UTF-16 unit, U+FFFD when it cannot be decoded; so
+// unit k of the result is the k-th unit of the text. Zero bytes are decoded like any other byte.
 std::u16string GbkToUtf16(std::string_view gbk);
 // UTF-16 to GBK; a character GBK lacks becomes "?". Zero units are encoded like any other unit.
 std::string Utf16ToGbk(std::u16string_view utf16);

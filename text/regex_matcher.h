@@ -25,8 +25,8 @@ public:
     // Compiles `pattern` and executes it on `subject` (up to its first zero byte). With
     // quotePlaceholder, every "#引号" in the pattern stands for a quotation mark. Returns false
     // when the pattern is invalid.
-    bool Run(const Text& pattern, const Text& subject, bool caseSensitive = false, bool multiline = true,
-             bool global = true, bool quotePlaceholder = false);
+    [[nodiscard]] bool Run(const Text& pattern, const Text& subject, bool caseSensitive = false, bool multiline = true,
+                           bool global = true, bool quotePlaceholder = false);
 
     Text GetPattern() const;
     // The subject with every match (the first one unless global) replaced.

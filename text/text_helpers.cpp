@@ -62,9 +62,10 @@ std::size_t FindText(std::string_view text, std::string_view needle, std::size_t
         }
         return kNotFound;
     }
-    // Byte search for candidates, then keep the first one that starts on a unit boundary. A byte
-    // behind one below 0x80 always starts a unit; from there, bytes of 0x80 and above pair up, so a
-    // candidate is aligned when the run of such bytes in front of it (back to `from`) is even.
+    // Byte search for candidates, then keep the first one that starts on a unit boundary. A byte that
+    // cannot be a trail byte always starts a unit, and so does a byte behind one that is no lead
+    // byte; from there, lead bytes pair up (every lead byte can also be a trail byte), so a
+    // candidate is aligned when the run of lead bytes in front of it (back to `from`) is even.
     std::size_t pos = from;
     while (pos + needle.size() <= text.size()) {
         const void* hit = memmem(text.data() + pos, text.size() - pos, needle.data(), needle.size());
@@ -73,7 +74,7 @@ std::size_t FindText(std::string_view text, std::string_view needle, std::size_t
         }
         const std::size_t candidate = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
         std::size_t run = 0;
-        for (std::size_t j = candidate; j > from && static_cast<unsigned char>(text[j - 1]) >= 0x80; --j) {
+        for (std::size_t j = IsGbkTrailByte(static_cast<unsigned char>(text[candidate])) ? candidate : from; j > from && IsGbkLeadByte(static_cast<unsigned char>(text[j - 1])); --j) {
             ++run;
         }
         if (run % 2 == 0) {
@@ -197,7 +198,9 @@ Text TrimLineBreaks(std::string_view text) {
         text.remove_suffix(2);
     }
     RegexMatcher matcher;
-    matcher.Run("(?:^\\r|\\n$)", Text(text));
+    if (!matcher.Run("(?:^\\r|\\n$)", Text(text))) {
+        return Text(text);  // not reached: the fixed pattern is valid
+    }
     return matcher.Replace("");
 }
 

@@ -41,6 +41,10 @@ TEST(IniFile, SetValueCreatesAndReplacesKeepingEverythingElse) {
         {"empty value", "[s]\r\nk=old\r\n", "s", "k", "", "[s]\r\nk=\r\n"},
         {"a key in another section is another key", "[a]\r\nk=1\r\n", "b", "k", "2", "[a]\r\nk=1\r\n[b]\r\nk=2\r\n"},
         {"section header with blanks inside the brackets", "[ s ]\r\n", "s", "k", "v", "[ s ]\r\nk=v\r\n"},
+        // A file cut short after a CR: the CR becomes a whole line end, never part of a value.
+        {"new section behind a last line ending in a lone CR", "[a]\r\nx=假\r", "b", "y", "2",
+         "[a]\r\nx=假\r\n[b]\r\ny=2\r\n"},
+        {"new key behind a last line ending in a lone CR", "[a]\r\nx=假\r", "a", "y", "2", "[a]\r\nx=假\r\ny=2\r\n"},
     };
     for (const SetCase& c : cases) {
         EXPECT_EQ(SetIniValue(c.before, c.section, c.key, c.value), c.after) << c.what;
@@ -114,7 +118,7 @@ TEST(IniFile, ReadBufferHoldsTheValueAndItsTerminatingZero) {
     EXPECT_EQ(chinese.substr(chinese.size() - 2), "青");
 }
 
-TEST(IniFile, WriteCreatesTheFileForItsOwnerOnlyAndKeepsAReplacedFilesMode) {
+TEST(IniFile, WriteLeavesTheFileToItsOwnerOnlyWhateverItsModeWas) {
     TemporaryHome home;
     const Text path = ProgramPath(kSettingsFileTail);
     ASSERT_EQ(WriteIniValue(path, "编辑框", "k", "v"), std::nullopt);
@@ -123,11 +127,16 @@ TEST(IniFile, WriteCreatesTheFileForItsOwnerOnlyAndKeepsAReplacedFilesMode) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(ReadBytes(NativePath(path)), "[编辑框]\r\nk=v\r\n");
 
-    ::chmod(NativePath(path).c_str(), 0640);
-    ASSERT_EQ(WriteIniValue(path, "编辑框", "k", "w"), std::nullopt);
-    ASSERT_EQ(::stat(NativePath(path).c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
-    EXPECT_EQ(ReadBytes(NativePath(path)), "[编辑框]\r\nk=w\r\n");
+    // A file made by hand may be readable by everyone; permissions are narrowed, never widened.
+    const std::pair<unsigned, unsigned> modes[] = {
+        {0644, 0600}, {0666, 0600}, {0640, 0600}, {0400, 0400}, {0600, 0600}};
+    for (const auto& [before, after] : modes) {
+        ASSERT_EQ(::chmod(NativePath(path).c_str(), before), 0);
+        ASSERT_EQ(WriteIniValue(path, "编辑框", "k", "w" + std::to_string(before)), std::nullopt);
+        ASSERT_EQ(::stat(NativePath(path).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, after) << std::oct << before;
+    }
+    EXPECT_EQ(ReadBytes(NativePath(path)), "[编辑框]\r\nk=w384\r\n");
     // Nothing but the file is left in the folder: the temporary file was renamed over it.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.Path()), {}), 1);
 }

@@ -14,6 +14,7 @@
 #include "generation/generation_job.h"
 #include "generation/interface_three.h"
 #include "generation/interface_three_key_check.h"
+#include "local_deployment.h"
 #include "local_servers.h"
 #include "temporary_home.h"
 #include "text/code_page.h"
@@ -294,6 +295,67 @@ TEST(InterfaceThreeJob, SettingsThatCannotWorkEndTheRunAndKeepTheKeywords) {
     EXPECT_FALSE(std::filesystem::exists(NativePath(ProgramPath(kFailureListTail))));
     EXPECT_TRUE(server.Requests().empty());
     EXPECT_EQ(window->GetNumber(control::kButtonStart, kPropDisabled), 0);
+}
+
+// The euro sign is the single byte 0x80 of the program's code page, never the first half of a
+// character: the list line ends before its CR LF, and a slash behind it is still replaced in the
+// file name, so the article is saved.
+TEST(InterfaceThreeJob, KeywordsWithTheEuroSignByteAreReadSentAndSaved) {
+    TemporaryHome home;
+    KeywordServer server;
+    const Text euroSlash = "欧元\x80/美元";
+    const Text hundred = "100\x80";
+    server.Answer(euroSlash, KeywordServer::Stream("汇率", 1, 1));
+    server.Answer(hundred, KeywordServer::Stream("一百欧元", 1, 1));
+    WriteKeywords(euroSlash + "\r\n" + hundred + "\r\n");
+    StartedWindow window;
+    window->SetNumber(control::kRadioInterfaceThree, kPropChecked, 1);
+    window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Base());
+    window->SetText(control::kEditInterfaceThreePrompt, kPropContent, "请写：{关键词}");
+    KeywordQueue queue(JobPathsIn(ProgramFolder()));
+    const JobSummary summary = RunGenerationJob(*window, queue, ChosenGenerator);
+    EXPECT_EQ(summary.succeeded, 2);
+    const std::vector<test::RawRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(nlohmann::json::parse(requests[0].body)["messages"][0]["content"],
+              AnsiToUtf8("请写：") + "\xE6\xAC\xA7\xE5\x85\x83\xE2\x82\xAC/\xE7\xBE\x8E\xE5\x85\x83");
+    EXPECT_EQ(nlohmann::json::parse(requests[1].body)["messages"][0]["content"],
+              AnsiToUtf8("请写：") + "100\xE2\x82\xAC");
+    std::vector<std::string> files;
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(NativePath(ProgramPath(kOutputFolderTail)))) {
+        EXPECT_TRUE(entry.is_regular_file()) << entry.path();
+        files.push_back(entry.path().filename().string());
+    }
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_NE(std::find(files.begin(), files.end(), "100\xE2\x82\xAC.txt"), files.end());
+}
+
+// A key with a line break in it (pasted with its line feed) cannot go into an Authorization line.
+// On every interface the run says so, keeps the keyword and sends nothing, instead of sending
+// requests without the key that fail as unauthorised.
+// The key boxes never hold a line break, but a key that reaches an interface with one (from
+// elsewhere than the window) must not lose its Authorization line without a word.
+TEST(InterfaceJob, AKeyWithALineBreakIsRefusedWithAReasonAndSendsNothing) {
+    TemporaryHome home;
+    KeywordServer server;
+    const std::string origin = server.Base().substr(0, server.Base().size() - 3);  // without "/v1"
+    testing::LocalDeployment deployment({.openAi = origin});
+    const char* interfaces[] = {control::kRadioInterfaceOne, control::kRadioInterfaceTwo,
+                                control::kRadioInterfaceThree};
+    for (const char* radio : interfaces) {
+        for (const Text key : {"sk-ab\ncd", "sk-ab\r\ncd"}) {
+            SCOPED_TRACE(Text(radio) + " " + ::testing::PrintToString(key));
+            StartedWindow window;
+            window->SetNumber(radio, kPropChecked, 1);
+            window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Base());
+            const GenerationOutcome outcome = ChosenGenerator(*window)("苹果", key, nullptr);
+            EXPECT_TRUE(outcome.unusableSettings);
+            EXPECT_TRUE(outcome.errorDetail.starts_with("API秘钥中含有换行符")) << outcome.errorDetail;
+            EXPECT_NE(outcome.errorDetail.find("Authorization"), Text::npos);
+        }
+    }
+    EXPECT_TRUE(server.Requests().empty());
 }
 
 TEST(InterfaceThreeKeyCheck, ReadsTheAddressAndTheKeyFromTheWindow) {

@@ -237,6 +237,17 @@ TEST(MainWindow, AFailedSaveSaysSoWithPathAndReason) {
     EXPECT_EQ(message.icon, MessageIcon::kError);
 }
 
+TEST(MainWindow, AFailedSaveNamesTheBoxWhoseContentCannotBeSaved) {
+    TemporaryHome home;
+    StartedWindow window;
+    window->SetText(control::kEditInterfaceThreeSystemPrompt, kPropContent, "第一行\n第二行");
+    HandleClick(*window, control::kButtonSaveSettings);
+    ASSERT_EQ(window->ShownMessages().size(), 1u);
+    const Text text = window->ShownMessages()[0].text;
+    EXPECT_EQ(text.rfind("保存失败！\r\n\r\n控件：" + Text(control::kEditInterfaceThreeSystemPrompt), 0), 0u) << text;
+    EXPECT_NE(text.find("换行"), Text::npos);
+}
+
 TEST(MainWindow, AFolderNamedLikeTheSettingsFileIsAFailedSave) {
     TemporaryHome home;
     std::filesystem::create_directory(SettingsFile());

@@ -59,7 +59,7 @@ TEST_F(SettingsStoreTest, EditBoxesRoundTripExceptForTheMarkTexts) {
 }
 
 TEST_F(SettingsStoreTest, AnEmptyEditBoxIsSavedEmptyAndLeavesTheControlAloneOnRestore) {
-    SaveEditBoxes(window, path);
+    EXPECT_FALSE(SaveEditBoxes(window, path).failure);
     EXPECT_EQ(File(), "[编辑框]\r\n编辑框_甲=\r\n编辑框_乙=\r\n");
     MemoryWindow restored{kControls};
     restored.SetText("编辑框_甲", kPropContent, "kept");
@@ -69,7 +69,7 @@ TEST_F(SettingsStoreTest, AnEmptyEditBoxIsSavedEmptyAndLeavesTheControlAloneOnRe
 
 TEST_F(SettingsStoreTest, ALongContentComesBackCutToTheReadBuffer) {
     window.SetText("编辑框_甲", kPropContent, std::string(12000, 'k'));
-    SaveEditBoxes(window, path);
+    EXPECT_FALSE(SaveEditBoxes(window, path).failure);
     MemoryWindow restored{kControls};
     RestoreEditBoxes(restored, path);
     EXPECT_EQ(restored.GetText("编辑框_甲", kPropContent), std::string(kIniReadBufferSize - 1, 'k'));
@@ -123,7 +123,7 @@ TEST_F(SettingsStoreTest, ExclusionListsNameWholeControlNames) {
     EXPECT_EQ(SaveEditBoxes(window, path, "编辑框_甲").controlCount, 2);
     EXPECT_EQ(File(), "[编辑框]\r\n编辑框_乙=\r\n");
     std::filesystem::remove(NativePath(path));
-    SaveEditBoxes(window, path, "编辑框_甲|编辑框_乙");
+    EXPECT_FALSE(SaveEditBoxes(window, path, "编辑框_甲|编辑框_乙").failure);
     EXPECT_FALSE(std::filesystem::exists(NativePath(path)));
 }
 
@@ -217,7 +217,7 @@ TEST_F(SettingsStoreTest, AMissingFileSectionOrKeyRestoresNothing) {
 TEST_F(SettingsStoreTest, AnEmptyPathMeansTheDefaultFileInTheDataFolder) {
     Text given;
     window.SetText("编辑框_甲", kPropContent, "x");
-    SaveEditBoxes(window, given);
+    EXPECT_FALSE(SaveEditBoxes(window, given).failure);
     EXPECT_EQ(given, ProgramFolder() + "/data/setsoft.ini");
     EXPECT_TRUE(std::filesystem::is_directory(home.Path() / "data"));
     EXPECT_EQ(ReadBytes(home.Path() / "data" / "setsoft.ini"), "[编辑框]\r\n编辑框_甲=x\r\n编辑框_乙=\r\n");
@@ -230,11 +230,34 @@ TEST_F(SettingsStoreTest, AnEmptyPathMeansTheDefaultFileInTheDataFolder) {
 }
 
 TEST_F(SettingsStoreTest, ALaterSaveRewritesValuesInPlace) {
-    SaveCheckBoxes(window, path);
+    EXPECT_FALSE(SaveCheckBoxes(window, path).failure);
     WriteBytes(NativePath(path), "; written by hand\r\n" + File() + "[其他]\r\n键=值\r\n");
     window.SetNumber("选择框_甲", kPropChecked, 1);
-    SaveCheckBoxes(window, path);
+    EXPECT_FALSE(SaveCheckBoxes(window, path).failure);
     EXPECT_EQ(File(), "; written by hand\r\n[选择框]\r\n选择框_甲=真\r\n选择框_乙=假\r\n[其他]\r\n键=值\r\n");
+}
+
+// A check box stored as "假" on a last line that ends in a lone CR (a file cut short) stays
+// unchecked after the next save adds a line behind it.
+TEST_F(SettingsStoreTest, ALastLineEndingInALoneCrKeepsItsValueThroughASave) {
+    WriteBytes(NativePath(path), "[选择框]\r\n选择框_甲=假\r");
+    window.SetNumber("选择框_甲", kPropChecked, 1);
+    RestoreCheckBoxes(window, path);
+    EXPECT_EQ(window.GetNumber("选择框_甲", kPropChecked), 0);
+    EXPECT_FALSE(SaveEditBoxes(window, path).failure);
+    window.SetNumber("选择框_甲", kPropChecked, 1);
+    RestoreCheckBoxes(window, path);
+    EXPECT_EQ(window.GetNumber("选择框_甲", kPropChecked), 0);
+    EXPECT_EQ(File(), "[选择框]\r\n选择框_甲=假\r\n[编辑框]\r\n编辑框_甲=\r\n编辑框_乙=\r\n");
+}
+
+// Content the file cannot keep (a line break that is not CR LF) fails the save and names its box.
+TEST_F(SettingsStoreTest, AValueThatCannotBeWrittenNamesItsControl) {
+    window.SetText("编辑框_乙", kPropContent, "sk-abc\n");
+    const SaveResult result = SaveEditBoxes(window, path);
+    ASSERT_TRUE(result.failure.has_value());
+    EXPECT_EQ(result.failedControl, "编辑框_乙");
+    EXPECT_EQ(File(), "[编辑框]\r\n编辑框_甲=\r\n");  // the other box is saved
 }
 
 TEST_F(SettingsStoreTest, AFailedWriteIsReportedWithPathAndReason) {
@@ -245,6 +268,7 @@ TEST_F(SettingsStoreTest, AFailedWriteIsReportedWithPathAndReason) {
     ASSERT_TRUE(result.failure.has_value());
     EXPECT_EQ(result.failure->path, unwritable);
     EXPECT_FALSE(result.failure->reason.empty());
+    EXPECT_EQ(result.failedControl, "");  // the file is the cause, not a value
 }
 
 }  // namespace

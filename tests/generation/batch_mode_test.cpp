@@ -86,7 +86,7 @@ protected:
     void SetUp() override {
         service_.Deploy();
         ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
-        WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditOpenAiKey, "sk-batch");
+        ASSERT_FALSE(WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditOpenAiKey, "sk-batch"));
         service_.SetAnswer([](const httplib::Request& request, httplib::Response& response) {
             const auto at = request.body.find("\"prompt\":\"");
             const auto end = request.body.find('"', at + 10);
@@ -201,7 +201,8 @@ TEST_F(BatchModeTest, InterruptReturnsTheKeywordInFlight) {
 // A hard kill in the middle of a run loses nothing: every keyword is in the output folder, in the
 // failure list, or (after the next start) back in the keyword list.
 void BatchModeTest::KillMidRunAndFinish(int workers) {
-    WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditConcurrency, std::to_string(workers));
+    ASSERT_FALSE(
+        WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditConcurrency, std::to_string(workers)));
     std::set<Text> keywords;
     Bytes list;
     for (int i = 0; i < 40; ++i) {

@@ -203,6 +203,42 @@ TEST(RetryAfterSeconds, SecondsOrADate) {
     EXPECT_FALSE(RetryAfterSeconds("Retry-After: soon", now));
     EXPECT_FALSE(RetryAfterSeconds("Retry-After-Ms: 20\r\nX-Retry-After: 3", now));
     EXPECT_FALSE(RetryAfterSeconds("", now));
+    // Dates no server means: absent, never an overflow.
+    for (const char* nonsense :
+         {"Sun, 06 Nov -2147483648 08:50:37 GMT", "Sun, 06 Nov 99999999999999999999 08:50:37 GMT",
+          "Sun, 99 Nov 1994 08:50:37 GMT", "Sun, 06 Nov 1994 08:50", "Sun, 06 Foo 1994 08:50:37 GMT",
+          "Sun, -6 Nov 1994 08:50:37 GMT", "Sun, 06 Nov 1994 99:50:37 GMT", ", "}) {
+        EXPECT_FALSE(RetryAfterSeconds(std::string("Retry-After: ") + nonsense, now)) << nonsense;
+    }
+    EXPECT_EQ(RetryAfterSeconds("Retry-After: Sun, 6 Nov 1994 08:50:37 GMT", now), 60);
+    EXPECT_EQ(RetryAfterSeconds("Retry-After: Fri, 31 Dec 9999 23:59:59 GMT", now), INT_MAX);
+}
+
+// Token counts from a hostile server: numbers too large for any request, negative or fractional
+// are no counts; the others add up without overflowing.
+TEST(ChatReply, TokenCountsOutOfAnySensibleRangeAreAbsent) {
+    const struct {
+        const char* usage;
+        std::optional<std::array<long long, 3>> counted;
+    } rows[] = {
+        {R"({"prompt_tokens":80000000000000000000,"completion_tokens":5})", std::array<long long, 3>{0, 5, 5}},
+        {R"({"prompt_tokens":9223372036854775807,"completion_tokens":9223372036854775807})", std::nullopt},
+        {R"({"prompt_tokens":18446744073709551615})", std::nullopt},
+        {R"({"prompt_tokens":-1,"completion_tokens":2,"total_tokens":-3})", std::array<long long, 3>{0, 2, 2}},
+        {R"({"prompt_tokens":1e300,"total_tokens":7})", std::array<long long, 3>{0, 0, 7}},
+        {R"({"prompt_tokens":2.9,"completion_tokens":1000000000})",
+         std::array<long long, 3>{2, 1000000000, 1000000002}},
+        {R"({"prompt_tokens":"12"})", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        const ChatReply reply = ParseChatReply(std::string(R"({"choices":[],"usage":)") + row.usage + "}");
+        ASSERT_EQ(reply.usage.has_value(), row.counted.has_value()) << row.usage;
+        if (row.counted) {
+            EXPECT_EQ(reply.usage->promptTokens, (*row.counted)[0]) << row.usage;
+            EXPECT_EQ(reply.usage->completionTokens, (*row.counted)[1]) << row.usage;
+            EXPECT_EQ(reply.usage->totalTokens, (*row.counted)[2]) << row.usage;
+        }
+    }
 }
 
 TEST(ChatTextToGbk, TheTextAsTheProgramKeepsIt) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+#include <random>
+
+#include "generation/interface_three.h"
 #include "text/code_page.h"
 
 namespace qj {
@@ -43,6 +47,57 @@ TEST(CompletionProfile, KeywordIsEscapedForJson) {
     EXPECT_EQ(HostOfOrigin("http://h/x"), "h");
 }
 
+// UTF-8 as GBK, zero bytes kept.
+Text GbkOf(const std::string& utf8) {
+    Text gbk;
+    std::size_t from = 0;
+    for (std::size_t zero = utf8.find('\0'); zero != std::string::npos; zero = utf8.find('\0', from)) {
+        gbk += Utf8ToAnsi(utf8.substr(from, zero - from)) + '\0';
+        from = zero + 1;
+    }
+    return gbk + Utf8ToAnsi(utf8.substr(from));
+}
+
+// Whatever bytes a keyword holds (lone lead bytes before a quotation mark, a backslash or a zero
+// byte, or at the end; the euro sign byte; control bytes), every interface's body is valid JSON
+// and its prompt holds the keyword's characters, each byte that is no character as "?", and
+// nothing of the text around the keyword is lost.
+TEST(RequestBodies, AnyKeywordGivesValidJsonThatHoldsIt) {
+    static constexpr char kBytes[] = {'a',    '"',    '\\',   '\0',   '\x01', '\n',   '\x7F', '\x80', '\x81', '\xD6',
+                                      '\xD0', '\xA1', '\x40', '\x5C', '\xFF', '\xAA', '\xE9', '\t',   '/'};
+    std::mt19937 random(936);
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kBytes - 1);
+    std::uniform_int_distribution<std::size_t> length(1, 8);
+    ChatRequestConfig chat;
+    chat.model = "m";
+    chat.promptTemplate = "写：{关键词}。";
+    std::vector<Text> keywords = {"\x80\"", "\xD6\"", "\xD6", "\xD6\0x", "100\x80"};
+    for (int round = 0; round < 3000; ++round) {
+        Text keyword;
+        for (std::size_t k = length(random); k > 0; --k) {
+            keyword.push_back(kBytes[pick(random)]);
+        }
+        keywords.push_back(keyword);
+    }
+    for (const Text& keyword : keywords) {
+        const Text expected = Utf16ToGbk(GbkToUtf16(keyword));
+        for (const CompletionProfile* profile : {&kOne, &kTwo}) {
+            // The body goes on the wire as UTF-8.
+            const nlohmann::json body =
+                nlohmann::json::parse(AnsiToUtf8(CompletionBody(*profile, keyword)), nullptr, false);
+            ASSERT_FALSE(body.is_discarded()) << testing::PrintToString(keyword);
+            EXPECT_EQ(GbkOf(body["prompt"].get<std::string>()), expected) << testing::PrintToString(keyword);
+            EXPECT_EQ(body.size(), nlohmann::json::parse(AnsiToUtf8(profile->bodyTemplate)).size());
+        }
+        const nlohmann::json body = nlohmann::json::parse(ChatRequestBody(chat, keyword), nullptr, false);
+        ASSERT_FALSE(body.is_discarded()) << testing::PrintToString(keyword);
+        const Text message = GbkOf(body["messages"][0]["content"].get<std::string>());
+        if (keyword.find('\n') == Text::npos) {
+            EXPECT_EQ(message, "写：" + expected + "。") << testing::PrintToString(keyword);
+        }
+    }
+}
+
 TEST(ExtractCompletionText, InterfaceOneTakesTheWholeJsonString) {
     const Text reply =
         "{\"id\":\"cmpl-1\",\"object\":\"text_completion\",\"choices\":[{\"text\":\"泡脚\\n\\n第一段\\n"
@@ -53,6 +108,10 @@ TEST(ExtractCompletionText, InterfaceOneTakesTheWholeJsonString) {
 
     // The GBK character 誠 ends in a backslash byte; it must not escape the closing quotation mark.
     EXPECT_EQ(ExtractCompletionText(kOne, "{\"choices\":[{\"text\":\"誠\"}]}").text, "誠");
+    // The euro sign is one byte, 0x80; the quotation mark behind it still closes the text.
+    EXPECT_EQ(
+        ExtractCompletionText(kOne, Utf8ToAnsi("{\"choices\":[{\"text\":\"100\xE2\x82\xAC\",\"index\":0}]}")).text,
+        "100\x80");
     // A success marker without a text gives an empty text; no success marker is a failure.
     const ExtractedText noText = ExtractCompletionText(kOne, "{\"error\":{\"message\":\"choices missing\"}}");
     EXPECT_TRUE(noText.ok);

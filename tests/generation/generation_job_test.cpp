@@ -178,8 +178,8 @@ TEST_F(GenerationJobTest, FailuresAreListedAndLoggedAndTheRunGoesOn) {
 }
 
 TEST_F(GenerationJobTest, NoServiceAtAllFailsEveryKeywordQuietly) {
-    WriteIniValue(ProgramPath(kSettingsFileTail), kDeploymentSection, "OpenAI",
-                  "http://127.0.0.1:" + std::to_string(test::FreePort()));
+    ASSERT_FALSE(WriteIniValue(ProgramPath(kSettingsFileTail), kDeploymentSection, "OpenAI",
+                               "http://127.0.0.1:" + std::to_string(test::FreePort())));
     LoadDeployment(ProgramPath(kSettingsFileTail));
     WriteList("甲\r\n");
     EXPECT_EQ(Run().failed, 1);

@@ -423,6 +423,12 @@ TEST(InterfaceThreeKeyCheck, RepliesWithoutAModelList) {
     result = InterfaceThreeKeyCheck("localhost", "k", kOpenAiBase);
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.find("http://"), Text::npos);
+
+    // A key with a line break inside is not checked in a shortened form: nothing is sent.
+    result = InterfaceThreeKeyCheck(page.Base(), "sk-a\r\nb", kOpenAiBase);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error.rfind("API秘钥中含有换行符", 0), 0u);
+    EXPECT_EQ(page.Requests().size(), 1u);
 }
 
 }  // namespace

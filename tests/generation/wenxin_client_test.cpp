@@ -142,6 +142,11 @@ TEST(WenxinTokenReply, TokenOnlyBehindTheExactMarker) {
     EXPECT_TRUE(ReadWenxinTokenReply(R"({"msg":"success","data": "spaced"})").ok);
     EXPECT_EQ(ReadWenxinTokenReply(R"({"msg":"success","data": "spaced"})").token, "");
     EXPECT_EQ(ReadWenxinTokenReply(R"({"msg":"success","data":"unterminated)").token, "");
+    // The word alone is not enough: a success field set to false is a refusal.
+    EXPECT_FALSE(ReadWenxinTokenReply(R"({"success":false,"msg":"success is not yours","data":"t-1"})").ok);
+    EXPECT_FALSE(ReadWenxinTokenReply(R"({"data":"t-1", "success" : "false"})").ok);
+    EXPECT_EQ(ReadWenxinTokenReply(R"({"success":false,"data":"t-1"})").token, "");
+    EXPECT_TRUE(ReadWenxinTokenReply(R"({"success":true,"data":"t-2"})").ok);
 }
 
 }  // namespace

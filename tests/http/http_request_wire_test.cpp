@@ -133,26 +133,75 @@ TEST(HttpRequestWire, ConnectionLinesAndCookies) {
     EXPECT_EQ(server.Requests()[2].HeaderLines(), (Lines{HostLine(server), "connection: keep-alive", "x-id: 3"}));
 }
 
-TEST(HttpRequestWire, MalformedBlocksPutNoJunkOnTheWire) {
+TEST(HttpRequestWire, AHeaderLineThatCannotGoOnTheWireFailsTheRequest) {
     RawServer server(ReplyOk);
-    const char* blocks[] = {
-        "X-A: 1\nX-Evil: 2",  // no CR LF: one line holding a bare LF
-        "\r\n\r\nno colon\r\n: empty name\r\nbad name: v\r\nX-Ok: fine\r\nX-Dup: 1\r\nx-dup: 2\r\n\r\n",
-        "X-Tab:\tv\r\nX-Cr: a\rb",  // a lone CR inside a value
-        "",
+    struct Case {
+        const char* block;
+        const char* refused;  // nullptr: the request goes out
     };
-    for (const char* block : blocks) {
+    const Case cases[] = {
+        {"X-A: 1\nX-Evil: 2", "X-A"},                                     // no CR LF: one line holding a bare LF
+        {"X-Tab:\tv\r\nAuthorization: Bearer sk-a\rb", "Authorization"},  // a lone CR inside a value
+        {"X-Ok: 1\r\nbad name: v", "bad name"},
+        {"\r\n: empty name", ""},
+        {"\r\n\r\nno colon\r\nX-Ok: fine\r\nX-Dup: 1\r\nx-dup: 2\r\n\r\n", nullptr},
+        {"", nullptr},
+    };
+    std::size_t sent = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.block);
         Exchange exchange(server.Url("/m"));
         exchange.params.addDefaultHeaders = false;
-        exchange.headers = block;
-        EXPECT_EQ(exchange.Run(), "ok") << block;
+        exchange.params.normalizeHeaderNames = false;
+        exchange.headers = c.block;
+        Text refused = "stale";
+        exchange.params.refusedHeader = &refused;
+        const Bytes body = exchange.Run();
+        if (c.refused) {
+            EXPECT_EQ(body, "");
+            EXPECT_EQ(exchange.status, 0);
+            EXPECT_EQ(refused, c.refused);
+            EXPECT_NE(exchange.error.find("refused"), std::string::npos);
+        } else {
+            EXPECT_EQ(body, "ok");
+            EXPECT_EQ(refused, "");
+            ++sent;
+        }
     }
+    // Refused requests never reach the server.
     const auto requests = server.Requests();
-    ASSERT_EQ(requests.size(), 4u);
-    EXPECT_EQ(requests[0].HeaderLines(), (Lines{HostLine(server)}));
-    EXPECT_EQ(requests[1].HeaderLines(), (Lines{HostLine(server), "X-Ok: fine", "X-Dup: 2"}));
-    EXPECT_EQ(requests[2].HeaderLines(), (Lines{HostLine(server), "X-Tab: v"}));
-    EXPECT_EQ(requests[3].HeaderLines(), (Lines{HostLine(server)}));
+    ASSERT_EQ(requests.size(), sent);
+    EXPECT_EQ(requests[0].HeaderLines(), (Lines{HostLine(server), "X-Ok: fine", "X-Dup: 2"}));
+    EXPECT_EQ(requests[1].HeaderLines(), (Lines{HostLine(server)}));
+
+    // A cookie text with a line break is refused the same way.
+    Exchange withCookie(server.Url("/c"));
+    Text cookies = "a=1\r\nX-Injected: 1";
+    Text refused;
+    withCookie.params.cookies = &cookies;
+    withCookie.params.refusedHeader = &refused;
+    EXPECT_EQ(withCookie.Run(), "");
+    EXPECT_EQ(refused, "Cookie");
+    EXPECT_EQ(server.Requests().size(), sent);
+}
+
+// A chunked body may end with trailer lines; they are not header lines of the response.
+TEST(HttpRequestWire, TrailersOfAChunkedBodyAreNotResponseHeaders) {
+    RawServer server([](int socket, const RawRequest&) {
+        RawServer::Send(socket,
+                        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nSet-Cookie: session=1\r\n"
+                        "Trailer: X-Checksum, Set-Cookie\r\nConnection: close\r\n\r\n"
+                        "2\r\nok\r\n0\r\nX-Checksum: 42\r\nSet-Cookie: evil=1\r\n\r\n");
+    });
+    Exchange exchange(server.Url("/chunked"));
+    Text cookiesOut;
+    exchange.params.cookiesOut = &cookiesOut;
+    EXPECT_EQ(exchange.Run(), "ok");
+    EXPECT_EQ(exchange.status, 200);
+    EXPECT_EQ(exchange.responseHeaders,
+              "Transfer-Encoding: chunked\r\nSet-Cookie: session=1\r\nTrailer: X-Checksum, Set-Cookie\r\n"
+              "Connection: close");
+    EXPECT_EQ(cookiesOut, "session=1");
 }
 
 TEST(HttpRequestWire, ResponseHeadersAreReadBackInOrderAndInGbk) {

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,9 @@ public:
     // Points the deployment of the program folder at this server (配置.ini, section 部署).
     void Deploy() const {
         const Text ini = ProgramPath(kSettingsFileTail);
-        WriteIniValue(ini, kDeploymentSection, "OpenAI", Origin());
+        if (WriteIniValue(ini, kDeploymentSection, "OpenAI", Origin())) {
+            throw std::runtime_error("the test deployment cannot be written");
+        }
         LoadDeployment(ini);
     }
 

@@ -1,6 +1,7 @@
 #include "text/code_page.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 namespace qj {
 namespace {
@@ -77,6 +78,60 @@ TEST(CodePage, InvalidInputNeverCrashesAndIsReplaced) {
     EXPECT_EQ(AnsiToUtf8("x\xFF"), "x\xEF\xBF\xBD");
     // Conversions stop at the first zero byte of a text.
     EXPECT_EQ(AnsiToUtf8(std::string_view("ab\0cd", 5)), "ab");
+}
+
+// GB18030 gives the user-defined areas of code page 936 the same Private Use Area code points;
+// glibc's converter for it serves as an independent reference.
+char16_t ReferenceDecoding(const std::string& code) {
+    iconv_t cd = iconv_open("UTF-16LE", "GB18030");
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return 0;
+    }
+    char in[2] = {code[0], code[1]};
+    char out[4] = {};
+    char* inp = in;
+    char* outp = out;
+    size_t inLeft = 2;
+    size_t outLeft = sizeof out;
+    const size_t rc = iconv(cd, &inp, &inLeft, &outp, &outLeft);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1) || sizeof out - outLeft != 2) {
+        return 0;
+    }
+    return static_cast<char16_t>(static_cast<unsigned char>(out[0]) | (static_cast<unsigned char>(out[1]) << 8));
+}
+
+TEST(CodePage, UserDefinedAreasRoundTripThroughThePrivateUseArea) {
+    struct Area {
+        unsigned firstLead, lastLead, firstTrail, lastTrail;
+    };
+    const Area areas[] = {{0xAA, 0xAF, 0xA1, 0xFE}, {0xF8, 0xFE, 0xA1, 0xFE}, {0xA1, 0xA7, 0x40, 0xA0}};
+    int codes = 0;
+    char16_t previous = 0xDFFF;
+    for (const Area& area : areas) {
+        for (unsigned lead = area.firstLead; lead <= area.lastLead; ++lead) {
+            for (unsigned trail = area.firstTrail; trail <= area.lastTrail; ++trail) {
+                if (trail == 0x7F) {
+                    continue;
+                }
+                const std::string code{static_cast<char>(lead), static_cast<char>(trail)};
+                const std::u16string decoded = GbkToUtf16(code);
+                ASSERT_EQ(decoded.size(), 1u);
+                const char16_t u = decoded[0];
+                // Consecutive code points, in area order, row by row.
+                ASSERT_EQ(u, previous + 1) << std::hex << lead << trail;
+                ASSERT_EQ(u, ReferenceDecoding(code)) << std::hex << lead << trail;
+                ASSERT_EQ(Utf16ToGbk(decoded), code);
+                ASSERT_EQ(Utf8ToAnsi(AnsiToUtf8(code)), code);
+                previous = u;
+                ++codes;
+            }
+        }
+    }
+    EXPECT_EQ(codes, 564 + 658 + 672);
+    EXPECT_EQ(previous, u'\uE765');
+    // The euro sign byte is a character of its own, the byte behind it another.
+    EXPECT_EQ(GbkToUtf16("\x80\x41"), u"\u20ACA");
 }
 
 TEST(CodePage, UnitOffsetsFollowTheDecoder) {

@@ -118,6 +118,75 @@ TEST(RegexMatcher, EcmaScriptSyntax) {
     EXPECT_EQ(m.MatchCount(), 3);
 }
 
+// Syntax that PCRE2 knows and the script dialect refuses must fail, not quietly mean PCRE2's
+// thing; what the dialect accepts must mean what it means there.
+TEST(RegexMatcher, DialectTable) {
+    const char* refused[] = {
+        // A quantifier behind a quantifier (possessive, or a lazy one quantified) or an anchor.
+        "a*+", "a++b", "a?+", "a{2}+", "a*?+", "^*", "x$?", "^{2}", "\\b+",
+        // Group forms other than non-capturing groups and lookaheads; verbs.
+        "(?>a)", "(?<n>a)", "(?P<n>a)", "(?<=a)b", "(?i)a", "(?#note)a", "(?|a)", "(*UTF)a", "(?",
+        // Letter escapes of PCRE2 alone, in and out of classes; \c without a letter; a lone backslash.
+        "\\Aa", "a\\Z", "a\\z", "\\Ga", "a\\Kb", "\\Qa.\\E", "\\h", "\\R", "\\X", "\\N", "\\p{L}", "\\e", "(a)\\g1",
+        "(a)\\k<1>", "\\o{101}", "[\\h]", "\\c1", "\\"};
+    for (const char* pattern : refused) {
+        RegexMatcher m;
+        EXPECT_FALSE(m.Run(pattern, "a")) << pattern;
+    }
+
+    struct Row {
+        const char* pattern;
+        const char* subject;
+        const char* match;  // the first match, nullptr for none
+    };
+    const Row accepted[] = {
+        // A backreference to a group that did not take part (or has not yet) matches empty.
+        {"(a)?b\\1", "b", "b"},
+        {"\\1(a)", "a", "a"},
+        {"(a)|b\\1", "b", "b"},
+        {"(a)\\1", "aa", "aa"},
+        // Decimal escapes beyond the group count are octal escapes; 8 and 9 stand for themselves.
+        {"\\1", "x\x01y", "\x01"},
+        {"a\\12", "a\n", "a\n"},
+        {"(x)\\12", "x\n", "x\n"},
+        {"\\8\\9", "89", "89"},
+        {"\\101\\1012", "AA2", "AA2"},
+        {"\\477", "'7", "'7"},
+        {"[\\101]", "A", "A"},
+        {"\\0", "a", nullptr},
+        // Lazy quantifiers, quantified lookaheads, braces that are no quantifier.
+        {"a*?", "aa", ""},
+        {"a{2}?", "aaa", "aa"},
+        {"(?=a)*a", "a", "a"},
+        {"^{a", "{a", "{a"},
+        {"a{,2}", "a{,2}", "a{,2}"},
+        {"x{2", "x{2", "x{2"},
+        {"(?:a)(?=b)(?!c)", "ab", "a"},
+        // Escapes: \v is the vertical tab alone; \x and \u without their digits are letters.
+        {"\\cJ", "a\nb", "\n"},
+        {"\\v", "\r\n\x0B", "\x0B"},
+        {"[\\v]", "\n\x0B", "\x0B"},
+        {"\\x41\\u0042", "AB", "AB"},
+        {"\\x{2}", "xx", "xx"},
+        {"\\-\\.", "-.", "-."},
+        // A "[" in a class is a character, never a POSIX class.
+        {"[[:a]+", "b:a[", ":a["},
+        {"[a-c]]", "b]", "b]"},
+    };
+    for (const Row& row : accepted) {
+        SCOPED_TRACE(row.pattern);
+        RegexMatcher m;
+        ASSERT_TRUE(m.Run(row.pattern, row.subject, true));
+        if (!row.match) {
+            EXPECT_EQ(m.MatchCount(), 0);
+        } else if (m.MatchCount() < 1) {
+            ADD_FAILURE() << "no match";
+        } else {
+            EXPECT_EQ(m.MatchText(1), row.match);
+        }
+    }
+}
+
 TEST(RegexMatcher, CopiesShareMatchesAndKeepTheirOwnSubject) {
     RegexMatcher m;
     ASSERT_TRUE(m.Run("o", "foo"));

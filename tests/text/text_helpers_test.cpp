@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "text/gbk.h"
+
 namespace qj {
 namespace {
 
@@ -26,6 +30,54 @@ TEST(FindText, NeverMatchesOnATrailByte) {
     EXPECT_EQ(FindText("ab", "abc"), kNotFound);
     EXPECT_EQ(FindText("abcabc", "abc", 1), 3u);
     EXPECT_EQ(FindText("xAbC", "abc", 0, true), 1u);
+}
+
+// Units are the decoder's characters. Code page 936 has no lead byte 0x80: it is the one-byte euro
+// sign, and the byte behind it is a character of its own (a quotation mark, a slash, a line
+// break); nor does a lead byte take a byte along that cannot be a trail byte.
+TEST(FindText, UnitsAreTheCharactersOfTheCodePage) {
+    const Text euro = "\x80";
+    EXPECT_EQ(TextBetween("{\"text\":\"100" + euro + "\",\"index\":0}", "text\":\"", "\""), "100" + euro);
+    EXPECT_EQ(FindText("欧元" + euro + "/美元", "/"), 5u);
+    EXPECT_EQ(SplitText("100" + euro + "\r\nnext", "\r\n"), (TextList{"100" + euro, "next"}));
+    EXPECT_EQ(FindText(euro + euro + "|", "|"), 2u);
+    EXPECT_EQ(FindText("\x80\x81|", "|"), kNotFound);  // 81 7C is one character
+    EXPECT_EQ(FindText("a\xD6\"", "\""), 2u);
+    EXPECT_EQ(SplitText("\xD6\xD6\xD6\r\nnext", "\r\n"), (TextList{"\xD6\xD6\xD6", "next"}));
+    EXPECT_EQ(FindText("\xD6\xD6\xD6/", "/"), 3u);
+}
+
+// The fast search (a byte search, then a look back over lead bytes) agrees with stepping unit by
+// unit, on texts made of the bytes that decide alignment.
+TEST(FindText, AgreesWithStepping) {
+    static constexpr char kAlphabet[] = {'a', '|', '"', '\x80', '\x81', '\xD6', '\xA1', '\xFF', '@'};
+    std::mt19937 random(12);
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 1);
+    std::uniform_int_distribution<std::size_t> length(0, 12);
+    const auto randomText = [&](std::size_t size) {
+        Text t;
+        for (std::size_t k = 0; k < size; ++k) {
+            t.push_back(kAlphabet[pick(random)]);
+        }
+        return t;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        const Text text = randomText(length(random));
+        const Text needle = randomText(1 + length(random) % 3);
+        std::size_t from = 0;
+        for (std::size_t skip = length(random) % 3; skip > 0 && from < text.size(); --skip) {
+            from += GbkUnitLength(text, from);
+        }
+        std::size_t expected = kNotFound;
+        for (std::size_t i = from; i < text.size(); i += GbkUnitLength(text, i)) {
+            if (text.compare(i, needle.size(), needle) == 0 && i + needle.size() <= text.size()) {
+                expected = i;
+                break;
+            }
+        }
+        ASSERT_EQ(FindText(text, needle, from), expected)
+            << testing::PrintToString(text) << " " << testing::PrintToString(needle) << " from " << from;
+    }
 }
 
 TEST(SplitText, SplitRules) {
