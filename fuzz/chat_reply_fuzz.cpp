@@ -2,13 +2,19 @@
 // is made of them. Properties: a stream fed in arbitrary pieces reads exactly as fed whole; no
 // token count or Retry-After is undefined behaviour, and a wait is never negative; texts for the
 // log stay on one line and within their size; generated text keeps CR LF line breaks only; any
-// keyword gives a JSON body, and any key a header block of the same lines.
+// keyword gives a JSON body, and any key a header block of the same lines. A Retry-After as an HTTP
+// date, written by the calendar of the C library, or as a number, reads as the seconds it names,
+// and the wait before the next try is never shorter than it (up to the bound) nor, without it,
+// longer than the back-off's cap.
 #include <nlohmann/json.hpp>
 #include <random>
+
+#include <climits>
 
 #include "fuzz_support.h"
 #include "generation/chat_reply.h"
 #include "generation/interface_three.h"
+#include "generation/retry_policy.h"
 #include "text/text_helpers.h"
 
 namespace {
@@ -41,6 +47,39 @@ bool OnlyCrLfBreaks(std::string_view text) {
     return true;
 }
 
+// `at` as an HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT").
+std::string HttpDate(std::time_t at) {
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::tm utc{};
+    gmtime_r(&at, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[utc.tm_wday], utc.tm_mday,
+                  kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return text;
+}
+
+void CheckRetryAfter(std::int64_t at, std::uint64_t seconds, int attempt, double jitter, std::time_t now) {
+    const std::string date = HttpDate(static_cast<std::time_t>(at));
+    const std::optional<int> fromDate = qj::RetryAfterSeconds("Retry-After: " + date, now);
+    QJ_FUZZ_CHECK(fromDate == std::clamp<std::int64_t>(at - now, 0, INT_MAX),
+                  date + " reads as " + (fromDate ? std::to_string(*fromDate) : "nothing"));
+    const std::optional<int> fromNumber = qj::RetryAfterSeconds("retry-after:\t" + std::to_string(seconds) + " ", now);
+    QJ_FUZZ_CHECK(fromNumber == static_cast<int>(std::min<std::uint64_t>(seconds, INT_MAX)),
+                  std::to_string(seconds) + " reads as " + (fromNumber ? std::to_string(*fromNumber) : "nothing"));
+
+    using std::chrono::milliseconds;
+    for (const std::optional<int> asked : {std::optional<int>(), fromDate}) {
+        const milliseconds wait = qj::retry::Delay(attempt, asked, jitter);
+        const milliseconds floor = asked ? std::chrono::seconds(std::min(*asked, qj::retry::kMaxRetryAfterSeconds))
+                                         : milliseconds(0);
+        QJ_FUZZ_CHECK(wait >= floor && wait >= milliseconds(800) && wait <= std::max(floor, milliseconds(60000)),
+                      "retry " + std::to_string(attempt) + " waits " + std::to_string(wait.count()) + " ms after " +
+                          date);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -49,6 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t logBytes = input.ConsumeIntegralInRange<std::size_t>(0, 400);
     std::minstd_rand pieces(input.ConsumeIntegral<std::uint32_t>());
     const std::string headers = input.ConsumeRandomLengthString(300);
+    // The calendar's range: years 1 to 9999.
+    const auto at = input.ConsumeIntegralInRange<std::int64_t>(-62135596800LL, 253402300799LL);
+    const auto seconds = input.ConsumeIntegral<std::uint64_t>();
+    const int attempt = input.ConsumeIntegralInRange<int>(-2, 40);
+    const double jitter = input.ConsumeProbability<double>();
     const std::string body = input.ConsumeRemainingBytesAsString();
 
     qj::ChatStreamReader whole;
@@ -64,10 +108,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QJ_FUZZ_CHECK(SameReply(whole.reply(), cut.reply()), "stream " + Shown(body));
 
     const std::time_t now = 1700000000;
-    const qj::GenerationOutcome outcome = qj::ChatOutcome({status, headers, body, "", false}, now);
+    const qj::GenerationOutcome outcome =
+        qj::ChatOutcome({.status = status, .responseHeaders = headers, .body = body}, now);
     QJ_FUZZ_CHECK(!outcome.retryAfterSeconds || *outcome.retryAfterSeconds >= 0, "headers " + Shown(headers));
     const std::optional<int> retryAfter = qj::RetryAfterSeconds(headers, now);
     QJ_FUZZ_CHECK(!retryAfter || *retryAfter >= 0, "headers " + Shown(headers));
+    CheckRetryAfter(at, seconds, attempt, jitter, now);
 
     const qj::Text shortText = qj::ShortReplyText(body, logBytes);
     // At most the bytes asked for, and "..." behind a text that was cut.

@@ -1,7 +1,9 @@
 // libFuzzer target: the header and cookie rules. Properties: normalising a header block is
 // idempotent and keeps only lines with a colon; a request line the rules accept can never put a
 // line break or zero byte on the wire; a cookie item holds no attribute; merging the same fresh
-// cookies twice changes nothing, and no deleted cookie stays in the jar.
+// cookies twice changes nothing, and no deleted cookie stays in the jar. The headers collected of a
+// transfer are "Name: value" lines of its final response only: a redirect or an interim reply
+// before it, and trailer lines behind its header section, change nothing.
 #include "fuzz_support.h"
 #include "http/cookie_jar.h"
 #include "http/default_headers.h"
@@ -51,14 +53,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       "accepted " + Shown(name) + ": " + Shown(value));
     }
 
-    qj::ResponseHeaderCollector collector;
+    // The block as the header lines of a response, alone and as the last of a transfer.
+    std::vector<std::string_view> blockLines;
     for (std::size_t at = 0; at < block.size();) {
         const std::size_t lineFeed = block.find('\n', at);
         const std::size_t end = lineFeed == std::string::npos ? block.size() : lineFeed + 1;
-        collector.OnLine(std::string_view(block).substr(at, end - at));
+        blockLines.push_back(std::string_view(block).substr(at, end - at));
         at = end;
     }
+    qj::ResponseHeaderCollector collector;
+    for (const std::string_view line : blockLines) {
+        collector.OnLine(line);
+    }
     const qj::Text received = collector.Block();
+    for (const qj::Text& line : qj::SplitText(received, "\r\n")) {
+        QJ_FUZZ_CHECK(line.find(':') != qj::Text::npos, "headers " + Shown(block) + " collected as " + Shown(received));
+    }
+    qj::ResponseHeaderCollector transfer;
+    for (const std::string_view line : {"HTTP/1.1 302 Found\r\n", "Location: /next\r\n", "Set-Cookie: early=1\r\n",
+                                        "\r\n", "HTTP/1.1 100 Continue\r\n", "\r\n", "HTTP/1.1 200 OK\r\n"}) {
+        transfer.OnLine(line);
+    }
+    for (const std::string_view line : blockLines) {
+        transfer.OnLine(line);
+    }
+    transfer.OnLine("\r\n");
+    for (const qj::Text& piece : qj::SplitText(old, "\n")) {
+        transfer.OnLine("X-Checksum: " + piece + "\r\n");
+        transfer.OnLine("Set-Cookie: trailer=1\r\n");
+    }
+    transfer.OnLine("\r\n");
+    QJ_FUZZ_CHECK(transfer.Block() == received && transfer.Complete(),
+                  "headers " + Shown(block) + " collected as " + Shown(received) + " alone, as " +
+                      Shown(transfer.Block()) + " in a transfer");
 
     const qj::CookieText fresh = qj::ExtractCookies(received);
     for (const qj::Text& item : qj::SplitText(fresh, "; ")) {

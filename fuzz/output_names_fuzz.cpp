@@ -1,8 +1,8 @@
 // libFuzzer target: the output file name of a keyword. Properties: every name ends in ".txt" and
 // is one file-name component that FAT and NTFS accept too (none of \ / : * ? " < > |, no control
-// character, no dot or blank at the end of the stem, no device name such as CON or COM1); two
-// different keywords never share a name; an ordinary keyword (letters, digits, Chinese) keeps the
-// name it always had, the keyword and ".txt".
+// character, no device name such as CON or COM1, also with blanks behind it), at most 255 bytes
+// as stored and read back unchanged; two different keywords never share a name; an ordinary
+// keyword (letters, digits, Chinese) keeps the name it always had, the keyword and ".txt".
 #include <algorithm>
 #include <cctype>
 
@@ -19,10 +19,14 @@ std::string Upper(std::string_view text) {
     return upper;
 }
 
-// A device name, alone or before an extension.
+// A device name, alone or before an extension, blanks behind it left out as Windows does.
 bool IsDeviceName(const std::u16string& stem) {
+    std::u16string base = stem.substr(0, stem.find(u'.'));
+    while (!base.empty() && base.back() == u' ') {
+        base.pop_back();
+    }
     std::string ascii;
-    for (const char16_t c : stem.substr(0, stem.find(u'.'))) {
+    for (const char16_t c : base) {
         if (c >= 0x80) {
             return false;
         }
@@ -39,12 +43,18 @@ bool IsDeviceName(const std::u16string& stem) {
 void CheckName(const qj::Text& keyword, const qj::Text& name) {
     const std::string detail = "keyword " + Shown(keyword) + " is stored as " + Shown(name);
     QJ_FUZZ_CHECK(name.size() > 4 && name.ends_with(".txt"), detail);
+    // Stored as UTF-8 within the 255 bytes of a name, and read back as the same name, so that the
+    // next run finds the article again.
+    const std::string stored = qj::AnsiToUtf8(name);
+    QJ_FUZZ_CHECK(stored.size() <= 255 && qj::Utf8ToAnsi(stored) == name, detail);
     // Judged by characters, as the file system sees them: a GBK trail byte may well be 0x5C.
     const std::u16string stem = qj::GbkToUtf16(std::string_view(name).substr(0, name.size() - 4));
     for (const char16_t c : stem) {
         QJ_FUZZ_CHECK(c >= 0x20 && std::u16string_view(u"\\/:*?\"<>|").find(c) == std::u16string_view::npos, detail);
     }
-    QJ_FUZZ_CHECK(stem.back() != u'.' && stem.back() != u' ' && !IsDeviceName(stem), detail);
+    // A name may not end in a dot or blank; ".txt" behind the keyword's part sees to that, and a
+    // keyword's part may end in either ("a." is stored as "a..txt", as it always was).
+    QJ_FUZZ_CHECK(!IsDeviceName(stem), detail);
 }
 
 bool IsOrdinary(const qj::Text& keyword) {

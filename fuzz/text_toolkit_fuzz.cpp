@@ -3,7 +3,9 @@
 // the pieces of a split, joined again, give the text; what is cut out of a text is a piece of it;
 // valid GBK round-trips through UTF-8 and UTF-16; percent-encoding decodes to the bytes; a regular
 // expression of any pattern is created or refused without a crash, its matches lie in the subject
-// where it says, and replacing every match by itself gives the subject again.
+// where it says, and replacing every match by itself gives the subject again; a text with its
+// special characters escaped, as a pattern, matches where a search finds it; "^" and "$" of the
+// multi-line mode match at the text's ends and at every CR and LF, "." at every other character.
 #include "fuzz_support.h"
 #include "text/code_page.h"
 #include "text/gbk.h"
@@ -112,6 +114,60 @@ void CheckRegex(const std::string& pattern, const std::string& text, unsigned fl
     QJ_FUZZ_CHECK(matcher.Replace("$&") == subject, "replace " + detail);
 }
 
+// The pattern that matches `text` literally: a backslash before each special character.
+std::string Escaped(std::string_view text) {
+    std::string pattern;
+    for (std::size_t i = 0; i < text.size(); i += qj::GbkUnitLength(text, i)) {
+        if (std::string_view("\\^$.*+?()[]{}|/").find(text[i]) != std::string_view::npos) {
+            pattern += '\\';
+        }
+        pattern.append(text.substr(i, qj::GbkUnitLength(text, i)));
+    }
+    return pattern;
+}
+
+// Where the matches of `pattern` start in the subject.
+std::vector<int> MatchPositions(const std::string& pattern, const qj::Text& subject, bool multiline) {
+    qj::RegexMatcher matcher;
+    QJ_FUZZ_CHECK(matcher.Run(pattern, subject, true, multiline, true), "pattern " + Shown(pattern) + " refused");
+    std::vector<int> positions;
+    for (int i = 1; i <= matcher.MatchCount(); ++i) {
+        int position = -1;
+        static_cast<void>(matcher.MatchText(i, &position));
+        positions.push_back(position);
+    }
+    return positions;
+}
+
+void CheckPatternMeanings(const std::string& needle, const qj::Text& subject) {
+    const std::string detail = " on " + Shown(subject);
+    if (!needle.empty() && qj::fuzz::IsValidGbk(needle)) {
+        std::vector<int> found;
+        for (std::size_t at = qj::FindText(subject, needle); at != qj::kNotFound;
+             at = qj::FindText(subject, needle, at + needle.size())) {
+            found.push_back(static_cast<int>(at));
+        }
+        QJ_FUZZ_CHECK(MatchPositions(Escaped(needle), subject, false) == found, "needle " + Shown(needle) + detail);
+    }
+
+    std::vector<int> lineStarts = {0};
+    std::vector<int> lineEnds;
+    std::vector<int> characters;
+    for (std::size_t i = 0; i < subject.size(); i += qj::GbkUnitLength(subject, i)) {
+        if (subject[i] == '\r' || subject[i] == '\n') {
+            lineEnds.push_back(static_cast<int>(i));
+            lineStarts.push_back(static_cast<int>(i + 1));
+        } else {
+            characters.push_back(static_cast<int>(i));
+        }
+    }
+    lineEnds.push_back(static_cast<int>(subject.size()));
+    QJ_FUZZ_CHECK(MatchPositions("^", subject, true) == lineStarts, "\"^\"" + detail);
+    QJ_FUZZ_CHECK(MatchPositions("$", subject, true) == lineEnds, "\"$\"" + detail);
+    QJ_FUZZ_CHECK(MatchPositions("^", subject, false) == std::vector<int>{0}, "\"^\" on one line" + detail);
+    QJ_FUZZ_CHECK(MatchPositions(".", subject, true) == characters, "\".\"" + detail);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -125,5 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckSearches(text, left, right);
     CheckCodePages(text);
     CheckRegex(pattern, text, flags);
+    if (const qj::Text subject(text.c_str()); qj::fuzz::IsValidGbk(subject)) {
+        CheckPatternMeanings(left, subject);
+    }
     return 0;
 }

@@ -627,7 +627,11 @@ std::optional<FileError> KeywordQueue::WriteList() {
     struct stat written {};
     const std::optional<FileStamp> stamp = ::fstat(fd, &written) == 0 ? std::optional(StampOf(written)) : std::nullopt;
     ::close(fd);
-    Adopt(std::move(contents), stamp, false);
+    // A line that starts with the byte-order mark's bytes (files joined into one list) may now
+    // stand first: every reader takes them as the mark from here on, and so must this queue, or the
+    // journal it keeps and the file the next run recovers would cut the lines differently.
+    const bool newMark = format_.bomLength == 0 && DetectListFormat(contents).bomLength != 0;
+    Adopt(std::move(contents), stamp, newMark);
     lastWrite_ = Clock::now();
     lastWriteTook_ = lastWrite_ - started;
     return Compact();

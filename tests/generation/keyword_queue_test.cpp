@@ -91,6 +91,22 @@ TEST_F(KeywordQueueTest, InterruptedKeywordsGoBackToTheFront) {
     EXPECT_EQ(Read(paths_.journal), "");
 }
 
+// Lists joined from files keep the second file's byte-order mark at the start of a line. Once the
+// lines before it are gone, the mark stands first in the file, and a crash then must neither double
+// nor lose a keyword.
+TEST_F(KeywordQueueTest, AMarkInsideTheListIsAMarkOnceItStandsFirst) {
+    WriteList("a\r\n\xEF\xBB\xBF" "b\r\nc\r\n");
+    {
+        KeywordQueue crashed(paths_, std::chrono::hours(1));
+        EXPECT_EQ(crashed.TakeNextKeyword().keyword, "a");
+        EXPECT_FALSE(crashed.Flush());
+        EXPECT_EQ(crashed.TakeNextKeyword().keyword, "b");
+    }
+    KeywordQueue afterCrash(paths_);
+    EXPECT_EQ(afterCrash.Recover(), 2);
+    EXPECT_EQ(Read(paths_.keywordList), "\xEF\xBB\xBF" "a\r\nb\r\nc\r\n");
+}
+
 TEST_F(KeywordQueueTest, FinishSettlesOneOccurrence) {
     WriteList("x\r\nx\r\ny\r\n");
     ASSERT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kKeyword);
