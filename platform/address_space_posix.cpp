@@ -1,4 +1,4 @@
-#include "skin/posix_address_space.h"
+#include "platform/address_space.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -44,7 +44,17 @@ PageRange WholePages(std::uint8_t* address, std::size_t size, std::size_t page) 
     return {reinterpret_cast<void*>(first), end - first};
 }
 
-}  // namespace
+// mmap and mprotect.
+class PosixAddressSpace final : public AddressSpace {
+public:
+    std::size_t PageSize() const override;
+    std::uint8_t* ReserveAt(std::uintptr_t address, std::size_t size) override;
+    std::uint8_t* ReserveAnywhere(std::size_t size) override;
+    bool Commit(std::uint8_t* address, std::size_t size) override;
+    bool Decommit(std::uint8_t* address, std::size_t size) override;
+    bool Protect(std::uint8_t* address, std::size_t size, PageProtection protection) override;
+    void Release(std::uint8_t* address, std::size_t size) override;
+};
 
 std::size_t PosixAddressSpace::PageSize() const {
     static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
@@ -104,6 +114,13 @@ void PosixAddressSpace::Release(std::uint8_t* address, std::size_t size) {
     const std::size_t page = PageSize();
     const PageRange range = WholePages(address, size, page);
     munmap(static_cast<std::uint8_t*>(range.start) - page, range.length + 2 * page);
+}
+
+}  // namespace
+
+AddressSpace& ProcessAddressSpace() {
+    static PosixAddressSpace space;
+    return space;
 }
 
 }  // namespace qj

@@ -52,6 +52,14 @@ int RemovePartialFiles(const Text& folder);
 // Appends bytes to a file in one write, creating the file when missing. The folder must exist.
 [[nodiscard]] std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes);
 
+// Takes from an existing regular file every permission (POSIX mode bits) that `allowedMode` lacks,
+// and never adds one. A missing file is left to get its mode when it is made; anything but a
+// regular file is left alone.
+[[nodiscard]] std::optional<FileError> NarrowPermissions(const Text& path, unsigned allowedMode);
+
+// The size of a regular file; nullopt for a missing file and for anything but a regular file.
+std::optional<unsigned long long> RegularFileSize(const Text& path);
+
 // Makes sure a folder exists, creating missing parents.
 [[nodiscard]] std::optional<FileError> EnsureFolder(const Text& path);
 

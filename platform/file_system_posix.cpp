@@ -1,4 +1,4 @@
-#include "app/file_system.h"
+#include "platform/file_system.h"
 
 #include <fcntl.h>
 #include <locale.h>
@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <random>
 
-#include "app/program_folder.h"
+#include "platform/program_folder.h"
 
 namespace qj {
 
@@ -206,6 +206,28 @@ std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes) {
         return ErrorOf(path, writeError);
     }
     return std::nullopt;
+}
+
+std::optional<FileError> NarrowPermissions(const Text& path, unsigned allowedMode) {
+    struct stat info {};
+    const fs::path native = NativePath(path);
+    if (::stat(native.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    const mode_t current = info.st_mode & 07777;
+    const mode_t restricted = current & allowedMode;
+    if (restricted != current && ::chmod(native.c_str(), restricted) != 0) {
+        return ErrorOf(path, errno);
+    }
+    return std::nullopt;
+}
+
+std::optional<unsigned long long> RegularFileSize(const Text& path) {
+    struct stat st {};
+    if (::stat(NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    return static_cast<unsigned long long>(st.st_size);
 }
 
 std::optional<FileError> EnsureFolder(const Text& path) {

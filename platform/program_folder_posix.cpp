@@ -1,4 +1,4 @@
-#include "app/program_folder.h"
+#include "platform/program_folder.h"
 
 #include <unistd.h>
 
@@ -43,6 +43,10 @@ Text ProgramPath(std::string_view tail) {
     }
     path += tail;
     return path;
+}
+
+bool EnterFolder(const Text& folder) {
+    return ::chdir(NativePath(folder).c_str()) == 0;
 }
 
 std::filesystem::path NativePath(std::string_view gbkPath) {

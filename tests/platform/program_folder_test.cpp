@@ -1,9 +1,8 @@
-#include "app/program_folder.h"
+#include "platform/program_folder.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "app/startup.h"
 #include "temporary_home.h"
 
 namespace qj {
@@ -13,7 +12,7 @@ TEST(ProgramFolder, IsTheHomeVariableAsGbkText) {
     testing::TemporaryHome home;
     EXPECT_EQ(NativePath(ProgramFolder()), home.Path());
     EXPECT_EQ(ProgramFolder().substr(ProgramFolder().size() - 9), "青笺 测试");
-    EXPECT_EQ(ProgramPath(kKeywordListTail), ProgramFolder() + "/OpenAi/待采集关键词.txt");
+    EXPECT_EQ(ProgramPath("OpenAi/待采集关键词.txt"), ProgramFolder() + "/OpenAi/待采集关键词.txt");
     ::setenv("QINGJIAN_HOME", (home.Path().native() + "//").c_str(), 1);
     EXPECT_EQ(NativePath(ProgramFolder()), home.Path());
 }
@@ -32,16 +31,6 @@ TEST(ProgramFolder, NamesCrossTheFileBoundaryUnchanged) {
     const Text gbk = "/tmp/青笺/配置.ini";
     EXPECT_EQ(NativePath(gbk).native(), "/tmp/\xE9\x9D\x92\xE7\xAC\xBA/\xE9\x85\x8D\xE7\xBD\xAE.ini");
     EXPECT_EQ(TextFromNativePath(NativePath(gbk)), gbk);
-}
-
-TEST(ProgramFolder, StartUpMakesItTheCurrentDirectory) {
-    const std::filesystem::path before = std::filesystem::current_path();
-    {
-        testing::TemporaryHome home;
-        PrepareProcess();
-        EXPECT_EQ(std::filesystem::current_path(), home.Path());
-        std::filesystem::current_path(before);
-    }
 }
 
 }  // namespace
