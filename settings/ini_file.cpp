@@ -1,12 +1,9 @@
-#include "app/ini_file.h"
-
-#include <sys/stat.h>
+#include "settings/ini_file.h"
 
 #include <cerrno>
-#include <filesystem>
 #include <vector>
 
-#include "app/program_folder.h"
+#include "text/ascii.h"
 #include "text/gbk.h"
 
 namespace qj {
@@ -39,18 +36,8 @@ std::vector<Line> SplitLines(std::string_view contents) {
     return lines;
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && IsBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
+    return TrimAscii(s, kSpaceAndTab);
 }
 
 // The section name of a "[name]" line, nullopt for any other line.
@@ -108,22 +95,6 @@ std::string_view LineEndFor(std::string_view contents) {
     return contents.ends_with('\r') ? "\n" : "\r\n";
 }
 
-// Settings files hold API keys: whatever a file's permissions were (it may have been made by hand,
-// readable by everyone), a write leaves it readable and writable by its owner at most.
-std::optional<FileError> RestrictPermissions(const Text& path, unsigned allowedMode) {
-    struct stat info {};
-    const std::filesystem::path native = NativePath(path);
-    if (::stat(native.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return std::nullopt;  // a new file gets its mode when it is made; anything else fails later
-    }
-    const mode_t current = info.st_mode & 07777;
-    const mode_t restricted = current & allowedMode;
-    if (restricted != current && ::chmod(native.c_str(), restricted) != 0) {
-        return FileError{path, SystemReason(errno)};
-    }
-    return std::nullopt;
-}
-
 // Cuts a value to what the read buffer holds, without splitting a double-byte character.
 Text CutToReadBuffer(std::string_view value) {
     const std::size_t limit = kIniReadBufferSize - 1;
@@ -151,8 +122,7 @@ bool IniNamesEqual(std::string_view a, std::string_view b) {
                 return false;
             }
         } else {
-            auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-            if (lower(a[i]) != lower(b[i])) {
+            if (LowerAscii(a[i]) != LowerAscii(b[i])) {
                 return false;
             }
         }
@@ -261,7 +231,9 @@ std::optional<FileError> WriteIniValue(const Text& path, const Text& section, co
         }
         contents.emplace();
     }
-    if (std::optional<FileError> failure = RestrictPermissions(path, newFileMode)) {
+    // Settings files hold API keys: whatever a file's permissions were (it may have been made by
+    // hand, readable by everyone), a write leaves it no more open than a new file would be.
+    if (std::optional<FileError> failure = NarrowPermissions(path, newFileMode)) {
         return failure;
     }
     return ReplaceFileContents(path, SetIniValue(*contents, sectionName, keyName, value), newFileMode);
