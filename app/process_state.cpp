@@ -1,8 +1,10 @@
-#include "app/program_state.h"
+#include "app/process_state.h"
 
 #include <cstdlib>
 #include <mutex>
 #include <vector>
+
+#include "window/run_log.h"
 
 namespace qj {
 
@@ -12,15 +14,45 @@ struct ProcessState {
     std::mutex mutex;
     Text version;
     std::vector<std::function<void()>> releases;
+    std::atomic<WindowModel*> mainWindow{nullptr};
+    Deployment deployment = DefaultDeployment();
+    AdvertLinkList adverts;
+    RowColourTable colours;
 };
 
-// Never destroyed: worker threads may still read it while the process ends.
+// Never destroyed: worker threads may still read it while the process ends; the exit routine
+// releases what it holds, later users find it empty.
 ProcessState& State() {
     static ProcessState* state = new ProcessState;
     return *state;
 }
 
 }  // namespace
+
+WindowModel* MainWindow() {
+    return State().mainWindow.load();
+}
+
+void SetMainWindow(WindowModel* window) {
+    State().mainWindow.store(window);
+    SetRunLogWindow(window);
+}
+
+const Deployment& CurrentDeployment() {
+    return State().deployment;
+}
+
+void LoadDeployment(const Text& iniPath) {
+    State().deployment = ReadDeployment(iniPath);
+}
+
+AdvertLinkList& AdvertLinks() {
+    return State().adverts;
+}
+
+RowColourTable& RowColours() {
+    return State().colours;
+}
 
 Text ProgramVersion() {
     std::lock_guard lock(State().mutex);
@@ -56,6 +88,15 @@ void InstallExitRoutine() {
         return true;
     }();
     (void)installed;
+}
+
+void ResetProcessState() {
+    StopRequested.store(false);
+    SetMainWindow(nullptr);
+    State().deployment = DefaultDeployment();
+    AdvertLinks().Release();
+    RowColours().Release();
+    SetProgramVersion({});
 }
 
 }  // namespace qj

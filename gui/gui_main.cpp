@@ -1,4 +1,4 @@
-#include "app/gui_main.h"
+#include "gui/gui_main.h"
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -7,13 +7,13 @@
 
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
-#include "app/message_box.h"
-#include "app/qt_text.h"
-#include "app/qt_window.h"
+#include "app/main_window_job.h"
+#include "app/process_state.h"
 #include "app/startup.h"
-#include "app/stop_flag.h"
-#include "generation/generation_job.h"
-#include "skin/skin_gui.h"
+#include "gui/message_box.h"
+#include "gui/qt_text.h"
+#include "gui/qt_window.h"
+#include "gui/skin_gui.h"
 
 namespace qj::gui {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/control_table.h"
+#include "window/control_table.h"
 
 namespace qj::gui {
 

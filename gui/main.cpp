@@ -6,7 +6,7 @@
 #include "text/code_page.h"
 
 #ifdef QJ_HAS_GUI
-#include "app/gui_main.h"
+#include "gui/gui_main.h"
 
 namespace {
 

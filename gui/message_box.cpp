@@ -1,4 +1,4 @@
-#include "app/message_box.h"
+#include "gui/message_box.h"
 
 #include <deque>
 #include <mutex>

@@ -4,7 +4,7 @@
 #include <QString>
 #include <vector>
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 
 namespace qj::gui {
 

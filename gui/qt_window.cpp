@@ -1,4 +1,4 @@
-#include "app/qt_window.h"
+#include "gui/qt_window.h"
 
 #include <algorithm>
 
@@ -27,8 +27,8 @@
 #include <set>
 #include <type_traits>
 
-#include "app/message_box.h"
-#include "app/qt_text.h"
+#include "gui/message_box.h"
+#include "gui/qt_text.h"
 #include "text/text_helpers.h"
 
 namespace qj::gui {

@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/control_table.h"
+#include "window/control_table.h"
 
 namespace qj::gui {
 

@@ -1,6 +1,6 @@
-#include "app/deployment.h"
+#include "settings/deployment.h"
 
-#include "app/ini_file.h"
+#include "settings/ini_file.h"
 
 namespace qj {
 
@@ -18,11 +18,6 @@ constexpr DeploymentKey kKeys[] = {
     {"副站", &Deployment::secondarySite},
 };
 
-Deployment& Storage() {
-    static Deployment deployment = DefaultDeployment();
-    return deployment;
-}
-
 }  // namespace
 
 Deployment DefaultDeployment() {
@@ -37,11 +32,7 @@ Deployment DefaultDeployment() {
     };
 }
 
-const Deployment& CurrentDeployment() {
-    return Storage();
-}
-
-void LoadDeployment(const Text& iniPath) {
+Deployment ReadDeployment(const Text& iniPath) {
     Deployment loaded = DefaultDeployment();
     for (const DeploymentKey& entry : kKeys) {
         Text value = ReadIniValue(iniPath, kDeploymentSection, entry.key);
@@ -52,7 +43,7 @@ void LoadDeployment(const Text& iniPath) {
             loaded.*entry.field = std::move(value);
         }
     }
-    Storage() = std::move(loaded);
+    return loaded;
 }
 
 }  // namespace qj

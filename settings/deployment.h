@@ -20,11 +20,8 @@ inline constexpr const char* kDeploymentSection = "\xB2\xBF\xCA\xF0";  // 部署
 
 Deployment DefaultDeployment();
 
-// The values in force: the defaults until LoadDeployment ran.
-const Deployment& CurrentDeployment();
-
-// Reads the overrides of the settings file once at start-up (before any worker thread exists);
-// a missing file or key keeps the default. The program never writes them.
-void LoadDeployment(const Text& iniPath);
+// The defaults with the overrides of the settings file (trailing slashes dropped); a missing file
+// or key keeps the default. The program never writes them.
+Deployment ReadDeployment(const Text& iniPath);
 
 }  // namespace qj

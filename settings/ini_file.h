@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "app/file_system.h"
+#include "platform/file_system.h"
 #include "text/types.h"
 
 namespace qj {

@@ -1,11 +1,11 @@
-#include "app/settings_store.h"
+#include "settings/settings_store.h"
 
 #include <charconv>
 #include <cmath>
 #include <limits>
 
-#include "app/ini_file.h"
-#include "app/program_folder.h"
+#include "platform/program_folder.h"
+#include "settings/ini_file.h"
 #include "text/text_helpers.h"
 
 namespace qj {

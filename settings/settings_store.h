@@ -2,10 +2,14 @@
 
 #include <optional>
 
-#include "app/file_system.h"
-#include "app/window_model.h"
+#include "platform/file_system.h"
+#include "window/window_model.h"
 
 namespace qj {
+
+// The settings file of the program folder: the states of the main window's controls and the
+// deployment overrides.
+inline constexpr const char* kSettingsFileTail = "\xC5\xE4\xD6\xC3.ini";  // 配置.ini
 
 // Keeps the states of a window's controls in an ini file, by control kind (the section) and control
 // name (the key), so a control added to a window is remembered without a change here.

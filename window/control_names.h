@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "text/run_log.h"
+#include "window/run_log.h"
 
 namespace qj {
 

@@ -4,7 +4,7 @@
 #include <span>
 #include <string_view>
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 
 namespace qj {
 

@@ -1,4 +1,4 @@
-#include "app/memory_window.h"
+#include "window/memory_window.h"
 
 #include <cstring>
 
@@ -32,6 +32,10 @@ MemoryWindow::MemoryWindow(ControlTable controls) {
             radioGroup_[row.name] = Text(row.parent) + "#" + std::to_string(row.page);
         }
     }
+}
+
+MemoryWindow::MemoryWindow(const WindowLayout& layout) : MemoryWindow(layout.controls) {
+    title_ = layout.title;
 }
 
 Text MemoryWindow::Kept(const Control& control, const Text& text) {

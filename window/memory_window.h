@@ -4,7 +4,7 @@
 #include <map>
 #include <mutex>
 
-#include "app/control_table.h"
+#include "window/control_table.h"
 
 namespace qj {
 
@@ -19,6 +19,8 @@ public:
     };
 
     explicit MemoryWindow(ControlTable controls);
+    // The controls of a layout, and its title as the window's caption.
+    explicit MemoryWindow(const WindowLayout& layout);
 
     std::vector<Text> ControlsOfKind(const Text& kindName) const override;
     bool HasControl(const Text& name) const override;

@@ -1,4 +1,4 @@
-#include "app/responsive_wait.h"
+#include "window/responsive_wait.h"
 
 #include <condition_variable>
 #include <mutex>

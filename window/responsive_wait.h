@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 
 namespace qj {
 

@@ -1,14 +1,16 @@
-#include "text/run_log.h"
+#include "window/run_log.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 
 namespace qj {
 
 namespace {
 
+std::atomic<WindowModel*> g_window{nullptr};
 std::mutex g_clockMutex;
 std::function<std::tm()> g_clock;
 
@@ -49,9 +51,13 @@ Text RunLogLine(const Text& message, const std::tm& when) {
 }
 
 void RunLog(const Text& message) {
-    if (WindowModel* window = MainWindow()) {
+    if (WindowModel* window = g_window.load()) {
         window->AppendText(kRunLogControl, RunLogLine(message, Now()));
     }
+}
+
+void SetRunLogWindow(WindowModel* window) {
+    g_window.store(window);
 }
 
 void SetRunLogClock(std::function<std::tm()> clock) {

@@ -1,12 +1,6 @@
-#include "app/window_model.h"
-
-#include <atomic>
+#include "window/window_model.h"
 
 namespace qj {
-
-namespace {
-std::atomic<WindowModel*> g_mainWindow{nullptr};
-}
 
 Text WithoutLineBreaks(std::string_view text) {
     // CR and LF are never the trail byte of a double-byte character, so they can go byte by byte.
@@ -18,14 +12,6 @@ Text WithoutLineBreaks(std::string_view text) {
         }
     }
     return kept;
-}
-
-WindowModel* MainWindow() {
-    return g_mainWindow.load();
-}
-
-void SetMainWindow(WindowModel* window) {
-    g_mainWindow.store(window);
 }
 
 }  // namespace qj

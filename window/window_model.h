@@ -44,6 +44,9 @@ inline constexpr const char* kProgress = "\xBD\xF8\xB6\xC8\xCC\xF5";            
 
 enum class MessageIcon { kNone, kInformation, kWarning, kError, kQuestion };
 
+// The caption of a message box when none is given.
+inline constexpr const char* kDefaultMessageCaption = "\xD0\xC5\xCF\xA2\xA3\xBA";  // 信息：
+
 // Colours are Windows colour values 0x00BBGGRR.
 using Colour = std::uint32_t;
 
@@ -119,10 +122,5 @@ struct WindowEvents {
 // end up inside a request header or split a settings line. Every window applies this to what a
 // single-line edit box is given; multi-line boxes keep their line breaks.
 Text WithoutLineBreaks(std::string_view text);
-
-// The main window of the process, set by start-up (or a test) before any handler runs; null when
-// there is none. The run log and the handlers address it.
-WindowModel* MainWindow();
-void SetMainWindow(WindowModel* window);
 
 }  // namespace qj
