@@ -10,13 +10,13 @@
 #include <set>
 #include <thread>
 
-#include "app/control_names.h"
-#include "app/window_model.h"
 #include "generation/generation_job.h"
 #include "generation/keyword_queue.h"
 #include "generation/output_files.h"
 #include "job_test_support.h"
 #include "text/code_page.h"
+#include "window/control_names.h"
+#include "window/window_model.h"
 
 extern char** environ;
 
@@ -126,8 +126,9 @@ TEST_F(BatchModeTest, RunsTheListAndPrintsTheLogAsUtf8) {
 TEST_F(BatchModeTest, ExitCodesTellWhetherTheListWasDone) {
     // No list yet: nothing to do, and the log says where the list belongs.
     EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 0);
-    EXPECT_NE(testing::ReadBytes(Output()).find(AnsiToUtf8("】 > > >  没有找到关键词列表 " + paths_.keywordList + "：")),
-              std::string::npos)
+    EXPECT_NE(
+        testing::ReadBytes(Output()).find(AnsiToUtf8("】 > > >  没有找到关键词列表 " + paths_.keywordList + "：")),
+        std::string::npos)
         << testing::ReadBytes(Output());
 
     WriteList("甲\r\n");

@@ -2,12 +2,12 @@
 
 #include <functional>
 
-#include "app/control_names.h"
 #include "app/main_window_controls.h"
-#include "app/memory_window.h"
 #include "local_deployment.h"
 #include "notice_site.h"
 #include "temporary_home.h"
+#include "window/control_names.h"
+#include "window/memory_window.h"
 
 namespace qj::testing {
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/handlers.h"
-#include "app/program_state.h"
+#include "app/process_state.h"
 #include "notice_window.h"
 #include "notices/notice_sources.h"
 

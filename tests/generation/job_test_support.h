@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "app/deployment.h"
-#include "app/file_system.h"
-#include "app/ini_file.h"
-#include "app/program_folder.h"
 #include "local_servers.h"
+#include "platform/file_system.h"
+#include "platform/program_folder.h"
+#include "settings/deployment.h"
+#include "settings/ini_file.h"
+#include "settings/settings_store.h"
 #include "temporary_home.h"
 
 namespace qj::testing {
@@ -45,13 +46,14 @@ public:
         server_.Start();
     }
 
-    // Points the deployment of the program folder at this server (配置.ini, section 部署).
-    void Deploy() const {
+    // Points the deployment of the program folder at this server (配置.ini, section 部署) and
+    // returns it as start-up reads it.
+    Deployment Deploy() const {
         const Text ini = ProgramPath(kSettingsFileTail);
         if (WriteIniValue(ini, kDeploymentSection, "OpenAI", Origin())) {
             throw std::runtime_error("the test deployment cannot be written");
         }
-        LoadDeployment(ini);
+        return ReadDeployment(ini);
     }
 
     std::string Origin() const { return "http://127.0.0.1:" + std::to_string(server_.port()); }

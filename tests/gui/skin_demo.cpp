@@ -15,9 +15,9 @@
 #include <QTreeWidget>
 #include <cstdio>
 
+#include "gui/skin_gui.h"
 #include "skin/builtin_skin.h"
 #include "skin/skin_engine.h"
-#include "skin/skin_gui.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "skin/skin_gui.h"
+#include "gui/skin_gui.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,10 @@
-#include "app/ini_file.h"
+#include "settings/ini_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "app/program_folder.h"
+#include "platform/program_folder.h"
+#include "settings/settings_store.h"
 #include "temporary_home.h"
 
 namespace qj {

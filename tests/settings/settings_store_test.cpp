@@ -1,11 +1,11 @@
-#include "app/settings_store.h"
+#include "settings/settings_store.h"
 
 #include <gtest/gtest.h>
 
-#include "app/ini_file.h"
-#include "app/memory_window.h"
-#include "app/program_folder.h"
+#include "platform/program_folder.h"
+#include "settings/ini_file.h"
 #include "temporary_home.h"
+#include "window/memory_window.h"
 
 namespace qj {
 namespace {

@@ -1,10 +1,10 @@
-#include "text/run_log.h"
+#include "window/run_log.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-#include "app/memory_window.h"
+#include "window/memory_window.h"
 
 namespace qj {
 namespace {
@@ -32,12 +32,12 @@ TEST(RunLogTimeStamp, DropsTrailingZeroParts) {
 class RunLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetMainWindow(&window_);
+        SetRunLogWindow(&window_);
         SetRunLogClock([] { return At(2023, 2, 11, 9, 5, 7); });
     }
     void TearDown() override {
         SetRunLogClock(nullptr);
-        SetMainWindow(nullptr);
+        SetRunLogWindow(nullptr);
     }
 
     static constexpr ControlRow kControls[] = {{.name = "编辑框_运行日志", .kind = "编辑框", .multiLine = true}};
@@ -73,7 +73,7 @@ TEST_F(RunLogTest, LinesFromSeveralThreadsStayWhole) {
 }
 
 TEST(RunLog, WithoutAWindowDoesNothing) {
-    SetMainWindow(nullptr);
+    SetRunLogWindow(nullptr);
     RunLog("nobody listens");
 }
 
