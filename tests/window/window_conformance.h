@@ -23,85 +23,31 @@
 
 namespace qj::testing {
 
+inline constexpr const char* kConformanceCombo = "\xD7\xE9\xBA\xCF\xBF\xF2_\xBC\xD7";  // 组合框_甲
+
 // A window with a control of every kind: two edit boxes (one line, several lines), radio boxes of
 // two groups, a combo box, a report list, a tab control and a progress bar.
 inline const WindowLayout& ConformanceLayout() {
     static constexpr const char* kPages[] = {"\xD2\xBB", "\xB6\xFE", "\xC8\xFD"};  // 一 二 三
     static constexpr ListColumn kColumns[] = {{.header = "#", .width = 40}, {.header = "title", .width = 200}};
     static const ControlRow kControls[] = {
-        {.name = control::kEditOpenAiKey, .kind = kind::kEdit, .left = 10, .top = 10, .width = 200, .height = 22},
-        {.name = control::kEditLatestVersion,
-         .kind = kind::kEdit,
-         .left = 10,
-         .top = 40,
-         .width = 200,
-         .height = 80,
-         .multiLine = true},
-        {.name = control::kButtonStart,
-         .kind = kind::kButton,
-         .left = 220,
-         .top = 10,
-         .width = 80,
-         .height = 25,
-         .caption = "\xBF\xAA\xCA\xBC"},  // 开始
-        {.name = control::kCheckPreview, .kind = kind::kCheck, .left = 220, .top = 40, .width = 80, .height = 22},
-        {.name = control::kGroupUpdate, .kind = kind::kGroup, .left = 310, .top = 10, .width = 200, .height = 80},
-        {.name = control::kRadioInterfaceOne,
-         .kind = kind::kRadio,
-         .parent = control::kGroupUpdate,
-         .left = 10,
-         .top = 20,
-         .width = 80,
-         .height = 22,
-         .checked = true},
-        {.name = control::kRadioInterfaceTwo,
-         .kind = kind::kRadio,
-         .parent = control::kGroupUpdate,
-         .left = 10,
-         .top = 50,
-         .width = 80,
-         .height = 22},
-        {.name = control::kRadioInterfaceThree,
-         .kind = kind::kRadio,
-         .left = 220,
-         .top = 70,
-         .width = 80,
-         .height = 22},
-        {.name = control::kLabelCredit,
-         .kind = kind::kLabel,
-         .left = 10,
-         .top = 130,
-         .width = 200,
-         .height = 20,
-         .caption = "\xB1\xEA\xCC\xE2"},  // 标题
-        {.name = "\xD7\xE9\xBA\xCF\xBF\xF2_\xBC\xD7",
-         .kind = kind::kCombo,
-         .left = 10,
-         .top = 160,
-         .width = 200,
-         .height = 24},  // 组合框_甲
-        {.name = control::kListAdverts,
-         .kind = kind::kList,
-         .left = 10,
-         .top = 190,
-         .width = 300,
-         .height = 120,
-         .columns = kColumns},
-        {.name = control::kTabMain,
-         .kind = kind::kTab,
-         .left = 320,
-         .top = 100,
-         .width = 200,
-         .height = 100,
-         .pages = kPages,
-         .shownPage = 1},
-        {.name = control::kProgressRun, .kind = kind::kProgress, .left = 10, .top = 320, .width = 300, .height = 20},
+        {.name = control::kEditOpenAiKey, .kind = kind::kEdit},
+        {.name = control::kEditLatestVersion, .kind = kind::kEdit, .multiLine = true},
+        {.name = control::kButtonStart, .kind = kind::kButton, .caption = "\xBF\xAA\xCA\xBC"},  // 开始
+        {.name = control::kCheckPreview, .kind = kind::kCheck},
+        {.name = control::kGroupUpdate, .kind = kind::kGroup},
+        {.name = control::kRadioInterfaceOne, .kind = kind::kRadio, .parent = control::kGroupUpdate, .checked = true},
+        {.name = control::kRadioInterfaceTwo, .kind = kind::kRadio, .parent = control::kGroupUpdate},
+        {.name = control::kRadioInterfaceThree, .kind = kind::kRadio},
+        {.name = control::kLabelCredit, .kind = kind::kLabel, .caption = "\xB1\xEA\xCC\xE2"},  // 标题
+        {.name = kConformanceCombo, .kind = kind::kCombo},
+        {.name = control::kListAdverts, .kind = kind::kList, .columns = kColumns},
+        {.name = control::kTabMain, .kind = kind::kTab, .pages = kPages, .shownPage = 1},
+        {.name = control::kProgressRun, .kind = kind::kProgress},
     };
     static const WindowLayout layout{.title = "conformance", .controls = kControls};
     return layout;
 }
-
-inline constexpr const char* kConformanceCombo = "\xD7\xE9\xBA\xCF\xBF\xF2_\xBC\xD7";  // 组合框_甲
 
 template <class Maker>
 class WindowConformance : public ::testing::Test {
