@@ -1,17 +1,17 @@
 #include "app/batch_mode.h"
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
-#include "app/memory_window.h"
-#include "app/stop_flag.h"
-#include "generation/generation_job.h"
+#include "app/main_window_job.h"
+#include "app/process_state.h"
+#include "platform/signals.h"
 #include "text/code_page.h"
-#include "text/run_log.h"
 #include "text/text_helpers.h"
+#include "window/memory_window.h"
+#include "window/run_log.h"
 
 namespace qj {
 
@@ -36,13 +36,6 @@ constexpr const char* kUsage =
     "  130  interrupted by Ctrl+C or SIGTERM (the keyword in flight goes back into the list)\n"
     "\n"
     "QINGJIAN_HOME selects the program folder (default: the folder of the executable).\n";
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-void OnInterrupt(int) {
-    g_interrupted = 1;
-    StopRequested.store(true);
-}
 
 void PrintLogText(const Text& text) {
     const std::string utf8 = AnsiToUtf8(ReplaceAll(text, "\r\n", "\n"));
@@ -75,15 +68,13 @@ int RunBatchMode(int argc, char** argv) {
         }
     });
 
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    InterruptWatch watch(StopRequested);
     const JobSummary summary = GenerationJob();
     RunLog("本次任务：" + ProgressText(summary.figures));
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    const bool interrupted = watch.End();
     SetMainWindow(nullptr);
 
-    if (g_interrupted) {
+    if (interrupted) {
         return kBatchInterrupted;
     }
     switch (summary.end) {

@@ -1,6 +1,7 @@
-#include "app/file_system.h"
 #include "app/handlers.h"
-#include "app/program_folder.h"
+#include "generation/keyword_queue.h"
+#include "platform/file_system.h"
+#include "platform/program_folder.h"
 
 namespace qj {
 

@@ -1,5 +1,5 @@
-#include "app/control_names.h"
 #include "app/handlers.h"
+#include "window/control_names.h"
 
 namespace qj {
 

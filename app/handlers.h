@@ -1,11 +1,8 @@
 #pragma once
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 
 namespace qj {
-
-// The caption of a message box when none is given.
-inline constexpr const char* kDefaultMessageCaption = "\xD0\xC5\xCF\xA2\xA3\xBA";  // 信息：
 
 // Handlers of the main window. They run on the window's thread and address the window they are
 // given, so the Qt window and the in-memory window share them.

@@ -1,11 +1,11 @@
 #include <filesystem>
 
 #include "app/handlers.h"
-#include "app/program_folder.h"
-#include "app/stop_flag.h"
+#include "app/main_window_job.h"
+#include "app/process_state.h"
 #include "generation/failure_requeue.h"
-#include "generation/generation_job.h"
-#include "text/run_log.h"
+#include "platform/program_folder.h"
+#include "window/run_log.h"
 
 namespace qj {
 

@@ -1,6 +1,6 @@
 #include "app/main_window_controls.h"
 
-#include "app/deployment.h"
+#include "app/process_state.h"
 #include "generation/interface_three.h"
 
 namespace qj {
@@ -515,8 +515,8 @@ Text InterfaceThreeHintText() {
     return "接口三使用当今通用的对话补全协议（OpenAI、DeepSeek、通义千问兼容模式、Moonshot、Ollama、llama.cpp、vLLM "
            "等），API秘钥填在「Chat GPT」页，本地模型服务可以不填。\r\n"
            "API地址留空即 " +
-           DefaultChatBaseUrl() + "；只填主机时自动补上 /v1；也可以直接填完整的 …/chat/completions 地址。模型留空即 " +
-           kDefaultChatModel +
+           DefaultChatBaseUrl(CurrentDeployment()) +
+           "；只填主机时自动补上 /v1；也可以直接填完整的 …/chat/completions 地址。模型留空即 " + kDefaultChatModel +
            "；温度留空则不发送。\r\n"
            "提示词中的 {关键词} "
            "会替换为每个关键词；提示词留空时使用内置提示词（写一篇完整的中文文章）。系统提示词可以不填。";

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/control_names.h"
-#include "app/control_table.h"
+#include "window/control_names.h"
+#include "window/control_table.h"
 
 namespace qj {
 

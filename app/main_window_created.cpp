@@ -1,9 +1,9 @@
-#include "app/control_names.h"
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
-#include "app/program_folder.h"
-#include "app/program_state.h"
-#include "app/settings_store.h"
+#include "app/process_state.h"
+#include "platform/program_folder.h"
+#include "settings/settings_store.h"
+#include "window/control_names.h"
 
 namespace qj {
 

@@ -1,8 +1,8 @@
-#include "app/control_names.h"
 #include "app/handlers.h"
-#include "app/program_state.h"
+#include "app/process_state.h"
 #include "notices/advert_list.h"
 #include "notices/version_notice.h"
+#include "window/control_names.h"
 
 namespace qj {
 
@@ -12,14 +12,14 @@ void OnMainPageSwitched(WindowModel& window, int page) {
     NoteNoticePageSwitch();
     window.ListClear(control::kListAdverts);
     if (page == page::kBusiness) {
-        FillAdvertList(window);
+        FillAdvertList(window, CurrentDeployment(), AdvertLinks(), RowColours());
     } else if (page == page::kUpdate) {
-        ShowVersionTexts(window, ProgramVersion());
+        ShowVersionTexts(window, ProgramVersion(), CurrentDeployment());
     }
 }
 
 void OnAdvertListDoubleClicked(WindowModel& window) {
-    OpenAdvert(window);
+    OpenAdvert(window, AdvertLinks());
 }
 
 }  // namespace qj

@@ -1,7 +1,8 @@
-#include "app/control_names.h"
 #include "app/handlers.h"
+#include "app/process_state.h"
 #include "generation/credit_query.h"
 #include "generation/wenxin_client.h"
+#include "window/control_names.h"
 
 namespace qj {
 
@@ -9,11 +10,11 @@ namespace qj {
 void OnQueryCreditClicked(WindowModel& window) {
     window.SetText(control::kButtonQueryCredit, kPropCaption, "查询中..");
     window.SetText(control::kLabelCredit, kPropContent, "");
-    StartCreditQuery(window);
+    StartCreditQuery(window, CurrentDeployment());
 }
 
 void OnTestClicked(WindowModel& window) {
-    WenxinTest(window);
+    WenxinTest(window, CurrentDeployment());
 }
 
 }  // namespace qj

@@ -1,7 +1,7 @@
-#include "app/control_names.h"
 #include "app/handlers.h"
-#include "app/program_folder.h"
-#include "app/settings_store.h"
+#include "platform/program_folder.h"
+#include "settings/settings_store.h"
+#include "window/control_names.h"
 
 namespace qj {
 

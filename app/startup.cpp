@@ -1,20 +1,16 @@
 #include "app/startup.h"
 
-#include <unistd.h>
-
-#include "app/deployment.h"
-#include "app/program_folder.h"
-#include "app/program_state.h"
+#include "app/process_state.h"
 #include "generation/generation_job.h"
 #include "http/http_instance.h"
-#include "notices/advert_list.h"
-#include "notices/row_colours.h"
+#include "platform/program_folder.h"
+#include "settings/settings_store.h"
 
 namespace qj {
 
 void PrepareProcess() {
     // A failed change of directory is harmless: every path the program uses is absolute.
-    [[maybe_unused]] const bool changed = ::chdir(NativePath(ProgramFolder()).c_str()) == 0;
+    [[maybe_unused]] const bool entered = EnterFolder(ProgramFolder());
     HttpGlobalInit();
     LoadDeployment(ProgramPath(kSettingsFileTail));
     InstallExitRoutine();

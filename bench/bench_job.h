@@ -10,12 +10,13 @@
 #include <functional>
 #include <string>
 
-#include "app/control_names.h"
-#include "app/file_system.h"
 #include "app/main_window_controls.h"
-#include "app/memory_window.h"
-#include "app/program_folder.h"
+#include "app/process_state.h"
 #include "generation/generation_job.h"
+#include "platform/file_system.h"
+#include "platform/program_folder.h"
+#include "window/control_names.h"
+#include "window/memory_window.h"
 
 namespace qj::bench {
 
@@ -85,7 +86,7 @@ inline void TimeRuns(benchmark::State& state, int keywords, const std::function<
         KeywordQueue queue(JobPathsIn(ProgramFolder()));
         const long long before = BytesWrittenSoFar();
         state.ResumeTiming();
-        const JobSummary summary = RunGenerationJob(window, queue, ChosenGenerator);
+        const JobSummary summary = RunGenerationJob(window, queue, ChosenGenerator, CurrentDeployment(), StopRequested);
         state.PauseTiming();
         if (tally) {
             tally->bytesWritten += BytesWrittenSoFar() - before;

@@ -16,20 +16,21 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/control_names.h"
-#include "app/deployment.h"
-#include "app/file_system.h"
-#include "app/ini_file.h"
 #include "app/main_window_controls.h"
-#include "app/memory_window.h"
-#include "app/program_folder.h"
 #include "bench/bench_job.h"
 #include "bench/bench_report.h"
 #include "generation/completion.h"
 #include "generation/generation_job.h"
 #include "http/http_instance.h"
 #include "http/http_request.h"
+#include "platform/file_system.h"
+#include "platform/program_folder.h"
+#include "settings/deployment.h"
+#include "settings/ini_file.h"
+#include "settings/settings_store.h"
 #include "text/code_page.h"
+#include "window/control_names.h"
+#include "window/memory_window.h"
 
 namespace {
 

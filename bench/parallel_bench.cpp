@@ -10,16 +10,16 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/control_names.h"
-#include "app/file_system.h"
 #include "app/main_window_controls.h"
-#include "app/memory_window.h"
-#include "app/program_folder.h"
 #include "bench/bench_job.h"
 #include "bench/bench_report.h"
 #include "generation/generation_job.h"
 #include "http/http_instance.h"
+#include "platform/file_system.h"
+#include "platform/program_folder.h"
 #include "text/code_page.h"
+#include "window/control_names.h"
+#include "window/memory_window.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "fuzz_support.h"
 #include "generation/completion.h"
-#include "http/text_rules.h"
+#include "text/code_page.h"
 
 namespace {
 

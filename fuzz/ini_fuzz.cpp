@@ -5,9 +5,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/file_system.h"
-#include "app/ini_file.h"
 #include "fuzz_support.h"
+#include "platform/file_system.h"
+#include "settings/ini_file.h"
 
 namespace {
 

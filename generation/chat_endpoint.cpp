@@ -1,5 +1,6 @@
 #include "generation/chat_endpoint.h"
 
+#include "text/ascii.h"
 #include "text/text_helpers.h"
 
 namespace qj {
@@ -8,16 +9,8 @@ namespace {
 
 constexpr std::string_view kChatPath = "/chat/completions";
 
-std::string_view TrimAsciiBlanks(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && blank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
+// What surrounds an address typed or pasted into its box.
+constexpr std::string_view kAddressBlanks = " \t\r\n";
 
 bool EndsWithIgnoreCase(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && FindText(text.substr(text.size() - tail.size()), tail, 0, true) == 0;
@@ -27,9 +20,9 @@ bool EndsWithIgnoreCase(std::string_view text, std::string_view tail) {
 
 ChatEndpoints ResolveChatEndpoints(const Text& typed, const Text& defaultBase) {
     ChatEndpoints endpoints;
-    std::string_view address = TrimAsciiBlanks(typed);
+    std::string_view address = TrimAscii(typed, kAddressBlanks);
     if (address.empty()) {
-        address = TrimAsciiBlanks(defaultBase);
+        address = TrimAscii(defaultBase, kAddressBlanks);
     }
     std::size_t schemeLength = 0;
     if (FindText(address, "https://", 0, true) == 0) {

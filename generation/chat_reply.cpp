@@ -7,7 +7,6 @@
 #include <optional>
 #include <string_view>
 
-#include "http/response_headers.h"
 #include "text/ascii.h"
 #include "text/code_page.h"
 #include "text/gbk.h"

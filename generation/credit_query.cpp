@@ -4,13 +4,12 @@
 #include <system_error>
 #include <thread>
 
-#include "app/control_names.h"
-#include "app/handlers.h"
 #include "generation/completion.h"
 #include "generation/interface_three_key_check.h"
 #include "generation/success_field.h"
 #include "http/http_request.h"
 #include "text/text_helpers.h"
+#include "window/control_names.h"
 
 namespace qj {
 
@@ -118,10 +117,10 @@ Text SendCreditRequest(const CreditRequest& request) {
     return Text(reply.c_str());
 }
 
-void CreditQuery(WindowModel& window) {
+void CreditQuery(WindowModel& window, const Deployment& deployment) {
     // Interface three has no credit figures to ask for: its key is checked against the model list.
     if (window.GetNumber(control::kRadioInterfaceThree, kPropChecked)) {
-        const KeyCheckResult check = InterfaceThreeKeyCheck(window);
+        const KeyCheckResult check = InterfaceThreeKeyCheck(window, deployment);
         if (!check.ok) {
             ShowFailure(window);
             return;
@@ -132,7 +131,6 @@ void CreditQuery(WindowModel& window) {
     }
     const CreditService service = ChosenCreditService(window);
     const Text key = window.GetText(control::kEditOpenAiKey, kPropContent);
-    const Deployment deployment = CurrentDeployment();
     const CreditFigures figures = service.read(SendCreditRequest(service.request(deployment, key)));
     if (!figures.ok) {
         ShowFailure(window);
@@ -142,11 +140,11 @@ void CreditQuery(WindowModel& window) {
     window.SetText(control::kButtonQueryCredit, kPropCaption, kIdleCaption);
 }
 
-void StartCreditQuery(WindowModel& window) {
+void StartCreditQuery(WindowModel& window, const Deployment& deployment) {
     ++g_runningQueries;
     try {
-        std::thread([&window] {
-            CreditQuery(window);
+        std::thread([&window, deployment] {
+            CreditQuery(window, deployment);
             --g_runningQueries;
         }).detach();
     } catch (const std::system_error&) {

@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "app/deployment.h"
-#include "app/window_model.h"
+#include "settings/deployment.h"
 #include "text/types.h"
+#include "window/window_model.h"
 
 namespace qj {
 
@@ -47,14 +47,14 @@ Text CreditResultLine(const CreditFigures& figures);
 Text SendCreditRequest(const CreditRequest& request);
 
 // One whole query on the calling thread: reads the interface and the key from the window, asks the
-// service and shows the outcome (the result line in 透明标签3, or the failure message box after the
-// button's caption is restored). On interface three the key is checked against the service's model
-// list instead, and 透明标签3 says how many models it may use.
-void CreditQuery(WindowModel& window);
+// deployment's service and shows the outcome (the result line in 透明标签3, or the failure message
+// box after the button's caption is restored). On interface three the key is checked against the
+// service's model list instead, and 透明标签3 says how many models it may use.
+void CreditQuery(WindowModel& window, const Deployment& deployment);
 
 // Runs CreditQuery on a worker thread of its own that nobody waits for; several may run at once.
 // The window must outlive the worker (the program's window lives until the process ends).
-void StartCreditQuery(WindowModel& window);
+void StartCreditQuery(WindowModel& window, const Deployment& deployment);
 
 // Workers of StartCreditQuery that have not ended yet.
 int RunningCreditQueries();

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/program_folder.h"
+#include "platform/program_folder.h"
 
 namespace qj {
 

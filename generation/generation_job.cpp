@@ -8,23 +8,20 @@
 #include <thread>
 #include <vector>
 
-#include "app/control_names.h"
-#include "app/deployment.h"
-#include "app/program_folder.h"
 #include "generation/chat_reply.h"
 #include "generation/failure_requeue.h"
 #include "generation/interface_three.h"
 #include "generation/output_files.h"
 #include "generation/progress.h"
 #include "generation/retry_policy.h"
+#include "platform/program_folder.h"
 #include "text/ascii.h"
-#include "text/run_log.h"
+#include "window/control_names.h"
+#include "window/run_log.h"
 
 namespace qj {
 
 namespace {
-
-std::atomic<bool> g_runExists{false};
 
 constexpr int kMaxWorkers = 32;
 
@@ -57,8 +54,13 @@ Text SecondsText(std::chrono::milliseconds delay) {
 // decision to take no more keywords.
 class Run {
 public:
-    Run(WindowModel& window, KeywordQueue& queue, Generator generate, int retries)
-        : window_(window), queue_(queue), generate_(std::move(generate)), retries_(retries), pause_(retries > 0) {}
+    Run(WindowModel& window, KeywordQueue& queue, Generator generate, int retries, std::atomic<bool>& stop)
+        : window_(window),
+          queue_(queue),
+          generate_(std::move(generate)),
+          retries_(retries),
+          stop_(stop),
+          pause_(retries > 0) {}
 
     // What must hold before the first keyword is taken: the list is this run's alone, and what an
     // earlier run left unsettled is back in it. False when the run cannot start.
@@ -87,7 +89,7 @@ public:
 
     // One worker: takes keywords until the list ends, the run is stopped or it must end.
     void Work() {
-        while (!StopRequested.load() && !ending_.load()) {
+        while (!stop_.load() && !ending_.load()) {
             const KeywordQueue::Taken taken = queue_.TakeNextKeyword();
             if (taken.kind != KeywordQueue::Taken::Kind::kKeyword) {
                 if (taken.kind == KeywordQueue::Taken::Kind::kError) {
@@ -131,10 +133,10 @@ public:
             RunLog("本次任务共消耗Token：" + TokenCounts(summary_.tokens) + "（" +
                    std::to_string(summary_.keywordsWithTokens) + "个关键词）");
         }
-        summary_.end = !started        ? RunEnd::kNotStarted
-                       : endedEarly_   ? RunEnd::kEndedEarly
-                       : StopRequested ? RunEnd::kStopped
-                                       : RunEnd::kListDone;
+        summary_.end = !started       ? RunEnd::kNotStarted
+                       : endedEarly_  ? RunEnd::kEndedEarly
+                       : stop_.load() ? RunEnd::kStopped
+                                      : RunEnd::kListDone;
         return summary_;
     }
 
@@ -199,13 +201,13 @@ private:
     GenerationOutcome Generate(const Text& keyword) {
         GenerationOutcome outcome;
         for (int attempt = 1;; ++attempt) {
-            if (!pause_.WaitUntilClear(StopRequested)) {
+            if (!pause_.WaitUntilClear(stop_)) {
                 outcome = {};
                 outcome.cancelled = true;
                 return outcome;
             }
             const Text key = window_.GetText(control::kEditOpenAiKey, kPropContent);
-            outcome = generate_(keyword, key, &StopRequested);
+            outcome = generate_(keyword, key, &stop_);
             if (outcome.cancelled || outcome.unusableSettings) {
                 return outcome;
             }
@@ -226,7 +228,7 @@ private:
             const Text reason = outcome.status == 0 ? Text("没有收到回复") : "HTTP " + std::to_string(outcome.status);
             RunLog("关键词【" + keyword + "】请求失败（" + reason + "），" + SecondsText(delay) + "后第" +
                    std::to_string(attempt) + "次重试");
-            if (!SharedPause::Sleep(delay, StopRequested)) {
+            if (!SharedPause::Sleep(delay, stop_)) {
                 outcome = {};
                 outcome.cancelled = true;
                 return outcome;
@@ -309,6 +311,7 @@ private:
     KeywordQueue& queue_;
     const Generator generate_;
     const int retries_;
+    std::atomic<bool>& stop_;
     std::atomic<bool> ending_{false};
     std::atomic<bool> endedEarly_{false};
     SharedPause pause_;
@@ -327,10 +330,9 @@ Generator CompletionGenerator(CompletionProfile profile) {
     };
 }
 
-Generator ChosenGenerator(WindowModel& window) {
-    const Deployment& d = CurrentDeployment();
+Generator ChosenGenerator(WindowModel& window, const Deployment& d) {
     if (window.GetNumber(control::kRadioInterfaceThree, kPropChecked)) {
-        return InterfaceThreeGenerator(ReadInterfaceThreeSettings(window), DefaultChatBaseUrl());
+        return InterfaceThreeGenerator(ReadInterfaceThreeSettings(window), DefaultChatBaseUrl(d));
     }
     if (window.GetNumber(control::kRadioInterfaceOne, kPropChecked)) {
         return CompletionGenerator(InterfaceOneProfile(d.openAi, d.relayOne));
@@ -338,16 +340,16 @@ Generator ChosenGenerator(WindowModel& window) {
     return CompletionGenerator(InterfaceTwoProfile(d.openAi, d.relayTwo));
 }
 
-JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue,
-                            const std::function<Generator(WindowModel&)>& chooseGenerator,
+JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue, const GeneratorChoice& choose,
+                            const Deployment& deployment, std::atomic<bool>& stop,
                             const std::function<void()>& onRunEnding) {
-    StopRequested.store(false);
+    stop.store(false);
     window.SetNumber(control::kButtonStart, kPropDisabled, 1);
-    const Generator generate = chooseGenerator(window);
+    const Generator generate = choose(window, deployment);
     const int workers = BoundedNumber(window, control::kEditConcurrency, 1, kMaxWorkers, 1);
     const int retries = BoundedNumber(window, control::kEditRetryCount, 0, retry::kMaxRetries, 0);
 
-    Run run(window, queue, generate, retries);
+    Run run(window, queue, generate, retries, stop);
     run.Begin();
     const bool started = run.Prepare();
     if (started) {
@@ -369,35 +371,6 @@ JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue,
     window.SetNumber(control::kButtonStart, kPropDisabled, 0);
     RunLog("任务完成！");
     return summary;
-}
-
-JobSummary GenerationJob(const std::function<void()>& onRunEnding) {
-    WindowModel* window = MainWindow();
-    if (!window) {
-        if (onRunEnding) {
-            onRunEnding();
-        }
-        return {};
-    }
-    KeywordQueue queue(JobPathsIn(ProgramFolder()));
-    return RunGenerationJob(*window, queue, ChosenGenerator, onRunEnding);
-}
-
-bool StartGenerationJob() {
-    if (g_runExists.exchange(true)) {
-        return false;
-    }
-    if (WindowModel* window = MainWindow()) {
-        window->SetNumber(control::kButtonStart, kPropDisabled, 1);
-    }
-    // The guard is released before 开始 is enabled again, so a click on the enabled button always
-    // starts a run.
-    std::thread([] { GenerationJob([] { g_runExists.store(false); }); }).detach();
-    return true;
-}
-
-bool GenerationJobRunning() {
-    return g_runExists.load();
 }
 
 int RecoverInterruptedKeywords(const Text& programFolder) {

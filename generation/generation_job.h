@@ -3,12 +3,12 @@
 #include <atomic>
 #include <functional>
 
-#include "app/stop_flag.h"
-#include "app/window_model.h"
 #include "generation/completion.h"
 #include "generation/generator.h"
 #include "generation/keyword_queue.h"
 #include "generation/progress.h"
+#include "settings/deployment.h"
+#include "window/window_model.h"
 
 namespace qj {
 
@@ -42,24 +42,16 @@ struct JobSummary {
 // journal for the next run. 编辑框_并发数 workers (1 to 32, 1 when empty) share the list;
 // a transient failure is tried again up to 编辑框_失败重试次数 times (0 to 10) after a growing
 // pause; "too many requests" pauses every worker; the figures of the run show in the window's
-// title and progress bar and end up in the run log. `chooseGenerator` is asked once, at the start, with the window;
-// `onRunEnding` runs just before 开始 is enabled again.
-JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue,
-                            const std::function<Generator(WindowModel&)>& chooseGenerator,
+// title and progress bar and end up in the run log. `choose` is asked once, at the start, with
+// the window and the deployment. The run clears `stop` as it starts; setting it stops the run (the
+// keywords in flight go back into the list). `onRunEnding` runs just before 开始 is enabled again.
+using GeneratorChoice = std::function<Generator(WindowModel& window, const Deployment& deployment)>;
+JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue, const GeneratorChoice& choose,
+                            const Deployment& deployment, std::atomic<bool>& stop,
                             const std::function<void()>& onRunEnding = {});
 
 // The generator the window's interface choice asks for, with the deployment's hosts.
-Generator ChosenGenerator(WindowModel& window);
-
-// A run on the main window over the program folder's keyword list.
-JobSummary GenerationJob(const std::function<void()>& onRunEnding = {});
-
-// The click on 开始: starts GenerationJob on a worker thread unless a run exists already (the
-// guard is taken on the calling thread before the worker starts). Returns false when a run exists.
-bool StartGenerationJob();
-
-// True while a run exists.
-bool GenerationJobRunning();
+Generator ChosenGenerator(WindowModel& window, const Deployment& deployment);
 
 // Puts the keywords that a run left in its journal (the program was closed or killed during a
 // request) back at the front of the keyword list, unless a run of another process holds the list.

@@ -4,16 +4,16 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "app/control_names.h"
-#include "app/deployment.h"
 #include "generation/chat_endpoint.h"
 #include "generation/chat_reply.h"
 #include "generation/completion.h"
 #include "generation/prompt_template.h"
 #include "http/http_request.h"
+#include "settings/deployment.h"
 #include "text/ascii.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
+#include "window/control_names.h"
 
 namespace qj {
 
@@ -89,8 +89,8 @@ InterfaceThreeSettings ReadInterfaceThreeSettings(const WindowModel& window) {
     return settings;
 }
 
-Text DefaultChatBaseUrl() {
-    return CurrentDeployment().openAi + "/v1";
+Text DefaultChatBaseUrl(const Deployment& deployment) {
+    return deployment.openAi + "/v1";
 }
 
 ResolvedInterfaceThree ResolveInterfaceThree(const InterfaceThreeSettings& settings, const Text& defaultBaseUrl) {

@@ -4,9 +4,10 @@
 #include <ctime>
 #include <optional>
 
-#include "app/window_model.h"
 #include "generation/generator.h"
+#include "settings/deployment.h"
 #include "text/types.h"
+#include "window/window_model.h"
 
 namespace qj {
 
@@ -26,7 +27,7 @@ struct InterfaceThreeSettings {
 InterfaceThreeSettings ReadInterfaceThreeSettings(const WindowModel& window);
 
 // The base URL used when the user gave none: the deployment's OpenAI origin with "/v1".
-Text DefaultChatBaseUrl();
+Text DefaultChatBaseUrl(const Deployment& deployment);
 
 // What every request of one run sends, the defaults filled in.
 struct ChatRequestConfig {

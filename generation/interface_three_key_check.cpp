@@ -2,13 +2,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/control_names.h"
 #include "generation/chat_endpoint.h"
 #include "generation/chat_reply.h"
 #include "generation/completion.h"
 #include "generation/interface_three.h"
 #include "http/http_request.h"
 #include "text/ascii.h"
+#include "window/control_names.h"
 
 namespace qj {
 
@@ -85,9 +85,10 @@ KeyCheckResult InterfaceThreeKeyCheck(const Text& baseUrl, const Text& key, cons
     }
 }
 
-KeyCheckResult InterfaceThreeKeyCheck(const WindowModel& window) {
+KeyCheckResult InterfaceThreeKeyCheck(const WindowModel& window, const Deployment& deployment) {
     return InterfaceThreeKeyCheck(window.GetText(control::kEditInterfaceThreeBaseUrl, kPropContent),
-                                  window.GetText(control::kEditOpenAiKey, kPropContent), DefaultChatBaseUrl());
+                                  window.GetText(control::kEditOpenAiKey, kPropContent),
+                                  DefaultChatBaseUrl(deployment));
 }
 
 Text KeyCheckCaption(const KeyCheckResult& result) {

@@ -2,8 +2,9 @@
 
 #include <atomic>
 
-#include "app/window_model.h"
+#include "settings/deployment.h"
 #include "text/types.h"
+#include "window/window_model.h"
 
 namespace qj {
 
@@ -22,7 +23,7 @@ KeyCheckResult InterfaceThreeKeyCheck(const Text& baseUrl, const Text& key, cons
 
 // The same with the address of 编辑框_接口三_API地址 and the key of 编辑框_OpenAi_API秘钥, read from
 // the window (the default address comes from the deployment).
-KeyCheckResult InterfaceThreeKeyCheck(const WindowModel& window);
+KeyCheckResult InterfaceThreeKeyCheck(const WindowModel& window, const Deployment& deployment);
 
 // What the credit label shows after a successful check.
 Text KeyCheckCaption(const KeyCheckResult& result);

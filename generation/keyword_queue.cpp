@@ -1,7 +1,6 @@
 #include "generation/keyword_queue.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +9,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "app/program_folder.h"
+#include "platform/program_folder.h"
 
 namespace qj {
 
@@ -210,15 +209,9 @@ KeywordQueue::~KeywordQueue() {
 bool KeywordQueue::TryLockRun() {
     std::lock_guard lock(mutex_);
     if (!runActive_) {
-        const Text folder = paths_.runLock.substr(0, paths_.runLock.rfind(kPathSeparator));
-        const int fd = EnsureFolder(folder) ? -1
-                                            : ::open(NativePath(paths_.runLock).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        // Without a lock file (a read-only folder) nothing else can run there either.
-        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(fd);
+        if (!runLock_.TryLock(paths_.runLock)) {
             return false;
         }
-        lockFd_ = fd;
         runActive_ = true;
     }
     ended_ = false;
@@ -236,10 +229,7 @@ void KeywordQueue::UnlockRun() {
     }
     // Should the list not be writable now, the journal keeps what it lacks for the next Recover.
     static_cast<void>(FlushLocked());
-    if (lockFd_ >= 0) {
-        ::close(lockFd_);  // closing releases the lock
-        lockFd_ = -1;
-    }
+    runLock_.Unlock();
     runActive_ = false;
 }
 

@@ -8,8 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/file_system.h"
 #include "generation/keyword_list.h"
+#include "platform/file_system.h"
+#include "platform/run_lock.h"
 #include "text/types.h"
 
 namespace qj {
@@ -22,6 +23,13 @@ struct JobPaths {
     Text failureList;   // keywords that failed, one per line
     Text runLock;       // held by the run that works on this list
 };
+
+// Tails of the job's files, appended to the program folder.
+inline constexpr const char* kKeywordListTail =
+    "OpenAi/\xB4\xFD\xB2\xC9\xBC\xAF\xB9\xD8\xBC\xFC\xB4\xCA.txt";  // OpenAi/待采集关键词.txt
+inline constexpr const char* kOutputFolderTail = "OpenAi/\xC9\xFA\xB3\xC9\xC4\xDA\xC8\xDD/";  // OpenAi/生成内容/
+inline constexpr const char* kFailureListTail =
+    "OpenAi/\xB2\xC9\xBC\xAF\xCA\xA7\xB0\xDC\xB2\xC9\xBC\xAF\xB9\xD8\xBC\xFC\xB4\xCA.txt";  // OpenAi/采集失败采集关键词.txt
 
 // Where keywords taken but not yet settled are kept, beside the keyword list.
 inline constexpr const char* kJournalTail =
@@ -128,7 +136,7 @@ private:
     JobPaths paths_;
     const std::chrono::milliseconds writeInterval_;
     std::mutex mutex_;
-    int lockFd_ = -1;
+    RunLock runLock_;
     bool runActive_ = false;
 
     bool loaded_ = false;

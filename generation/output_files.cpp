@@ -1,12 +1,10 @@
 #include "generation/output_files.h"
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 
-#include "app/program_folder.h"
+#include "platform/program_folder.h"
 #include "text/ascii.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
@@ -180,9 +178,8 @@ std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text&
 bool OutputExists(const Text& outputFolder, const Text& keyword) {
     // An empty file is never an article (a reply without text is a failure): it can only be what a
     // power cut left of one, and the keyword is done again.
-    struct stat st {};
-    return ::stat(NativePath(OutputPath(outputFolder, keyword)).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-           st.st_size > 0;
+    const std::optional<unsigned long long> size = RegularFileSize(OutputPath(outputFolder, keyword));
+    return size && *size > 0;
 }
 
 std::optional<FileError> AppendFailedKeyword(const Text& failureList, const Text& keyword) {

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "app/file_system.h"
+#include "platform/file_system.h"
 #include "text/types.h"
 
 namespace qj {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "generation/generator.h"
+#include "text/ascii.h"
 #include "text/code_page.h"
 
 namespace qj {
@@ -58,9 +59,7 @@ bool SaysQuotaIsUsedUp(std::string_view reply) {
                                                             "额度已用完", "额度用完", "配额不足",   "欠费"};
     std::string lower(reply);
     for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+        c = LowerAscii(c);
     }
     for (const char* word : kAscii) {
         if (lower.find(word) != std::string::npos) {

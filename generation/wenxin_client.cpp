@@ -1,12 +1,12 @@
 #include "generation/wenxin_client.h"
 
-#include "app/control_names.h"
-#include "app/responsive_wait.h"
 #include "generation/success_field.h"
 #include "http/http_request.h"
 #include "text/code_page.h"
-#include "text/run_log.h"
 #include "text/text_helpers.h"
+#include "window/control_names.h"
+#include "window/responsive_wait.h"
+#include "window/run_log.h"
 
 namespace qj {
 
@@ -59,10 +59,9 @@ WenxinToken ReadWenxinTokenReply(const Text& reply) {
     return result;
 }
 
-void WenxinTest(WindowModel& window) {
+void WenxinTest(WindowModel& window, const Deployment& deployment) {
     const Text apiKey = window.GetText(control::kEditWenxinApiKey, kPropContent);
     const Text secretKey = window.GetText(control::kEditWenxinSecretKey, kPropContent);
-    const Deployment deployment = CurrentDeployment();
     Text headers = kWenxinHeaderBlock;
 
     const WenxinToken token = ReadWenxinTokenReply(

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/deployment.h"
-#include "app/window_model.h"
+#include "settings/deployment.h"
 #include "text/types.h"
+#include "window/window_model.h"
 
 namespace qj {
 
@@ -29,6 +29,6 @@ WenxinToken ReadWenxinTokenReply(const Text& reply);
 // generation request still goes out with an empty token. Both requests share one header block,
 // which the first completes with the default lines (its Referer names the token URL). Each
 // exchange runs off the calling thread while the window keeps handling its events.
-void WenxinTest(WindowModel& window);
+void WenxinTest(WindowModel& window, const Deployment& deployment);
 
 }  // namespace qj

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "http/text_rules.h"
 #include "text/text_helpers.h"
 
 namespace qj {

@@ -1,6 +1,5 @@
 #include "http/header_block.h"
 
-#include "http/text_rules.h"
 #include "text/gbk.h"
 #include "text/text_helpers.h"
 

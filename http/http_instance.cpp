@@ -1,9 +1,10 @@
 #include "http/http_instance.h"
 
 #include <curl/curl.h>
-#include <signal.h>
 
 #include <mutex>
+
+#include "platform/signals.h"
 
 namespace qj {
 
@@ -11,12 +12,8 @@ void HttpGlobalInit() {
     static std::once_flag once;
     std::call_once(once, [] {
         curl_global_init(CURL_GLOBAL_DEFAULT);
-        // A peer that hangs up while a request is written must fail that request, not end the
-        // program; the transport is told not to touch signals itself, since threads share it.
-        struct sigaction current = {};
-        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
-            signal(SIGPIPE, SIG_IGN);
-        }
+        // The transport is told not to touch signals itself, since threads share it.
+        IgnoreBrokenPipes();
     });
 }
 

@@ -6,7 +6,6 @@
 #include "http/cookie_jar.h"
 #include "http/default_headers.h"
 #include "http/header_block.h"
-#include "http/text_rules.h"
 #include "http/timeout_policy.h"
 #include "http/transfer.h"
 #include "text/code_page.h"

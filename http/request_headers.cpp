@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "http/text_rules.h"
+#include "text/ascii.h"
 #include "text/code_page.h"
 
 namespace qj {
@@ -22,20 +22,6 @@ bool IsToken(std::string_view name) {
 
 bool IsSafeValue(std::string_view value) {
     return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
-}
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Spaces and tabs around a value carry no meaning on the wire.
-std::string_view TrimWhitespace(std::string_view value) {
-    const std::size_t begin = value.find_first_not_of(" \t");
-    if (begin == std::string_view::npos) {
-        return {};
-    }
-    const std::size_t end = value.find_last_not_of(" \t");
-    return value.substr(begin, end - begin + 1);
 }
 
 }  // namespace
@@ -69,7 +55,7 @@ std::vector<std::string> WireHeaderLines(const RequestHeaders& headers, bool sen
         if (SameHeaderName(name, "Content-Length")) {
             continue;
         }
-        const std::string utf8 = GbkToWire(TrimWhitespace(value));
+        const std::string utf8 = GbkToWire(TrimAscii(value, kSpaceAndTab));
         // "Name;" is how the transport is told to send a header with an empty value.
         wire.push_back(utf8.empty() ? name + ";" : name + ": " + utf8);
     }

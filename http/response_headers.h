@@ -30,7 +30,4 @@ private:
     bool complete_ = false;
 };
 
-// Whether `bytes` is well-formed UTF-8 without zero bytes.
-bool IsCleanUtf8(std::string_view bytes);
-
 }  // namespace qj

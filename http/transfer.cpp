@@ -3,12 +3,11 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <ctime>
+#include <chrono>
 #include <memory>
 
 #include "http/default_headers.h"
 #include "http/response_headers.h"
-#include "http/text_rules.h"
 #include "http/timeout_policy.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
@@ -17,11 +16,10 @@ namespace qj {
 
 namespace {
 
-// Milliseconds on the monotonic clock. (<chrono> cannot be compiled with the program's code page.)
+// Milliseconds on the monotonic clock.
 long long NowMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 // A reply larger than this is refused rather than exhausting memory.

@@ -5,10 +5,9 @@
 #include <random>
 #include <string>
 
-#include "app/control_names.h"
 #include "notices/notice_sources.h"
-#include "notices/row_colours.h"
 #include "text/text_helpers.h"
+#include "window/control_names.h"
 
 namespace qj {
 
@@ -59,12 +58,6 @@ void AdvertLinkList::Release() {
     items_.shrink_to_fit();
 }
 
-AdvertLinkList& AdvertLinks() {
-    // Never destroyed: the exit routine releases its items, later users find it empty.
-    static AdvertLinkList* links = new AdvertLinkList;
-    return *links;
-}
-
 AdvertLine ParseAdvertLine(const Text& line) {
     return AdvertLine{.title = TextLeftOf(line, kAdvertSeparator), .address = TextRightOf(line, kAdvertSeparator)};
 }
@@ -88,12 +81,12 @@ void NoteNoticePageSwitch() {
     ++g_pageSwitches;
 }
 
-void FillAdvertList(WindowModel& window) {
+void FillAdvertList(WindowModel& window, const Deployment& deployment, AdvertLinkList& links, RowColourTable& colours) {
     const unsigned pass = g_pageSwitches.load();
     const auto superseded = [&] { return g_pageSwitches.load() != pass; };
 
-    AdvertLinks().Clear();
-    const Text text = TrimLineBreaks(FetchNoticeText(window, AdvertNoticeSource(CurrentDeployment())));
+    links.Clear();
+    const Text text = TrimLineBreaks(FetchNoticeText(window, AdvertNoticeSource(deployment)));
     if (superseded()) {
         return;
     }
@@ -102,8 +95,9 @@ void FillAdvertList(WindowModel& window) {
         const int row = window.ListAddRow(control::kListAdverts, number);
         const AdvertLine advert = ParseAdvertLine(line);
         window.ListSetCellText(control::kListAdverts, row, kTitleColumn, advert.title);
-        AdvertLinks().Append(advert.address);
-        SetListRowColour(window, control::kListAdverts, row, kTitleColumn, AdvertColour(DrawAdvertColourNumber()));
+        links.Append(advert.address);
+        SetListRowColour(window, colours, control::kListAdverts, row, kTitleColumn,
+                         AdvertColour(DrawAdvertColourNumber()));
         window.ProcessPendingMessages();
         if (superseded()) {
             return;
@@ -120,9 +114,9 @@ bool IsWebAddress(const Text& address) {
     return false;
 }
 
-void OpenAdvert(WindowModel& window) {
+void OpenAdvert(WindowModel& window, const AdvertLinkList& links) {
     const long long row = window.GetNumber(control::kListAdverts, kPropListSelection);
-    const std::optional<Text> address = AdvertLinks().At(row);
+    const std::optional<Text> address = links.At(row);
     if (address && IsWebAddress(*address)) {
         window.ShellOpen(*address);
     }

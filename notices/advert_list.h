@@ -4,12 +4,14 @@
 #include <mutex>
 #include <optional>
 
-#include "app/window_model.h"
+#include "notices/row_colours.h"
+#include "settings/deployment.h"
 #include "text/types.h"
+#include "window/window_model.h"
 
 namespace qj {
 
-// The addresses of the advert list, one per row, in row order. Safe from any thread.
+// The addresses of an advert list, one per row, in row order. Safe from any thread.
 class AdvertLinkList {
 public:
     void Clear();
@@ -24,9 +26,6 @@ private:
     mutable std::mutex mutex_;
     TextList items_;
 };
-
-// The advert addresses of the program: item k is the address of row k of the advert list.
-AdvertLinkList& AdvertLinks();
 
 // One line of the advert text: title----address. Without "----" both are empty; with several, the
 // title is before the first and the address behind the last.
@@ -47,14 +46,15 @@ Colour AdvertColour(int draw);
 // that began earlier stops touching the list and the addresses.
 void NoteNoticePageSwitch();
 
-// Fills the (empty) advert list of `window` from the advert notice: one row per line, numbered from
-// 1, with its title in column 1 and a colour drawn from kAdvertColours, its address in AdvertLinks().
-// The window handles its events during the fetch and after each row.
-void FillAdvertList(WindowModel& window);
+// Fills the (empty) advert list of `window` from the advert notice of the deployment's sites: one
+// row per line, numbered from 1, with its title in column 1 and a colour drawn from kAdvertColours
+// (kept in `colours`), its address in `links` (emptied first). The window handles its events during
+// the fetch and after each row.
+void FillAdvertList(WindowModel& window, const Deployment& deployment, AdvertLinkList& links, RowColourTable& colours);
 
 // Opens the address of the selected advert row in the web browser. Nothing happens without a
 // selected row, for a row without an address, or for an address that is not http or https.
-void OpenAdvert(WindowModel& window);
+void OpenAdvert(WindowModel& window, const AdvertLinkList& links);
 
 // Whether an address may be handed to the browser: http:// or https:// (any letter case) and more.
 bool IsWebAddress(const Text& address);

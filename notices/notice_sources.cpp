@@ -2,10 +2,10 @@
 
 #include <mutex>
 
-#include "app/responsive_wait.h"
 #include "http/base64.h"
 #include "http/http_request.h"
 #include "text/text_helpers.h"
+#include "window/responsive_wait.h"
 
 namespace qj {
 

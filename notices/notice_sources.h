@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "app/deployment.h"
-#include "app/window_model.h"
+#include "settings/deployment.h"
 #include "text/types.h"
+#include "window/window_model.h"
 
 namespace qj {
 

@@ -41,19 +41,13 @@ void RowColourTable::Release() {
     entries_.shrink_to_fit();
 }
 
-RowColourTable& RowColours() {
-    // Never destroyed: the exit routine releases its entries, later users find it empty.
-    static RowColourTable* table = new RowColourTable;
-    return *table;
-}
-
-void SetListRowColour(WindowModel& window, const Text& list, int row, int column, Colour text,
+void SetListRowColour(WindowModel& window, RowColourTable& colours, const Text& list, int row, int column, Colour text,
                       std::optional<Colour> background) {
     const Colour ownText = window.ListTextColour(list);
     const Colour ownBackground = window.ListBackgroundColour(list);
     const Colour cellBackground = background.value_or(ownBackground);
     const bool plain = text == ownText && cellBackground == ownBackground;
-    const std::optional<RowColourEntry> entry = RowColours().Set(row, column, text, cellBackground, plain);
+    const std::optional<RowColourEntry> entry = colours.Set(row, column, text, cellBackground, plain);
     if (entry) {
         window.ListSetCellColours(list, row, column, entry->text, entry->background);
     } else {

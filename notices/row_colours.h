@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 
 namespace qj {
 
@@ -36,13 +36,10 @@ private:
     std::vector<RowColourEntry> entries_;
 };
 
-// The table of the program, for the advert list.
-RowColourTable& RowColours();
-
-// Colours one cell of a report list of `window` and records it in RowColours(). Without a
-// background the list's own is meant; a cell whose colours both equal the list's own shows them
-// and keeps no entry.
-void SetListRowColour(WindowModel& window, const Text& list, int row, int column, Colour text,
+// Colours one cell of a report list of `window` and records it in `colours`. Without a background
+// the list's own is meant; a cell whose colours both equal the list's own shows them and keeps no
+// entry.
+void SetListRowColour(WindowModel& window, RowColourTable& colours, const Text& list, int row, int column, Colour text,
                       std::optional<Colour> background = std::nullopt);
 
 }  // namespace qj

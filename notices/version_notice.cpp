@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "app/control_names.h"
 #include "notices/notice_sources.h"
+#include "window/control_names.h"
 
 namespace qj {
 
@@ -11,10 +11,10 @@ namespace {
 std::atomic<unsigned> g_showings{0};
 }
 
-void ShowVersionTexts(WindowModel& window, const Text& programVersion) {
+void ShowVersionTexts(WindowModel& window, const Text& programVersion, const Deployment& deployment) {
     const unsigned showing = ++g_showings;
     window.SetText(control::kLabelCurrentVersion, kPropContent, "当前软件版本：" + programVersion);
-    const Text notice = FetchNoticeText(window, VersionNoticeSource(CurrentDeployment()));
+    const Text notice = FetchNoticeText(window, VersionNoticeSource(deployment));
     if (g_showings.load() == showing) {
         window.SetText(control::kEditLatestVersion, kPropContent, notice);
     }

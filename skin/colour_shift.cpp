@@ -75,7 +75,6 @@ bool IsIdentifierChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-';
 }
 
-
 // Shifts colours one at a time, writing the sheet to `out` as it goes.
 class StyleSheetShifter {
 public:
@@ -181,7 +180,7 @@ private:
                 return false;
             }
             for (std::size_t k = 0; k < word.size(); ++k) {
-                if (std::tolower(static_cast<unsigned char>(sheet_[i + k])) != word[k]) {
+                if (LowerAscii(sheet_[i + k]) != word[k]) {
                     return false;
                 }
             }

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -320,6 +321,69 @@ std::size_t GbkByteOffsetOfUnit(std::string_view gbk, std::size_t unit) {
         i += (IsLead(b) && i + 1 < gbk.size() && IsTrail(static_cast<unsigned char>(gbk[i + 1]))) ? 2 : 1;
     }
     return i;
+}
+
+}  // namespace qj
+
+namespace qj {
+
+namespace {
+
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != 0; });
+}
+
+}  // namespace
+
+std::string GbkToWire(std::string_view text) {
+    return IsAscii(text) ? std::string(text) : AnsiToUtf8(text);
+}
+
+Text WireToGbk(std::string_view utf8) {
+    return IsAscii(utf8) ? Text(utf8) : Utf8ToAnsi(utf8);
+}
+
+bool IsCleanUtf8(std::string_view bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        if (lead == 0) {
+            return false;
+        }
+        std::size_t length = 0;
+        unsigned minimum = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            minimum = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            minimum = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            minimum = 0x10000;
+        } else {
+            return false;
+        }
+        if (i + length > bytes.size()) {
+            return false;
+        }
+        unsigned code = lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto trail = static_cast<unsigned char>(bytes[i + k]);
+            if ((trail & 0xC0) != 0x80) {
+                return false;
+            }
+            code = code << 6 | (trail & 0x3F);
+        }
+        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
 }
 
 }  // namespace qj

@@ -26,6 +26,14 @@ Text WideToText(std::string_view wide, int codePage = kCodePageAnsi);
 Text AnsiToUtf8(std::string_view text);
 Text Utf8ToAnsi(std::string_view text);
 
+// GBK text as UTF-8 for the wire, and back; ASCII, by far the most common case, is passed as it is
+// without a trip through the converter.
+std::string GbkToWire(std::string_view text);
+Text WireToGbk(std::string_view utf8);
+
+// Whether `bytes` is well-formed UTF-8 without zero bytes.
+bool IsCleanUtf8(std::string_view bytes);
+
 // Percent-encodes the bytes of a text (of its UTF-8 form with utf8First). With keepSafe, the bytes
 // "-", ".", 0-9, A-Z and a-z stay themselves; every other byte becomes "%" and two upper-case hex
 // digits. No byte becomes "+".

@@ -6,16 +6,13 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "text/ascii.h"
 #include "text/gbk.h"
 #include "text/regex_matcher.h"
 
 namespace qj {
 
 namespace {
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool EqualAt(std::string_view text, std::size_t at, std::string_view needle, bool ignoreCase) {
     if (!ignoreCase) {
@@ -74,7 +71,8 @@ std::size_t FindText(std::string_view text, std::string_view needle, std::size_t
         }
         const std::size_t candidate = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
         std::size_t run = 0;
-        for (std::size_t j = IsGbkTrailByte(static_cast<unsigned char>(text[candidate])) ? candidate : from; j > from && IsGbkLeadByte(static_cast<unsigned char>(text[j - 1])); --j) {
+        for (std::size_t j = IsGbkTrailByte(static_cast<unsigned char>(text[candidate])) ? candidate : from;
+             j > from && IsGbkLeadByte(static_cast<unsigned char>(text[j - 1])); --j) {
             ++run;
         }
         if (run % 2 == 0) {
@@ -220,6 +218,58 @@ Bytes JoinBytes(std::initializer_list<std::string_view> parts) {
 void SetPendingMessagesHook(std::function<void()> hook) {
     std::unique_lock lock(g_hookMutex);
     g_pendingMessagesHook = std::move(hook);
+}
+
+namespace {
+
+constexpr std::string_view kFullWidthSpace = "\xA1\xA1";
+
+// Length of the blank unit at byte `i`, or 0 when the unit there is not blank.
+std::size_t BlankUnitLength(std::string_view text, std::size_t i) {
+    if (text[i] == ' ') {
+        return 1;
+    }
+    if (GbkUnitLength(text, i) == 2 && text.substr(i, 2) == kFullWidthSpace) {
+        return 2;
+    }
+    return 0;
+}
+
+}  // namespace
+
+Text TrimSpaces(std::string_view text) {
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        const std::size_t blank = BlankUnitLength(text, begin);
+        if (blank == 0) {
+            break;
+        }
+        begin += blank;
+    }
+    // Units can only be told apart walking forward: remember where the last non-blank unit ends.
+    std::size_t end = begin;
+    for (std::size_t i = begin; i < text.size();) {
+        const std::size_t unit = GbkUnitLength(text, i);
+        if (BlankUnitLength(text, i) == 0) {
+            end = i + unit;
+        }
+        i += unit;
+    }
+    return Text(text.substr(begin, end - begin));
+}
+
+Text RemoveEveryIgnoreCase(std::string_view text, std::string_view needle) {
+    Text result;
+    std::size_t from = 0;
+    while (true) {
+        const std::size_t hit = FindText(text, needle, from, true);
+        if (hit == kNotFound) {
+            result.append(text.substr(from));
+            return result;
+        }
+        result.append(text.substr(from, hit - from));
+        from = hit + needle.size();
+    }
 }
 
 }  // namespace qj

@@ -56,6 +56,14 @@ Text TextRightOf(std::string_view text, std::string_view marker);
 // that ends one, so that runs of empty lines shrink to one line break.
 Text TrimLineBreaks(std::string_view text);
 
+// Removes ASCII spaces (0x20) and full-width spaces (0xA1 0xA1) at both ends, stepping over
+// double-byte characters; tabs, CR and LF stay.
+Text TrimSpaces(std::string_view text);
+
+// `text` with every occurrence of `needle` removed, ASCII letters compared without regard to case,
+// stepping over double-byte characters.
+Text RemoveEveryIgnoreCase(std::string_view text, std::string_view needle);
+
 // The concatenation of the given byte sequences.
 Bytes JoinBytes(std::initializer_list<std::string_view> parts);
 

@@ -6,20 +6,22 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
-#include "app/control_names.h"
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
-#include "app/memory_window.h"
-#include "app/program_folder.h"
+#include "app/process_state.h"
 #include "generation/generation_job.h"
 #include "generation/interface_three.h"
 #include "generation/interface_three_key_check.h"
 #include "local_deployment.h"
 #include "local_servers.h"
+#include "platform/program_folder.h"
+#include "settings/settings_store.h"
 #include "temporary_home.h"
 #include "text/code_page.h"
-#include "text/run_log.h"
 #include "text/text_helpers.h"
+#include "window/control_names.h"
+#include "window/memory_window.h"
+#include "window/run_log.h"
 
 namespace qj {
 namespace {
@@ -228,7 +230,7 @@ TEST(InterfaceThreeJob, KeywordsBecomeFilesWithTokensCountedPerKeywordAndSummed)
     window->SetText(control::kEditRunLog, kPropContent, "");
     SetRunLogClock(FixedClock);
     KeywordQueue queue(JobPathsIn(ProgramFolder()));
-    const JobSummary summary = RunGenerationJob(*window, queue, ChosenGenerator);
+    const JobSummary summary = RunGenerationJob(*window, queue, ChosenGenerator, CurrentDeployment(), StopRequested);
     SetRunLogClock(nullptr);
 
     EXPECT_EQ(summary.succeeded, 2);
@@ -279,7 +281,7 @@ TEST(InterfaceThreeJob, SettingsThatCannotWorkEndTheRunAndKeepTheKeywords) {
     window->SetText(control::kEditInterfaceThreeTemperature, kPropContent, "高");
     window->SetText(control::kEditRunLog, kPropContent, "");
     KeywordQueue queue(JobPathsIn(ProgramFolder()));
-    const JobSummary summary = RunGenerationJob(*window, queue, ChosenGenerator);
+    const JobSummary summary = RunGenerationJob(*window, queue, ChosenGenerator, CurrentDeployment(), StopRequested);
 
     EXPECT_EQ(summary.failed, 0);
     EXPECT_EQ(summary.returned, 1);
@@ -313,7 +315,7 @@ TEST(InterfaceThreeJob, KeywordsWithTheEuroSignByteAreReadSentAndSaved) {
     window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Base());
     window->SetText(control::kEditInterfaceThreePrompt, kPropContent, "请写：{关键词}");
     KeywordQueue queue(JobPathsIn(ProgramFolder()));
-    const JobSummary summary = RunGenerationJob(*window, queue, ChosenGenerator);
+    const JobSummary summary = RunGenerationJob(*window, queue, ChosenGenerator, CurrentDeployment(), StopRequested);
     EXPECT_EQ(summary.succeeded, 2);
     const std::vector<test::RawRequest> requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -349,7 +351,7 @@ TEST(InterfaceJob, AKeyWithALineBreakIsRefusedWithAReasonAndSendsNothing) {
             StartedWindow window;
             window->SetNumber(radio, kPropChecked, 1);
             window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Base());
-            const GenerationOutcome outcome = ChosenGenerator(*window)("苹果", key, nullptr);
+            const GenerationOutcome outcome = ChosenGenerator(*window, CurrentDeployment())("苹果", key, nullptr);
             EXPECT_TRUE(outcome.unusableSettings);
             EXPECT_TRUE(outcome.errorDetail.starts_with("API秘钥中含有换行符")) << outcome.errorDetail;
             EXPECT_NE(outcome.errorDetail.find("Authorization"), Text::npos);
@@ -368,7 +370,7 @@ TEST(InterfaceThreeKeyCheck, ReadsTheAddressAndTheKeyFromTheWindow) {
     StartedWindow window;
     window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Url("/api/v1/"));
     window->SetText(control::kEditOpenAiKey, kPropContent, "sk-window");
-    const KeyCheckResult result = InterfaceThreeKeyCheck(*window);
+    const KeyCheckResult result = InterfaceThreeKeyCheck(*window, CurrentDeployment());
     EXPECT_TRUE(result.ok) << result.error;
     EXPECT_EQ(result.modelCount, 1);
     ASSERT_EQ(server.Requests().size(), 1u);

@@ -2,16 +2,19 @@
 
 #include <set>
 
-#include "app/control_names.h"
-#include "app/deployment.h"
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
-#include "app/memory_window.h"
-#include "app/program_folder.h"
-#include "app/program_state.h"
-#include "app/stop_flag.h"
+#include "app/process_state.h"
+#include "app/startup.h"
+#include "core_window.h"
+#include "generation/keyword_queue.h"
+#include "platform/program_folder.h"
+#include "settings/deployment.h"
+#include "settings/settings_store.h"
 #include "temporary_home.h"
-#include "text/run_log.h"
+#include "window/control_names.h"
+#include "window/memory_window.h"
+#include "window/run_log.h"
 
 namespace qj {
 namespace {
@@ -351,6 +354,57 @@ TEST(MainWindow, DeploymentValuesComeFromTheSettingsFile) {
     std::filesystem::remove(SettingsFile());
     LoadDeployment(ProgramPath(kSettingsFileTail));
     EXPECT_EQ(CurrentDeployment().relayOne, DefaultDeployment().relayOne);
+}
+
+// The core's tests stand in for the main window with the controls the core addresses: they must be
+// the main window's, with its kinds, places, line modes and check states.
+TEST(MainWindowTable, HoldsTheControlsOfTheCoresStandInAsTheyAre) {
+    std::map<Text, const ControlRow*> byName;
+    for (const ControlRow& row : MainWindowLayout().controls) {
+        byName[row.name] = &row;
+    }
+    for (const ControlRow& core : testing::CoreControls()) {
+        SCOPED_TRACE(core.name);
+        ASSERT_EQ(byName.count(core.name), 1u);
+        const ControlRow& row = *byName.at(core.name);
+        EXPECT_EQ(Text(row.kind), core.kind);
+        EXPECT_EQ(Text(row.parent), core.parent);
+        EXPECT_EQ(row.page, core.page);
+        EXPECT_EQ(row.checked, core.checked);
+        EXPECT_EQ(row.multiLine, core.multiLine);
+    }
+}
+
+TEST(ProgramFolder, StartUpMakesItTheCurrentDirectory) {
+    const std::filesystem::path before = std::filesystem::current_path();
+    {
+        testing::TemporaryHome home;
+        PrepareProcess();
+        EXPECT_EQ(std::filesystem::current_path(), home.Path());
+        std::filesystem::current_path(before);
+    }
+}
+
+TEST(ProcessState, OneCallPutsItBackAsAFreshProcessHasIt) {
+    TemporaryHome home;
+    MemoryWindow window(MainWindowLayout().controls);
+    SetMainWindow(&window);
+    StopRequested = true;
+    WriteBytes(SettingsFile(), "[部署]\r\nOpenAI=https://api.test\r\n");
+    LoadDeployment(ProgramPath(kSettingsFileTail));
+    AdvertLinks().Append("https://a.test/");
+    RowColours().Set(0, 1, 0xFF, 0, false);
+    SetProgramVersion("1.0");
+
+    ResetProcessState();
+    EXPECT_EQ(MainWindow(), nullptr);
+    RunLog("nowhere");
+    EXPECT_EQ(window.GetText(control::kEditRunLog, kPropContent), "");
+    EXPECT_FALSE(StopRequested);
+    EXPECT_EQ(CurrentDeployment().openAi, DefaultDeployment().openAi);
+    EXPECT_EQ(AdvertLinks().Size(), 0u);
+    EXPECT_TRUE(RowColours().Entries().empty());
+    EXPECT_EQ(ProgramVersion(), "");
 }
 
 TEST(MainWindow, ExitRoutineReleasesTheProcessState) {

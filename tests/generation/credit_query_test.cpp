@@ -8,20 +8,19 @@
 #include <atomic>
 #include <thread>
 
-#include "app/control_names.h"
-#include "app/handlers.h"
-#include "app/main_window_controls.h"
-#include "app/memory_window.h"
-#include "local_deployment.h"
+#include "core_window.h"
 #include "local_servers.h"
+#include "local_sites.h"
 #include "temporary_home.h"
+#include "window/control_names.h"
+#include "window/run_log.h"
 
 namespace qj {
 namespace {
 
 using test::RawRequest;
 using test::RawServer;
-using testing::LocalDeployment;
+using testing::DeploymentWith;
 using testing::LocalOrigin;
 using Lines = std::vector<std::string>;
 
@@ -37,11 +36,11 @@ RawServer::Responder Reply(int status, const std::string& body) {
     };
 }
 
-// The main window in memory; remembers the button's caption at the moment a message box appears.
-class CreditWindow : public MemoryWindow {
+// A window in memory that remembers the button's caption at the moment a message box appears.
+class CreditWindow : public testing::CoreWindow {
 public:
-    CreditWindow() : MemoryWindow(MainWindowLayout().controls) { SetMainWindow(this); }
-    ~CreditWindow() override { SetMainWindow(nullptr); }
+    CreditWindow() { SetRunLogWindow(this); }
+    ~CreditWindow() override { SetRunLogWindow(nullptr); }
 
     void MessageBox(const Text& text, const Text& caption, MessageIcon icon) override {
         captionAtBox = GetText(control::kButtonQueryCredit, kPropCaption);
@@ -63,7 +62,7 @@ class CreditQueryTest : public ::testing::Test {
 protected:
     // A deployment whose OpenAI host and relay API both are `server`; the relay sites are names only.
     void PointAt(const RawServer& server) {
-        deployment_.emplace(testing::LocalSites{
+        deployment_ = DeploymentWith({
             .openAi = LocalOrigin(server.port()),
             .relayOne = "https://one.relay.test",
             .relayTwo = "https://two.relay.test",
@@ -73,7 +72,7 @@ protected:
     std::string Host(const RawServer& server) { return "Host: 127.0.0.1:" + std::to_string(server.port()); }
 
     testing::TemporaryHome home_;
-    std::optional<LocalDeployment> deployment_;
+    Deployment deployment_ = DefaultDeployment();
     CreditWindow window_;
 };
 
@@ -82,7 +81,7 @@ TEST_F(CreditQueryTest, InterfaceOneAsksTheCreditGrantsWithTheKeyAsBearer) {
                                 R"("total_available":16.75,"grants":{"data":[]}})"));
     PointAt(server);
     window_.Choose(1, "sk-abc123");
-    CreditQuery(window_);
+    CreditQuery(window_, deployment_);
 
     ASSERT_EQ(server.Requests().size(), 1u);
     const RawRequest request = server.Requests()[0];
@@ -104,7 +103,7 @@ TEST_F(CreditQueryTest, InterfaceOneRefusalRestoresTheCaptionBeforeTheFailureBox
         Reply(401, R"({"error":{"message":"Incorrect API key provided","type":"invalid_request_error"}})"));
     PointAt(server);
     window_.Choose(1, "");
-    CreditQuery(window_);
+    CreditQuery(window_, deployment_);
 
     ASSERT_EQ(server.Requests().size(), 1u);
     const Lines lines = server.Requests()[0].HeaderLines();
@@ -143,7 +142,7 @@ TEST_F(CreditQueryTest, RepliesAreJudgedByTheirMarkersOnly) {
         PointAt(server);
         CreditWindow window;
         window.Choose(c.interfaceNumber, "sk-x");
-        CreditQuery(window);
+        CreditQuery(window, deployment_);
         EXPECT_EQ(window.Label(), c.label) << c.reply;
         EXPECT_EQ(window.Caption(), "查询余额") << c.reply;
         EXPECT_EQ(window.ShownMessages().size(), c.ok ? 0u : 1u) << c.reply;
@@ -155,7 +154,7 @@ TEST_F(CreditQueryTest, InterfaceTwoPostsTheKeyFormWithItsOwnBlockAndTheRealLeng
     PointAt(server);
     const Text key = "sk-" + Text(60, 'k');  // not the 51 characters the fixed length line is made for
     window_.Choose(2, key);
-    CreditQuery(window_);
+    CreditQuery(window_, deployment_);
 
     ASSERT_EQ(server.Requests().size(), 1u);
     const RawRequest request = server.Requests()[0];
@@ -178,46 +177,12 @@ TEST_F(CreditQueryTest, NoServiceAtAllIsTheSameFailure) {
         RawServer gone(Reply(200, ""));
         closedPort = gone.port();
     }
-    deployment_.emplace(testing::LocalSites{.relayTwoApi = LocalOrigin(closedPort)});
+    deployment_ = DeploymentWith({.relayTwoApi = LocalOrigin(closedPort)});
     window_.Choose(2, "sk-x");
-    CreditQuery(window_);
+    CreditQuery(window_, deployment_);
     ASSERT_EQ(window_.ShownMessages().size(), 1u);
     EXPECT_EQ(window_.ShownMessages()[0].text, kFailureText);
     EXPECT_EQ(window_.Label(), "");
-}
-
-TEST_F(CreditQueryTest, TheButtonStartsQueriesThatRunSideBySide) {
-    // Neither request is answered before both have arrived, so two queries must be under way at once.
-    std::atomic<int> arrived{0};
-    RawServer* self = nullptr;
-    RawServer server([&](int socket, const RawRequest&) {
-        ++arrived;
-        for (int i = 0; i < 500 && arrived.load() < 2; ++i) {
-            if (self->Stall(10)) {
-                return;
-            }
-        }
-        const std::string body = R"({"total_used":1,"total_available":2,})";
-        RawServer::Send(socket, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-                                    "\r\nConnection: close\r\n\r\n" + body);
-    });
-    self = &server;
-    PointAt(server);
-    window_.Choose(1, "sk-x");
-    window_.SetText(control::kLabelCredit, kPropContent, "old");
-    window_.SetText(control::kButtonQueryCredit, kPropCaption, "查询余额");
-
-    HandleClick(window_, control::kButtonQueryCredit);
-    EXPECT_EQ(window_.Label(), "");
-    EXPECT_EQ(window_.Caption(), "查询中..");
-    HandleClick(window_, control::kButtonQueryCredit);
-    for (int i = 0; i < 1000 && RunningCreditQueries() > 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_EQ(RunningCreditQueries(), 0);
-    EXPECT_EQ(arrived.load(), 2);
-    EXPECT_EQ(window_.Label(), "余额：2 美元,已使用：1 美元");
-    EXPECT_EQ(window_.Caption(), "查询余额");
 }
 
 TEST_F(CreditQueryTest, InterfaceThreeChecksTheKeyAgainstTheModelList) {
@@ -232,14 +197,14 @@ TEST_F(CreditQueryTest, InterfaceThreeChecksTheKeyAgainstTheModelList) {
     window_.SetNumber(control::kRadioInterfaceThree, kPropChecked, 1);
     window_.SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Url("/v1"));
     window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-good");
-    CreditQuery(window_);
+    CreditQuery(window_, deployment_);
     EXPECT_EQ(window_.Label(), "密钥有效，可用模型：2个");
     EXPECT_EQ(window_.Caption(), "查询余额");
     EXPECT_TRUE(window_.ShownMessages().empty());
 
     window_.SetText(control::kLabelCredit, kPropContent, "");
     window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-bad");
-    CreditQuery(window_);
+    CreditQuery(window_, deployment_);
     EXPECT_EQ(window_.Label(), "");
     ASSERT_EQ(window_.ShownMessages().size(), 1u);
     EXPECT_EQ(window_.ShownMessages()[0].text, kFailureText);

@@ -1,4 +1,4 @@
-// The generation job on the in-memory main window against a local completion service.
+// The generation job on an in-memory window against a local completion service.
 
 #include "generation/generation_job.h"
 
@@ -7,14 +7,13 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "app/control_names.h"
-#include "app/main_window_controls.h"
-#include "app/memory_window.h"
+#include "core_window.h"
 #include "generation/output_files.h"
 #include "job_test_support.h"
 #include "text/code_page.h"
-#include "text/run_log.h"
 #include "text/text_helpers.h"
+#include "window/control_names.h"
+#include "window/run_log.h"
 
 namespace qj {
 namespace {
@@ -25,9 +24,9 @@ using testing::InterfaceTwoReply;
 class GenerationJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        service_.Deploy();
+        deployment_ = service_.Deploy();
         ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
-        SetMainWindow(&window_);
+        SetRunLogWindow(&window_);
         SetRunLogClock([] {
             std::tm t{};
             t.tm_year = 123;
@@ -39,18 +38,16 @@ protected:
             return t;
         });
         window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-test");
-        StopRequested = false;
     }
 
     void TearDown() override {
         SetRunLogClock(nullptr);
-        SetMainWindow(nullptr);
-        LoadDeployment("");
+        SetRunLogWindow(nullptr);
     }
 
     JobSummary Run() {
         KeywordQueue queue(paths_);
-        return RunGenerationJob(window_, queue, ChosenGenerator);
+        return RunGenerationJob(window_, queue, ChosenGenerator, deployment_, stop_);
     }
 
     void WriteList(const Bytes& contents) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, contents)); }
@@ -79,7 +76,9 @@ protected:
 
     testing::TemporaryHome home_;
     testing::LocalCompletionService service_;
-    MemoryWindow window_{MainWindowLayout().controls};
+    testing::CoreWindow window_;
+    Deployment deployment_;
+    std::atomic<bool> stop_{false};
     JobPaths paths_ = JobPathsIn(ProgramFolder());
 };
 
@@ -180,7 +179,7 @@ TEST_F(GenerationJobTest, FailuresAreListedAndLoggedAndTheRunGoesOn) {
 TEST_F(GenerationJobTest, NoServiceAtAllFailsEveryKeywordQuietly) {
     ASSERT_FALSE(WriteIniValue(ProgramPath(kSettingsFileTail), kDeploymentSection, "OpenAI",
                                "http://127.0.0.1:" + std::to_string(test::FreePort())));
-    LoadDeployment(ProgramPath(kSettingsFileTail));
+    deployment_ = ReadDeployment(ProgramPath(kSettingsFileTail));
     WriteList("甲\r\n");
     EXPECT_EQ(Run().failed, 1);
     EXPECT_EQ(Messages(), (TextList{"开始生成关键词【甲】相关内容", "Chat GPT 思考中，请耐心等待.....",
@@ -286,7 +285,7 @@ TEST_F(GenerationJobTest, StopAbortsTheRequestAndReturnsTheKeyword) {
     }
     EXPECT_EQ(window_.GetNumber(control::kButtonStart, kPropDisabled), 1);
     const auto stopAt = std::chrono::steady_clock::now();
-    StopRequested = true;
+    stop_ = true;
     run.join();
     EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(2));
 
@@ -318,27 +317,6 @@ TEST_F(GenerationJobTest, ListHeldByAnotherRunIsLeftAlone) {
     EXPECT_EQ(Read(paths_.keywordList), "甲\r\n");
     EXPECT_TRUE(Messages()[0].starts_with("错误信息："));
     EXPECT_EQ(Messages().back(), "任务完成！");
-}
-
-TEST_F(GenerationJobTest, OnlyOneRunAtATime) {
-    WriteList("甲\r\n");
-    service_.SetAnswer([this](const httplib::Request&, httplib::Response& response) {
-        service_.Stall(30000);
-        response.set_content(InterfaceOneReply("late"), "application/json");
-    });
-    ASSERT_TRUE(StartGenerationJob());
-    EXPECT_FALSE(StartGenerationJob());
-    EXPECT_EQ(window_.GetNumber(control::kButtonStart, kPropDisabled), 1);
-    while (service_.Seen().empty()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    StopRequested = true;
-    for (int i = 0; i < 400 && GenerationJobRunning(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    EXPECT_FALSE(GenerationJobRunning());
-    EXPECT_EQ(service_.Seen().size(), 1u);
-    EXPECT_EQ(Read(paths_.keywordList), "甲\r\n");
 }
 
 }  // namespace

@@ -4,15 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
-#include "app/control_names.h"
-#include "app/handlers.h"
-#include "app/main_window_controls.h"
-#include "app/memory_window.h"
-#include "generation/generation_job.h"
 #include "generation/keyword_queue.h"
-#include "job_test_support.h"
+#include "platform/program_folder.h"
+#include "temporary_home.h"
 #include "text/code_page.h"
 
 namespace qj {
@@ -96,50 +90,6 @@ TEST(Utf8List, LinesGoBackWithTheBytesTheyHad) {
     EXPECT_FALSE(queue.Return("甲?"));
     ASSERT_FALSE(queue.Flush());
     EXPECT_EQ(ReadFileBytes(paths.keywordList), list);
-}
-
-// A whole run over a list saved by a UTF-8 editor, then 失败重试.
-TEST(Utf8List, ARunSendsTheRightKeywordsAndRetriesFailuresInUtf8) {
-    testing::TemporaryHome home;
-    testing::LocalCompletionService service;
-    service.Deploy();
-    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
-    MemoryWindow window{MainWindowLayout().controls};
-    SetMainWindow(&window);
-    window.SetText(control::kEditOpenAiKey, kPropContent, "sk-test");
-    const JobPaths paths = JobPathsIn(ProgramFolder());
-    ASSERT_FALSE(
-        ReplaceFileContents(paths.keywordList, kBom + U("泡脚") + "\n" + U("表情") + kGrin + "\n" + U("槟榔") + "\n"));
-    service.SetAnswer([](const httplib::Request& request, httplib::Response& response) {
-        const std::string prompt = nlohmann::json::parse(request.body)["prompt"];
-        if (prompt == U("槟榔")) {
-            response.status = 400;
-            response.set_content(R"({"error":{"message":"bad"}})", "application/json");
-        } else {
-            response.set_content(testing::InterfaceOneReply(prompt + " text"), "application/json");
-        }
-    });
-
-    KeywordQueue queue(paths);
-    const JobSummary summary = RunGenerationJob(window, queue, ChosenGenerator);
-    EXPECT_EQ(summary.succeeded, 2);
-    EXPECT_EQ(summary.failed, 1);
-    std::vector<std::string> prompts;
-    for (const auto& seen : service.Seen()) {
-        prompts.push_back(nlohmann::json::parse(seen.body)["prompt"]);
-    }
-    EXPECT_EQ(prompts, (std::vector<std::string>{U("泡脚"), U("表情?"), U("槟榔")}));
-    EXPECT_EQ(ReadFileBytes(paths.outputFolder + "泡脚.txt"), "泡脚 text");
-    const Text log = window.GetText(kRunLogControl, kPropContent);
-    EXPECT_NE(log.find("关键词【表情?】中有GBK编码没有的字符，已换成“?”"), Text::npos) << log;
-    EXPECT_EQ(log.find("关键词【泡脚】中有"), Text::npos);
-    EXPECT_EQ(ReadFileBytes(paths.keywordList), kBom);
-    EXPECT_EQ(ReadFileBytes(paths.failureList), "槟榔\r\n");
-
-    HandleClick(window, control::kButtonRequeueFailed);
-    EXPECT_EQ(ReadFileBytes(paths.keywordList), kBom + U("槟榔") + "\r\n");
-    SetMainWindow(nullptr);
-    LoadDeployment("");
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 #include <map>
 #include <random>
 
-#include "app/program_folder.h"
 #include "generation/keyword_queue.h"
+#include "platform/program_folder.h"
 #include "temporary_home.h"
 #include "text/code_page.h"
 

@@ -4,8 +4,8 @@
 
 #include <thread>
 
-#include "app/program_folder.h"
 #include "file_size_limit.h"
+#include "platform/program_folder.h"
 #include "temporary_home.h"
 #include "text/code_page.h"
 
@@ -42,6 +42,7 @@ TEST(FirstLine, LineEnds) {
 }
 
 TEST_F(KeywordQueueTest, TakesLinesInOrderAndEndsAtAnEmptyLine) {
+    EXPECT_EQ(paths_.keywordList, ProgramFolder() + "/OpenAi/待采集关键词.txt");
     WriteList("甲\r\n\r\n乙\r\n");
     auto taken = queue_.TakeNextKeyword();
     ASSERT_EQ(taken.kind, KeywordQueue::Taken::Kind::kKeyword);

@@ -9,9 +9,9 @@
 #include <random>
 #include <set>
 
-#include "app/program_folder.h"
 #include "file_size_limit.h"
 #include "generation/keyword_queue.h"
+#include "platform/program_folder.h"
 #include "temporary_home.h"
 #include "text/code_page.h"
 

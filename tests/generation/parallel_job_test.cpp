@@ -7,17 +7,15 @@
 #include <set>
 #include <thread>
 
-#include "app/control_names.h"
-#include "app/handlers.h"
-#include "app/main_window_controls.h"
-#include "app/memory_window.h"
+#include "core_window.h"
 #include "generation/generation_job.h"
 #include "generation/output_files.h"
 #include "generation/retry_policy.h"
 #include "job_test_support.h"
 #include "text/code_page.h"
-#include "text/run_log.h"
 #include "text/text_helpers.h"
+#include "window/control_names.h"
+#include "window/run_log.h"
 
 namespace qj {
 namespace {
@@ -35,11 +33,10 @@ struct Misbehaviour {
 class ParallelJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        service_.Deploy();
+        deployment_ = service_.Deploy();
         ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
-        SetMainWindow(&window_);
+        SetRunLogWindow(&window_);
         window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-test");
-        StopRequested = false;
         retry::SetTimeScale(0.01);
         service_.SetAnswer([this](const httplib::Request& request, httplib::Response& response) {
             const Text keyword = Utf8ToAnsi(nlohmann::json::parse(request.body)["prompt"].get<std::string>());
@@ -71,15 +68,14 @@ protected:
 
     void TearDown() override {
         retry::SetTimeScale(1.0);
-        SetMainWindow(nullptr);
-        LoadDeployment("");
+        SetRunLogWindow(nullptr);
     }
 
     JobSummary Run(int workers, int retries = 0) {
         window_.SetText(control::kEditConcurrency, kPropContent, std::to_string(workers));
         window_.SetText(control::kEditRetryCount, kPropContent, std::to_string(retries));
         KeywordQueue queue(paths_);
-        return RunGenerationJob(window_, queue, ChosenGenerator);
+        return RunGenerationJob(window_, queue, ChosenGenerator, deployment_, stop_);
     }
 
     void WriteList(int count) {
@@ -102,7 +98,9 @@ protected:
 
     testing::TemporaryHome home_;
     testing::LocalCompletionService service_;
-    MemoryWindow window_{MainWindowLayout().controls};
+    testing::CoreWindow window_;
+    Deployment deployment_;
+    std::atomic<bool> stop_{false};
     JobPaths paths_ = JobPathsIn(ProgramFolder());
     std::atomic<int> current_{0};
     std::atomic<int> peak_{0};
@@ -140,7 +138,7 @@ TEST_F(ParallelJobTest, EmptyOrInvalidSettingsMeanOneWorkerAndNoRetry) {
     window_.SetText(control::kEditConcurrency, kPropContent, "many");
     window_.SetText(control::kEditRetryCount, kPropContent, "");
     KeywordQueue queue(paths_);
-    const JobSummary summary = RunGenerationJob(window_, queue, ChosenGenerator);
+    const JobSummary summary = RunGenerationJob(window_, queue, ChosenGenerator, deployment_, stop_);
     EXPECT_EQ(peak_.load(), 1);
     EXPECT_EQ(summary.failed, 1);
     EXPECT_EQ(Attempts("k1"), 1);
@@ -231,7 +229,7 @@ TEST_F(ParallelJobTest, StopReturnsEveryKeywordInFlight) {
     while (peak_.load() < 4) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    StopRequested = true;
+    stop_ = true;
     run.join();
     EXPECT_EQ(summary.returned, 4);
     EXPECT_EQ(summary.succeeded + summary.failed, 0);
@@ -254,19 +252,6 @@ TEST_F(ParallelJobTest, ExistingOutputIsSkippedWhenAsked) {
     EXPECT_EQ(summary.figures.skipped, 1);
 }
 
-TEST_F(ParallelJobTest, FailureRetryButtonPutsFailuresBackBehindTheList) {
-    WriteList(2);
-    Plan("k0", {.failures = 1, .status = 400});
-    Run(1);
-    EXPECT_EQ(Read(paths_.failureList), "k0\r\n");
-    ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, "new\r\n"));
-    HandleClick(window_, control::kButtonRequeueFailed);
-    EXPECT_EQ(Read(paths_.keywordList), "new\r\nk0\r\n");
-    EXPECT_EQ(Read(paths_.failureList), "");
-    EXPECT_NE(Log().find("已将1个失败关键词移回待采集关键词列表"), Text::npos);
-    EXPECT_EQ(Run(1).succeeded, 2);
-}
-
 TEST_F(ParallelJobTest, TheTitleShowsTheFiguresDuringTheRunOnly) {
     WriteList(3);
     latencyMs_ = 30000;
@@ -277,7 +262,7 @@ TEST_F(ParallelJobTest, TheTitleShowsTheFiguresDuringTheRunOnly) {
     }
     EXPECT_TRUE(
         window_.GetText(kWindowItself, kPropCaption).starts_with("青笺 - 已完成 0，失败 0，跳过 0，剩余 3，已用 "));
-    StopRequested = true;
+    stop_ = true;
     run.join();
     EXPECT_EQ(window_.GetText(kWindowItself, kPropCaption), "青笺");
 }

@@ -5,10 +5,10 @@
 
 #include <thread>
 
-#include "app/program_folder.h"
 #include "generation/failure_requeue.h"
 #include "generation/progress.h"
 #include "generation/retry_policy.h"
+#include "platform/program_folder.h"
 #include "temporary_home.h"
 
 namespace qj {

@@ -5,15 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include "app/control_names.h"
-#include "app/handlers.h"
-#include "app/main_window_controls.h"
-#include "app/memory_window.h"
+#include "core_window.h"
 #include "http_test_util.h"
-#include "local_deployment.h"
 #include "local_servers.h"
+#include "local_sites.h"
 #include "temporary_home.h"
 #include "text/code_page.h"
+#include "window/control_names.h"
+#include "window/run_log.h"
 
 namespace qj {
 namespace {
@@ -21,7 +20,7 @@ namespace {
 using test::RawRequest;
 using test::RawServer;
 using test::Utf8;
-using testing::LocalDeployment;
+using testing::DeploymentWith;
 using testing::LocalOrigin;
 using Lines = std::vector<std::string>;
 
@@ -43,10 +42,10 @@ class WenxinTestTest : public ::testing::Test {
 protected:
     void Start(std::string tokenReply) {
         server_.emplace(WenxinService(std::move(tokenReply)));
-        deployment_.emplace(testing::LocalSites{.wenxin = LocalOrigin(server_->port())});
-        SetMainWindow(&window_);
+        deployment_ = DeploymentWith({.wenxin = LocalOrigin(server_->port())});
+        SetRunLogWindow(&window_);
     }
-    void TearDown() override { SetMainWindow(nullptr); }
+    void TearDown() override { SetRunLogWindow(nullptr); }
 
     void Keys(const Text& apiKey, const Text& secretKey) {
         window_.SetText(control::kEditWenxinApiKey, kPropContent, apiKey);
@@ -67,8 +66,8 @@ protected:
 
     testing::TemporaryHome home_;
     std::optional<RawServer> server_;
-    std::optional<LocalDeployment> deployment_;
-    MemoryWindow window_{MainWindowLayout().controls};
+    Deployment deployment_;
+    testing::CoreWindow window_;
 };
 
 const std::string kGenerationBody =
@@ -79,7 +78,7 @@ const std::string kGenerationBody =
 TEST_F(WenxinTestTest, TokenThenOneGenerationRequestCarryingTheCompletedBlock) {
     Start(R"({"code":0,"msg":"success","data":"24.6a1b-c2d3.2592000.17"})");
     Keys("ak-1", "sk-2");
-    HandleClick(window_, control::kButtonTest);
+    WenxinTest(window_, deployment_);
 
     const std::vector<RawRequest> requests = server_->Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -98,7 +97,7 @@ TEST_F(WenxinTestTest, TokenThenOneGenerationRequestCarryingTheCompletedBlock) {
 TEST_F(WenxinTestTest, ARefusedTokenIsLoggedOnceAndTheGenerationGoesOutWithoutIt) {
     Start(R"({"code":110,"msg":"invalid client","data":"nope"})");
     Keys("", "");
-    WenxinTest(window_);
+    WenxinTest(window_, deployment_);
 
     const std::vector<RawRequest> requests = server_->Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -113,7 +112,7 @@ TEST_F(WenxinTestTest, ARefusedTokenIsLoggedOnceAndTheGenerationGoesOutWithoutIt
 TEST_F(WenxinTestTest, KeysGoIntoTheFormAsTheyStand) {
     Start(R"({"msg":"success"})");  // success without a token: the token is empty, nothing is logged
     Keys("a&b=c ", "密钥");
-    WenxinTest(window_);
+    WenxinTest(window_, deployment_);
 
     const std::vector<RawRequest> requests = server_->Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -128,9 +127,9 @@ TEST_F(WenxinTestTest, WithoutAServiceTheTokenFailureIsLogged) {
         RawServer gone(WenxinService(""));
         closedPort = gone.port();
     }
-    deployment_.emplace(testing::LocalSites{.wenxin = LocalOrigin(closedPort)});
-    SetMainWindow(&window_);
-    WenxinTest(window_);
+    deployment_ = DeploymentWith({.wenxin = LocalOrigin(closedPort)});
+    SetRunLogWindow(&window_);
+    WenxinTest(window_, deployment_);
     EXPECT_TRUE(RunLogText().ends_with(kFailureLine + "\r\n"));
 }
 

@@ -6,10 +6,10 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/gui_main.h"
-#include "app/stop_flag.h"
-#include "generation/generation_job.h"
+#include "app/main_window_job.h"
+#include "app/process_state.h"
 #include "generation/keyword_queue.h"
+#include "gui/gui_main.h"
 #include "gui_test_support.h"
 #include "job_test_support.h"
 
@@ -24,13 +24,14 @@ class GenerationGuiTest : public ::testing::Test {
 protected:
     void SetUp() override {
         service_.Deploy();
+        LoadDeployment(ProgramPath(kSettingsFileTail));
         ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
         StopRequested = false;
     }
     void TearDown() override {
         StopRequested = true;
         WaitFor([] { return !GenerationJobRunning(); });
-        LoadDeployment("");
+        ResetProcessState();
     }
 
     QString RunLogText() { return window_.Get<QPlainTextEdit>(control::kEditRunLog)->toPlainText(); }
@@ -79,6 +80,7 @@ TEST(GenerationGui, ClosingTheWindowDuringARunPutsTheKeywordBack) {
     testing::TemporaryHome home;
     testing::LocalCompletionService service;
     service.Deploy();
+    LoadDeployment(ProgramPath(kSettingsFileTail));
     ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
     const JobPaths paths = JobPathsIn(ProgramFolder());
     ASSERT_FALSE(ReplaceFileContents(paths.keywordList, G("甲\r\n乙\r\n")));
@@ -98,7 +100,7 @@ TEST(GenerationGui, ClosingTheWindowDuringARunPutsTheKeywordBack) {
     EXPECT_FALSE(GenerationJobRunning());
     EXPECT_EQ(ReadFileBytes(paths.keywordList), G("甲\r\n乙\r\n"));
     EXPECT_EQ(ReadFileBytes(paths.journal), "");
-    LoadDeployment("");
+    ResetProcessState();
 }
 
 }  // namespace

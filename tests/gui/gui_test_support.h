@@ -5,12 +5,13 @@
 #include <functional>
 #include <memory>
 
-#include "app/control_names.h"
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
-#include "app/qt_text.h"
-#include "app/qt_window.h"
+#include "app/process_state.h"
+#include "gui/qt_text.h"
+#include "gui/qt_window.h"
 #include "text/code_page.h"
+#include "window/control_names.h"
 
 namespace qj::testing {
 

@@ -5,9 +5,10 @@
 #include <QRadioButton>
 #include <QTabWidget>
 
-#include "app/message_box.h"
-#include "app/program_folder.h"
+#include "gui/message_box.h"
 #include "gui_test_support.h"
+#include "platform/program_folder.h"
+#include "settings/settings_store.h"
 #include "temporary_home.h"
 
 namespace qj {

@@ -12,13 +12,15 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "app/gui_main.h"
-#include "app/message_box.h"
-#include "app/program_folder.h"
-#include "app/stop_flag.h"
+#include "app/process_state.h"
+#include "generation/keyword_queue.h"
+#include "gui/gui_main.h"
+#include "gui/message_box.h"
 #include "gui_test_support.h"
+#include "platform/program_folder.h"
+#include "settings/settings_store.h"
 #include "temporary_home.h"
-#include "text/run_log.h"
+#include "window/run_log.h"
 
 namespace qj {
 namespace {

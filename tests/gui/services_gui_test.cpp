@@ -14,9 +14,9 @@
 #include <QUrl>
 #include <set>
 
-#include "app/message_box.h"
-#include "app/program_state.h"
+#include "app/process_state.h"
 #include "generation/credit_query.h"
+#include "gui/message_box.h"
 #include "gui_test_support.h"
 #include "local_deployment.h"
 #include "local_servers.h"

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "http/text_rules.h"
-
 namespace qj {
 namespace {
 
@@ -49,15 +47,6 @@ TEST(HeaderNameAndValue, SplitAtTheFirstColonAndTrim) {
     // Full-width spaces are trimmed, tabs are not.
     EXPECT_EQ(HeaderValue("X:\xA1\xA1v\xA1\xA1 "), "v");
     EXPECT_EQ(HeaderValue("X:\tv"), "\tv");
-}
-
-TEST(TrimSpaces, StepsOverDoubleByteCharacters) {
-    EXPECT_EQ(TrimSpaces(" \xA1\xA1 a b \xA1\xA1"), "a b");
-    EXPECT_EQ(TrimSpaces("\r\n x \r\n"), "\r\n x \r\n");
-    // "\xB0\xA1" is one character; the "\xA1" behind it is a lone byte, not half a full-width space.
-    EXPECT_EQ(TrimSpaces("\xB0\xA1\xA1"), "\xB0\xA1\xA1");
-    EXPECT_EQ(TrimSpaces("\xB0\xA1\xA1\xA1"), "\xB0\xA1");
-    EXPECT_EQ(TrimSpaces("   "), "");
 }
 
 }  // namespace

@@ -5,10 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/main_window_controls.h"
-#include "app/memory_window.h"
+#include "core_window.h"
 #include "http/base64.h"
-#include "local_deployment.h"
+#include "local_sites.h"
 #include "notice_site.h"
 #include "notices/advert_list.h"
 #include "text/text_helpers.h"
@@ -77,7 +76,7 @@ TEST(FetchNoticeText, PrimaryThenFallbackThenBuiltIn) {
         NoticeSite main(c.fallback, c.fallback);
         const Deployment sites =
             testing::DeploymentWith({.mainSite = main.Origin(), .secondarySite = secondary.Origin()});
-        MemoryWindow window(MainWindowLayout().controls);
+        testing::CoreWindow window;
 
         const Text expected = c.expected.empty() ? BuiltInVersionNotice(main.Origin()) : c.expected;
         EXPECT_EQ(FetchNoticeText(window, VersionNoticeSource(sites)), expected) << c.what;
@@ -100,7 +99,7 @@ TEST(FetchNoticeText, AnUnreachableSiteCountsAsFailed) {
     NoticeSite main({200, "广告----https://m.test/"}, {200, "v2"});
     const Deployment sites = testing::DeploymentWith(
         {.mainSite = main.Origin(), .secondarySite = "http://127.0.0.1:" + std::to_string(closedPort)});
-    MemoryWindow window(MainWindowLayout().controls);
+    testing::CoreWindow window;
     EXPECT_EQ(FetchNoticeText(window, AdvertNoticeSource(sites)), "广告----https://m.test/");
     EXPECT_EQ(FetchNoticeText(window, VersionNoticeSource(sites)), "v2");
 }
@@ -109,7 +108,7 @@ TEST(FetchNoticeText, TheTextEndsAtItsFirstZeroByte) {
     NoticeSite secondary({200, std::string("前\0后", 5)}, {200, ""});
     const Deployment sites =
         testing::DeploymentWith({.mainSite = secondary.Origin(), .secondarySite = secondary.Origin()});
-    MemoryWindow window(MainWindowLayout().controls);
+    testing::CoreWindow window;
     EXPECT_EQ(FetchNoticeText(window, AdvertNoticeSource(sites)), "前");
 }
 

@@ -5,9 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/control_names.h"
-#include "app/main_window_controls.h"
-#include "app/memory_window.h"
+#include "core_window.h"
+#include "window/control_names.h"
 
 namespace qj {
 namespace {
@@ -19,60 +18,58 @@ constexpr Colour kYellow = 0x00FFFF;
 class RowColoursTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        RowColours().Release();
         for (int i = 0; i < 3; ++i) {
             window_.ListAddRow(list_, std::to_string(i + 1));
         }
     }
-    void TearDown() override { RowColours().Release(); }
 
     std::optional<std::pair<Colour, Colour>> Shown(int row, int column) {
         return window_.ListCellColours(list_, row, column);
     }
 
-    MemoryWindow window_{MainWindowLayout().controls};
+    RowColourTable colours_;
+    testing::CoreWindow window_;
     const Text list_ = control::kListAdverts;
     const Colour ownText_ = window_.ListTextColour(list_);
     const Colour ownBackground_ = window_.ListBackgroundColour(list_);
 };
 
 TEST_F(RowColoursTest, SetOverwriteAndDeleteWhenEqualToTheListsOwn) {
-    SetListRowColour(window_, list_, 0, 1, kRed);
-    SetListRowColour(window_, list_, 2, 1, kBlue, kYellow);
-    EXPECT_EQ(RowColours().Entries(),
-              (std::vector<RowColourEntry>{{0, 1, kRed, ownBackground_}, {2, 1, kBlue, kYellow}}));
+    SetListRowColour(window_, colours_, list_, 0, 1, kRed);
+    SetListRowColour(window_, colours_, list_, 2, 1, kBlue, kYellow);
+    EXPECT_EQ(colours_.Entries(), (std::vector<RowColourEntry>{{0, 1, kRed, ownBackground_}, {2, 1, kBlue, kYellow}}));
     EXPECT_EQ(Shown(0, 1), std::make_pair(kRed, ownBackground_));
     EXPECT_EQ(Shown(2, 1), std::make_pair(kBlue, kYellow));
     EXPECT_FALSE(Shown(1, 1).has_value());
 
     // Overwritten in place, the order of entries kept.
-    SetListRowColour(window_, list_, 0, 1, kBlue, kRed);
-    EXPECT_EQ(RowColours().Entries(), (std::vector<RowColourEntry>{{0, 1, kBlue, kRed}, {2, 1, kBlue, kYellow}}));
+    SetListRowColour(window_, colours_, list_, 0, 1, kBlue, kRed);
+    EXPECT_EQ(colours_.Entries(), (std::vector<RowColourEntry>{{0, 1, kBlue, kRed}, {2, 1, kBlue, kYellow}}));
     EXPECT_EQ(Shown(0, 1), std::make_pair(kBlue, kRed));
 
     // The list's own colours delete the entry, and the cell shows the list's colours again.
-    SetListRowColour(window_, list_, 0, 1, ownText_);
-    EXPECT_EQ(RowColours().Entries(), (std::vector<RowColourEntry>{{2, 1, kBlue, kYellow}}));
+    SetListRowColour(window_, colours_, list_, 0, 1, ownText_);
+    EXPECT_EQ(colours_.Entries(), (std::vector<RowColourEntry>{{2, 1, kBlue, kYellow}}));
     EXPECT_FALSE(Shown(0, 1).has_value());
 
     // The list's own colours on a cell without an entry add none; one of the two differing does.
-    SetListRowColour(window_, list_, 1, 0, ownText_, ownBackground_);
-    EXPECT_EQ(RowColours().Entries().size(), 1u);
-    SetListRowColour(window_, list_, 1, 0, ownText_, kYellow);
-    EXPECT_EQ(RowColours().Find(1, 0), (RowColourEntry{1, 0, ownText_, kYellow}));
+    SetListRowColour(window_, colours_, list_, 1, 0, ownText_, ownBackground_);
+    EXPECT_EQ(colours_.Entries().size(), 1u);
+    SetListRowColour(window_, colours_, list_, 1, 0, ownText_, kYellow);
+    EXPECT_EQ(colours_.Find(1, 0), (RowColourEntry{1, 0, ownText_, kYellow}));
     EXPECT_EQ(Shown(1, 0), std::make_pair(ownText_, kYellow));
 }
 
 TEST_F(RowColoursTest, EntriesOutliveTheirRowsUntilReleased) {
-    SetListRowColour(window_, list_, 2, 1, kRed);
+    SetListRowColour(window_, colours_, list_, 2, 1, kRed);
     window_.ListClear(list_);
-    EXPECT_EQ(RowColours().Entries().size(), 1u);
+    EXPECT_EQ(colours_.Entries().size(), 1u);
     // A row colour for a row the list does not have is recorded all the same.
-    SetListRowColour(window_, list_, 7, 1, kBlue);
-    EXPECT_EQ(RowColours().Find(7, 1), (RowColourEntry{7, 1, kBlue, ownBackground_}));
-    RowColours().Release();
-    EXPECT_TRUE(RowColours().Entries().empty());
-    EXPECT_FALSE(RowColours().Find(2, 1).has_value());
+    SetListRowColour(window_, colours_, list_, 7, 1, kBlue);
+    EXPECT_EQ(colours_.Find(7, 1), (RowColourEntry{7, 1, kBlue, ownBackground_}));
+    colours_.Release();
+    EXPECT_TRUE(colours_.Entries().empty());
+    EXPECT_FALSE(colours_.Find(2, 1).has_value());
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/address_space.h"
 #include "skin/loader_platform.h"
-#include "skin/posix_address_space.h"
 
 namespace qj::test {
 
@@ -86,7 +86,7 @@ private:
         return 0;
     }
 
-    PosixAddressSpace real_;
+    AddressSpace& real_ = ProcessAddressSpace();
     std::function<void(const std::string&)> onViolation_;
 };
 

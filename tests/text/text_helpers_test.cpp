@@ -183,5 +183,14 @@ TEST(JoinBytes, ConcatenatesWithZeroBytes) {
     EXPECT_EQ(JoinBytes({"", ""}), "");
 }
 
+TEST(TrimSpaces, StepsOverDoubleByteCharacters) {
+    EXPECT_EQ(TrimSpaces(" \xA1\xA1 a b \xA1\xA1"), "a b");
+    EXPECT_EQ(TrimSpaces("\r\n x \r\n"), "\r\n x \r\n");
+    // "\xB0\xA1" is one character; the "\xA1" behind it is a lone byte, not half a full-width space.
+    EXPECT_EQ(TrimSpaces("\xB0\xA1\xA1"), "\xB0\xA1\xA1");
+    EXPECT_EQ(TrimSpaces("\xB0\xA1\xA1\xA1"), "\xB0\xA1");
+    EXPECT_EQ(TrimSpaces("   "), "");
+}
+
 }  // namespace
 }  // namespace qj

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <functional>
+
+#include "generation/generation_job.h"
+
+namespace qj {
+
+// A run on the main window over the program folder's keyword list, with the deployment in force
+// and the process's stop flag; nothing happens without a main window.
+JobSummary GenerationJob(const std::function<void()>& onRunEnding = {});
+
+// The click on 开始: starts GenerationJob on a worker thread unless a run exists already (the
+// guard is taken on the calling thread before the worker starts). Returns false when a run exists.
+bool StartGenerationJob();
+
+// True while a run exists.
+bool GenerationJobRunning();
+
+}  // namespace qj

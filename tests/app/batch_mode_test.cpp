@@ -1,0 +1,271 @@
+// The window-less mode as a user runs it: the real program, a local completion service.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "generation/generation_job.h"
+#include "generation/keyword_queue.h"
+#include "generation/output_files.h"
+#include "job_test_support.h"
+#include "text/code_page.h"
+#include "window/control_names.h"
+#include "window/window_model.h"
+
+extern char** environ;
+
+namespace qj {
+namespace {
+
+using testing::InterfaceOneReply;
+
+// The program started with arguments, its output going to a file.
+class Program {
+public:
+    Program(std::vector<std::string> args, const std::string& outputFile) {
+        args.insert(args.begin(), QJ_PROGRAM);
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, (outputFile + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        ::unsetenv("DISPLAY");
+        ::unsetenv("QT_QPA_PLATFORM");
+        posix_spawn(&pid_, QJ_PROGRAM, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Program() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            Wait();
+        }
+    }
+    // The exit code, or 128 + the signal that ended it.
+    int Wait() {
+        int status = 0;
+        if (pid_ > 0) {
+            ::waitpid(pid_, &status, 0);
+            status_ = status;
+        }
+        pid_ = -1;
+        return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+    }
+    // False once the program has ended.
+    bool Running() {
+        int status = 0;
+        if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+            status_ = status;
+            pid_ = -1;
+        }
+        return pid_ > 0;
+    }
+    void Signal(int signal) {
+        if (pid_ > 0) {
+            ::kill(pid_, signal);
+        }
+    }
+
+private:
+    pid_t pid_ = -1;
+    int status_ = 0;
+};
+
+class BatchModeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        service_.Deploy();
+        ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+        ASSERT_FALSE(WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditOpenAiKey, "sk-batch"));
+        service_.SetAnswer([](const httplib::Request& request, httplib::Response& response) {
+            const auto at = request.body.find("\"prompt\":\"");
+            const auto end = request.body.find('"', at + 10);
+            response.set_content(InterfaceOneReply(request.body.substr(at + 10, end - at - 10) + " text"),
+                                 "application/json");
+        });
+    }
+
+    std::string Output() const { return home_.Path() / "stdout.txt"; }
+    void KillMidRunAndFinish(int workers);
+    void WriteList(const Bytes& contents) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, contents)); }
+    static Bytes Read(const Text& path) { return ReadFileBytes(path).value_or(""); }
+
+    testing::TemporaryHome home_;
+    testing::LocalCompletionService service_;
+    JobPaths paths_ = JobPathsIn(ProgramFolder());
+};
+
+TEST_F(BatchModeTest, RunsTheListAndPrintsTheLogAsUtf8) {
+    WriteList("甲\r\n乙\r\n");
+    Program program({"--batch"}, Output());
+    EXPECT_EQ(program.Wait(), 0);
+    const std::string out = testing::ReadBytes(Output());
+    EXPECT_NE(out.find(AnsiToUtf8("】 > > >  开始生成关键词【甲】相关内容\n")), std::string::npos) << out;
+    EXPECT_NE(out.find(AnsiToUtf8("关键词【乙】内容生成成功，已保存到本地目录中！\n")), std::string::npos) << out;
+    EXPECT_NE(out.find(AnsiToUtf8("】 > > >  任务完成！\n")), std::string::npos) << out;
+    // The figures of the run close the log.
+    EXPECT_NE(out.find(AnsiToUtf8("】 > > >  本次任务：已完成 2，失败 0，跳过 0，剩余 0，已用 ")), std::string::npos)
+        << out;
+    EXPECT_EQ(out.find('\r'), std::string::npos);
+    EXPECT_EQ(Read(paths_.outputFolder + "乙.txt"), "乙 text");
+    // The key came from the settings file, as the window would have restored it.
+    EXPECT_EQ(service_.Seen().at(0).headers.find("Authorization")->second, "Bearer sk-batch");
+}
+
+// Only a run that went through to the end of the list exits with 0 or 1.
+TEST_F(BatchModeTest, ExitCodesTellWhetherTheListWasDone) {
+    // No list yet: nothing to do, and the log says where the list belongs.
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 0);
+    EXPECT_NE(
+        testing::ReadBytes(Output()).find(AnsiToUtf8("】 > > >  没有找到关键词列表 " + paths_.keywordList + "：")),
+        std::string::npos)
+        << testing::ReadBytes(Output());
+
+    WriteList("甲\r\n");
+    service_.SetAnswer([](const httplib::Request&, httplib::Response& response) {
+        response.status = 500;
+        response.set_content(R"({"error":"down"})", "application/json");
+    });
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 1);
+    EXPECT_EQ(Read(paths_.failureList), "甲\r\n");
+
+    // Another program works on the list: this run cannot start.
+    WriteList("乙\r\n");
+    {
+        KeywordQueue holder(paths_);
+        ASSERT_TRUE(holder.TryLockRun());
+        EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 3);
+    }
+    EXPECT_EQ(Read(paths_.keywordList), "乙\r\n");
+
+    // The failure cannot be recorded: the keyword is back, asked for once, and the run ends early.
+    std::filesystem::remove(NativePath(paths_.failureList));
+    std::filesystem::create_directory(NativePath(paths_.failureList));
+    const std::size_t before = service_.Seen().size();
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 4);
+    EXPECT_EQ(service_.Seen().size(), before + 1);
+    EXPECT_EQ(Read(paths_.keywordList), "乙\r\n");
+    EXPECT_NE(testing::ReadBytes(Output()).find(AnsiToUtf8("错误信息：" + paths_.failureList + "：Is a directory")),
+              std::string::npos);
+
+    EXPECT_EQ(Program({"--bogus"}, Output()).Wait(), 2);
+    const std::string usage = testing::ReadBytes(Output() + ".err");
+    EXPECT_NE(usage.find("usage: qingjian"), std::string::npos);
+    for (const char* code : {"  3 ", "  4 ", "  130 "}) {
+        EXPECT_NE(usage.find(code), std::string::npos) << code;
+    }
+}
+
+// Starting the program creates nothing in an empty folder; keywords a killed run left in its
+// journal are back in the list as soon as it starts.
+TEST(BatchModeStartUp, CreatesNothingButRecoversWhatAKilledRunLeft) {
+    testing::TemporaryHome home;
+    const std::string output = (home.Path().parent_path() / "stdout.txt").native();
+    EXPECT_EQ(Program({"--help"}, output).Wait(), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(home.Path()));
+
+    const JobPaths paths = JobPathsIn(ProgramFolder());
+    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+    ASSERT_FALSE(ReplaceFileContents(paths.keywordList, "乙\r\n"));
+    ASSERT_FALSE(ReplaceFileContents(paths.journal, "+甲\r\n"));
+    EXPECT_EQ(Program({"--help"}, output).Wait(), 0);
+    EXPECT_EQ(ReadFileBytes(paths.keywordList), "甲\r\n乙\r\n");
+}
+
+TEST_F(BatchModeTest, InterruptReturnsTheKeywordInFlight) {
+    WriteList("甲\r\n乙\r\n");
+    service_.SetAnswer([this](const httplib::Request&, httplib::Response& response) {
+        service_.Stall(30000);
+        response.set_content(InterfaceOneReply("late"), "application/json");
+    });
+    Program program({"--batch"}, Output());
+    while (service_.Seen().empty()) {
+        ASSERT_TRUE(program.Running()) << testing::ReadBytes(Output());
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait(), 130);
+    EXPECT_EQ(Read(paths_.keywordList), "甲\r\n乙\r\n");
+    EXPECT_EQ(Read(paths_.journal), "");
+}
+
+// A hard kill in the middle of a run loses nothing: every keyword is in the output folder, in the
+// failure list, or (after the next start) back in the keyword list.
+void BatchModeTest::KillMidRunAndFinish(int workers) {
+    ASSERT_FALSE(
+        WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditConcurrency, std::to_string(workers)));
+    std::set<Text> keywords;
+    Bytes list;
+    for (int i = 0; i < 40; ++i) {
+        const Text k = "关键词" + std::to_string(i);
+        keywords.insert(k);
+        list += k + "\r\n";
+    }
+    WriteList(list);
+    service_.SetAnswer([](const httplib::Request& request, httplib::Response& response) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        const bool fail = request.body.find("7\"") != std::string::npos;
+        response.status = fail ? 500 : 200;
+        response.set_content(fail ? std::string("{}") : InterfaceOneReply("text"), "application/json");
+    });
+    {
+        Program program({"--batch"}, Output());
+        while (service_.Seen().size() < 12) {
+            ASSERT_TRUE(program.Running()) << "the run ended before the kill: " << testing::ReadBytes(Output());
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        program.Signal(SIGKILL);
+        program.Wait();
+    }
+    auto accounted = [&] {
+        std::multiset<Text> found;
+        for (const auto& entry : std::filesystem::directory_iterator(NativePath(paths_.outputFolder))) {
+            Text name = Utf8ToAnsi(entry.path().filename().native());
+            found.insert(name.substr(0, name.size() - 4));
+        }
+        for (const Text& k : ListLines(Read(paths_.failureList))) {
+            found.insert(k);
+        }
+        for (const Text& k : ListLines(Read(paths_.keywordList))) {
+            found.insert(k);
+        }
+        return found;
+    };
+    RecoverInterruptedKeywords(ProgramFolder());
+    const std::multiset<Text> afterKill = accounted();
+    for (const Text& k : keywords) {
+        EXPECT_GE(afterKill.count(k), 1u) << k;
+    }
+    // The next run finishes the list.
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 1);
+    EXPECT_EQ(Read(paths_.keywordList), "");
+    const std::multiset<Text> atEnd = accounted();
+    for (const Text& k : keywords) {
+        EXPECT_GE(atEnd.count(k), 1u) << k;
+    }
+    // Every file is a whole article; what the kill cut short was cleared away by the next run.
+    for (const auto& entry : std::filesystem::directory_iterator(NativePath(paths_.outputFolder))) {
+        EXPECT_EQ(testing::ReadBytes(entry.path()), "text") << entry.path();
+    }
+}
+
+TEST_F(BatchModeTest, KilledRunLosesNoKeyword) {
+    KillMidRunAndFinish(1);
+}
+
+TEST_F(BatchModeTest, KilledParallelRunLosesNoKeyword) {
+    KillMidRunAndFinish(8);
+}
+
+}  // namespace
+}  // namespace qj
