@@ -6,8 +6,8 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "text/code_page.h"
 #include "text/gbk.h"
-#include "text/regex_matcher.h"
 
 namespace qj {
 
@@ -190,18 +190,87 @@ Text TextRightOf(std::string_view text, std::string_view marker) {
     return last == kNotFound ? Text() : Text(text.substr(last + marker.size()));
 }
 
-Text TrimLineBreaks(std::string_view text) {
+namespace {
+
+// The CR and LF bytes of a text in order; each byte is looked for again only once passed.
+class LineBreakFinder {
+public:
+    explicit LineBreakFinder(std::string_view text) : text_(text) {}
+    std::size_t Next(std::size_t from) {
+        if (cr_ < from || cr_ == kUnknown) {
+            cr_ = std::min(text_.find('\r', from), text_.size());
+        }
+        if (lf_ < from || lf_ == kUnknown) {
+            lf_ = std::min(text_.find('\n', from), text_.size());
+        }
+        return std::min(cr_, lf_);
+    }
+
+private:
+    static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
+    std::string_view text_;
+    std::size_t cr_ = kUnknown;
+    std::size_t lf_ = kUnknown;
+};
+
+// What the multi-line expression "(?:^\r|\n$)" replaced by nothing gives, without running it: a
+// CR at the start of a line (the text's or behind a CR or LF) goes, and so does an LF at the end
+// of one (the text's or before a CR or LF). Code page 936 has neither line separator of UTF-16
+// (U+2028, U+2029), so CR and LF are the only line ends, and they are whole units whose
+// neighbours are read as bytes. The rest comes back as the expression's way through UTF-16 gives
+// it (`roundTripped`: the text is known to come back unchanged), and like its subject the text
+// ends at the first zero byte.
+Text TrimmedLineBreaks(std::string_view text, bool roundTripped) {
     if (text.starts_with("\r\n")) {
         text.remove_prefix(2);
     }
     if (text.ends_with("\r\n")) {
         text.remove_suffix(2);
     }
-    RegexMatcher matcher;
-    if (!matcher.Run("(?:^\\r|\\n$)", Text(text))) {
-        return Text(text);  // not reached: the fixed pattern is valid
+    text = text.substr(0, std::min(text.size(), text.find('\0')));
+    Text out;
+    out.reserve(text.size());
+    std::size_t kept = 0;           // start of the bytes not written yet
+    bool unchanged = roundTripped;  // and whether their units all come back unchanged
+    const auto write = [&](std::size_t to) {
+        if (unchanged) {
+            out.append(text.substr(kept, to - kept));
+        } else {
+            AppendGbkRoundTrip(out, text.substr(kept, to - kept));
+        }
+    };
+    LineBreakFinder breaks(text);
+    for (std::size_t i = 0;;) {
+        i = roundTripped ? breaks.Next(i) : i + GbkKeptSpan(text.substr(i), '\r', '\n');
+        if (i >= text.size()) {
+            break;
+        }
+        if (static_cast<unsigned char>(text[i]) >= 0x80) {
+            unchanged = false;
+            i += GbkUnitLength(text, i);
+            continue;
+        }
+        const bool lineStart = i == 0 || text[i - 1] == '\r' || text[i - 1] == '\n';
+        const bool lineEnd = i + 1 == text.size() || text[i + 1] == '\r' || text[i + 1] == '\n';
+        if (text[i] == '\r' ? lineStart : lineEnd) {
+            write(i);
+            kept = i + 1;
+            unchanged = roundTripped;
+        }
+        ++i;
     }
-    return matcher.Replace("");
+    write(text.size());
+    return out;
+}
+
+}  // namespace
+
+Text TrimLineBreaks(std::string_view text) {
+    return TrimmedLineBreaks(text, false);
+}
+
+Text TrimLineBreaksOfRoundTrip(std::string_view text) {
+    return TrimmedLineBreaks(text, true);
 }
 
 Bytes JoinBytes(std::initializer_list<std::string_view> parts) {

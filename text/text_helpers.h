@@ -55,6 +55,9 @@ Text TextRightOf(std::string_view text, std::string_view marker);
 // Removes one CR LF at the start and one at the end, then every CR that begins a line and every LF
 // that ends one, so that runs of empty lines shrink to one line break.
 Text TrimLineBreaks(std::string_view text);
+// The same for a text that GbkRoundTrip gives back unchanged (what Utf16ToGbk or GbkRoundTrip
+// made), without the look at every character that such a text does not need.
+Text TrimLineBreaksOfRoundTrip(std::string_view text);
 
 // The concatenation of the given byte sequences.
 Bytes JoinBytes(std::initializer_list<std::string_view> parts);

@@ -4,7 +4,9 @@
 
 #include <random>
 
+#include "text/code_page.h"
 #include "text/gbk.h"
+#include "text/regex_matcher.h"
 
 namespace qj {
 namespace {
@@ -176,6 +178,40 @@ TEST(TrimLineBreaks, ShrinksRunsOfEmptyLines) {
     EXPECT_EQ(TrimLineBreaks("a\n\nb"), "a\nb");
     EXPECT_EQ(TrimLineBreaks("a\r\rb"), "a\rb");
     EXPECT_EQ(TrimLineBreaks("第一段\r\n\r\n第二段"), "第一段\r\n第二段");
+}
+
+// The trimming reads line ends itself instead of running "(?:^\r|\n$)" (multi-line, global, through
+// UTF-16) over the text; it must give exactly what the expression gives, for any text of line
+// breaks, characters, bytes that are none and zero bytes; and so must the trimming of a text that
+// has been through UTF-16 already.
+TEST(TrimLineBreaks, AgreesWithTheMultiLineExpression) {
+    const auto byExpression = [](std::string_view text) {
+        if (text.starts_with("\r\n")) {
+            text.remove_prefix(2);
+        }
+        if (text.ends_with("\r\n")) {
+            text.remove_suffix(2);
+        }
+        RegexMatcher matcher;
+        EXPECT_TRUE(matcher.Run("(?:^\\r|\\n$)", Text(text)));
+        return matcher.Replace("");
+    };
+    // The expression's other line ends, U+2028 and U+2029, are no characters of the code page.
+    EXPECT_EQ(Utf16ToGbk(u"\u2028\u2029"), "??");
+    static const Text kPieces[] = {"\r",   "\n",   "\r\n", "a",        "中",       kTrailBackslash,
+                                   "\xD6", "\x80", "\xFF", "\xA2\xA0", "\xA2\xAB", Text(1, '\0')};
+    std::mt19937 random(2028);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(kPieces) - 1);
+    std::uniform_int_distribution<int> length(0, 14);
+    for (int round = 0; round < 20000; ++round) {
+        Text text;
+        for (int k = length(random); k > 0; --k) {
+            text += kPieces[pick(random) % (round % 3 == 0 ? std::size(kPieces) : 3)];
+        }
+        const Text expected = byExpression(text);
+        ASSERT_EQ(TrimLineBreaks(text), expected) << testing::PrintToString(text);
+        ASSERT_EQ(TrimLineBreaksOfRoundTrip(GbkRoundTrip(text)), expected) << testing::PrintToString(text);
+    }
 }
 
 TEST(JoinBytes, ConcatenatesWithZeroBytes) {
