@@ -221,6 +221,7 @@ Text DecodeJsonString(const Text& text, std::size_t begin, std::size_t* end) {
         *end = Text::npos;
     }
     Text out;
+    out.reserve(s.size() - std::min(begin, s.size()));  // escapes only shrink what follows the start
     std::u16string escaped;
     const auto flushEscaped = [&] {
         if (!escaped.empty()) {
@@ -313,19 +314,9 @@ Text NormaliseLineBreaks(const Text& text) {
     Text out;
     out.reserve(text.size() + text.size() / 8);
     const std::size_t n = text.size();
-    const auto next = [&](char c, std::size_t from) { return std::min(text.find(c, from), n); };
-    std::size_t cr = next('\r', 0);
-    std::size_t lf = next('\n', 0);
     std::size_t i = 0;
     while (i < n) {
-        // Each byte is looked for again only once passed.
-        if (cr < i) {
-            cr = next('\r', i);
-        }
-        if (lf < i) {
-            lf = next('\n', i);
-        }
-        const std::size_t at = std::min(cr, lf);
+        const std::size_t at = FindLineBreak(text, i);
         out.append(text, i, at - i);
         if (at == n) {
             break;
@@ -364,9 +355,9 @@ GenerationOutcome CompletionOutcome(const CompletionProfile& profile, const Comp
         outcome.errorDetail = RefusedHeaderReason(reply.refusedHeader);
         return outcome;
     }
-    const ExtractedText extracted = ExtractCompletionText(profile, reply.text);
+    ExtractedText extracted = ExtractCompletionText(profile, reply.text);
     outcome.ok = extracted.ok;
-    outcome.text = extracted.text;
+    outcome.text = std::move(extracted.text);
     outcome.errorDetail = reply.text;
     ClassifyStatus(outcome, reply.status, reply.text);
     outcome.retryAfterSeconds = RetryAfterSeconds(reply.responseHeaders, now);

@@ -290,11 +290,12 @@ private:
             RecordFailure(keyword, outcome.errorDetail);
             return;
         }
-        Text text = outcome.text;
+        std::optional<Text> html;
         if (window_.GetNumber(control::kCheckSaveAsHtml, kPropChecked)) {
-            text = ToParagraphHtml(text);
+            html = ToParagraphHtml(outcome.text);
         }
-        if (std::optional<FileError> e = SaveGeneratedText(queue_.paths().outputFolder, keyword, text)) {
+        if (std::optional<FileError> e =
+                SaveGeneratedText(queue_.paths().outputFolder, keyword, html ? *html : outcome.text)) {
             Unrecorded(keyword, *e);
             return;
         }

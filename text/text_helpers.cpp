@@ -2,7 +2,12 @@
 
 #include <string.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
+#include <bit>
 #include <mutex>
 #include <shared_mutex>
 
@@ -74,7 +79,8 @@ std::size_t FindText(std::string_view text, std::string_view needle, std::size_t
         }
         const std::size_t candidate = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
         std::size_t run = 0;
-        for (std::size_t j = IsGbkTrailByte(static_cast<unsigned char>(text[candidate])) ? candidate : from; j > from && IsGbkLeadByte(static_cast<unsigned char>(text[j - 1])); --j) {
+        for (std::size_t j = IsGbkTrailByte(static_cast<unsigned char>(text[candidate])) ? candidate : from;
+             j > from && IsGbkLeadByte(static_cast<unsigned char>(text[j - 1])); --j) {
             ++run;
         }
         if (run % 2 == 0) {
@@ -192,27 +198,6 @@ Text TextRightOf(std::string_view text, std::string_view marker) {
 
 namespace {
 
-// The CR and LF bytes of a text in order; each byte is looked for again only once passed.
-class LineBreakFinder {
-public:
-    explicit LineBreakFinder(std::string_view text) : text_(text) {}
-    std::size_t Next(std::size_t from) {
-        if (cr_ < from || cr_ == kUnknown) {
-            cr_ = std::min(text_.find('\r', from), text_.size());
-        }
-        if (lf_ < from || lf_ == kUnknown) {
-            lf_ = std::min(text_.find('\n', from), text_.size());
-        }
-        return std::min(cr_, lf_);
-    }
-
-private:
-    static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
-    std::string_view text_;
-    std::size_t cr_ = kUnknown;
-    std::size_t lf_ = kUnknown;
-};
-
 // What the multi-line expression "(?:^\r|\n$)" replaced by nothing gives, without running it: a
 // CR at the start of a line (the text's or behind a CR or LF) goes, and so does an LF at the end
 // of one (the text's or before a CR or LF). Code page 936 has neither line separator of UTF-16
@@ -239,9 +224,8 @@ Text TrimmedLineBreaks(std::string_view text, bool roundTripped) {
             AppendGbkRoundTrip(out, text.substr(kept, to - kept));
         }
     };
-    LineBreakFinder breaks(text);
     for (std::size_t i = 0;;) {
-        i = roundTripped ? breaks.Next(i) : i + GbkKeptSpan(text.substr(i), '\r', '\n');
+        i = roundTripped ? FindLineBreak(text, i) : i + GbkKeptSpan(text.substr(i), '\r', '\n');
         if (i >= text.size()) {
             break;
         }
@@ -264,6 +248,26 @@ Text TrimmedLineBreaks(std::string_view text, bool roundTripped) {
 }
 
 }  // namespace
+
+std::size_t FindLineBreak(std::string_view text, std::size_t from) {
+    std::size_t i = std::min(from, text.size());
+#if defined(__SSE2__)
+    // Sixteen bytes at a time.
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; text.size() - i >= 16; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, cr), _mm_cmpeq_epi8(block, lf)));
+        if (hits != 0) {
+            return i + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(hits)));
+        }
+    }
+#endif
+    while (i < text.size() && text[i] != '\r' && text[i] != '\n') {
+        ++i;
+    }
+    return i;
+}
 
 Text TrimLineBreaks(std::string_view text) {
     return TrimmedLineBreaks(text, false);

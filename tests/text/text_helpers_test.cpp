@@ -180,6 +180,28 @@ TEST(TrimLineBreaks, ShrinksRunsOfEmptyLines) {
     EXPECT_EQ(TrimLineBreaks("第一段\r\n\r\n第二段"), "第一段\r\n第二段");
 }
 
+// The block-wise search agrees with a plain scan from every start, on texts of bytes next to the
+// two it looks for and up to three blocks long.
+TEST(FindLineBreak, AgreesWithAPlainScan) {
+    static constexpr char kBytes[] = {'\r', '\n', '\x0B', '\x0C', '\x0E', '\x09', '\0', '\x8A', '\x8D', '\xFF', 'a'};
+    std::mt19937 random(1310);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(kBytes) - 1);
+    std::uniform_int_distribution<std::size_t> length(0, 48);
+    for (int round = 0; round < 20000; ++round) {
+        Text text;
+        for (std::size_t k = length(random); k > 0; --k) {
+            text.push_back(round % 2 ? kBytes[pick(random)] : kBytes[2 + pick(random) % (std::size(kBytes) - 2)]);
+        }
+        if (round % 4 == 2 && !text.empty()) {
+            text[random() % text.size()] = '\n';  // one among bytes that are none
+        }
+        for (std::size_t from = 0; from <= text.size(); ++from) {
+            ASSERT_EQ(FindLineBreak(text, from), std::min(text.find_first_of("\r\n", from), text.size()))
+                << testing::PrintToString(text) << " from " << from;
+        }
+    }
+}
+
 // The trimming reads line ends itself instead of running "(?:^\r|\n$)" (multi-line, global, through
 // UTF-16) over the text; it must give exactly what the expression gives, for any text of line
 // breaks, characters, bytes that are none and zero bytes; and so must the trimming of a text that
