@@ -1,5 +1,7 @@
 #include "generation/completion.h"
 
+#include <algorithm>
+
 #include "generation/chat_reply.h"
 #include "http/http_request.h"
 #include "http/request_headers.h"
@@ -209,64 +211,138 @@ std::size_t JsonStringEnd(const Text& text, std::size_t begin) {
 }
 
 Text DecodeJsonString(const Text& text, std::size_t begin, std::size_t* end) {
-    const std::size_t close = JsonStringEnd(text, begin);
+    // One pass finds the end as JsonStringEnd does (an escape takes the unit behind the backslash
+    // along; the four digits of a \u escape are ASCII units) and decodes on the way. The string is
+    // read as UTF-16 and written back as GBK, without a UTF-16 copy of it: a unit between escapes
+    // comes back as GbkRoundTrip gives it, and only \u escapes are gathered as UTF-16, so that a
+    // surrogate pair of two escapes is still one character to the encoder.
+    const std::string_view s(text);
     if (end) {
-        *end = close;
+        *end = Text::npos;
     }
-    if (close == Text::npos) {
-        return {};
-    }
-    const std::u16string raw = GbkToUtf16(std::string_view(text).substr(begin, close - begin));
-    std::u16string out;
-    out.reserve(raw.size());
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-        const char16_t c = raw[i];
-        if (c != u'\\' || i + 1 >= raw.size()) {
-            out.push_back(c);
+    Text out;
+    out.reserve(s.size() - std::min(begin, s.size()));  // escapes only shrink what follows the start
+    std::u16string escaped;
+    const auto flushEscaped = [&] {
+        if (!escaped.empty()) {
+            out += Utf16ToGbk(escaped);
+            escaped.clear();
+        }
+    };
+    std::size_t plain = begin;  // start of the units not written yet
+    bool plainKept = true;      // and whether they all come back unchanged
+    const auto writePlain = [&](std::size_t to) {
+        if (plain < to) {
+            flushEscaped();
+            if (plainKept) {
+                out.append(s, plain, to - plain);
+            } else {
+                AppendGbkRoundTrip(out, s.substr(plain, to - plain));
+            }
+        }
+        plainKept = true;
+    };
+    std::size_t i = begin;
+    for (;;) {
+        i += GbkKeptSpan(s.substr(i), '"', '\\');
+        if (i >= s.size()) {
+            return {};
+        }
+        if (static_cast<unsigned char>(s[i]) >= 0x80) {
+            plainKept = false;
+            i += GbkUnitLength(s, i);
             continue;
         }
-        const char16_t e = raw[++i];
-        switch (e) {
-            case u'b':
-                out.push_back(u'\b');
-                break;
-            case u'f':
-                out.push_back(u'\f');
-                break;
-            case u'n':
-                out.push_back(u'\n');
-                break;
-            case u'r':
-                out.push_back(u'\r');
-                break;
-            case u't':
-                out.push_back(u'\t');
-                break;
-            case u'u': {
-                const long v = HexNumber(std::u16string_view(raw), i + 1, 4);
-                if (v < 0) {
-                    out.push_back(e);  // malformed: keep the letter, as a lenient reader would
-                    break;
-                }
-                out.push_back(static_cast<char16_t>(v));
+        if (s[i] == '"') {
+            break;
+        }
+        writePlain(i);
+        const std::size_t at = i + 1;  // the escaped unit
+        if (at >= s.size()) {
+            return {};
+        }
+        const std::size_t length = GbkUnitLength(s, at);
+        i = at + length;
+        plain = i;
+        if (s[at] == 'u') {
+            const long v = HexNumber(s, at + 1, 4);
+            if (v >= 0) {
+                escaped.push_back(static_cast<char16_t>(v));
                 i += 4;
-                break;
+                plain = i;
+                continue;
             }
+        }
+        flushEscaped();
+        switch (s[at]) {
+            case 'b':
+                out.push_back('\b');
+                break;
+            case 'f':
+                out.push_back('\f');
+                break;
+            case 'n':
+                out.push_back('\n');
+                break;
+            case 'r':
+                out.push_back('\r');
+                break;
+            case 't':
+                out.push_back('\t');
+                break;
             default:
-                out.push_back(e);  // \" \\ \/ and anything else stand for themselves
+                // \" \\ \/ and anything else stand for themselves; a malformed \u keeps its letter,
+                // as a lenient reader would.
+                AppendGbkRoundTrip(out, s.substr(at, length));
         }
     }
-    // Surrogate pairs arrive as two \u escapes and are joined by the GBK encoder as one character.
-    return Utf16ToGbk(out);
+    if (end) {
+        *end = i;
+    }
+    flushEscaped();
+    writePlain(i);
+    return out;
 }
 
 namespace {
 
 // Line feeds of a decoded text become CR LF; a paragraph break (two line feeds) becomes one CR LF.
+// In one pass what replacing "\r\n" by "\n", then "\n\n" by "\n", then "\n" by "\r\n" gives: after
+// the first step a run of k line feeds is left with (k + 1) / 2 of them. Line breaks are whole GBK
+// units, so bytes are compared directly.
 Text NormaliseLineBreaks(const Text& text) {
-    Text t = ReplaceAll(text, "\r\n", "\n");
-    t = ReplaceAll(t, "\n\n", "\n");
-    return ReplaceAll(t, "\n", "\r\n");
+    Text out;
+    out.reserve(text.size() + text.size() / 8);
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const std::size_t at = FindLineBreak(text, i);
+        out.append(text, i, at - i);
+        if (at == n) {
+            break;
+        }
+        i = at;
+        std::size_t feeds = 0;
+        while (i < n) {
+            if (text[i] == '\n') {
+                i += 1;
+            } else if (text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') {
+                i += 2;
+            } else {
+                break;
+            }
+            ++feeds;
+        }
+        if (feeds == 0) {
+            out.push_back('\r');  // a CR of its own
+            i += 1;
+            continue;
+        }
+        for (std::size_t k = 0; k < (feeds + 1) / 2; ++k) {
+            out += "\r\n";
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -279,9 +355,9 @@ GenerationOutcome CompletionOutcome(const CompletionProfile& profile, const Comp
         outcome.errorDetail = RefusedHeaderReason(reply.refusedHeader);
         return outcome;
     }
-    const ExtractedText extracted = ExtractCompletionText(profile, reply.text);
+    ExtractedText extracted = ExtractCompletionText(profile, reply.text);
     outcome.ok = extracted.ok;
-    outcome.text = extracted.text;
+    outcome.text = std::move(extracted.text);
     outcome.errorDetail = reply.text;
     ClassifyStatus(outcome, reply.status, reply.text);
     outcome.retryAfterSeconds = RetryAfterSeconds(reply.responseHeaders, now);
@@ -317,7 +393,9 @@ ExtractedText ExtractCompletionText(const CompletionProfile& profile, const Text
             from = begin;
         }
     }
-    result.text = TrimLineBreaks(text);
+    // A decoded text comes back unchanged from the way through UTF-16; the joined pieces of
+    // interface two need not.
+    result.text = profile.allPieces ? TrimLineBreaks(text) : TrimLineBreaksOfRoundTrip(text);
     return result;
 }
 

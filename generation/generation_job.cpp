@@ -1,6 +1,7 @@
 #include "generation/generation_job.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -24,6 +25,7 @@ namespace qj {
 namespace {
 
 constexpr int kMaxWorkers = 32;
+constexpr std::chrono::milliseconds kProgressInterval{200};
 
 // A whole number typed into an edit box, within [low, high]; `fallback` when the box is empty or
 // holds something else, the nearest bound when the number lies outside.
@@ -102,9 +104,9 @@ public:
             if (taken.lossy) {
                 RunLog("关键词【" + taken.keyword + "】中有GBK编码没有的字符，已换成“?”");
             }
-            ShowProgress();
+            ProgressChanged();
             Process(taken.keyword);
-            ShowProgress();
+            ProgressChanged();
         }
     }
 
@@ -122,9 +124,17 @@ public:
         title_ = window_.GetText(kWindowItself, kPropCaption);
         window_.SetNumber(control::kProgressRun, kPropProgressValue, 0);
         ShowProgress();
+        shower_ = std::thread([this] { ShowProgressWhileRunning(); });
     }
 
     JobSummary End(bool started) {
+        {
+            std::lock_guard lock(showMutex_);
+            showerStopping_ = true;
+        }
+        showWake_.notify_one();
+        shower_.join();
+        ShowProgress();  // the final figures stay in the progress bar
         window_.SetText(kWindowItself, kPropCaption, title_);
         std::lock_guard lock(mutex_);
         summary_.figures = progress_.Figures();
@@ -282,11 +292,12 @@ private:
             RecordFailure(keyword, outcome.errorDetail);
             return;
         }
-        Text text = outcome.text;
+        std::optional<Text> html;
         if (window_.GetNumber(control::kCheckSaveAsHtml, kPropChecked)) {
-            text = ToParagraphHtml(text);
+            html = ToParagraphHtml(outcome.text);
         }
-        if (std::optional<FileError> e = SaveGeneratedText(queue_.paths().outputFolder, keyword, text)) {
+        if (std::optional<FileError> e =
+                SaveGeneratedText(queue_.paths().outputFolder, keyword, html ? *html : outcome.text)) {
             Unrecorded(keyword, *e);
             return;
         }
@@ -296,15 +307,46 @@ private:
         Settled(keyword);
     }
 
-    // The figures in the window's title and the progress bar.
+    // The figures in the window's title and the progress bar. Each showing asks the queue and
+    // the window (in the desktop window a call over to its thread each), so with keywords that
+    // take milliseconds the figures are shown at most every kProgressInterval, and soon after
+    // a change however long the next keyword takes.
     void ShowProgress() {
-        std::lock_guard lock(showMutex_);
         progress_.SetRemaining(queue_.RemainingCount());
         const ProgressFigures f = progress_.Figures();
         const long long settled = f.succeeded + f.failed + f.skipped;
         window_.SetNumber(control::kProgressRun, kPropProgressMaximum, std::max<long long>(1, settled + f.remaining));
         window_.SetNumber(control::kProgressRun, kPropProgressValue, settled);
         window_.SetText(kWindowItself, kPropCaption, title_ + " - " + ProgressText(f));
+    }
+
+    void ProgressChanged() {
+        std::lock_guard lock(showMutex_);
+        if (!showPending_) {
+            showPending_ = true;
+            showWake_.notify_one();
+        }
+    }
+
+    void ShowProgressWhileRunning() {
+        std::unique_lock lock(showMutex_);
+        auto lastShown = std::chrono::steady_clock::now();
+        while (!showerStopping_) {
+            if (!showPending_) {
+                showWake_.wait(lock);
+                continue;
+            }
+            const auto due = lastShown + kProgressInterval;
+            if (std::chrono::steady_clock::now() < due) {
+                showWake_.wait_until(lock, due);
+                continue;
+            }
+            showPending_ = false;
+            lock.unlock();
+            ShowProgress();
+            lastShown = std::chrono::steady_clock::now();
+            lock.lock();
+        }
     }
 
     WindowModel& window_;
@@ -318,8 +360,12 @@ private:
     ProgressMeter progress_;
     Text title_;
     std::mutex mutex_;
-    std::mutex showMutex_;
     JobSummary summary_;
+    std::mutex showMutex_;
+    std::condition_variable showWake_;
+    bool showPending_ = false;
+    bool showerStopping_ = false;
+    std::thread shower_;
 };
 
 }  // namespace

@@ -39,7 +39,7 @@ std::size_t CharacterLength(std::string_view text, std::size_t i) {
 // pair the code page does not know would become a replacement character, shared by every keyword
 // that has one).
 bool RoundTrips(std::string_view character) {
-    return Utf16ToGbk(GbkToUtf16(character)) == character;
+    return GbkRoundTrip(character) == character;
 }
 
 // The names Windows keeps for devices (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$), in

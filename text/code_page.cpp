@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -38,6 +39,21 @@ public:
     }
     // 0 when GBK lacks the character (U+0000 itself is handled by the caller).
     unsigned Encode(char16_t u) const { return encode_[u]; }
+    // What a pair that forms one unit becomes on its way through UTF-16 and back: itself for most,
+    // "?" when it cannot be decoded or encoded, another code when the code page has two for one
+    // character. A code below 0x100 is one byte.
+    unsigned RoundTripPair(unsigned char lead, unsigned char trail) const {
+        return roundTripPair_[static_cast<size_t>(lead - 0x80) * 256 + trail];
+    }
+    // The same for a byte that is a unit of its own (ASCII, 0x80, 0xFF, a lone lead byte).
+    unsigned RoundTripSingle(unsigned char b) const { return roundTripSingle_[b]; }
+    // Nonzero for two bytes (the first plus the second times 256, as they lie in memory) that form
+    // one unit which comes back unchanged.
+    const unsigned char* KeptPairs() const { return keptPairs_.data(); }
+    // The codes of the 64 characters that a three-byte UTF-8 sequence with these first two bytes
+    // can stand for, indexed by the low six bits of its third byte; row (first & 0x0F) * 64 +
+    // (second & 0x3F). Rows of overlong forms and surrogates hold zeros.
+    const uint16_t* const* Utf8Rows() const { return utf8Rows_.data(); }
 
 private:
     GbkTables() : double_(128 * 256, 0), encode_(65536, 0) {
@@ -67,11 +83,11 @@ private:
             const char c = static_cast<char>(b);
             single_[b] = IsLead(static_cast<unsigned char>(b)) ? 0 : decodeOne(&c, 1);
             if (single_[b] != 0 && encode_[single_[b]] == 0) {
-                encode_[single_[b]] = b;
+                encode_[single_[b]] = static_cast<uint16_t>(b);
             }
         }
         for (unsigned b = 1; b < 0x80; ++b) {
-            encode_[b] = b;
+            encode_[b] = static_cast<uint16_t>(b);
         }
         for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
             for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
@@ -82,7 +98,7 @@ private:
                 const char16_t u = decodeOne(pair, 2);
                 double_[(lead - 0x80) * 256 + trail] = u;
                 if (u != 0 && encode_[u] == 0) {
-                    encode_[u] = (lead << 8) | trail;
+                    encode_[u] = static_cast<uint16_t>((lead << 8) | trail);
                 }
             }
         }
@@ -90,6 +106,33 @@ private:
             iconv_close(cd);
         }
         AddUserDefinedAreas();
+        const auto encodeOrQuestion = [this](char16_t u) -> unsigned {
+            const unsigned code = u == 0 ? 0 : encode_[u];
+            return (u != 0 && code == 0) ? '?' : code;
+        };
+        for (unsigned b = 0; b < 0x100; ++b) {
+            const char16_t u = single_[b];
+            roundTripSingle_[b] = static_cast<uint16_t>(encodeOrQuestion((u || b == 0) ? u : kReplacement));
+        }
+        utf8Rows_.resize(16 * 64);
+        for (unsigned first = 0; first < 16; ++first) {
+            for (unsigned second = 0; second < 64; ++second) {
+                const unsigned base = first << 12 | second << 6;
+                const bool refused = base < 0x800 || (base >= 0xD800 && base <= 0xDFFF);
+                utf8Rows_[first * 64 + second] = refused ? kNoCodes.data() : encode_.data() + base;
+            }
+        }
+        roundTripPair_.assign(128 * 256, '?');
+        keptPairs_.assign(65536, 0);
+        for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+            for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+                const char16_t u = double_[(lead - 0x80) * 256 + trail];
+                const unsigned code = encodeOrQuestion(u ? u : kReplacement);
+                roundTripPair_[(lead - 0x80) * 256 + trail] = static_cast<uint16_t>(code);
+                keptPairs_[trail << 8 | lead] =
+                    IsTrail(static_cast<unsigned char>(trail)) && code == (lead << 8 | trail);
+            }
+        }
     }
 
     // The user-defined areas of code page 936, which iconv's CP936 leaves out, map to the Private
@@ -112,7 +155,7 @@ private:
                     char16_t& decoded = double_[(lead - 0x80) * 256 + trail];
                     if (decoded == 0 && encode_[u] == 0) {
                         decoded = u;
-                        encode_[u] = (lead << 8) | trail;
+                        encode_[u] = static_cast<uint16_t>((lead << 8) | trail);
                     }
                 }
             }
@@ -121,8 +164,57 @@ private:
 
     std::array<char16_t, 256> single_{};
     std::vector<char16_t> double_;
-    std::vector<unsigned> encode_;
+    std::vector<uint16_t> encode_;
+    std::array<uint16_t, 256> roundTripSingle_{};
+    std::vector<uint16_t> roundTripPair_;
+    std::vector<unsigned char> keptPairs_;
+    static constexpr std::array<uint16_t, 64> kNoCodes{};
+    std::vector<const uint16_t*> utf8Rows_;
 };
+
+char* WriteCode(char* o, unsigned code) {
+    if (code >= 0x100) {
+        *o++ = static_cast<char>(code >> 8);
+    }
+    *o++ = static_cast<char>(code & 0xFF);
+    return o;
+}
+
+// UTF-8 of one UTF-16 unit that is no surrogate.
+char* WriteUtf8(char* o, char16_t u) {
+    if (u < 0x80) {
+        *o++ = static_cast<char>(u);
+    } else if (u < 0x800) {
+        *o++ = static_cast<char>(0xC0 | (u >> 6));
+        *o++ = static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+        *o++ = static_cast<char>(0xE0 | (u >> 12));
+        *o++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (u & 0x3F));
+    }
+    return o;
+}
+
+// The length of the well-formed UTF-8 sequence at `i` and its code point; 0 when the bytes there
+// are no such sequence (overlong, a surrogate, beyond U+10FFFF, cut short).
+std::size_t Utf8Sequence(std::string_view s, std::size_t i, char32_t* code) {
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    const auto continuation = [&](std::size_t k) { return i + k < s.size() && (at(k) & 0xC0) == 0x80; };
+    const unsigned char b = at(0);
+    if (b >= 0xC2 && b <= 0xDF && continuation(1)) {
+        *code = ((b & 0x1Fu) << 6) | (at(1) & 0x3Fu);
+        return 2;
+    }
+    if (b >= 0xE0 && b <= 0xEF && continuation(1) && continuation(2)) {
+        *code = ((b & 0x0Fu) << 12) | ((at(1) & 0x3Fu) << 6) | (at(2) & 0x3Fu);
+        return (*code >= 0x800 && (*code < 0xD800 || *code > 0xDFFF)) ? 3 : 0;
+    }
+    if (b >= 0xF0 && b <= 0xF4 && continuation(1) && continuation(2) && continuation(3)) {
+        *code = ((b & 0x07u) << 18) | ((at(1) & 0x3Fu) << 12) | ((at(2) & 0x3Fu) << 6) | (at(3) & 0x3Fu);
+        return (*code >= 0x10000 && *code <= 0x10FFFF) ? 4 : 0;
+    }
+    return 0;
+}
 
 // Converts with iconv; input it cannot convert is replaced by `replacement` (in the target
 // encoding) and skipped by `skip` bytes, so conversion always covers the whole input.
@@ -278,12 +370,144 @@ Text WideToText(std::string_view wide, int codePage) {
     return {};
 }
 
+// Both directions go unit by unit through the tables, without a UTF-16 copy of the text: every
+// GBK unit decodes to one UTF-16 unit that is no surrogate, which UTF-8 writes as one sequence.
+// The output is written through a pointer into room for the longest result, then cut to size.
 Text AnsiToUtf8(std::string_view text) {
-    return Utf16ToUtf8(GbkToUtf16(UpToZero(text)));
+    text = UpToZero(text);
+    const GbkTables& t = GbkTables::Get();
+    Text out(text.size() * 3, '\0');  // at most three bytes for each byte (0x80, a lone lead byte)
+    char* o = out.data();
+    for (size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            *o++ = static_cast<char>(b);
+            ++i;
+            continue;
+        }
+        char16_t u = 0;
+        if (IsLead(b) && i + 1 < text.size() && IsTrail(static_cast<unsigned char>(text[i + 1]))) {
+            u = t.Double(b, static_cast<unsigned char>(text[i + 1]));
+            i += 2;
+        } else {
+            u = IsLead(b) ? 0 : t.Single(b);
+            i += 1;
+        }
+        o = WriteUtf8(o, u ? u : kReplacement);
+    }
+    out.resize(static_cast<size_t>(o - out.data()));
+    return out;
 }
 
+// Well-formed UTF-8 goes straight to GBK; anything else takes the converter's way, whose rules for
+// broken input (which bytes one replacement character stands for) stay the only ones.
 Text Utf8ToAnsi(std::string_view text) {
-    return Utf16ToGbk(Utf8ToUtf16(UpToZero(text)));
+    text = UpToZero(text);
+    const GbkTables& t = GbkTables::Get();
+    const uint16_t* const* const rows = t.Utf8Rows();
+    Text out(text.size(), '\0');  // never longer: GBK takes at most two bytes where UTF-8 takes two
+    char* o = out.data();
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const last = p + text.size();
+    while (p < last) {
+        if (*p < 0x80) {
+            *o++ = static_cast<char>(*p++);
+            continue;
+        }
+        // Runs of three-byte characters that GBK writes as pairs (Chinese text) in a tight loop.
+        while (last - p >= 3) {
+            const unsigned first = p[0];
+            const unsigned second = p[1];
+            const unsigned third = p[2];
+            if (((first & 0xF0) | (second & 0xC0) << 8 | (third & 0xC0) << 16) != 0x8080E0u) {
+                break;
+            }
+            const unsigned gbk = rows[(first & 0x0F) << 6 | (second & 0x3F)][third & 0x3F];
+            if (gbk < 0x100) {
+                break;
+            }
+            o[0] = static_cast<char>(gbk >> 8);
+            o[1] = static_cast<char>(gbk & 0xFF);
+            o += 2;
+            p += 3;
+        }
+        if (p == last || *p < 0x80) {
+            continue;
+        }
+        char32_t code = 0;
+        const size_t length =
+            Utf8Sequence(text, static_cast<size_t>(p - reinterpret_cast<const unsigned char*>(text.data())), &code);
+        if (length == 0) {
+            return Utf16ToGbk(Utf8ToUtf16(text));
+        }
+        const unsigned gbk = code > 0xFFFF ? 0 : t.Encode(static_cast<char16_t>(code));
+        o = WriteCode(o, gbk == 0 ? '?' : gbk);
+        p += length;
+    }
+    out.resize(static_cast<size_t>(o - out.data()));
+    return out;
+}
+
+std::size_t GbkKeptSpan(std::string_view gbk, char stop1, char stop2) {
+    const unsigned char* const kept = GbkTables::Get().KeptPairs();
+    const auto* const first = reinterpret_cast<const unsigned char*>(gbk.data());
+    const auto* const last = first + gbk.size();
+    const auto isPlain = [&](unsigned char b) {
+        return b < 0x80 && b != static_cast<unsigned char>(stop1) && b != static_cast<unsigned char>(stop2);
+    };
+    const auto* p = first;
+    // Kept pairs are looked up by their two bytes at once; only lead bytes start one, so an ASCII
+    // byte is never taken for the start of a pair.
+    while (last - p >= 2) {
+        if (kept[p[0] | p[1] << 8]) {
+            p += 2;
+        } else if (isPlain(*p)) {
+            ++p;
+        } else {
+            return static_cast<std::size_t>(p - first);
+        }
+    }
+    if (p < last && isPlain(*p)) {
+        ++p;
+    }
+    return static_cast<std::size_t>(p - first);
+}
+
+void AppendGbkRoundTrip(Text& out, std::string_view gbk) {
+    // Nearly every unit comes back as itself: what comes before the first that does not (or a zero
+    // byte) is copied in one piece.
+    const size_t kept = GbkKeptSpan(gbk, '\0', '\0');
+    out.append(gbk.data(), kept);
+    if (kept == gbk.size()) {
+        return;
+    }
+    const GbkTables& t = GbkTables::Get();
+    const auto* p = reinterpret_cast<const unsigned char*>(gbk.data()) + kept;
+    const auto* const last = reinterpret_cast<const unsigned char*>(gbk.data()) + gbk.size();
+    const size_t before = out.size();
+    out.resize(before + static_cast<size_t>(last - p) * 2);  // a byte may come back as a pair
+    char* o = out.data() + before;
+    while (p < last) {
+        const unsigned char b = *p;
+        if (b < 0x80) {
+            *o++ = static_cast<char>(b);
+            ++p;
+        } else if (IsLead(b) && last - p >= 2 && IsTrail(p[1])) {
+            o = WriteCode(o, t.RoundTripPair(b, p[1]));
+            p += 2;
+        } else {
+            o = WriteCode(o, t.RoundTripSingle(b));
+            ++p;
+        }
+    }
+    out.resize(static_cast<size_t>(o - out.data()));
+}
+
+Text GbkRoundTrip(std::string_view gbk) {
+    Text out;
+    out.reserve(gbk.size());
+    AppendGbkRoundTrip(out, gbk);
+    return out;
 }
 
 Text UrlEncode(std::string_view text, bool keepSafe, bool utf8First) {

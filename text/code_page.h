@@ -47,6 +47,14 @@ std::u16string GbkToUtf16(std::string_view gbk);
 // UTF-16 to GBK; a character GBK lacks becomes "?". Zero units are encoded like any other unit.
 std::string Utf16ToGbk(std::u16string_view utf16);
 
+// Utf16ToGbk(GbkToUtf16(gbk)) without the UTF-16 copy: what a text that takes a way through UTF-16
+// (a regular expression, an escape decoder) gives back, units GBK cannot decode as "?".
+Text GbkRoundTrip(std::string_view gbk);
+void AppendGbkRoundTrip(Text& out, std::string_view gbk);
+// Length of the longest start of `gbk` whose units GbkRoundTrip gives back unchanged and which
+// holds neither of the ASCII bytes `stop1` and `stop2`: lets a scan copy such text in one piece.
+std::size_t GbkKeptSpan(std::string_view gbk, char stop1, char stop2);
+
 }  // namespace qj
 
 namespace qj {

@@ -2,13 +2,18 @@
 
 #include <string.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
+#include <bit>
 #include <mutex>
 #include <shared_mutex>
 
 #include "text/ascii.h"
+#include "text/code_page.h"
 #include "text/gbk.h"
-#include "text/regex_matcher.h"
 
 namespace qj {
 
@@ -188,18 +193,85 @@ Text TextRightOf(std::string_view text, std::string_view marker) {
     return last == kNotFound ? Text() : Text(text.substr(last + marker.size()));
 }
 
-Text TrimLineBreaks(std::string_view text) {
+namespace {
+
+// What the multi-line expression "(?:^\r|\n$)" replaced by nothing gives, without running it: a
+// CR at the start of a line (the text's or behind a CR or LF) goes, and so does an LF at the end
+// of one (the text's or before a CR or LF). Code page 936 has neither line separator of UTF-16
+// (U+2028, U+2029), so CR and LF are the only line ends, and they are whole units whose
+// neighbours are read as bytes. The rest comes back as the expression's way through UTF-16 gives
+// it (`roundTripped`: the text is known to come back unchanged), and like its subject the text
+// ends at the first zero byte.
+Text TrimmedLineBreaks(std::string_view text, bool roundTripped) {
     if (text.starts_with("\r\n")) {
         text.remove_prefix(2);
     }
     if (text.ends_with("\r\n")) {
         text.remove_suffix(2);
     }
-    RegexMatcher matcher;
-    if (!matcher.Run("(?:^\\r|\\n$)", Text(text))) {
-        return Text(text);  // not reached: the fixed pattern is valid
+    text = text.substr(0, std::min(text.size(), text.find('\0')));
+    Text out;
+    out.reserve(text.size());
+    std::size_t kept = 0;           // start of the bytes not written yet
+    bool unchanged = roundTripped;  // and whether their units all come back unchanged
+    const auto write = [&](std::size_t to) {
+        if (unchanged) {
+            out.append(text.substr(kept, to - kept));
+        } else {
+            AppendGbkRoundTrip(out, text.substr(kept, to - kept));
+        }
+    };
+    for (std::size_t i = 0;;) {
+        i = roundTripped ? FindLineBreak(text, i) : i + GbkKeptSpan(text.substr(i), '\r', '\n');
+        if (i >= text.size()) {
+            break;
+        }
+        if (static_cast<unsigned char>(text[i]) >= 0x80) {
+            unchanged = false;
+            i += GbkUnitLength(text, i);
+            continue;
+        }
+        const bool lineStart = i == 0 || text[i - 1] == '\r' || text[i - 1] == '\n';
+        const bool lineEnd = i + 1 == text.size() || text[i + 1] == '\r' || text[i + 1] == '\n';
+        if (text[i] == '\r' ? lineStart : lineEnd) {
+            write(i);
+            kept = i + 1;
+            unchanged = roundTripped;
+        }
+        ++i;
     }
-    return matcher.Replace("");
+    write(text.size());
+    return out;
+}
+
+}  // namespace
+
+std::size_t FindLineBreak(std::string_view text, std::size_t from) {
+    std::size_t i = std::min(from, text.size());
+#if defined(__SSE2__)
+    // Sixteen bytes at a time.
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; text.size() - i >= 16; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, cr), _mm_cmpeq_epi8(block, lf)));
+        if (hits != 0) {
+            return i + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(hits)));
+        }
+    }
+#endif
+    while (i < text.size() && text[i] != '\r' && text[i] != '\n') {
+        ++i;
+    }
+    return i;
+}
+
+Text TrimLineBreaks(std::string_view text) {
+    return TrimmedLineBreaks(text, false);
+}
+
+Text TrimLineBreaksOfRoundTrip(std::string_view text) {
+    return TrimmedLineBreaks(text, true);
 }
 
 Bytes JoinBytes(std::initializer_list<std::string_view> parts) {

@@ -52,9 +52,16 @@ Text TextLeftOf(std::string_view text, std::string_view marker);
 // there is none.
 Text TextRightOf(std::string_view text, std::string_view marker);
 
+// Position of the first CR or LF at or after `from`; the text's size when there is none. Both are
+// whole units of GBK and of UTF-8.
+std::size_t FindLineBreak(std::string_view text, std::size_t from = 0);
+
 // Removes one CR LF at the start and one at the end, then every CR that begins a line and every LF
 // that ends one, so that runs of empty lines shrink to one line break.
 Text TrimLineBreaks(std::string_view text);
+// The same for a text that GbkRoundTrip gives back unchanged (what Utf16ToGbk or GbkRoundTrip
+// made), without the look at every character that such a text does not need.
+Text TrimLineBreaksOfRoundTrip(std::string_view text);
 
 // Removes ASCII spaces (0x20) and full-width spaces (0xA1 0xA1) at both ends, stepping over
 // double-byte characters; tabs, CR and LF stay.

@@ -14,17 +14,34 @@ std::atomic<WindowModel*> g_window{nullptr};
 std::mutex g_clockMutex;
 std::function<std::tm()> g_clock;
 
-std::tm Now() {
+// The time stamp of a line logged now. A run logs several lines per keyword, so the stamp of the
+// current second is made once.
+Text StampNow() {
     {
         std::lock_guard lock(g_clockMutex);
         if (g_clock) {
-            return g_clock();
+            return RunLogTimeStamp(g_clock());
         }
     }
+    thread_local std::time_t stampedAt = -1;
+    thread_local Text stamp;
     const std::time_t t = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&t, &local);
-    return local;
+    if (t != stampedAt) {
+        std::tm local{};
+        localtime_r(&t, &local);
+        stamp = RunLogTimeStamp(local);
+        stampedAt = t;
+    }
+    return stamp;
+}
+
+Text LineOf(const Text& message, const Text& stamp) {
+    static constexpr std::string_view kOpen = "【";
+    static constexpr std::string_view kClose = "】 > > >  ";
+    Text line;
+    line.reserve(kOpen.size() + stamp.size() + kClose.size() + message.size() + 2);
+    line.append(kOpen).append(stamp).append(kClose).append(message).append("\r\n");
+    return line;
 }
 
 }  // namespace
@@ -47,12 +64,12 @@ Text RunLogTimeStamp(const std::tm& when) {
 }
 
 Text RunLogLine(const Text& message, const std::tm& when) {
-    return "【" + RunLogTimeStamp(when) + "】 > > >  " + message + "\r\n";
+    return LineOf(message, RunLogTimeStamp(when));
 }
 
 void RunLog(const Text& message) {
     if (WindowModel* window = g_window.load()) {
-        window->AppendText(kRunLogControl, RunLogLine(message, Now()));
+        window->AppendText(kRunLogControl, LineOf(message, StampNow()));
     }
 }
 

@@ -7,6 +7,8 @@
 
 #include "generation/interface_three.h"
 #include "text/code_page.h"
+#include "text/regex_matcher.h"
+#include "text/text_helpers.h"
 
 namespace qj {
 namespace {
@@ -120,6 +122,78 @@ TEST(ExtractCompletionText, InterfaceOneTakesTheWholeJsonString) {
     EXPECT_FALSE(ExtractCompletionText(kOne, "").ok);
     // A string that never closes gives no text.
     EXPECT_EQ(ExtractCompletionText(kOne, "{\"choices\":[{\"text\":\"cut off").text, "");
+}
+
+// Interface one's text decoded the plain way: the JSON string as UTF-16, its escapes resolved
+// there, back to GBK; line feeds replaced step by step; the ends trimmed by the expression.
+Text TextThroughUtf16(const Text& reply) {
+    const std::size_t at = reply.find("[{\"text\":\"");
+    if (at == Text::npos) {
+        return {};
+    }
+    const std::size_t begin = at + 10;
+    const std::size_t close = JsonStringEnd(reply, begin);
+    if (close == Text::npos) {
+        return {};
+    }
+    const std::u16string raw = GbkToUtf16(std::string_view(reply).substr(begin, close - begin));
+    std::u16string decoded;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != u'\\' || i + 1 == raw.size()) {
+            decoded.push_back(raw[i]);
+            continue;
+        }
+        const char16_t e = raw[++i];
+        const std::u16string_view plain = u"bfnrt";
+        const std::size_t known = plain.find(e);
+        const std::u16string hex = raw.substr(i + 1, 4);
+        if (known != std::u16string_view::npos) {
+            decoded.push_back(u"\b\f\n\r\t"[known]);
+        } else if (e == u'u' && hex.size() == 4 && hex.find_first_not_of(u"0123456789abcdefABCDEF") == hex.npos) {
+            decoded.push_back(static_cast<char16_t>(std::stoi(std::string(hex.begin(), hex.end()), nullptr, 16)));
+            i += 4;
+        } else {
+            decoded.push_back(e);
+        }
+    }
+    Text text = ReplaceAll(ReplaceAll(ReplaceAll(Utf16ToGbk(decoded), "\r\n", "\n"), "\n\n", "\n"), "\n", "\r\n");
+    if (text.starts_with("\r\n")) {
+        text.erase(0, 2);
+    }
+    if (text.ends_with("\r\n")) {
+        text.resize(text.size() - 2);
+    }
+    RegexMatcher matcher;
+    return matcher.Run("(?:^\\r|\\n$)", text) ? matcher.Replace("") : "(invalid)";
+}
+
+// The extraction decodes, normalises and trims in single passes over GBK; it must give what the
+// plain way gives for any text of escapes (surrogate pairs and halves, malformed ones, a final
+// backslash), characters, bytes that are none, raw line breaks and quotation marks.
+TEST(ExtractCompletionText, AgreesWithDecodingThroughUtf16) {
+    static const Text kPieces[] = {"a",        "中",      "誠",      "\xD6",    "\x80",    "\xFF",    "\xA2\xA0",
+                                   "\xA2\xAB", "\r",      "\n",      "\\n",     "\\r",     "\\r\\n",  "\\\"",
+                                   "\\\\",     "\\/",     "\\t",     "\\b",     "\\f",     "\\x",     "\\中",
+                                   "\\\xD6",   "\\u4e2d", "\\u000a", "\\u000D", "\\u0000", "\\ud83d", "\\ude00",
+                                   "\\u12",    "\\u20AC", "\\uE000", "\"",      "\\"};
+    std::mt19937 random(4096);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(kPieces) - 1);
+    std::uniform_int_distribution<int> length(0, 16);
+    for (int round = 0; round < 20000; ++round) {
+        Text content;
+        for (int k = length(random); k > 0; --k) {
+            content += kPieces[pick(random)];
+        }
+        const Text head = "{\"object\":\"text_completion\",\"choices\":[{\"text\":\"";
+        const Text reply = head + content + "\",\"index\":0}]}";
+        // Whole, and cut off behind the content, where the string may never close.
+        for (const Text& r : {reply, head + content}) {
+            ASSERT_EQ(ExtractCompletionText(kOne, r).text, TextThroughUtf16(r)) << testing::PrintToString(content);
+            std::size_t end = 0;
+            static_cast<void>(DecodeJsonString(r, head.size(), &end));
+            ASSERT_EQ(end, JsonStringEnd(r, head.size())) << testing::PrintToString(content);
+        }
+    }
 }
 
 TEST(ExtractCompletionText, InterfaceTwoJoinsEveryPiece) {

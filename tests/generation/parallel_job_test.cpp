@@ -52,7 +52,7 @@ protected:
                     plan = it->second;
                 }
             }
-            service_.Stall(latencyMs_);
+            service_.Stall(keyword == slowKeyword_ ? 30000 : latencyMs_);
             --current_;
             if (attempt <= plan.failures) {
                 response.status = plan.status;
@@ -105,6 +105,7 @@ protected:
     std::atomic<int> current_{0};
     std::atomic<int> peak_{0};
     int latencyMs_ = 0;
+    Text slowKeyword_;  // answered after 30 s (or when the service stops)
     std::mutex mutex_;
     std::map<Text, int> attempts_;
     std::map<Text, Misbehaviour> plans_;
@@ -262,6 +263,27 @@ TEST_F(ParallelJobTest, TheTitleShowsTheFiguresDuringTheRunOnly) {
     }
     EXPECT_TRUE(
         window_.GetText(kWindowItself, kPropCaption).starts_with("青笺 - 已完成 0，失败 0，跳过 0，剩余 3，已用 "));
+    stop_ = true;
+    run.join();
+    EXPECT_EQ(window_.GetText(kWindowItself, kPropCaption), "青笺");
+}
+
+// The title is shown at most every so often, yet during a long keyword it catches up with the
+// keyword settled just before, however short ago it was shown last.
+TEST_F(ParallelJobTest, TheTitleCatchesUpDuringALongKeyword) {
+    WriteList(3);
+    slowKeyword_ = "k1";
+    window_.SetText(kWindowItself, kPropCaption, "青笺");
+    std::thread run([&] { Run(1); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const Text expected = "青笺 - 已完成 1，失败 0，跳过 0，剩余 2，已用 ";
+    while (!window_.GetText(kWindowItself, kPropCaption).starts_with(expected) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(window_.GetText(kWindowItself, kPropCaption).starts_with(expected))
+        << window_.GetText(kWindowItself, kPropCaption);
+    EXPECT_EQ(Attempts("k1"), 1);  // still in its request
     stop_ = true;
     run.join();
     EXPECT_EQ(window_.GetText(kWindowItself, kPropCaption), "青笺");

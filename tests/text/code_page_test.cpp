@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <random>
+
 namespace qj {
 namespace {
 
@@ -143,6 +145,88 @@ TEST(CodePage, UnitOffsetsFollowTheDecoder) {
     EXPECT_EQ(GbkByteOffsetOfUnit(t, 2), 3u);
     EXPECT_EQ(GbkByteOffsetOfUnit(t, 3), 4u);
     EXPECT_EQ(GbkByteOffsetOfUnit(t, 9), t.size());
+}
+
+// The direct conversions (GBK to UTF-8, well-formed UTF-8 to GBK, GBK through UTF-16 and back)
+// give what the way through UTF-16 gives, where the UTF-8 side is glibc's converter: every GBK
+// unit and every Unicode scalar value once, then random texts of the bytes that decide units and
+// sequences, broken ones among them.
+TEST(CodePage, DirectConversionsAgreeWithTheWayThroughUtf16) {
+    const auto gbkToUtf8 = [](std::string_view gbk) {
+        return WideToText(TextToWide(gbk, kCodePageGbk), kCodePageUtf8);
+    };
+    const auto utf8ToGbk = [](std::string_view utf8) { return WideToText(TextToWide(utf8, kCodePageUtf8)); };
+    const auto utf8Of = [](char32_t c) {
+        std::string s;
+        if (c < 0x80) {
+            s.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            s += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+        } else if (c < 0x10000) {
+            s += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                  static_cast<char>(0x80 | (c & 0x3F))};
+        } else {
+            s += {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+                  static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+        }
+        return s;
+    };
+    const auto expectAgreement = [&](const Text& gbk, const std::string& utf8) {
+        ASSERT_EQ(AnsiToUtf8(gbk), gbkToUtf8(gbk)) << testing::PrintToString(gbk);
+        ASSERT_EQ(GbkRoundTrip(gbk), Utf16ToGbk(GbkToUtf16(gbk))) << testing::PrintToString(gbk);
+        ASSERT_EQ(Utf8ToAnsi(utf8), utf8ToGbk(utf8)) << testing::PrintToString(utf8);
+    };
+
+    Text everyUnit;
+    for (unsigned b = 1; b < 0x100; ++b) {
+        everyUnit += {static_cast<char>(b), ' '};  // the blank keeps a lead byte alone
+        for (unsigned trail = 0x40; trail <= 0xFE && b >= 0x81 && b <= 0xFE; ++trail) {
+            everyUnit += {static_cast<char>(b), static_cast<char>(trail)};
+        }
+    }
+    std::string everyCharacter;
+    for (char32_t c = 1; c <= 0x10FFFF; c += c < 0x10000 ? 1 : 97) {
+        if (c < 0xD800 || c > 0xDFFF) {
+            everyCharacter += utf8Of(c);
+        }
+    }
+    expectAgreement(everyUnit, everyCharacter);
+
+    static const std::string kPieces[] = {"a",
+                                          "\r\n",
+                                          "\\",
+                                          std::string(1, '\0'),
+                                          "\x80",
+                                          "\xFF",
+                                          "\x81",
+                                          "\xD6",
+                                          "\xD6\xD0",
+                                          "\xD5\x5C",
+                                          "\xAA\xA1",
+                                          "\xA2\xA0",
+                                          "\xFE\xFE",
+                                          "\xC0\xAF",
+                                          "\xE4\xB8",
+                                          "\xE4\xB8\xAD",
+                                          "\xED\xA0\x80",
+                                          "\xF0\x9F\x98\x80",
+                                          "\xF4\x90\x80\x80",
+                                          "\xF5",
+                                          "\xBF",
+                                          "\xE2\x82\xAC",
+                                          "\xEF\xBB\xBF",
+                                          "\xE0\x80\x80",
+                                          "\xDF"};
+    std::mt19937 random(65001);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(kPieces) - 1);
+    std::uniform_int_distribution<int> length(0, 10);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        for (int k = length(random); k > 0; --k) {
+            text += kPieces[pick(random)];
+        }
+        expectAgreement(text, text);
+    }
 }
 
 TEST(UrlEncode, Forms) {

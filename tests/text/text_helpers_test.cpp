@@ -4,7 +4,9 @@
 
 #include <random>
 
+#include "text/code_page.h"
 #include "text/gbk.h"
+#include "text/regex_matcher.h"
 
 namespace qj {
 namespace {
@@ -176,6 +178,62 @@ TEST(TrimLineBreaks, ShrinksRunsOfEmptyLines) {
     EXPECT_EQ(TrimLineBreaks("a\n\nb"), "a\nb");
     EXPECT_EQ(TrimLineBreaks("a\r\rb"), "a\rb");
     EXPECT_EQ(TrimLineBreaks("第一段\r\n\r\n第二段"), "第一段\r\n第二段");
+}
+
+// The block-wise search agrees with a plain scan from every start, on texts of bytes next to the
+// two it looks for and up to three blocks long.
+TEST(FindLineBreak, AgreesWithAPlainScan) {
+    static constexpr char kBytes[] = {'\r', '\n', '\x0B', '\x0C', '\x0E', '\x09', '\0', '\x8A', '\x8D', '\xFF', 'a'};
+    std::mt19937 random(1310);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(kBytes) - 1);
+    std::uniform_int_distribution<std::size_t> length(0, 48);
+    for (int round = 0; round < 20000; ++round) {
+        Text text;
+        for (std::size_t k = length(random); k > 0; --k) {
+            text.push_back(round % 2 ? kBytes[pick(random)] : kBytes[2 + pick(random) % (std::size(kBytes) - 2)]);
+        }
+        if (round % 4 == 2 && !text.empty()) {
+            text[random() % text.size()] = '\n';  // one among bytes that are none
+        }
+        for (std::size_t from = 0; from <= text.size(); ++from) {
+            ASSERT_EQ(FindLineBreak(text, from), std::min(text.find_first_of("\r\n", from), text.size()))
+                << testing::PrintToString(text) << " from " << from;
+        }
+    }
+}
+
+// The trimming reads line ends itself instead of running "(?:^\r|\n$)" (multi-line, global, through
+// UTF-16) over the text; it must give exactly what the expression gives, for any text of line
+// breaks, characters, bytes that are none and zero bytes; and so must the trimming of a text that
+// has been through UTF-16 already.
+TEST(TrimLineBreaks, AgreesWithTheMultiLineExpression) {
+    const auto byExpression = [](std::string_view text) {
+        if (text.starts_with("\r\n")) {
+            text.remove_prefix(2);
+        }
+        if (text.ends_with("\r\n")) {
+            text.remove_suffix(2);
+        }
+        RegexMatcher matcher;
+        EXPECT_TRUE(matcher.Run("(?:^\\r|\\n$)", Text(text)));
+        return matcher.Replace("");
+    };
+    // The expression's other line ends, U+2028 and U+2029, are no characters of the code page.
+    EXPECT_EQ(Utf16ToGbk(u"\u2028\u2029"), "??");
+    static const Text kPieces[] = {"\r",   "\n",   "\r\n", "a",        "中",       kTrailBackslash,
+                                   "\xD6", "\x80", "\xFF", "\xA2\xA0", "\xA2\xAB", Text(1, '\0')};
+    std::mt19937 random(2028);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(kPieces) - 1);
+    std::uniform_int_distribution<int> length(0, 14);
+    for (int round = 0; round < 20000; ++round) {
+        Text text;
+        for (int k = length(random); k > 0; --k) {
+            text += kPieces[pick(random) % (round % 3 == 0 ? std::size(kPieces) : 3)];
+        }
+        const Text expected = byExpression(text);
+        ASSERT_EQ(TrimLineBreaks(text), expected) << testing::PrintToString(text);
+        ASSERT_EQ(TrimLineBreaksOfRoundTrip(GbkRoundTrip(text)), expected) << testing::PrintToString(text);
+    }
 }
 
 TEST(JoinBytes, ConcatenatesWithZeroBytes) {
