@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "bench/bench_report.h"
+#include "text/regex_matcher.h"
 #include "text/text_helpers.h"
 #include "text/unescape.h"
 
@@ -74,11 +75,30 @@ void BM_ByteScan(benchmark::State& state) {
 }
 BENCHMARK(BM_ByteScan);
 
+// A global search of a short pattern over a subject of `range(0)` bytes with a match every line:
+// the time per byte must not grow with the subject.
+void BM_RegexGlobalSearch(benchmark::State& state) {
+    qj::Text subject;
+    while (subject.size() < static_cast<std::size_t>(state.range(0))) {
+        subject += "泡脚可以促进血液循环 abc123\r\n";
+    }
+    for (auto _ : state) {
+        qj::RegexMatcher matcher;
+        benchmark::DoNotOptimize(matcher.Run("[a-z]+\\d+", subject));
+        benchmark::DoNotOptimize(matcher.MatchCount());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * subject.size()));
+}
+BENCHMARK(BM_RegexGlobalSearch)->Arg(64 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const auto report = qj::bench::RunAll(argc, argv);
     std::printf("reply: %zu bytes, 500 events\n", Reply().size());
     std::printf("extraction ratio: %.1f\n", qj::bench::Ratio(report, "BM_Extraction", "BM_ByteScan"));
+    // Time per byte on 1 MB over time per byte on 64 KB.
+    std::printf("regex global search growth 64K->1M: %.1f\n",
+                qj::bench::Ratio(report, "BM_RegexGlobalSearch/1048576", "BM_RegexGlobalSearch/65536") / 16);
     return 0;
 }

@@ -353,8 +353,12 @@ bool RegexMatcher::Run(const Text& pattern, const Text& subject, bool caseSensit
     const auto* subj = reinterpret_cast<PCRE2_SPTR>(found->subject.data());
     const std::size_t length = found->subject.size();
     std::size_t offset = 0;
+    // The subject is checked for valid UTF-16 by the first search only; checking it again at every
+    // match of a global search would cost the whole subject each time.
+    uint32_t matchOptions = 0;
     while (offset <= length) {
-        const int rc = pcre2_match(compiled->code.get(), subj, length, offset, 0, data.get(), nullptr);
+        const int rc = pcre2_match(compiled->code.get(), subj, length, offset, matchOptions, data.get(), nullptr);
+        matchOptions = PCRE2_NO_UTF_CHECK;
         if (rc < 0) {
             break;
         }
