@@ -94,6 +94,7 @@ Bytes RunRequest(HttpRequestParams& params) {
     plan.url = params.url;
     plan.cancel = params.cancel;
     plan.onResponseStart = params.onResponseStart;
+    plan.proxyTunnel = params.proxyTunnel.value_or(false);
 
     std::optional<Text> refused;
     const Text proxyUser = params.proxyUser.value_or(Text());

@@ -30,6 +30,9 @@ struct HttpRequestParams {
     std::optional<Text> proxy;          // "host:port"; empty: no proxy (stays with a reused handle)
     std::optional<int> timeoutSeconds;  // omitted or below 1: 15 s; -1: keep the handle's time-outs
     std::optional<Text> proxyUser;
+    // true: the exchange goes through a tunnel the proxy opens (CONNECT) also to an http server, so
+    // that the proxy neither sees nor holds back the request and its reply. Default false.
+    std::optional<bool> proxyTunnel;
     std::optional<Text> proxyPassword;
     std::optional<int> credentialTarget;       // 0 server, 1 proxy (default; also sends Proxy-Authorization)
     HttpInstance* reuseInstance = nullptr;     // omitted: a new handle for this request only

@@ -285,6 +285,7 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
         // An empty proxy also keeps proxy settings of the environment away.
         curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
         curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+        curl_easy_setopt(easy, CURLOPT_HTTPPROXYTUNNEL, plan.proxyTunnel ? 1L : 0L);
         curl_easy_setopt(easy, CURLOPT_HEADEROPT, long{CURLHEADER_SEPARATE});
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
         curl_easy_setopt(easy, CURLOPT_PROXYHEADER, proxyHeaders.get());
