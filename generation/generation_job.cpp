@@ -12,8 +12,10 @@
 #include "app/deployment.h"
 #include "app/program_folder.h"
 #include "generation/chat_reply.h"
+#include "generation/endpoint_pool.h"
 #include "generation/failure_requeue.h"
 #include "generation/interface_three.h"
+#include "generation/interface_three_endpoints.h"
 #include "generation/output_files.h"
 #include "generation/progress.h"
 #include "generation/retry_policy.h"
@@ -57,8 +59,13 @@ Text SecondsText(std::chrono::milliseconds delay) {
 // decision to take no more keywords.
 class Run {
 public:
-    Run(WindowModel& window, KeywordQueue& queue, Generator generate, int retries)
-        : window_(window), queue_(queue), generate_(std::move(generate)), retries_(retries), pause_(retries > 0) {}
+    Run(WindowModel& window, KeywordQueue& queue, Generator generate, int retries, EndpointPool* pool)
+        : window_(window),
+          queue_(queue),
+          generate_(std::move(generate)),
+          retries_(retries),
+          pause_(retries > 0),
+          pool_(pool) {}
 
     // What must hold before the first keyword is taken: the list is this run's alone, and what an
     // earlier run left unsettled is back in it. False when the run cannot start.
@@ -127,6 +134,9 @@ public:
         std::lock_guard lock(mutex_);
         summary_.figures = progress_.Figures();
         summary_.figures.timeLeft.reset();
+        if (pool_ && started) {
+            pool_->LogFigures();
+        }
         if (summary_.keywordsWithTokens > 0) {
             RunLog("本次任务共消耗Token：" + TokenCounts(summary_.tokens) + "（" +
                    std::to_string(summary_.keywordsWithTokens) + "个关键词）");
@@ -195,8 +205,12 @@ private:
         ++(summary_.*field);
     }
 
-    // Asks the service, again after a transient failure while retries are left.
+    // Asks the service, again after a transient failure while retries are left. A pool of endpoints
+    // does its tries, pauses and failover itself.
     GenerationOutcome Generate(const Text& keyword) {
+        if (pool_) {
+            return pool_->Request(keyword, window_.GetText(control::kEditOpenAiKey, kPropContent), StopRequested);
+        }
         GenerationOutcome outcome;
         for (int attempt = 1;; ++attempt) {
             if (!pause_.WaitUntilClear(StopRequested)) {
@@ -257,7 +271,7 @@ private:
     }
 
     void Settle(const Text& keyword, const GenerationOutcome& outcome) {
-        if (outcome.unusableSettings) {
+        if (outcome.unusableSettings && !outcome.errorDetail.empty()) {
             RunLog("错误信息：" + outcome.errorDetail);
         }
         if (outcome.cancelled || outcome.unusableSettings) {
@@ -312,6 +326,7 @@ private:
     std::atomic<bool> ending_{false};
     std::atomic<bool> endedEarly_{false};
     SharedPause pause_;
+    EndpointPool* const pool_;
     ProgressMeter progress_;
     Text title_;
     std::mutex mutex_;
@@ -330,7 +345,7 @@ Generator CompletionGenerator(CompletionProfile profile) {
 Generator ChosenGenerator(WindowModel& window) {
     const Deployment& d = CurrentDeployment();
     if (window.GetNumber(control::kRadioInterfaceThree, kPropChecked)) {
-        return InterfaceThreeGenerator(ReadInterfaceThreeSettings(window), DefaultChatBaseUrl());
+        return InterfaceThreeEndpointsGenerator(ReadInterfaceThreeSettings(window), DefaultChatBaseUrl());
     }
     if (window.GetNumber(control::kRadioInterfaceOne, kPropChecked)) {
         return CompletionGenerator(InterfaceOneProfile(d.openAi, d.relayOne));
@@ -347,7 +362,11 @@ JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue,
     const int workers = BoundedNumber(window, control::kEditConcurrency, 1, kMaxWorkers, 1);
     const int retries = BoundedNumber(window, control::kEditRetryCount, 0, retry::kMaxRetries, 0);
 
-    Run run(window, queue, generate, retries);
+    EndpointPool* pool = PoolBehind(generate);
+    if (pool) {
+        pool->SetRules({.ceiling = workers, .retries = retries});
+    }
+    Run run(window, queue, generate, retries, pool);
     run.Begin();
     const bool started = run.Prepare();
     if (started) {
