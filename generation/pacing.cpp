@@ -94,6 +94,7 @@ EndpointPace::Room EndpointPace::RoomAt(Clock::time_point now) const {
 }
 
 void EndpointPace::Start(Clock::time_point now) {
+    underWayWhenStarted_.emplace(now, inFlight_);
     ++inFlight_;
     starts_.push_back(now);
     ForgetOldStarts();
@@ -139,6 +140,11 @@ bool EndpointPace::Announced(Clock::time_point startedAt, const RateLimits& limi
 EndpointPace::Change EndpointPace::Finished(Clock::time_point startedAt, Result result, const RateLimits& limits,
                                             std::optional<long long> tokensUsed, Clock::time_point now) {
     inFlight_ = std::max(0, inFlight_ - 1);
+    int othersUnderWay = inFlight_;
+    if (const auto it = underWayWhenStarted_.find(startedAt); it != underWayWhenStarted_.end()) {
+        othersUnderWay = it->second;
+        underWayWhenStarted_.erase(it);
+    }
     if (result != Result::kNoAnswer) {
         answered_ = true;
         finishedOne_ = true;
@@ -150,7 +156,9 @@ EndpointPace::Change EndpointPace::Finished(Clock::time_point startedAt, Result 
     Change change;
     if (result == Result::kSuccess) {
         rateLimitedInARow_ = 0;
-        if (++successesSinceChange_ >= concurrency_ && concurrency_ < ceiling_) {
+        // One round of successes per step; near the level that met a 429 last, eight.
+        const int rounds = concurrency_ + 1 >= tooMany_ ? 8 : 1;
+        if (++successesSinceChange_ >= concurrency_ * rounds && concurrency_ < ceiling_) {
             change.concurrency = ++concurrency_;
             successesSinceChange_ = 0;
         }
@@ -176,12 +184,17 @@ EndpointPace::Change EndpointPace::Finished(Clock::time_point startedAt, Result 
     }
     holdUntil_ = std::max(holdUntil_, until);
     change.holdFor = holdUntil_ - now;
-    // Requests that were under way together meet the same limit: one decrease for all of them.
+    // Requests that were under way together meet the same limit: one decrease for all of them, to
+    // half. A 429 that announces no budget is about requests at once: then to as many as the
+    // service took when the refused request started, if fewer.
     if (startedAt >= lastDecrease_) {
         lastDecrease_ = now;
         successesSinceChange_ = 0;
-        if (concurrency_ > 1) {
-            concurrency_ = std::max(1, concurrency_ / 2);
+        tooMany_ = concurrency_;
+        const bool budgetTold = limits.requests.remaining || limits.tokens.remaining;
+        const int lower = std::max(1, budgetTold ? concurrency_ / 2 : std::min(concurrency_ / 2, othersUnderWay));
+        if (lower != concurrency_) {
+            concurrency_ = lower;
             change.concurrency = concurrency_;
         }
     }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <deque>
+#include <map>
 #include <optional>
 
 #include "generation/rate_limits.h"
@@ -10,12 +11,17 @@ namespace qj {
 
 // How fast one endpoint may be asked. It follows the budgets the endpoint's replies announce: a
 // request starts only while the remaining budget covers it (requests started since that reply count
-// against it, tokens by the usage replies reported so far) or once the budget is whole again. Its
-// concurrency starts at the ceiling, halves after "too many requests" and grows by one after each
-// round of successes; a 429 also holds every request back for its Retry-After, or until the spent
-// budget resets. Until the endpoint's first reply arrives, one request goes alone, so that a small
-// budget is learnt before a whole wave of requests runs into it. Not thread-safe: the pool that owns
-// it serialises every call.
+// against it, tokens by the usage replies reported so far) or once the budget is whole again. A 429
+// holds every request back for its Retry-After, or until the spent budget resets. Until the
+// endpoint's first reply arrives, one request goes alone, so that a small budget is learnt before a
+// whole wave of requests runs into it.
+//
+// The concurrency starts at the ceiling. It halves on a 429 (on one that names no budget, or drops
+// to as many requests as were under way when the refused one started, if fewer: what the service
+// evidently takes) and grows by one after each round of successes, after eight rounds near the
+// level that met the last 429.
+//
+// Not thread-safe: the pool that owns it serialises every call.
 class EndpointPace {
 public:
     using Clock = std::chrono::steady_clock;
@@ -73,6 +79,9 @@ private:
     int rateLimitedInARow_ = 0;
     Clock::time_point holdUntil_{};
     Clock::time_point lastDecrease_{};
+    int tooMany_ = 0;  // the concurrency at the last 429
+    // Per request under way: how many others were when it started.
+    std::multimap<Clock::time_point, int> underWayWhenStarted_;
     std::optional<Budget> requests_;
     std::optional<Budget> tokens_;
     std::optional<double> tokensPerRequest_;

@@ -42,6 +42,9 @@ std::optional<double> Decimal(std::string_view text) {
 
 std::optional<milliseconds> ParseResetDuration(std::string_view text) {
     text = TrimAsciiBlanks(text);
+    if (text.empty()) {
+        return std::nullopt;
+    }
     if (const std::optional<double> seconds = Decimal(text)) {
         return milliseconds(static_cast<long long>(std::ceil(std::min(*seconds * 1000, kLongestResetMs))));
     }

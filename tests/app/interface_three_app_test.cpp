@@ -125,6 +125,9 @@ TEST(InterfaceThreeSettings, TheChoiceAndThePageComeBackAfterARestart) {
                         "写一篇关于“{关键词}”的文章\r\n\r\n要求\"详细\"");
         window->SetText(control::kEditInterfaceThreeSystemPrompt, kPropContent, "你是一名编辑");
         window->SetText(control::kEditInterfaceThreeTemperature, kPropContent, "0.8");
+        window->SetText(control::kEditInterfaceThreeBackups, kPropContent,
+                        "https://api.deepseek.com/v1 sk-1 deepseek-chat\r\n# 注释\r\n- sk-2 - 直连");
+        window->SetText(control::kEditInterfaceThreeProxy, kPropContent, "http://u:p@127.0.0.1:7890\r\n");
         HandleClick(*window, control::kButtonSaveSettings);
         const std::string file = ReadBytes(NativePath(ProgramPath(kSettingsFileTail)));
         EXPECT_NE(file.find("单选框_接口三=真\r\n"), std::string::npos);
@@ -141,6 +144,8 @@ TEST(InterfaceThreeSettings, TheChoiceAndThePageComeBackAfterARestart) {
     EXPECT_EQ(settings.promptTemplate, "写一篇关于“{关键词}”的文章\r\n\r\n要求\"详细\"");
     EXPECT_EQ(settings.systemPrompt, "你是一名编辑");
     EXPECT_EQ(settings.temperature, "0.8");
+    EXPECT_EQ(settings.backupEndpoints, "https://api.deepseek.com/v1 sk-1 deepseek-chat\r\n# 注释\r\n- sk-2 - 直连");
+    EXPECT_EQ(settings.proxy, "http://u:p@127.0.0.1:7890");  // a single line keeps no line break
 }
 
 TEST(InterfaceThreeSettings, ASettingsFileFromBeforeInterfaceThreeKeepsItsChoice) {

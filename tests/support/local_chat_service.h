@@ -97,9 +97,9 @@ private:
             socklen_t length = sizeof address;
             int listening = 0;
             socklen_t size = sizeof listening;
-            if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 && address.sin_family == AF_INET &&
-                ntohs(address.sin_port) == port && ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 &&
-                listening) {
+            if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+                address.sin_family == AF_INET && ntohs(address.sin_port) == port &&
+                ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening) {
                 ::listen(fd, 1024);
             }
         }
