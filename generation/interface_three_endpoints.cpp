@@ -56,7 +56,9 @@ Generator InterfaceThreeEndpointsGenerator(const InterfaceThreeSettings& setting
     }
 
     if (endpoints.size() > 1 || main.config.proxy) {
-        RunLog("接口三共有" + std::to_string(endpoints.size()) + "个端点，关键词按各端点的剩余额度分配：");
+        if (endpoints.size() > 1) {
+            RunLog("接口三共有" + std::to_string(endpoints.size()) + "个端点，关键词按各端点的剩余额度分配：");
+        }
         for (std::size_t i = 0; i < endpoints.size(); ++i) {
             RunLog("端点" + std::to_string(i + 1) + (i == 0 ? "（主设置）" : Text()) + "：" + endpoints[i].description);
         }
