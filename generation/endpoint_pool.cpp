@@ -301,7 +301,8 @@ GenerationOutcome EndpointPool::Request(const Text& keyword, const Text& mainKey
                 break;
         }
         if (last) {
-            RunLog("关键词【" + keyword + "】改由" + endpoints_[choice.index].name + "生成");
+            RunLog("关键词【" + keyword + "】改由" + endpoints_[choice.index].name + "生成" +
+                   (last->errorDetail.empty() ? Text() : "（" + last->errorDetail + "）"));
         }
         GenerationOutcome outcome = Visit(choice, keyword, mainKey, stop);
         tried[choice.index] = true;
