@@ -31,8 +31,9 @@ constexpr const char* kUsage =
     "  2    usage error\n"
     "  3    the run could not start: another program works on the list, or the keywords of an\n"
     "       interrupted run could not be put back (the log says why)\n"
-    "  4    the run ended with keywords left: settings that cannot work, or a file that cannot be\n"
-    "       written (the log says which); the keyword in flight is back in the list\n"
+    "  4    the run ended with keywords left: settings that cannot work, every endpoint of\n"
+    "       interface three resting, or a file that cannot be written (the log says why); the\n"
+    "       keyword in flight is back in the list\n"
     "  130  interrupted by Ctrl+C or SIGTERM (the keyword in flight goes back into the list)\n"
     "\n"
     "QINGJIAN_HOME selects the program folder (default: the folder of the executable).\n";

@@ -325,8 +325,7 @@ const ControlRow kMainControls[] = {
      .height = 552,
      .pages = kMainPages,
      .shownPage = page::kWenxin},
-    // The page of interface three. The band from 118 to 158 and the room right of 500 above it stay
-    // free for later settings of the same page.
+    // The page of interface three.
     {.name = kLabelInterfaceThreeBaseUrl,
      .kind = k::kLabel,
      .parent = kTabMain,
@@ -394,14 +393,14 @@ const ControlRow kMainControls[] = {
      .left = 100,
      .top = 165,
      .width = 900,
-     .height = 160,
+     .height = 110,
      .multiLine = true},
     {.name = kLabelInterfaceThreeSystemPrompt,
      .kind = k::kLabel,
      .parent = kTabMain,
      .page = page::kInterfaceThree,
      .left = 16,
-     .top = 341,
+     .top = 286,
      .width = 80,
      .height = 24,
      .caption = "系统提示词："},
@@ -410,9 +409,9 @@ const ControlRow kMainControls[] = {
      .parent = kTabMain,
      .page = page::kInterfaceThree,
      .left = 100,
-     .top = 340,
+     .top = 285,
      .width = 900,
-     .height = 100,
+     .height = 64,
      .multiLine = true},
     {.name = kLabelInterfaceThreeHint,
      .kind = k::kLabel,
@@ -467,7 +466,7 @@ const ControlRow kMainControls[] = {
      .top = 126,
      .width = 616,
      .height = 24,
-     .caption = "并发数 1-32，留空为 1；失败重试 0-10 次，只重试无回复、超时、429、5xx；对所有接口有效",
+     .caption = "并发数 1-32，留空为 1，接口三按服务的限额自动放慢；失败重试 0-10 次，只重试无回复、超时、429、5xx",
      .textColour = kBlue},
     {.name = kCheckSkipExisting,
      .kind = k::kCheck,
@@ -488,6 +487,41 @@ const ControlRow kMainControls[] = {
      .height = 25,
      .caption = "失败重试"},
     {.name = kProgressRun, .kind = k::kProgress, .left = 888, .top = 720, .width = 110, .height = 14},
+    {.name = kLabelInterfaceThreeProxy,
+     .kind = k::kLabel,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 604,
+     .top = 46,
+     .width = 44,
+     .height = 24,
+     .caption = "代理："},
+    {.name = kEditInterfaceThreeProxy,
+     .kind = k::kEdit,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 652,
+     .top = 45,
+     .width = 348,
+     .height = 25},
+    {.name = kLabelInterfaceThreeBackups,
+     .kind = k::kLabel,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 16,
+     .top = 361,
+     .width = 80,
+     .height = 24,
+     .caption = "备用接口："},
+    {.name = kEditInterfaceThreeBackups,
+     .kind = k::kEdit,
+     .parent = kTabMain,
+     .page = page::kInterfaceThree,
+     .left = 100,
+     .top = 360,
+     .width = 900,
+     .height = 82,
+     .multiLine = true},
 };
 
 }  // namespace
@@ -519,7 +553,10 @@ Text InterfaceThreeHintText() {
            "；只填主机时自动补上 /v1；也可以直接填完整的 …/chat/completions 地址。模型留空即 " + kDefaultChatModel +
            "；温度留空则不发送。\r\n"
            "提示词中的 {关键词} "
-           "会替换为每个关键词；提示词留空时使用内置提示词（写一篇完整的中文文章）。系统提示词可以不填。";
+           "会替换为每个关键词；提示词留空时使用内置提示词（写一篇完整的中文文章）。系统提示词可以不填。\r\n"
+           "备用接口每行一个：API地址 密钥 模型 [代理]，以空格分开，“-”或不写表示与上面相同；关键词分给各接口，"
+           "一个接口失败、限流或密钥失效时改用其他接口。代理形如 http://用户名:密码@127.0.0.1:7890，留空直连，"
+           "备用接口行末写“直连”则不经代理。";
 }
 
 Text BlogCaption() {

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "generation/chat_reply.h"
+#include "generation/endpoint_pool.h"
 #include "generation/failure_requeue.h"
 #include "generation/interface_three.h"
+#include "generation/interface_three_endpoints.h"
 #include "generation/output_files.h"
 #include "generation/progress.h"
 #include "generation/retry_policy.h"
@@ -56,13 +58,15 @@ Text SecondsText(std::chrono::milliseconds delay) {
 // decision to take no more keywords.
 class Run {
 public:
-    Run(WindowModel& window, KeywordQueue& queue, Generator generate, int retries, std::atomic<bool>& stop)
+    Run(WindowModel& window, KeywordQueue& queue, Generator generate, int retries, std::atomic<bool>& stop,
+        EndpointPool* pool)
         : window_(window),
           queue_(queue),
           generate_(std::move(generate)),
           retries_(retries),
           stop_(stop),
-          pause_(retries > 0) {}
+          pause_(retries > 0),
+          pool_(pool) {}
 
     // What must hold before the first keyword is taken: the list is this run's alone, and what an
     // earlier run left unsettled is back in it. False when the run cannot start.
@@ -139,6 +143,9 @@ public:
         std::lock_guard lock(mutex_);
         summary_.figures = progress_.Figures();
         summary_.figures.timeLeft.reset();
+        if (pool_ && started) {
+            pool_->LogFigures();
+        }
         if (summary_.keywordsWithTokens > 0) {
             RunLog("本次任务共消耗Token：" + TokenCounts(summary_.tokens) + "（" +
                    std::to_string(summary_.keywordsWithTokens) + "个关键词）");
@@ -207,8 +214,12 @@ private:
         ++(summary_.*field);
     }
 
-    // Asks the service, again after a transient failure while retries are left.
+    // Asks the service, again after a transient failure while retries are left. A pool of endpoints
+    // does its tries, pauses and failover itself.
     GenerationOutcome Generate(const Text& keyword) {
+        if (pool_) {
+            return pool_->Request(keyword, window_.GetText(control::kEditOpenAiKey, kPropContent), stop_);
+        }
         GenerationOutcome outcome;
         for (int attempt = 1;; ++attempt) {
             if (!pause_.WaitUntilClear(stop_)) {
@@ -269,7 +280,7 @@ private:
     }
 
     void Settle(const Text& keyword, const GenerationOutcome& outcome) {
-        if (outcome.unusableSettings) {
+        if (outcome.unusableSettings && !outcome.errorDetail.empty()) {
             RunLog("错误信息：" + outcome.errorDetail);
         }
         if (outcome.cancelled || outcome.unusableSettings) {
@@ -357,6 +368,7 @@ private:
     std::atomic<bool> ending_{false};
     std::atomic<bool> endedEarly_{false};
     SharedPause pause_;
+    EndpointPool* const pool_;
     ProgressMeter progress_;
     Text title_;
     std::mutex mutex_;
@@ -378,7 +390,7 @@ Generator CompletionGenerator(CompletionProfile profile) {
 
 Generator ChosenGenerator(WindowModel& window, const Deployment& d) {
     if (window.GetNumber(control::kRadioInterfaceThree, kPropChecked)) {
-        return InterfaceThreeGenerator(ReadInterfaceThreeSettings(window), DefaultChatBaseUrl(d));
+        return InterfaceThreeEndpointsGenerator(ReadInterfaceThreeSettings(window), DefaultChatBaseUrl(d));
     }
     if (window.GetNumber(control::kRadioInterfaceOne, kPropChecked)) {
         return CompletionGenerator(InterfaceOneProfile(d.openAi, d.relayOne));
@@ -395,7 +407,11 @@ JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue, const Gene
     const int workers = BoundedNumber(window, control::kEditConcurrency, 1, kMaxWorkers, 1);
     const int retries = BoundedNumber(window, control::kEditRetryCount, 0, retry::kMaxRetries, 0);
 
-    Run run(window, queue, generate, retries, stop);
+    EndpointPool* pool = PoolBehind(generate);
+    if (pool) {
+        pool->SetRules({.ceiling = workers, .retries = retries});
+    }
+    Run run(window, queue, generate, retries, stop, pool);
     run.Begin();
     const bool started = run.Prepare();
     if (started) {

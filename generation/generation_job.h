@@ -42,8 +42,10 @@ struct JobSummary {
 // journal for the next run. 编辑框_并发数 workers (1 to 32, 1 when empty) share the list;
 // a transient failure is tried again up to 编辑框_失败重试次数 times (0 to 10) after a growing
 // pause; "too many requests" pauses every worker; the figures of the run show in the window's
-// title and progress bar and end up in the run log. `choose` is asked once, at the start, with
-// the window and the deployment. The run clears `stop` as it starts; setting it stops the run (the
+// title and progress bar and end up in the run log. A generator over a pool of endpoints (interface
+// three, see PoolBehind) does its tries, pauses and failover itself, with 编辑框_并发数 as its ceiling,
+// and each endpoint's figures end up in the run log. `choose` is asked once, at the start, with the
+// window and the deployment. The run clears `stop` as it starts; setting it stops the run (the
 // keywords in flight go back into the list). `onRunEnding` runs just before 开始 is enabled again.
 using GeneratorChoice = std::function<Generator(WindowModel& window, const Deployment& deployment)>;
 JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue, const GeneratorChoice& choose,

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "generation/rate_limits.h"
 #include "text/types.h"
 
 namespace qj {
@@ -29,15 +30,21 @@ struct GenerationOutcome {
     Text text;               // the generated text, trimmed
     Text errorDetail;        // logged after "错误信息：" on failure; empty: no such line
     bool cancelled = false;  // the exchange was aborted by the stop flag
-    // The interface cannot work with its settings (every keyword would fail the same way): the
-    // keyword goes back into the list, errorDetail is logged and the run ends.
+    // The interface cannot work, with its settings or with none of its endpoints left (every keyword
+    // would fail the same way): the keyword goes back into the list, errorDetail (when not empty) is
+    // logged and the run ends.
     bool unusableSettings = false;
 
     int status = 0;                        // HTTP status of the reply; 0 when there was none
     std::optional<int> retryAfterSeconds;  // the reply's Retry-After, when it carried one
     bool transient = false;                // no reply, a time-out, 429 or 5xx: a later try may work
     bool rateLimited = false;              // "too many requests" (429, not a used-up quota): all workers hold back
-    std::optional<TokenUsage> usage;       // when the service reported what it counted
+    // This endpoint would answer every keyword the same way for now: a refused key (401, 403), a
+    // used-up quota or balance (402, or the reply says so), an unknown address or model (404), a
+    // proxy that refuses or cannot be reached.
+    bool endpointUnusable = false;
+    std::optional<TokenUsage> usage;  // when the service reported what it counted
+    RateLimits rateLimits;            // the budgets the reply announced
 };
 
 // Turns a keyword into an outcome; `cancel` aborts the exchange when it becomes true.
@@ -53,12 +60,15 @@ inline bool IsTransientStatus(int status) {
 // used up: then a 429 is no passing rate limit but as final as a refused key.
 bool SaysQuotaIsUsedUp(std::string_view reply);
 
-// Sets `status`, `transient` and `rateLimited` of an outcome from the reply's status and text.
+// Sets `status`, `transient`, `rateLimited` and `endpointUnusable` of an outcome from the reply's
+// status and text.
 inline void ClassifyStatus(GenerationOutcome& outcome, int status, std::string_view reply) {
     outcome.status = status;
     const bool quotaUsedUp = status == 429 && SaysQuotaIsUsedUp(reply);
     outcome.transient = IsTransientStatus(status) && !quotaUsedUp;
     outcome.rateLimited = status == 429 && !quotaUsedUp;
+    const bool refused = status == 401 || status == 402 || status == 403 || status == 404;
+    outcome.endpointUnusable = refused || quotaUsedUp || (status >= 400 && status < 500 && SaysQuotaIsUsedUp(reply));
 }
 
 }  // namespace qj

@@ -8,6 +8,7 @@
 #include "generation/chat_reply.h"
 #include "generation/completion.h"
 #include "generation/prompt_template.h"
+#include "generation/rate_limits.h"
 #include "http/http_request.h"
 #include "settings/deployment.h"
 #include "text/ascii.h"
@@ -20,7 +21,7 @@ namespace qj {
 namespace {
 
 // Bounds every stretch without a byte; a streaming service sends its first token well within it.
-constexpr int kChatTimeoutSeconds = 600;
+std::atomic<int> g_chatTimeoutSeconds{600};
 
 // GBK as UTF-8 with LF line breaks; zero bytes stay (the JSON writer escapes them) instead of
 // ending the text.
@@ -77,7 +78,45 @@ Text CleanKey(const Text& key) {
     return clean;
 }
 
+// Whether the proxy, not the service, stopped the exchange; if so the outcome says which way. A
+// proxy's refusal of its credentials is 407, or 401 where a proxy (as some do) answers for itself
+// with a Basic challenge and a page that is no JSON: chat services answer in JSON.
+bool JudgedAsProxyTrouble(const ChatExchange& exchange, GenerationOutcome& outcome) {
+    const Text which = "代理服务器 " + exchange.proxy;
+    if (exchange.proxyUnreachable) {
+        outcome.transient = false;
+        outcome.endpointUnusable = true;
+        outcome.errorDetail = which + " 连接不上：" + exchange.transferError;
+        return true;
+    }
+    const std::string_view body = TrimAsciiBlanks(exchange.body);
+    const bool basicChallenge = FindText(exchange.responseHeaders, "-Authenticate: Basic", 0, true) != kNotFound;
+    const bool credentialsRefused =
+        exchange.status == 407 ||
+        (exchange.status == 401 && (exchange.refusedByProxy || (basicChallenge && !body.starts_with('{'))));
+    if (credentialsRefused) {
+        outcome.transient = false;
+        outcome.endpointUnusable = true;
+        outcome.errorDetail = which + " 拒绝了用户名或密码（HTTP " + std::to_string(exchange.status) + "）";
+        return true;
+    }
+    if (exchange.refusedByProxy) {
+        // A proxy that forbids the address refuses every request; one that cannot reach the
+        // service may manage later.
+        outcome.endpointUnusable = exchange.status == 403;
+        outcome.transient = !outcome.endpointUnusable;
+        outcome.rateLimited = false;
+        outcome.errorDetail = which + " 拒绝了到服务的连接（HTTP " + std::to_string(exchange.status) + "）";
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+void SetChatTimeoutSeconds(int seconds) {
+    g_chatTimeoutSeconds.store(seconds);
+}
 
 InterfaceThreeSettings ReadInterfaceThreeSettings(const WindowModel& window) {
     InterfaceThreeSettings settings;
@@ -86,6 +125,8 @@ InterfaceThreeSettings ReadInterfaceThreeSettings(const WindowModel& window) {
     settings.promptTemplate = window.GetText(control::kEditInterfaceThreePrompt, kPropContent);
     settings.systemPrompt = window.GetText(control::kEditInterfaceThreeSystemPrompt, kPropContent);
     settings.temperature = window.GetText(control::kEditInterfaceThreeTemperature, kPropContent);
+    settings.backupEndpoints = window.GetText(control::kEditInterfaceThreeBackups, kPropContent);
+    settings.proxy = window.GetText(control::kEditInterfaceThreeProxy, kPropContent);
     return settings;
 }
 
@@ -108,6 +149,8 @@ ResolvedInterfaceThree ResolveInterfaceThree(const InterfaceThreeSettings& setti
     config.systemPrompt = TrimAsciiBlanks(settings.systemPrompt).empty() ? Text() : settings.systemPrompt;
     bool temperatureValid = true;
     config.temperature = ParseTemperature(settings.temperature, temperatureValid);
+    ProxyReading proxy = ReadProxyAddress(settings.proxy);
+    config.proxy = std::move(proxy.proxy);
 
     if (!endpoints.error.empty()) {
         resolved.error = "接口三设置有误：" + endpoints.error;
@@ -115,6 +158,8 @@ ResolvedInterfaceThree ResolveInterfaceThree(const InterfaceThreeSettings& setti
         resolved.error = "接口三设置有误：温度必须是数字（例如 0.7），现在是：" + settings.temperature;
     } else if (!MentionsKeyword(config.promptTemplate) && !MentionsKeyword(config.systemPrompt)) {
         resolved.error = "接口三设置有误：提示词中没有" + Text(kKeywordPlaceholder) + "，关键词无法写进请求";
+    } else if (!proxy.error.empty()) {
+        resolved.error = "接口三设置有误：" + proxy.error;
     }
     return resolved;
 }
@@ -165,6 +210,10 @@ GenerationOutcome ChatOutcome(const ChatExchange& exchange, std::time_t now) {
     }
     ClassifyStatus(outcome, exchange.status, exchange.body);
     outcome.retryAfterSeconds = RetryAfterSeconds(exchange.responseHeaders, now);
+    outcome.rateLimits = ReadRateLimits(exchange.responseHeaders, now);
+    if (!exchange.proxy.empty() && JudgedAsProxyTrouble(exchange, outcome)) {
+        return outcome;
+    }
     if (exchange.status == 0) {
         outcome.errorDetail =
             "网络请求失败：" + (exchange.transferError.empty() ? Text("没有收到回复") : exchange.transferError);
@@ -207,7 +256,7 @@ GenerationOutcome ChatOutcome(const ChatExchange& exchange, std::time_t now) {
 namespace {
 
 GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text& keyword, const Text& key,
-                                     const std::atomic<bool>* cancel) {
+                                     const std::atomic<bool>* cancel, const ResponseStart& onResponseStart) {
     ChatExchange exchange;
     if (KeyBreaksHeaderLine(TrimAsciiBlanks(key))) {
         exchange.refusedHeader = "Authorization";
@@ -222,10 +271,24 @@ GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text
     params.addDefaultHeaders = false;
     params.responseHeaders = &exchange.responseHeaders;
     params.status = &exchange.status;
-    params.timeoutSeconds = kChatTimeoutSeconds;
+    params.timeoutSeconds = g_chatTimeoutSeconds.load();
     params.cancel = cancel;
     params.transferError = &exchange.transferError;
     params.refusedHeader = &exchange.refusedHeader;
+    params.onResponseStart = onResponseStart;
+    if (config.proxy) {
+        params.proxy = config.proxy->hostPort;
+        // Through a tunnel a refusal of the credentials comes before any byte of the request, and
+        // no proxy can hold the streamed reply back.
+        params.proxyTunnel = true;
+        if (!config.proxy->user.empty()) {
+            params.proxyUser = config.proxy->user;
+            params.proxyPassword = config.proxy->password;
+        }
+        params.proxyUnreachable = &exchange.proxyUnreachable;
+        params.refusedByProxy = &exchange.refusedByProxy;
+        exchange.proxy = config.proxy->Shown();
+    }
     exchange.body = HttpRequest(params);
     exchange.cancelled = cancel && cancel->load();
     return ChatOutcome(exchange, std::time(nullptr));
@@ -234,9 +297,9 @@ GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text
 }  // namespace
 
 GenerationOutcome RequestChatCompletion(const ChatRequestConfig& config, const Text& keyword, const Text& key,
-                                        const std::atomic<bool>* cancel) {
+                                        const std::atomic<bool>* cancel, const ResponseStart& onResponseStart) {
     try {
-        return ExchangeForKeyword(config, keyword, key, cancel);
+        return ExchangeForKeyword(config, keyword, key, cancel, onResponseStart);
     } catch (const std::exception& e) {
         // Only memory exhaustion gets here; the keyword fails like any other.
         GenerationOutcome outcome;

@@ -1,8 +1,13 @@
 #include "generation/progress.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace qj {
+
+namespace {
+constexpr std::chrono::seconds kPaceWindow{60};
+}
 
 void ProgressMeter::Count(int ProgressFigures::*field) {
     std::lock_guard lock(mutex_);
@@ -10,6 +15,12 @@ void ProgressMeter::Count(int ProgressFigures::*field) {
     if (field != &ProgressFigures::skipped) {
         ++worked_;
         lastSettled_ = Clock::now();
+    }
+    if (field == &ProgressFigures::succeeded) {
+        recentArticles_.push_back(lastSettled_);
+        while (recentArticles_.front() < lastSettled_ - kPaceWindow) {
+            recentArticles_.pop_front();
+        }
     }
     if (figures_.remaining > 0) {
         --figures_.remaining;
@@ -29,6 +40,15 @@ ProgressFigures ProgressMeter::Figures(Clock::time_point now) const {
         // The pace up to the last settled keyword, over the keywords left.
         const double perKeyword = std::chrono::duration<double>(lastSettled_ - start_).count() / worked_;
         f.timeLeft = std::chrono::seconds(static_cast<long long>(perKeyword * f.remaining + 0.5));
+    }
+    // Articles of the last minute, or of the time so far while the run is younger than that.
+    const auto since = now - kPaceWindow;
+    const auto counted = std::count_if(recentArticles_.begin(), recentArticles_.end(),
+                                       [since](Clock::time_point t) { return t >= since; });
+    const double minutes =
+        std::chrono::duration<double>(std::min<Clock::duration>(now - start_, kPaceWindow)).count() / 60;
+    if (counted > 0 && minutes > 0) {
+        f.articlesPerMinute = static_cast<int>(static_cast<double>(counted) / minutes + 0.5);
     }
     return f;
 }
@@ -56,6 +76,9 @@ Text ProgressText(const ProgressFigures& f) {
     Text text = buffer + FormatDuration(f.elapsed);
     if (f.timeLeft) {
         text += "，预计还需 " + FormatDuration(*f.timeLeft);
+    }
+    if (f.articlesPerMinute) {
+        text += "，速度 " + std::to_string(*f.articlesPerMinute) + "篇/分钟";
     }
     return text;
 }

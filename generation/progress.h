@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <deque>
 #include <mutex>
 #include <optional>
 
@@ -16,6 +17,7 @@ struct ProgressFigures {
     int remaining = 0;  // keywords still in the list (and in flight)
     std::chrono::seconds elapsed{0};
     std::optional<std::chrono::seconds> timeLeft;  // once a keyword has been settled
+    std::optional<int> articlesPerMinute;          // the current pace: articles of the last minute
 };
 
 // Counts the keywords of a run as they are settled and estimates the time left from the pace so
@@ -42,12 +44,13 @@ private:
     // Settled keywords that cost a request, and when the last one was settled.
     int worked_ = 0;
     Clock::time_point lastSettled_{};
+    std::deque<Clock::time_point> recentArticles_;  // of the last minute, oldest first
 };
 
 // "2时5分", "3分20秒", "45秒".
 Text FormatDuration(std::chrono::seconds duration);
 
-// The figures as one line: "已完成 12，失败 1，跳过 0，剩余 87，已用 3分20秒，预计还需 25分".
+// The figures as one line: "已完成 12，失败 1，跳过 0，剩余 87，已用 3分20秒，预计还需 25分，速度 30篇/分钟".
 Text ProgressText(const ProgressFigures& figures);
 
 }  // namespace qj

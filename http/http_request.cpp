@@ -92,6 +92,8 @@ Bytes RunRequest(HttpRequestParams& params) {
     plan.method = method;
     plan.url = params.url;
     plan.cancel = params.cancel;
+    plan.onResponseStart = params.onResponseStart;
+    plan.proxyTunnel = params.proxyTunnel.value_or(false);
 
     std::optional<Text> refused;
     const Text proxyUser = params.proxyUser.value_or(Text());
@@ -152,6 +154,12 @@ Bytes RunRequest(HttpRequestParams& params) {
     }
     if (params.transferError) {
         *params.transferError = result.error;
+    }
+    if (params.proxyUnreachable) {
+        *params.proxyUnreachable = result.proxyUnreachable;
+    }
+    if (params.refusedByProxy) {
+        *params.refusedByProxy = result.refusedByProxy;
     }
     return std::move(result.body);
 }

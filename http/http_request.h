@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <optional>
 
 #include "http/http_instance.h"
@@ -29,6 +30,9 @@ struct HttpRequestParams {
     std::optional<Text> proxy;          // "host:port"; empty: no proxy (stays with a reused handle)
     std::optional<int> timeoutSeconds;  // omitted or below 1: 15 s; -1: keep the handle's time-outs
     std::optional<Text> proxyUser;
+    // true: the exchange goes through a tunnel the proxy opens (CONNECT) also to an http server, so
+    // that the proxy neither sees nor holds back the request and its reply. Default false.
+    std::optional<bool> proxyTunnel;
     std::optional<Text> proxyPassword;
     std::optional<int> credentialTarget;       // 0 server, 1 proxy (default; also sends Proxy-Authorization)
     HttpInstance* reuseInstance = nullptr;     // omitted: a new handle for this request only
@@ -43,6 +47,15 @@ struct HttpRequestParams {
     // LF or a zero byte, or its name is no HTTP token); the request was then not sent and failed.
     // Empty otherwise. Lines without a colon name nothing and are skipped.
     Text* refusedHeader = nullptr;
+    // Called once, on the calling thread, when the body of the final response begins, with its
+    // status and header lines: a streamed reply tells its headers long before it ends.
+    std::function<void(int status, const Text& responseHeaders)> onResponseStart;
+    // Out, with a proxy: true when no connection to the proxy could be made (its name unknown, the
+    // connection refused or timed out), so nothing reached the server.
+    bool* proxyUnreachable = nullptr;
+    // Out, with a proxy: true when the status is the proxy's own refusal of the tunnel to an https
+    // server (its credentials refused, the server unreachable from it), not the server's answer.
+    bool* refusedByProxy = nullptr;
 };
 
 // One complete, synchronous HTTP or HTTPS exchange; returns the response body byte for byte.

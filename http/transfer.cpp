@@ -53,6 +53,9 @@ struct TransferState {
     ResponseHeaderCollector headers;
     Bytes body;
     bool bodyTooLarge = false;
+    CURL* easy = nullptr;
+    const std::function<void(int, const Text&)>* onResponseStart = nullptr;
+    bool started = false;  // onResponseStart has been called
 
     bool connecting = false;  // a socket exists, the request cannot go out yet
     bool connected = false;   // the request can go out or is under way
@@ -63,10 +66,25 @@ struct TransferState {
     void Touch() { lastActivity = NowMs(); }
 };
 
+// The first bytes of the final response's body: its header section is whole.
+void ReportResponseStart(TransferState& state) {
+    state.started = true;
+    long status = 0;
+    curl_easy_getinfo(state.easy, CURLINFO_RESPONSE_CODE, &status);
+    (*state.onResponseStart)(static_cast<int>(status), state.headers.Block());
+}
+
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto* state = static_cast<TransferState*>(user);
     const size_t length = size * count;
     state->Touch();
+    if (!state->started && state->onResponseStart && *state->onResponseStart) {
+        try {
+            ReportResponseStart(*state);
+        } catch (...) {
+            return 0;
+        }
+    }
     if (state->body.size() + length > kMaxResponseBytes) {
         state->bodyTooLarge = true;
         return 0;
@@ -222,6 +240,8 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
         TransferState state;
         state.policy = TimeoutPolicyFor(settings.timeoutMs);
         state.cancel = plan.cancel;
+        state.easy = easy;
+        state.onResponseStart = &plan.onResponseStart;
         char errorBuffer[CURL_ERROR_SIZE] = {};
 
         Slist headers = MakeSlist(WireHeaderLines(plan.headers, plan.sendsBody));
@@ -263,6 +283,7 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
         // An empty proxy also keeps proxy settings of the environment away.
         curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
         curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+        curl_easy_setopt(easy, CURLOPT_HTTPPROXYTUNNEL, plan.proxyTunnel ? 1L : 0L);
         curl_easy_setopt(easy, CURLOPT_HEADEROPT, long{CURLHEADER_SEPARATE});
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
         curl_easy_setopt(easy, CURLOPT_PROXYHEADER, proxyHeaders.get());
@@ -289,6 +310,7 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
         std::string abortReason;
         CURLcode code = CURLE_OK;
         bool finished = false;
+        bool connectTimedOut = false;
         while (true) {
             int running = 0;
             if (curl_multi_perform(multi, &running) != CURLM_OK) {
@@ -308,6 +330,7 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
             long waitMs = 0;
             abortReason = CheckWatchdog(state, easy, waitMs);
             if (!abortReason.empty()) {
+                connectTimedOut = state.connecting && !(state.cancel && state.cancel->load());
                 break;
             }
             curl_multi_poll(multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
@@ -338,6 +361,12 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
                 // The proxy answered the tunnel request itself: that reply is the only one there is.
                 failed.status = static_cast<int>(connectStatus);
                 failed.responseHeaders = state.headers.Block();
+                failed.refusedByProxy = true;
+            } else if (!proxy.empty() && status == 0) {
+                // Through a proxy the only connection made is the one to the proxy.
+                failed.proxyUnreachable = connectTimedOut || code == CURLE_COULDNT_RESOLVE_PROXY ||
+                                          code == CURLE_COULDNT_CONNECT ||
+                                          (code == CURLE_OPERATION_TIMEDOUT && !state.connected);
             }
             return failed;
         }

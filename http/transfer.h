@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -24,16 +25,20 @@ struct TransferPlan {
     bool sendsBody = false;
     RequestHeaders headers;
     RequestHeaders proxyHeaders;  // sent to the proxy only
+    bool proxyTunnel = false;     // CONNECT also to an http server
     std::optional<Credentials> credentials;
     const std::atomic<bool>* cancel = nullptr;
+    std::function<void(int status, const Text& responseHeaders)> onResponseStart;  // see HttpRequestParams
 };
 
 struct TransferResult {
     bool ok = false;
     Bytes body;
-    Text responseHeaders;  // the final response's lines
-    int status = 0;        // 0 when there was no reply
-    std::string error;     // why the exchange failed; empty on success
+    Text responseHeaders;           // the final response's lines
+    int status = 0;                 // 0 when there was no reply
+    std::string error;              // why the exchange failed; empty on success
+    bool proxyUnreachable = false;  // a proxy was set and could not be connected to
+    bool refusedByProxy = false;    // the status is the proxy's answer to the tunnel request
 };
 
 // Runs one exchange on the instance's handles with its settings (time-outs, proxy, redirects).

@@ -14,6 +14,7 @@
 #include "generation/keyword_queue.h"
 #include "generation/output_files.h"
 #include "job_test_support.h"
+#include "local_chat_service.h"
 #include "text/code_page.h"
 #include "window/control_names.h"
 #include "window/window_model.h"
@@ -164,6 +165,39 @@ TEST_F(BatchModeTest, ExitCodesTellWhetherTheListWasDone) {
     for (const char* code : {"  3 ", "  4 ", "  130 "}) {
         EXPECT_NE(usage.find(code), std::string::npos) << code;
     }
+}
+
+// Interface three's endpoints in the window-less mode: a refused main key fails over to a backup
+// line; with no endpoint that answers, the run ends with its keywords kept and exit code 4. Each
+// endpoint's figures are printed.
+TEST_F(BatchModeTest, EndpointsFailOverAndARunWithoutAnyEndsEarly) {
+    testing::LocalChatService chat;
+    chat.Plan("sk-batch", {.failStatus = 401});
+    chat.Plan("sk-dry", {.failStatus = 429, .errorBody = R"({"error":{"code":"insufficient_quota"}})"});
+    const Text ini = ProgramPath(kSettingsFileTail);
+    const std::string base = chat.Base();
+    for (const auto& [section, name, value] :
+         {std::tuple{kind::kRadio, control::kRadioInterfaceOne, "假"},
+          std::tuple{kind::kRadio, control::kRadioInterfaceThree, "真"},
+          std::tuple{kind::kEdit, control::kEditInterfaceThreeBaseUrl, base.c_str()},
+          std::tuple{kind::kEdit, control::kEditInterfaceThreeBackups, "- sk-good"}}) {
+        ASSERT_FALSE(WriteIniValue(ini, section, name, value));
+    }
+    WriteList("甲\r\n乙\r\n");
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 0) << testing::ReadBytes(Output());
+    std::string out = testing::ReadBytes(Output());
+    EXPECT_NE(out.find(AnsiToUtf8("端点1：文章0篇，失败1次，429回答0次\n")), std::string::npos) << out;
+    EXPECT_NE(out.find(AnsiToUtf8("端点2：文章2篇，失败0次，429回答0次\n")), std::string::npos) << out;
+    EXPECT_EQ(chat.Of("sk-good").answered, 2);
+
+    ASSERT_FALSE(WriteIniValue(ini, kind::kEdit, control::kEditInterfaceThreeBackups, "- sk-dry"));
+    WriteList("丙\r\n丁\r\n");
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 4);
+    out = testing::ReadBytes(Output());
+    EXPECT_NE(out.find(AnsiToUtf8("错误信息：接口三的所有端点都在休息，本次任务提前结束\n")), std::string::npos) << out;
+    EXPECT_NE(out.find(AnsiToUtf8("端点2：文章0篇，失败1次，429回答0次\n")), std::string::npos) << out;
+    EXPECT_EQ(Read(paths_.keywordList), "丙\r\n丁\r\n");
+    EXPECT_EQ(Read(paths_.failureList), "");
 }
 
 // Starting the program creates nothing in an empty folder; keywords a killed run left in its

@@ -58,6 +58,8 @@ TEST(InterfaceThreeTable, TheRadioBoxJoinsTheInterfaceGroupAndThePageComesLast) 
         {control::kEditInterfaceThreePrompt, control::kLabelInterfaceThreePrompt},
         {control::kEditInterfaceThreeSystemPrompt, control::kLabelInterfaceThreeSystemPrompt},
         {control::kEditInterfaceThreeTemperature, control::kLabelInterfaceThreeTemperature},
+        {control::kEditInterfaceThreeProxy, control::kLabelInterfaceThreeProxy},
+        {control::kEditInterfaceThreeBackups, control::kLabelInterfaceThreeBackups},
     };
     for (const auto& [edit, label] : labelled) {
         const ControlRow& box = Row(edit);
@@ -76,6 +78,25 @@ TEST(InterfaceThreeTable, TheRadioBoxJoinsTheInterfaceGroupAndThePageComesLast) 
     EXPECT_TRUE(Row(control::kEditInterfaceThreePrompt).multiLine);
     EXPECT_TRUE(Row(control::kEditInterfaceThreeSystemPrompt).multiLine);
     EXPECT_FALSE(Row(control::kEditInterfaceThreeBaseUrl).multiLine);
+    EXPECT_TRUE(Row(control::kEditInterfaceThreeBackups).multiLine);
+    EXPECT_FALSE(Row(control::kEditInterfaceThreeProxy).multiLine);
+
+    // No two controls of the page cover each other.
+    std::vector<const ControlRow*> onPage;
+    for (const ControlRow& row : MainWindowLayout().controls) {
+        if (Text(row.parent) == control::kTabMain && row.page == page::kInterfaceThree) {
+            onPage.push_back(&row);
+        }
+    }
+    for (std::size_t i = 0; i < onPage.size(); ++i) {
+        for (std::size_t j = i + 1; j < onPage.size(); ++j) {
+            const ControlRow& a = *onPage[i];
+            const ControlRow& b = *onPage[j];
+            const bool apart = a.left + a.width <= b.left || b.left + b.width <= a.left || a.top + a.height <= b.top ||
+                               b.top + b.height <= a.top;
+            EXPECT_TRUE(apart) << a.name << " / " << b.name;
+        }
+    }
 }
 
 // The main window in memory with its created sequence run, as the program starts it.
@@ -106,6 +127,9 @@ TEST(InterfaceThreeSettings, TheChoiceAndThePageComeBackAfterARestart) {
                         "写一篇关于“{关键词}”的文章\r\n\r\n要求\"详细\"");
         window->SetText(control::kEditInterfaceThreeSystemPrompt, kPropContent, "你是一名编辑");
         window->SetText(control::kEditInterfaceThreeTemperature, kPropContent, "0.8");
+        window->SetText(control::kEditInterfaceThreeBackups, kPropContent,
+                        "https://api.deepseek.com/v1 sk-1 deepseek-chat\r\n# 注释\r\n- sk-2 - 直连");
+        window->SetText(control::kEditInterfaceThreeProxy, kPropContent, "http://u:p@127.0.0.1:7890\r\n");
         HandleClick(*window, control::kButtonSaveSettings);
         const std::string file = ReadBytes(NativePath(ProgramPath(kSettingsFileTail)));
         EXPECT_NE(file.find("单选框_接口三=真\r\n"), std::string::npos);
@@ -122,6 +146,8 @@ TEST(InterfaceThreeSettings, TheChoiceAndThePageComeBackAfterARestart) {
     EXPECT_EQ(settings.promptTemplate, "写一篇关于“{关键词}”的文章\r\n\r\n要求\"详细\"");
     EXPECT_EQ(settings.systemPrompt, "你是一名编辑");
     EXPECT_EQ(settings.temperature, "0.8");
+    EXPECT_EQ(settings.backupEndpoints, "https://api.deepseek.com/v1 sk-1 deepseek-chat\r\n# 注释\r\n- sk-2 - 直连");
+    EXPECT_EQ(settings.proxy, "http://u:p@127.0.0.1:7890");  // a single line keeps no line break
 }
 
 TEST(InterfaceThreeSettings, ASettingsFileFromBeforeInterfaceThreeKeepsItsChoice) {
@@ -250,6 +276,7 @@ TEST(InterfaceThreeJob, KeywordsBecomeFilesWithTokensCountedPerKeywordAndSummed)
         "Chat GPT 思考中，请耐心等待.....",
         "关键词【坏词】内容生成失败！",
         "错误信息：boom（HTTP 500）",
+        "端点1：文章2篇，失败1次，429回答0次",
         "本次任务共消耗Token：输入11，输出22，合计33（2个关键词）",
         "任务完成！",
     };

@@ -41,6 +41,8 @@ const std::string kDesignedFile =
     "编辑框_接口三_系统提示词=\r\n"
     "编辑框_并发数=\r\n"
     "编辑框_失败重试次数=\r\n"
+    "编辑框_接口三_代理=\r\n"
+    "编辑框_接口三_备用接口=\r\n"
     "[选择框]\r\n"
     "选择框_以HTML源码形式保存=假\r\n"
     "选择框_预览生成内容=假\r\n"
@@ -126,6 +128,10 @@ TEST(MainWindowTable, ControlsInControlOrderWithTheirKinds) {
         {"选择框_跳过已生成", kind::kCheck},
         {"按钮_OpenAi_失败重试", kind::kButton},
         {"进度条_任务进度", kind::kProgress},
+        {"透明标签_接口三_代理", kind::kLabel},
+        {"编辑框_接口三_代理", kind::kEdit},
+        {"透明标签_接口三_备用接口", kind::kLabel},
+        {"编辑框_接口三_备用接口", kind::kEdit},
     };
     const ControlTable table = MainWindowLayout().controls;
     ASSERT_EQ(table.size(), std::size(expected));

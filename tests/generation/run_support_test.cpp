@@ -82,6 +82,9 @@ TEST(Progress, CountsAndEstimatesFromThePaceSoFar) {
     EXPECT_EQ(f.remaining, 7);
     EXPECT_EQ(f.elapsed, seconds(3));
     ASSERT_TRUE(f.timeLeft);
+    // The pace: articles of the last minute, over three seconds so far.
+    EXPECT_EQ(f.articlesPerMinute, 20);
+    EXPECT_FALSE(meter.Figures(start + seconds(120)).articlesPerMinute);
 
     EXPECT_EQ(FormatDuration(seconds(45)), "45秒");
     EXPECT_EQ(FormatDuration(seconds(200)), "3分20秒");
@@ -94,6 +97,9 @@ TEST(Progress, CountsAndEstimatesFromThePaceSoFar) {
     EXPECT_EQ(ProgressText(shown), "已完成 12，失败 1，跳过 0，剩余 87，已用 3分20秒");
     shown.timeLeft = seconds(1500);
     EXPECT_EQ(ProgressText(shown), "已完成 12，失败 1，跳过 0，剩余 87，已用 3分20秒，预计还需 25分0秒");
+    shown.articlesPerMinute = 30;
+    EXPECT_EQ(ProgressText(shown),
+              "已完成 12，失败 1，跳过 0，剩余 87，已用 3分20秒，预计还需 25分0秒，速度 30篇/分钟");
 }
 
 class RequeueTest : public ::testing::Test {

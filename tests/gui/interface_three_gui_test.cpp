@@ -5,8 +5,13 @@
 #include <QRadioButton>
 #include <QTabWidget>
 
+#include "app/main_window_job.h"
+#include "generation/generation_job.h"
+#include "generation/keyword_queue.h"
 #include "gui/message_box.h"
 #include "gui_test_support.h"
+#include "local_chat_service.h"
+#include "platform/file_system.h"
 #include "platform/program_folder.h"
 #include "settings/settings_store.h"
 #include "temporary_home.h"
@@ -18,6 +23,7 @@ using testing::G;
 using testing::OpenedMainWindow;
 using testing::ReadBytes;
 using testing::TemporaryHome;
+using testing::WaitFor;
 
 TEST(InterfaceThreeGui, TheThirdRadioBoxIsOneOfTheInterfaceGroup) {
     TemporaryHome home;
@@ -61,6 +67,9 @@ TEST(InterfaceThreeGui, ThePageComesLastAndItsSettingsComeBack) {
         window.Get<QPlainTextEdit>(control::kEditInterfaceThreePrompt)
             ->setPlainText(QStringLiteral("围绕{关键词}写作\n不少于500字"));
         window.Get<QPlainTextEdit>(control::kEditInterfaceThreeSystemPrompt)->setPlainText(QStringLiteral("你是编辑"));
+        window.Get<QPlainTextEdit>(control::kEditInterfaceThreeBackups)
+            ->setPlainText(QStringLiteral("https://api.deepseek.com/v1 sk-1 deepseek-chat\n- sk-2"));
+        QTest::keyClicks(window.Get<QLineEdit>(control::kEditInterfaceThreeProxy), "http://u:p@127.0.0.1:7890");
         window.Click(control::kRadioInterfaceThree, QPoint(6, 12));
         gui::QueueMessageBoxAnswer();
         window.Click(control::kButtonSaveSettings);
@@ -80,6 +89,33 @@ TEST(InterfaceThreeGui, ThePageComesLastAndItsSettingsComeBack) {
               QStringLiteral("围绕{关键词}写作\n不少于500字"));
     EXPECT_EQ(restarted.Get<QPlainTextEdit>(control::kEditInterfaceThreeSystemPrompt)->toPlainText(),
               QStringLiteral("你是编辑"));
+    EXPECT_EQ(restarted.Get<QPlainTextEdit>(control::kEditInterfaceThreeBackups)->toPlainText(),
+              QStringLiteral("https://api.deepseek.com/v1 sk-1 deepseek-chat\n- sk-2"));
+    EXPECT_EQ(restarted.Get<QLineEdit>(control::kEditInterfaceThreeProxy)->text(),
+              QStringLiteral("http://u:p@127.0.0.1:7890"));
+}
+
+// Start on the real window with a refused main key and a backup endpoint that works.
+TEST(InterfaceThreeGui, ARunFailsOverToTheBackupEndpoint) {
+    TemporaryHome home;
+    testing::LocalChatService service;
+    service.Plan("sk-refused", {.failStatus = 401});
+    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+    const JobPaths paths = JobPathsIn(ProgramFolder());
+    ASSERT_FALSE(ReplaceFileContents(paths.keywordList, G("泡脚\r\n槟榔\r\n")));
+    OpenedMainWindow window;
+    window.Click(control::kRadioInterfaceThree, QPoint(6, 12));
+    window.Get<QLineEdit>(control::kEditOpenAiKey)->setText(QStringLiteral("sk-refused"));
+    window.Get<QLineEdit>(control::kEditInterfaceThreeBaseUrl)->setText(QString::fromStdString(service.Base()));
+    window.Get<QPlainTextEdit>(control::kEditInterfaceThreeBackups)->setPlainText(QStringLiteral("- sk-backup"));
+    const auto log = [&] { return window.Get<QPlainTextEdit>(control::kEditRunLog)->toPlainText(); };
+    window.Click(control::kButtonStart);
+    ASSERT_TRUE(WaitFor([&] { return log().contains(QStringLiteral("任务完成！")); }));
+    EXPECT_TRUE(log().contains(QStringLiteral("关键词【泡脚】改由端点2生成"))) << log().toStdString();
+    EXPECT_TRUE(log().contains(QStringLiteral("端点2：文章2篇，失败0次，429回答0次")));
+    EXPECT_TRUE(ReadFileBytes(paths.outputFolder + G("槟榔.txt")));
+    EXPECT_EQ(service.Of("sk-refused").requests, 1);
+    EXPECT_TRUE(WaitFor([] { return !GenerationJobRunning(); }));
 }
 
 }  // namespace

@@ -103,6 +103,8 @@ TEST(MainWindowGui, SaveWritesTheExactFileAndSaysSo) {
                                            "编辑框_接口三_系统提示词=\r\n"
                                            "编辑框_并发数=\r\n"
                                            "编辑框_失败重试次数=\r\n"
+                                           "编辑框_接口三_代理=\r\n"
+                                           "编辑框_接口三_备用接口=\r\n"
                                            "[选择框]\r\n"
                                            "选择框_以HTML源码形式保存=假\r\n"
                                            "选择框_预览生成内容=假\r\n"

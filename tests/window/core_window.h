@@ -49,6 +49,12 @@ inline ControlTable CoreControls() {
         {.name = kEditRetryCount, .kind = k::kEdit, .parent = kTabMain, .page = page::kInterfaceThree},
         {.name = kCheckSkipExisting, .kind = k::kCheck, .parent = kTabMain, .page = page::kChatGpt},
         {.name = kProgressRun, .kind = k::kProgress},
+        {.name = kEditInterfaceThreeProxy, .kind = k::kEdit, .parent = kTabMain, .page = page::kInterfaceThree},
+        {.name = kEditInterfaceThreeBackups,
+         .kind = k::kEdit,
+         .parent = kTabMain,
+         .page = page::kInterfaceThree,
+         .multiLine = true},
     };
     return rows;
 }

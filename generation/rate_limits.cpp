@@ -1,0 +1,126 @@
+#include "generation/rate_limits.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "generation/chat_reply.h"
+#include "text/ascii.h"
+#include "text/text_helpers.h"
+
+namespace qj {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr double kLongestResetMs = 24.0 * 3600 * 1000;
+
+bool SameName(std::string_view name, std::string_view wanted) {
+    return name.size() == wanted.size() && FindText(name, wanted, 0, true) == 0;
+}
+
+std::optional<long long> WholeNumber(std::string_view text) {
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<double> Decimal(std::string_view text) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) ||
+        value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::optional<milliseconds> ParseResetDuration(std::string_view text) {
+    text = TrimAsciiBlanks(text);
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    if (const std::optional<double> seconds = Decimal(text)) {
+        return milliseconds(static_cast<long long>(std::ceil(std::min(*seconds * 1000, kLongestResetMs))));
+    }
+    // Go's way of writing a duration: numbers each followed by a unit, largest unit first.
+    static constexpr std::pair<std::string_view, double> kUnits[] = {{"ms", 1.0},      {"us", 0.001},  {"ns", 0.000001},
+                                                                     {"h", 3600000.0}, {"m", 60000.0}, {"s", 1000.0}};
+    double total = 0;
+    while (!text.empty()) {
+        const std::size_t numberEnd = text.find_first_not_of("0123456789.");
+        if (numberEnd == 0 || numberEnd == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const std::optional<double> number = Decimal(text.substr(0, numberEnd));
+        if (!number) {
+            return std::nullopt;
+        }
+        text.remove_prefix(numberEnd);
+        bool known = false;
+        for (const auto& [unit, factor] : kUnits) {
+            if (text.starts_with(unit)) {
+                total += *number * factor;
+                text.remove_prefix(unit.size());
+                known = true;
+                break;
+            }
+        }
+        if (!known) {
+            return std::nullopt;
+        }
+    }
+    return milliseconds(static_cast<long long>(std::ceil(std::min(total, kLongestResetMs))));
+}
+
+RateLimits ReadRateLimits(std::string_view headerBlock, std::time_t now) {
+    RateLimits limits;
+    const std::pair<std::string_view, std::optional<long long>*> counts[] = {
+        {"x-ratelimit-limit-requests", &limits.requests.limit},
+        {"x-ratelimit-remaining-requests", &limits.requests.remaining},
+        {"x-ratelimit-limit-tokens", &limits.tokens.limit},
+        {"x-ratelimit-remaining-tokens", &limits.tokens.remaining},
+    };
+    const std::pair<std::string_view, std::optional<milliseconds>*> resets[] = {
+        {"x-ratelimit-reset-requests", &limits.requests.reset},
+        {"x-ratelimit-reset-tokens", &limits.tokens.reset},
+    };
+    std::optional<milliseconds> retryAfterMs;
+    for (const Text& line : SplitText(headerBlock, "\r\n")) {
+        const std::size_t colon = line.find(':');
+        if (colon == Text::npos) {
+            continue;
+        }
+        const std::string_view name = TrimAsciiBlanks(std::string_view(line).substr(0, colon));
+        const std::string_view value = TrimAsciiBlanks(std::string_view(line).substr(colon + 1));
+        for (const auto& [wanted, field] : counts) {
+            if (SameName(name, wanted)) {
+                *field = WholeNumber(value);
+            }
+        }
+        for (const auto& [wanted, field] : resets) {
+            if (SameName(name, wanted)) {
+                *field = ParseResetDuration(value);
+            }
+        }
+        if (SameName(name, "retry-after-ms")) {
+            if (const std::optional<double> ms = Decimal(value)) {
+                retryAfterMs = milliseconds(static_cast<long long>(std::ceil(std::min(*ms, kLongestResetMs))));
+            }
+        }
+    }
+    // The finer of the two wins when both are there.
+    if (retryAfterMs) {
+        limits.retryAfter = retryAfterMs;
+    } else if (const std::optional<int> seconds = RetryAfterSeconds(headerBlock, now)) {
+        limits.retryAfter = std::chrono::seconds(*seconds);
+    }
+    return limits;
+}
+
+}  // namespace qj

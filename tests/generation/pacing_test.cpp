@@ -1,0 +1,249 @@
+// The rate limits of a reply, and the pace of one endpoint driven through simulated services on a
+// virtual clock.
+
+#include "generation/pacing.h"
+
+#include <gtest/gtest.h>
+
+#include <queue>
+#include <random>
+
+#include "generation/rate_limits.h"
+
+namespace qj {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = EndpointPace::Clock;
+
+TEST(RateLimits, ReadFromTheHeadersAsServicesWriteThem) {
+    const struct {
+        const char* text;
+        std::optional<long long> ms;
+    } durations[] = {
+        {"1s", 1000},         {"6m0s", 360000},      {"20ms", 20},        {"1h2m3.5s", 3723500},   {"0.5s", 500},
+        {"30", 30000},        {"1.25", 1250},        {"17.999s", 17999},  {" 2m ", 120000},        {"", std::nullopt},
+        {"5x", std::nullopt}, {"-1s", std::nullopt}, {"s", std::nullopt}, {"1e400", std::nullopt},
+    };
+    for (const auto& d : durations) {
+        const auto parsed = ParseResetDuration(d.text);
+        EXPECT_EQ(parsed ? std::optional<long long>(parsed->count()) : std::nullopt, d.ms) << d.text;
+    }
+
+    const RateLimits limits = ReadRateLimits(
+        "Content-Type: text/event-stream\r\nX-RateLimit-Limit-Requests: 500\r\nx-ratelimit-remaining-requests: 499\r\n"
+        "x-ratelimit-reset-requests: 120ms\r\nx-ratelimit-limit-tokens: 200000\r\nx-ratelimit-remaining-tokens: "
+        "banana\r\nx-ratelimit-reset-tokens: 6m0s\r\nretry-after: 3",
+        0);
+    EXPECT_EQ(limits.requests.limit, 500);
+    EXPECT_EQ(limits.requests.remaining, 499);
+    EXPECT_EQ(limits.requests.reset, milliseconds(120));
+    EXPECT_EQ(limits.tokens.limit, 200000);
+    EXPECT_FALSE(limits.tokens.remaining);
+    EXPECT_EQ(limits.tokens.reset, milliseconds(360000));
+    EXPECT_EQ(limits.retryAfter, milliseconds(3000));
+    EXPECT_EQ(ReadRateLimits("Retry-After: 3\r\nretry-after-ms: 250", 0).retryAfter, milliseconds(250));
+    EXPECT_FALSE(ReadRateLimits("Content-Length: 3", 0).Any());
+}
+
+// A service on the virtual clock: windows of `window` from time zero, a hard budget of requests
+// and tokens per window counted when a request arrives, the rate-limit headers as they stand when
+// a reply leaves (or none), and optionally a limit of requests under way beyond which it answers
+// 429 without saying anything else.
+struct SimulatedService {
+    milliseconds window{1000};
+    int requestsPerWindow = 0;
+    long long tokensPerWindow = 0;
+    long long tokensPerReply = 100;
+    int mostAtOnce = 0;
+    bool announces = true;
+
+    long long windowNumber = -1;
+    int requests = 0;
+    long long tokens = 0;
+    int underWay = 0;
+
+    void Roll(milliseconds now) {
+        if (now / window != windowNumber) {
+            windowNumber = now / window;
+            requests = 0;
+            tokens = 0;
+        }
+    }
+    // False: 429.
+    bool Admit(milliseconds now) {
+        Roll(now);
+        if ((requestsPerWindow > 0 && requests >= requestsPerWindow) ||
+            (tokensPerWindow > 0 && tokens + tokensPerReply > tokensPerWindow) ||
+            (mostAtOnce > 0 && underWay >= mostAtOnce)) {
+            return false;
+        }
+        ++requests;
+        tokens += tokensPerReply;
+        ++underWay;
+        return true;
+    }
+    RateLimits Announced(milliseconds now) {
+        Roll(now);
+        RateLimits limits;
+        if (!announces) {
+            return limits;
+        }
+        const milliseconds reset = window * (windowNumber + 1) - now;
+        if (requestsPerWindow > 0) {
+            limits.requests = {requestsPerWindow, requestsPerWindow - requests, reset};
+        }
+        if (tokensPerWindow > 0) {
+            limits.tokens = {tokensPerWindow, tokensPerWindow - tokens, reset};
+        }
+        return limits;
+    }
+};
+
+struct SimulatedRun {
+    int answered = 0;
+    int rateLimited = 0;
+    milliseconds took{0};
+};
+
+// `workers` workers ask the service `count` times through one pace; each reply takes a latency
+// drawn from [lowest, highest].
+SimulatedRun Simulate(SimulatedService service, int count, int workers, milliseconds lowest, milliseconds highest,
+                      unsigned seed) {
+    EndpointPace pace(workers);
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<long long> latency(lowest.count(), highest.count());
+    const Clock::time_point zero{};
+    struct Reply {
+        milliseconds at;
+        milliseconds started;
+        bool admitted;
+        bool operator>(const Reply& other) const { return at > other.at; }
+    };
+    std::priority_queue<Reply, std::vector<Reply>, std::greater<>> replies;
+    SimulatedRun run;
+    int started = 0;
+    int done = 0;
+    milliseconds now{0};
+    while (done < count && now < milliseconds(3600000)) {
+        // Start what the pace allows, one request per free worker.
+        for (EndpointPace::Room room = pace.RoomAt(zero + now);
+             room.requests > 0 && started - done < workers && started < count; room = pace.RoomAt(zero + now)) {
+            pace.Start(zero + now);
+            ++started;
+            const bool admitted = service.Admit(now);
+            replies.push({admitted ? now + milliseconds(latency(random)) : now + milliseconds(1), now, admitted});
+        }
+        const EndpointPace::Room room = pace.RoomAt(zero + now);
+        milliseconds next = replies.empty() ? milliseconds::max() : replies.top().at;
+        if (room.lookAgain != Clock::time_point::max()) {
+            next = std::min(next, std::chrono::ceil<milliseconds>(room.lookAgain - zero));
+        }
+        if (next == milliseconds::max()) {
+            ADD_FAILURE() << "the pace waits for nothing at " << now.count() << " ms";
+            break;
+        }
+        now = std::max(now, next);
+        while (!replies.empty() && replies.top().at <= now) {
+            const Reply reply = replies.top();
+            replies.pop();
+            const RateLimits limits = service.Announced(reply.at);
+            pace.Announced(zero + reply.started, limits, zero + reply.at);
+            if (reply.admitted) {
+                --service.underWay;
+                ++run.answered;
+                ++done;
+                pace.Finished(zero + reply.started, EndpointPace::Result::kSuccess, limits, service.tokensPerReply,
+                              zero + reply.at);
+            } else {
+                ++run.rateLimited;
+                --started;  // the same keyword asks again
+                pace.Finished(zero + reply.started, EndpointPace::Result::kRateLimited, limits, std::nullopt,
+                              zero + reply.at);
+            }
+        }
+    }
+    run.took = now;
+    return run;
+}
+
+// Whatever the budget, the latency and the workers, no request is started that the announced
+// budget does not cover, and a budget that binds is used to the full.
+TEST(EndpointPace, KeepsWithinAnnouncedBudgetsAndUsesThem) {
+    unsigned seed = 1;
+    for (const int requestsPerWindow : {1, 3, 10, 40}) {
+        for (const int workers : {1, 4, 32}) {
+            for (const milliseconds window : {milliseconds(200), milliseconds(1000), milliseconds(60000)}) {
+                SCOPED_TRACE(::testing::Message()
+                             << requestsPerWindow << " per " << window.count() << " ms, " << workers << " workers");
+                SimulatedService service;
+                service.window = window;
+                service.requestsPerWindow = requestsPerWindow;
+                const int count = requestsPerWindow * 6;
+                const SimulatedRun run = Simulate(service, count, workers, window / 20, window / 5, ++seed);
+                EXPECT_EQ(run.answered, count);
+                EXPECT_EQ(run.rateLimited, 0);
+                if (workers >= requestsPerWindow) {
+                    // Six windows' worth of budget: the run ends within the seventh window.
+                    EXPECT_LE(run.took, window * 7);
+                }
+            }
+        }
+    }
+
+    // A budget of tokens: what a request costs is learnt from the replies.
+    SimulatedService tokens;
+    tokens.tokensPerWindow = 500;
+    const SimulatedRun run = Simulate(tokens, 50, 16, milliseconds(20), milliseconds(80), 99);
+    EXPECT_EQ(run.answered, 50);
+    EXPECT_EQ(run.rateLimited, 0);
+    EXPECT_LE(run.took, milliseconds(11000));
+}
+
+// A service that says nothing but 429 once too many requests are under way: the concurrency halves
+// on a 429 and grows again after rounds of successes, so such answers stay rare.
+TEST(EndpointPace, ConcurrencyHalvesOnA429AndGrowsBack) {
+    SimulatedService service;
+    service.mostAtOnce = 4;
+    service.announces = false;
+    const SimulatedRun run = Simulate(service, 400, 32, milliseconds(100), milliseconds(300), 7);
+    EXPECT_EQ(run.answered, 400);
+    // The first wave meets 27 of them (nothing told the pace before); not many more follow.
+    EXPECT_LE(run.rateLimited, 50);
+
+    // Eight requests under way; the 429s answer the last three. The first one halves the
+    // concurrency; the others were under way with it and change nothing.
+    EndpointPace pace(8);
+    const Clock::time_point t0{};
+    for (int i = 0; i < 8; ++i) {
+        pace.Start(t0 + milliseconds(i));
+    }
+    for (int i = 7; i >= 5; --i) {
+        const EndpointPace::Change change =
+            pace.Finished(t0 + milliseconds(i), EndpointPace::Result::kRateLimited, {.retryAfter = milliseconds(2000)},
+                          std::nullopt, t0 + milliseconds(10));
+        EXPECT_EQ(change.holdFor, milliseconds(2000));
+        EXPECT_EQ(change.concurrency, i == 7 ? std::optional<int>(4) : std::nullopt);
+    }
+    EXPECT_EQ(pace.RoomAt(t0 + milliseconds(1000)).requests, 0);
+    EXPECT_EQ(pace.RoomAt(t0 + milliseconds(1000)).lookAgain, t0 + milliseconds(2010));
+    for (int i = 0; i < 5; ++i) {
+        pace.Finished(t0 + milliseconds(i), EndpointPace::Result::kSuccess, {}, std::nullopt, t0 + milliseconds(2100));
+    }
+    EXPECT_EQ(pace.concurrency(), 5);  // a round of four successes
+    EXPECT_EQ(pace.RoomAt(t0 + milliseconds(2100)).requests, 5);
+
+    // A 429 to a request that started with two others under way: the service took two.
+    EndpointPace small(8);
+    for (int i = 0; i < 8; ++i) {
+        small.Start(t0 + milliseconds(i));
+    }
+    EXPECT_EQ(
+        small
+            .Finished(t0 + milliseconds(2), EndpointPace::Result::kRateLimited, {}, std::nullopt, t0 + milliseconds(10))
+            .concurrency,
+        2);
+}
+
+}  // namespace
+}  // namespace qj
