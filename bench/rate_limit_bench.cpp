@@ -9,17 +9,18 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "window/control_names.h"
-#include "platform/file_system.h"
 #include "app/main_window_controls.h"
-#include "window/memory_window.h"
-#include "platform/program_folder.h"
+#include "app/process_state.h"
 #include "bench/bench_job.h"
 #include "bench/bench_report.h"
 #include "generation/generation_job.h"
 #include "http/http_instance.h"
 #include "tests/support/local_chat_service.h"
+#include "platform/file_system.h"
+#include "platform/program_folder.h"
 #include "text/code_page.h"
+#include "window/control_names.h"
+#include "window/memory_window.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ void TimedRun(benchmark::State& state, const std::string& key, const std::string
         qj::KeywordQueue queue(qj::JobPathsIn(qj::ProgramFolder()));
         const auto start = std::chrono::steady_clock::now();
         state.ResumeTiming();
-        const qj::JobSummary summary = qj::RunGenerationJob(window, queue, qj::ChosenGenerator);
+        const qj::JobSummary summary = qj::RunGenerationJob(window, queue, qj::ChosenGenerator, qj::CurrentDeployment(), qj::StopRequested);
         state.PauseTiming();
         outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         outcome.failed = g_keywords - summary.succeeded;
