@@ -7,6 +7,7 @@
 namespace qj {
 namespace {
 
+#if !defined(_WIN32)
 TEST(InterruptWatch, InterruptsSetTheFlagWhileWatchedAndEndTheProcessAfterwards) {
     for (const int signal : {SIGINT, SIGTERM}) {
         std::atomic<bool> stop{false};
@@ -22,6 +23,7 @@ TEST(InterruptWatch, InterruptsSetTheFlagWhileWatchedAndEndTheProcessAfterwards)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(std::raise(SIGTERM), ::testing::KilledBySignal(SIGTERM), "");
 }
+#endif
 
 }  // namespace
 }  // namespace qj

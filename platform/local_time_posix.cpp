@@ -1,0 +1,11 @@
+#include "platform/local_time.h"
+
+namespace qj {
+
+std::tm LocalTime(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    return local;
+}
+
+}  // namespace qj
