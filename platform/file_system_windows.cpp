@@ -9,6 +9,7 @@
 
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
+#include "platform/windows_error.h"
 
 namespace qj {
 
@@ -16,9 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The callers speak errno (a missing file is ENOENT on every system); the Win32 errors a file
-// operation meets are brought to the nearest errno value.
-int ErrnoOf(DWORD error) {
+int LastErrno();
+
+}  // namespace
+
+int ErrnoOfWindowsError(unsigned long error) {
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
@@ -55,6 +58,12 @@ int ErrnoOf(DWORD error) {
     default:
         return EIO;
     }
+}
+
+namespace {
+
+int ErrnoOf(DWORD error) {
+    return ErrnoOfWindowsError(error);
 }
 
 int LastErrno() {

@@ -8,4 +8,8 @@ std::tm LocalTime(std::time_t when) {
     return local;
 }
 
+std::time_t UtcMoment(std::tm utc) {
+    return _mkgmtime(&utc);
+}
+
 }  // namespace qj
