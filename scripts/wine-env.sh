@@ -9,7 +9,7 @@ if [ -z "$QJ_WINE" ]; then
     fi
 fi
 if [ -z "$QJ_WINE" ]; then
-    echo "wine: not installed (scripts/install-deps.sh --windows installs it)" >&2
+    echo "wine: not installed (scripts/install-deps.sh installs it)" >&2
     exit 127
 fi
 QJ_WINESERVER="$(dirname "$QJ_WINE")/wineserver"
