@@ -55,6 +55,23 @@ std::string RemoveDotSegments(std::string_view path) {
     return out;
 }
 
+// Whether the reference names a scheme of its own ("ftp:...", "mailto:..."): letters, digits, "+",
+// "-" and "." in front of a colon, starting with a letter.
+bool HasScheme(std::string_view reference) {
+    const std::size_t colon = reference.find(':');
+    if (colon == std::string_view::npos || colon == 0 || reference.find_first_of("/?#") < colon) {
+        return false;
+    }
+    for (std::size_t i = 0; i < colon; ++i) {
+        const char c = reference[i];
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!letter && (i == 0 || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<std::string> WireUrl(std::string_view url) {
@@ -157,7 +174,7 @@ std::optional<UrlParts> SplitUrl(std::string_view url) {
 
 std::optional<std::string> ResolveRedirect(std::string_view base, std::string_view location) {
     location = TrimAscii(location, kSpaceAndTab);
-    if (!SchemeOf(location).empty()) {
+    if (HasScheme(location)) {
         return SplitUrl(location) ? std::optional<std::string>(location) : std::nullopt;
     }
     const std::optional<UrlParts> from = SplitUrl(base);

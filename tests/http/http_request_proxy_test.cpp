@@ -15,7 +15,7 @@ using test::LibServer;
 using test::RawRequest;
 using test::RawServer;
 
-void ReplyOk(int socket, const RawRequest&) {
+void ReplyOk(test::SocketId socket, const RawRequest&) {
     RawServer::Send(socket, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
 }
 

@@ -20,7 +20,7 @@ using Lines = std::vector<std::string>;
 
 constexpr const char* kUserAgent = "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
 
-void ReplyOk(int socket, const RawRequest&) {
+void ReplyOk(test::SocketId socket, const RawRequest&) {
     RawServer::Send(socket, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
 }
 
@@ -187,7 +187,7 @@ TEST(HttpRequestWire, AHeaderLineThatCannotGoOnTheWireFailsTheRequest) {
 
 // A chunked body may end with trailer lines; they are not header lines of the response.
 TEST(HttpRequestWire, TrailersOfAChunkedBodyAreNotResponseHeaders) {
-    RawServer server([](int socket, const RawRequest&) {
+    RawServer server([](test::SocketId socket, const RawRequest&) {
         RawServer::Send(socket,
                         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nSet-Cookie: session=1\r\n"
                         "Trailer: X-Checksum, Set-Cookie\r\nConnection: close\r\n\r\n"
@@ -205,7 +205,7 @@ TEST(HttpRequestWire, TrailersOfAChunkedBodyAreNotResponseHeaders) {
 }
 
 TEST(HttpRequestWire, ResponseHeadersAreReadBackInOrderAndInGbk) {
-    RawServer server([](int socket, const RawRequest&) {
+    RawServer server([](test::SocketId socket, const RawRequest&) {
         RawServer::Send(socket, "HTTP/1.1 200 OK\r\nX-Utf8: " + Utf8(u8"中文") +
                                     "\r\nX-Gbk: 中文\r\nNoSpace:v\r\n"
                                     "X-Fold: a\r\n  b\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
@@ -224,7 +224,7 @@ TEST(HttpRequestWire, BrokenRepliesGiveEmptyValues) {
         "",                                                                             // no reply
     };
     for (const std::string& reply : replies) {
-        RawServer server([&](int socket, const RawRequest&) { RawServer::Send(socket, reply); });
+        RawServer server([&](test::SocketId socket, const RawRequest&) { RawServer::Send(socket, reply); });
         Exchange exchange(server.Url("/cut"));
         Text cookiesOut = "x";
         exchange.params.cookiesOut = &cookiesOut;
