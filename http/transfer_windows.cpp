@@ -1,8 +1,7 @@
 #include "http/transfer.h"
 
 #include <windows.h>
-// After <windows.h>, which they need.
-#include <wincrypt.h>
+// After <windows.h>, which it needs.
 #include <winhttp.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include "http/default_headers.h"
 #include "http/response_headers.h"
 #include "http/timeout_policy.h"
+#include "http/tunnel_relay_windows.h"
 #include "http/url.h"
 #include "http/winhttp_handles.h"
 #include "text/ascii.h"
@@ -43,15 +43,29 @@ std::wstring Widen(std::string_view utf8) {
     return wide;
 }
 
-std::string NarrowUtf8(std::wstring_view wide) {
+// Header text crosses the WinHttp API as wide characters that WinHttp turns into bytes, and back,
+// through the ANSI code page. Converting through the same code page here gives the bytes of the
+// line exactly (UTF-8 values, a server's GBK) wherever that code page maps every byte, as the
+// Western code pages do.
+std::wstring HeaderToWide(std::string_view bytes) {
+    if (bytes.empty()) {
+        return {};
+    }
+    std::wstring wide(bytes.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                                             wide.data(), static_cast<int>(wide.size()))));
+    return wide;
+}
+
+std::string HeaderFromWide(std::wstring_view wide) {
     if (wide.empty()) {
         return {};
     }
-    std::string utf8(wide.size() * 3, '\0');
-    utf8.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                                             utf8.data(), static_cast<int>(utf8.size()), nullptr,
-                                                             nullptr)));
-    return utf8;
+    std::string bytes(wide.size() * 2, '\0');
+    bytes.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                                              bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                                              nullptr)));
+    return bytes;
 }
 
 std::string ErrorText(const char* step, DWORD error) {
@@ -72,6 +86,40 @@ std::string ErrorText(const char* step, DWORD error) {
         default:
             return std::string(step) + " failed (error " + std::to_string(error) + ")";
     }
+}
+
+// The proxy's "host:port" as the session names it. WinHttp writes the request in absolute form only
+// when the proxy's name differs from the server's (under Wine it compares the two names), so a
+// proxy on the server's own host is named in another spelling of the same address: an IPv4
+// address as one decimal number, a host name with the root's dot.
+std::string ProxySpelling(const UrlParts& proxy, const std::string& serverHost) {
+    if (proxy.host != serverHost) {
+        return proxy.HostPort(true);
+    }
+    unsigned long long value = 0;
+    int parts = 0;
+    std::size_t at = 0;
+    while (at <= proxy.host.size() && parts < 4) {
+        const std::size_t end = std::min(proxy.host.find('.', at), proxy.host.size());
+        const std::string_view part = std::string_view(proxy.host).substr(at, end - at);
+        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string_view::npos) {
+            break;
+        }
+        const int number = std::stoi(std::string(part));
+        if (number > 255) {
+            break;
+        }
+        value = value * 256 + static_cast<unsigned long long>(number);
+        ++parts;
+        at = end + 1;
+    }
+    if (parts == 4 && at == proxy.host.size() + 1) {
+        return std::to_string(value) + ":" + std::to_string(proxy.port);
+    }
+    if (proxy.host.find(':') != std::string::npos) {
+        return proxy.HostPort(true);  // IPv6: no other spelling
+    }
+    return proxy.host + ".:" + std::to_string(proxy.port);
 }
 
 // What one exchange's caller and its worker thread share. The caller waits on it and may give up
@@ -155,10 +203,12 @@ public:
 
 private:
     struct Hop {
+        // Destroyed last: the handles below use them.
+        std::unique_ptr<TunnelRelay> relay;
+        std::shared_ptr<void> session;
         UniqueHandle connection;
         HINTERNET request = nullptr;
         ReplyHead head;
-        bool throughTunnel = false;
     };
 
     bool Abandoned() {
@@ -275,20 +325,35 @@ private:
                 return false;
             }
         }
-        // An https server behind a proxy is reached through the tunnel WinHttp opens (CONNECT).
-        // Any other request to a proxy goes to it directly in absolute form, with the Host line
-        // and the proxy's own lines, exactly as the Linux build writes them.
-        const bool forward = proxy && !parts.secure;
-        hop.throughTunnel = proxy && parts.secure;
-        const UrlParts& peer = forward ? *proxy : parts;
-        hop.connection.reset(WinHttpConnect(job_.session.get(), Widen(peer.host).c_str(),
-                                            static_cast<INTERNET_PORT>(peer.port), 0));
+        // Through a proxy, an https server (and any server when a tunnel is asked for) is reached
+        // through a tunnel the relay opens; any other request goes to the proxy in absolute form,
+        // with the proxy's own lines added here.
+        const bool tunnel = proxy && (parts.secure || job_.plan.proxyTunnel);
+        const bool forward = proxy && !tunnel;
+        hop.session = job_.session;
+        if (tunnel) {
+            std::vector<std::string> proxyLines;
+            for (const auto& [name, value] : job_.plan.proxyHeaders.Lines()) {
+                proxyLines.push_back(name + ": " + GbkToWire(value));
+            }
+            hop.relay = std::make_unique<TunnelRelay>(proxy->host, proxy->port, std::move(proxyLines));
+            UrlParts relay;
+            relay.host = "127.0.0.1";
+            relay.port = hop.relay->port();
+            hop.session = relay.port > 0 ? OpenWinHttpSession(ProxySpelling(relay, parts.host)) : nullptr;
+            if (!hop.session) {
+                failed = Failure("no relay for the proxy tunnel");
+                return false;
+            }
+        }
+        hop.connection.reset(WinHttpConnect(hop.session.get(), Widen(parts.host).c_str(),
+                                            static_cast<INTERNET_PORT>(parts.port), 0));
         if (!hop.connection) {
             failed = Failure(ErrorText("connection handle", GetLastError()));
             return false;
         }
         const std::wstring verb = Widen(VerbOfMethod(method));
-        const std::wstring object = Widen(forward ? parts.Absolute() : parts.target);
+        const std::wstring object = Widen(parts.target);
         DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
         if (parts.secure) {
             flags |= WINHTTP_FLAG_SECURE;
@@ -299,14 +364,16 @@ private:
             failed = Failure(ErrorText("request handle", GetLastError()));
             return false;
         }
-        Configure(hop, proxy);
+        Configure(hop);
 
         std::vector<std::pair<std::string, std::string>> lines;
         const auto has = [&](std::string_view name) {
             return std::any_of(headers.begin(), headers.end(),
                                [&](const auto& line) { return SameHeaderName(line.first, name); });
         };
-        if (forward && !has("Host")) {
+        // WinHttp would put its Host line behind the program's lines; written here it comes first,
+        // where the Linux build has it.
+        if (!has("Host")) {
             lines.emplace_back("Host", parts.HostPort());
         }
         lines.insert(lines.end(), headers.begin(), headers.end());
@@ -319,7 +386,7 @@ private:
             lines.emplace_back("Content-Length", std::to_string(body.size()));
         }
         for (const auto& [name, value] : lines) {
-            const std::wstring line = Widen(name + ": " + value);
+            const std::wstring line = HeaderToWide(name + ": " + value);
             // An empty value with REPLACE would remove the line instead of sending it empty.
             const DWORD mode = value.empty() ? WINHTTP_ADDREQ_FLAG_ADD : WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE;
             if (!WinHttpAddRequestHeaders(hop.request, line.c_str(), static_cast<DWORD>(line.size()), mode)) {
@@ -347,18 +414,10 @@ private:
             }
             break;
         }
-        if (hop.throughTunnel && hop.head.status >= 300 && !TunnelEstablished(hop.request)) {
-            // The proxy answered the tunnel request itself: that reply is the only one there is.
-            failed = Failure("the proxy refused the tunnel (HTTP " + std::to_string(hop.head.status) + ")");
-            failed.status = hop.head.status;
-            failed.responseHeaders = hop.head.collector.Block();
-            failed.refusedByProxy = true;
-            return false;
-        }
         return true;
     }
 
-    void Configure(Hop& hop, const std::optional<UrlParts>& proxy) {
+    void Configure(Hop& hop) {
         HINTERNET request = hop.request;
         // Certificates are not checked: unknown authorities, wrong names and dates are accepted.
         DWORD security = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
@@ -369,23 +428,6 @@ private:
         WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
         DWORD disabled = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS;
         WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
-
-        std::wstring proxyName;
-        WINHTTP_PROXY_INFO info{};
-        info.dwAccessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
-        if (hop.throughTunnel) {
-            proxyName = Widen(proxy->HostPort(true));
-            info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-            info.lpszProxy = proxyName.data();
-            info.lpszProxyBypass = const_cast<wchar_t*>(L"");
-        }
-        WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info);
-        if (hop.throughTunnel && job_.plan.credentials && job_.plan.credentials->target == 1) {
-            const std::wstring user = Widen(GbkToWire(job_.plan.credentials->user));
-            const std::wstring password = Widen(GbkToWire(job_.plan.credentials->password));
-            WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, WINHTTP_AUTH_SCHEME_BASIC, user.c_str(),
-                                  password.c_str(), nullptr);
-        }
 
         // WinHttp's own limits back up the watchdog, so that an abandoned exchange ends too.
         const int connectMs = static_cast<int>(job_.policy.resolveAndConnectMs > 0 ? job_.policy.resolveAndConnectMs
@@ -405,9 +447,30 @@ private:
             return WinHttpSendRequest(hop.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, total,
                                       0);
         });
+        if (!sent && hop.relay && !Abandoned()) {
+            const TunnelRelay::Outcome outcome = hop.relay->outcome();
+            if (outcome.refusedStatus > 0) {
+                // The proxy answered the tunnel request itself: that reply is the only one there is.
+                failed = Failure(outcome.error);
+                failed.status = outcome.refusedStatus;
+                ResponseHeaderCollector collector;
+                for (const std::string& line : outcome.refusedLines) {
+                    collector.OnLine(line);
+                }
+                collector.OnLine("");
+                failed.responseHeaders = collector.Block();
+                failed.refusedByProxy = true;
+                return false;
+            }
+            if (outcome.unreachable) {
+                failed = Failure(outcome.error);
+                failed.proxyUnreachable = true;
+                return false;
+            }
+        }
         if (!sent) {
             failed = Failure(ErrorText("sending the request", error_));
-            failed.proxyUnreachable = viaProxy && !Abandoned() &&
+            failed.proxyUnreachable = viaProxy && !hop.relay && !Abandoned() &&
                                       (error_ == ERROR_WINHTTP_CANNOT_CONNECT ||
                                        error_ == ERROR_WINHTTP_NAME_NOT_RESOLVED || error_ == ERROR_WINHTTP_TIMEOUT ||
                                        error_ == WSAETIMEDOUT);
@@ -450,7 +513,7 @@ private:
             raw.clear();
         }
         raw.resize(size / sizeof(wchar_t));
-        const std::string text = NarrowUtf8(raw);
+        const std::string text = HeaderFromWide(raw);
         std::size_t at = 0;
         while (at < text.size()) {
             std::size_t end = text.find("\r\n", at);
@@ -486,18 +549,6 @@ private:
         const std::wstring password = Widen(GbkToWire(credentials.password));
         return scheme != 0 && WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_SERVER, scheme, user.c_str(),
                                                     password.c_str(), nullptr);
-    }
-
-    // Whether the reply came from the server through the tunnel: a server behind TLS showed its
-    // certificate, a proxy refusing the tunnel did not get that far.
-    static bool TunnelEstablished(HINTERNET request) {
-        const CERT_CONTEXT* certificate = nullptr;
-        DWORD size = sizeof certificate;
-        if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size) || !certificate) {
-            return false;
-        }
-        CertFreeCertificateContext(certificate);
-        return true;
     }
 
     TransferResult ReadBody(int method, Hop& hop) {
@@ -587,7 +638,23 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
             return Failure("not an http or https URL");
         }
         Job job;
-        job.session = instance.handles().session;
+        std::string proxyName;
+        if (!instance.settings().proxy.empty()) {
+            std::optional<UrlParts> proxy = SplitUrl("http://" + GbkToWire(instance.settings().proxy));
+            if (proxy && !proxy->explicitPort) {
+                proxy->port = 1080;  // a proxy's customary port, as libcurl assumes it
+            }
+            if (!proxy) {
+                TransferResult failed = Failure("bad proxy address");
+                failed.proxyUnreachable = true;
+                return failed;
+            }
+            proxyName = ProxySpelling(*proxy, SplitUrl(*url)->host);
+        }
+        job.session = instance.handles().SessionFor(proxyName);
+        if (!job.session) {
+            return Failure("no transfer handle for the proxy");
+        }
         job.plan = plan;
         job.plan.cancel = nullptr;
         job.plan.onResponseStart = nullptr;

@@ -361,13 +361,18 @@ protected:
 };
 
 TEST_F(HttpsRequestTest, ASelfSignedCertificateIsAccepted) {
-    Exchange exchange(server_.Url("/echo"));
+    // Without a TLS library on Windows the server is the Linux peer, which echoes the same way.
+    const std::string url = test::kInProcessTls ? server_.Url("/echo") : test::PeerTlsUrl("/echo");
+    ASSERT_EQ(url.rfind("https://", 0), 0u) << "no TLS server";
+    Exchange exchange(url);
     exchange.params.method = 1;
     exchange.params.body = "over tls";
     EXPECT_EQ(exchange.Run(), "echo:over tls");
     EXPECT_EQ(exchange.status, 200);
-    ASSERT_EQ(seen().size(), 1u);
-    EXPECT_EQ(seen()[0].body, "over tls");
+    if (test::kInProcessTls) {
+        ASSERT_EQ(seen().size(), 1u);
+        EXPECT_EQ(seen()[0].body, "over tls");
+    }
 }
 
 }  // namespace

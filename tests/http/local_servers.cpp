@@ -151,6 +151,12 @@ std::map<std::string, std::string> Peers() {
     return peers;
 }
 
+std::string PeerTlsUrl(const std::string& path) {
+    const auto peers = Peers();
+    const auto tls = peers.find("tls");
+    return tls == peers.end() ? std::string() : "https://127.0.0.1:" + tls->second + path;
+}
+
 LibServer::LibServer(bool tls) : tls_(tls) {
     PrepareSockets();
 #ifdef _WIN32
@@ -168,6 +174,11 @@ LibServer::LibServer(bool tls) : tls_(tls) {
     }
 #endif
     server_->set_keep_alive_max_count(100000);
+#ifdef _WIN32
+    // WinHttp under Wine keeps idle connections in a pool of the process past the end of a
+    // request; the server need not wait long for them when it stops.
+    server_->set_keep_alive_timeout(1);
+#endif
     server_->set_tcp_nodelay(true);
 }
 

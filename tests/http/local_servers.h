@@ -37,6 +37,9 @@ int FreePort();
 // The Linux peers of a Windows test run (see above); empty elsewhere or when none were started.
 std::map<std::string, std::string> Peers();
 
+// "https://127.0.0.1:PORT" and the path, on the TLS peer; empty when there is none.
+std::string PeerTlsUrl(const std::string& path);
+
 // Whether a TLS server can run inside the test process.
 #ifdef _WIN32
 inline constexpr bool kInProcessTls = false;
