@@ -150,6 +150,23 @@ struct Exchange {
     }
 };
 
+// Progress WinHttp reports while a call of the worker blocks: the request went out, bytes of the
+// reply came in. Runs on the worker's thread.
+void CALLBACK OnProgress(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
+    auto* ex = reinterpret_cast<Exchange*>(context);
+    if (!ex) {
+        return;
+    }
+    std::lock_guard lock(ex->mutex);
+    if (status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT) {
+        ex->connecting = false;
+    }
+    if (status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT || status == WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED ||
+        status == WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER) {
+        ex->lastActivity = NowMs();
+    }
+}
+
 struct HandleCloser {
     void operator()(void* handle) const { WinHttpCloseHandle(handle); }
 };
@@ -443,9 +460,13 @@ private:
             ex_->phaseStart = NowMs();
         }
         const DWORD total = sendsBody ? static_cast<DWORD>(body.size()) : 0;
+        // WinHttp may hold the call until the reply begins: the request going out is told by the
+        // progress callback, not by the call's return.
+        WinHttpSetStatusCallback(hop.request, OnProgress,
+                                 WINHTTP_CALLBACK_FLAG_SEND_REQUEST | WINHTTP_CALLBACK_FLAG_RECEIVE_RESPONSE, 0);
         const bool sent = Blocking(hop.request, [&] {
             return WinHttpSendRequest(hop.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, total,
-                                      0);
+                                      reinterpret_cast<DWORD_PTR>(ex_.get()));
         });
         if (!sent && hop.relay && !Abandoned()) {
             const TunnelRelay::Outcome outcome = hop.relay->outcome();
@@ -569,9 +590,15 @@ private:
         Bytes body;
         std::string buffer(kChunkBytes, '\0');
         while (!bodyless) {
+            // Asked first how much has arrived, so that a read returns what is there rather than
+            // waiting for a full buffer: each piece of a slow reply counts as activity.
+            DWORD available = 0;
+            if (!Blocking(hop.request, [&] { return WinHttpQueryDataAvailable(hop.request, &available); })) {
+                return Failure(ErrorText("reading the reply", error_));
+            }
             DWORD read = 0;
-            if (!Blocking(hop.request, [&] {
-                    return WinHttpReadData(hop.request, buffer.data(), kChunkBytes, &read);
+            if (available > 0 && !Blocking(hop.request, [&] {
+                    return WinHttpReadData(hop.request, buffer.data(), std::min(available, kChunkBytes), &read);
                 })) {
                 return Failure(ErrorText("reading the reply", error_));
             }
@@ -616,13 +643,17 @@ TransferResult Failure(std::string error) {
 }
 
 // Gives up on the exchange: its worker is left to end by itself, its blocking call cut short where
-// WinHttp allows it.
-void Abandon(Exchange& ex) {
+// WinHttp allows it. The handle is closed without the lock, which WinHttp's callbacks take.
+void Abandon(Exchange& ex, std::unique_lock<std::mutex>& lock) {
     ex.abandoned = true;
-    if (ex.inCall) {
-        WinHttpCloseHandle(ex.inCall);
-        ex.closedByCaller = ex.inCall;
+    HINTERNET inCall = ex.inCall;
+    if (inCall) {
+        ex.closedByCaller = inCall;
         ex.inCall = nullptr;
+    }
+    lock.unlock();
+    if (inCall) {
+        WinHttpCloseHandle(inCall);
     }
 }
 
@@ -684,7 +715,7 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
                 }
                 lock.lock();
                 if (thrown) {
-                    Abandon(*ex);
+                    Abandon(*ex, lock);
                     return Failure("the reply was refused by its reader");
                 }
                 continue;
@@ -693,7 +724,7 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
                 return std::move(ex->result);
             }
             if (plan.cancel && plan.cancel->load()) {
-                Abandon(*ex);
+                Abandon(*ex, lock);
                 return Failure("cancelled");
             }
             const long long now = NowMs();
@@ -702,7 +733,7 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
             if (ex->connecting && connectLimit > 0) {
                 const long elapsed = static_cast<long>(now - ex->phaseStart);
                 if (elapsed >= connectLimit) {
-                    Abandon(*ex);
+                    Abandon(*ex, lock);
                     TransferResult failed = Failure("connection timed out after " + std::to_string(elapsed) + " ms");
                     failed.proxyUnreachable = viaProxy;
                     return failed;
@@ -712,7 +743,7 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
             if (!ex->connecting && policy.idleMs > 0) {
                 const long idle = static_cast<long>(now - ex->lastActivity);
                 if (idle >= policy.idleMs) {
-                    Abandon(*ex);
+                    Abandon(*ex, lock);
                     return Failure("no data moved for " + std::to_string(idle) + " ms");
                 }
                 waitMs = std::min(waitMs, policy.idleMs - idle);

@@ -276,7 +276,7 @@ TEST_F(HttpRequestTest, ASlowReplyThatKeepsComingIsNotCut) {
     // Five chunks 400 ms apart take twice the one-second time-out as a whole.
     Exchange exchange(server_.Url("/slow"));
     exchange.params.timeoutSeconds = 1;
-    EXPECT_EQ(exchange.Run(), "ababababab");
+    EXPECT_EQ(exchange.Run(), "ababababab") << exchange.error;
     EXPECT_EQ(exchange.status, 200);
 }
 
