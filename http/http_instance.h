@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include "text/types.h"
@@ -30,17 +31,17 @@ public:
     HttpInstance& operator=(const HttpInstance&) = delete;
 
     // False when the transport could not create its handles; every request made with it fails.
-    bool Valid() const { return easy_ != nullptr && multi_ != nullptr; }
+    bool Valid() const;
 
     Settings& settings() { return settings_; }
 
-    // The transport's handles (a libcurl easy and multi handle), for the transfer code.
-    void* easyHandle() const { return easy_; }
-    void* multiHandle() const { return multi_; }
+    // The transport's own handles, defined by the transport (a libcurl easy and multi handle, or a
+    // WinHttp session).
+    struct Handles;
+    Handles& handles() const { return *handles_; }
 
 private:
-    void* easy_ = nullptr;
-    void* multi_ = nullptr;
+    std::unique_ptr<Handles> handles_;
     Settings settings_;
 };
 

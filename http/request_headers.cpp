@@ -49,13 +49,19 @@ bool RequestHeaders::Has(std::string_view name) const {
                        [&](const auto& line) { return SameHeaderName(line.first, name); });
 }
 
+std::vector<std::pair<std::string, std::string>> WireHeaderPairs(const RequestHeaders& headers) {
+    std::vector<std::pair<std::string, std::string>> wire;
+    for (const auto& [name, value] : headers.Lines()) {
+        if (!SameHeaderName(name, "Content-Length")) {
+            wire.emplace_back(name, GbkToWire(TrimAscii(value, kSpaceAndTab)));
+        }
+    }
+    return wire;
+}
+
 std::vector<std::string> WireHeaderLines(const RequestHeaders& headers, bool sendsBody) {
     std::vector<std::string> wire;
-    for (const auto& [name, value] : headers.Lines()) {
-        if (SameHeaderName(name, "Content-Length")) {
-            continue;
-        }
-        const std::string utf8 = GbkToWire(TrimAscii(value, kSpaceAndTab));
+    for (const auto& [name, utf8] : WireHeaderPairs(headers)) {
         // "Name;" is how the transport is told to send a header with an empty value.
         wire.push_back(utf8.empty() ? name + ";" : name + ": " + utf8);
     }

@@ -24,7 +24,11 @@ private:
     std::vector<std::pair<Text, Text>> lines_;
 };
 
-// The lines handed to the transport, UTF-8, in order. Content-Length lines are left out: the
+// The lines as they go on the wire, in order: each value trimmed of spaces and tabs and in UTF-8.
+// Content-Length lines are left out: the transport writes the real length of the body it sends.
+std::vector<std::pair<std::string, std::string>> WireHeaderPairs(const RequestHeaders& headers);
+
+// The lines handed to libcurl, UTF-8, in order. Content-Length lines are left out: the
 // transport writes the real length of the body it sends. Entries that switch off the transport's
 // own extras follow: its default Accept, "Expect: 100-continue", and for a body without a
 // Content-Type line its form Content-Type.

@@ -31,6 +31,9 @@ struct TransferPlan {
     std::function<void(int status, const Text& responseHeaders)> onResponseStart;  // see HttpRequestParams
 };
 
+// A reply larger than this is refused rather than exhausting memory.
+inline constexpr std::size_t kMaxResponseBytes = std::size_t{1} << 30;
+
 struct TransferResult {
     bool ok = false;
     Bytes body;
@@ -45,9 +48,5 @@ struct TransferResult {
 // Never throws. A failure gives empty body and headers and status 0, except that a proxy refusing
 // the tunnel reports its own status and header lines.
 [[nodiscard]] TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan);
-
-// The URL as the transport takes it: UTF-8, with spaces, control bytes and bytes of 0x80 and above
-// percent-encoded. nullopt unless it begins with "http://" or "https://" (letters in any case).
-[[nodiscard]] std::optional<std::string> WireUrl(std::string_view url);
 
 }  // namespace qj

@@ -276,7 +276,7 @@ TEST_F(HttpRequestTest, ASlowReplyThatKeepsComingIsNotCut) {
     // Five chunks 400 ms apart take twice the one-second time-out as a whole.
     Exchange exchange(server_.Url("/slow"));
     exchange.params.timeoutSeconds = 1;
-    EXPECT_EQ(exchange.Run(), "ababababab");
+    EXPECT_EQ(exchange.Run(), "ababababab") << exchange.error;
     EXPECT_EQ(exchange.status, 200);
 }
 
@@ -361,13 +361,18 @@ protected:
 };
 
 TEST_F(HttpsRequestTest, ASelfSignedCertificateIsAccepted) {
-    Exchange exchange(server_.Url("/echo"));
+    // Without a TLS library on Windows the server is the Linux peer, which echoes the same way.
+    const std::string url = test::kInProcessTls ? server_.Url("/echo") : test::PeerTlsUrl("/echo");
+    ASSERT_EQ(url.rfind("https://", 0), 0u) << "no TLS server";
+    Exchange exchange(url);
     exchange.params.method = 1;
     exchange.params.body = "over tls";
     EXPECT_EQ(exchange.Run(), "echo:over tls");
     EXPECT_EQ(exchange.status, 200);
-    ASSERT_EQ(seen().size(), 1u);
-    EXPECT_EQ(seen()[0].body, "over tls");
+    if (test::kInProcessTls) {
+        ASSERT_EQ(seen().size(), 1u);
+        EXPECT_EQ(seen()[0].body, "over tls");
+    }
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "local_servers.h"
 
+#ifdef _WIN32
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -9,52 +12,105 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+#endif
+
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-extern char** environ;
 
 namespace qj::test {
 
 namespace {
 
+#ifdef _WIN32
+constexpr SocketId kNoSocket = INVALID_SOCKET;
+using AddressLength = int;
+constexpr int kSendFlags = 0;
+constexpr int kShutBoth = SD_BOTH;
+
+void CloseSocket(SocketId socket) {
+    closesocket(socket);
+}
+
+int PollOne(SocketId socket, int ms) {
+    WSAPOLLFD waiting{socket, POLLIN, 0};
+    return WSAPoll(&waiting, 1, ms);
+}
+
+// Winsock is started once for the process and never stopped: servers come and go in any order.
+void PrepareSockets() {
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
+}
+
+bool CaseInsensitivePrefix(const std::string& line, const char* prefix, std::size_t length) {
+    return _strnicmp(line.c_str(), prefix, length) == 0;
+}
+#else
+constexpr SocketId kNoSocket = -1;
+using AddressLength = socklen_t;
+constexpr int kSendFlags = MSG_NOSIGNAL;
+constexpr int kShutBoth = SHUT_RDWR;
+
+void CloseSocket(SocketId socket) {
+    close(socket);
+}
+
+int PollOne(SocketId socket, int ms) {
+    pollfd waiting{socket, POLLIN, 0};
+    return poll(&waiting, 1, ms);
+}
+
 // A peer that hangs up must not end the test process.
-void IgnoreSigpipe() {
+void PrepareSockets() {
     signal(SIGPIPE, SIG_IGN);
 }
 
-int ListenOn(int port, int backlog, int* boundPort) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+bool CaseInsensitivePrefix(const std::string& line, const char* prefix, std::size_t length) {
+    return strncasecmp(line.c_str(), prefix, length) == 0;
+}
+#endif
+
+SocketId ListenOn(int port, int backlog, int* boundPort) {
+    PrepareSockets();
+    const SocketId fd = socket(AF_INET, SOCK_STREAM, 0);
     const int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
-    socklen_t length = sizeof address;
+    AddressLength length = sizeof address;
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, backlog) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        close(fd);
-        return -1;
+        CloseSocket(fd);
+        return kNoSocket;
     }
     *boundPort = ntohs(address.sin_port);
     return fd;
 }
 
 bool CanConnect(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const SocketId fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
     const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
+    CloseSocket(fd);
     return connected;
 }
+
+#ifndef _WIN32
 
 // A fresh key pair and a self-signed certificate for "localhost", valid for an hour.
 std::pair<X509*, EVP_PKEY*> MakeCertificate() {
@@ -72,18 +128,42 @@ std::pair<X509*, EVP_PKEY*> MakeCertificate() {
     X509_sign(cert, key, EVP_sha256());
     return {cert, key};
 }
+#endif
 
 }  // namespace
 
 int FreePort() {
     int port = 0;
-    const int fd = ListenOn(0, 1, &port);
-    close(fd);
+    CloseSocket(ListenOn(0, 1, &port));
     return port;
 }
 
+std::map<std::string, std::string> Peers() {
+    std::map<std::string, std::string> peers;
+    const char* file = std::getenv("QJ_PEERS");
+    if (!file) {
+        return peers;
+    }
+    std::ifstream in(file);
+    for (std::string name, value; in >> name >> value;) {
+        peers[name] = value;
+    }
+    return peers;
+}
+
+std::string PeerTlsUrl(const std::string& path) {
+    const auto peers = Peers();
+    const auto tls = peers.find("tls");
+    return tls == peers.end() ? std::string() : "https://127.0.0.1:" + tls->second + path;
+}
+
 LibServer::LibServer(bool tls) : tls_(tls) {
-    IgnoreSigpipe();
+    PrepareSockets();
+#ifdef _WIN32
+    // No TLS library for MinGW here: an https test on Windows talks to the Linux peer instead.
+    tls_ = false;
+    server_ = std::make_unique<httplib::Server>();
+#else
     if (tls) {
         auto [cert, key] = MakeCertificate();
         server_ = std::make_unique<httplib::SSLServer>(cert, key);
@@ -92,7 +172,13 @@ LibServer::LibServer(bool tls) : tls_(tls) {
     } else {
         server_ = std::make_unique<httplib::Server>();
     }
+#endif
     server_->set_keep_alive_max_count(100000);
+#ifdef _WIN32
+    // WinHttp under Wine keeps idle connections in a pool of the process past the end of a
+    // request; the server need not wait long for them when it stops.
+    server_->set_keep_alive_timeout(1);
+#endif
     server_->set_tcp_nodelay(true);
 }
 
@@ -141,7 +227,6 @@ std::vector<std::string> RawRequest::HeaderLines() const {
 }
 
 RawServer::RawServer(Responder responder) : responder_(std::move(responder)) {
-    IgnoreSigpipe();
     listener_ = ListenOn(0, 16, &port_);
     acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
@@ -156,7 +241,7 @@ RawServer::~RawServer() {
     for (std::thread& connection : connections_) {
         connection.join();
     }
-    close(listener_);
+    CloseSocket(listener_);
 }
 
 std::string RawServer::Url(const std::string& path) const {
@@ -173,10 +258,10 @@ bool RawServer::Stall(int ms) {
     return wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
 }
 
-void RawServer::Send(int socket, const std::string& bytes) {
+void RawServer::Send(SocketId socket, const std::string& bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t n = send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const auto n = send(socket, bytes.data() + sent, static_cast<int>(bytes.size() - sent), kSendFlags);
         if (n <= 0) {
             return;
         }
@@ -192,35 +277,33 @@ void RawServer::AcceptLoop() {
                 return;
             }
         }
-        pollfd waiting{listener_, POLLIN, 0};
-        if (poll(&waiting, 1, 50) == 1) {
-            const int socket = accept(listener_, nullptr, nullptr);
-            if (socket >= 0) {
+        if (PollOne(listener_, 50) == 1) {
+            const SocketId socket = accept(listener_, nullptr, nullptr);
+            if (socket != kNoSocket) {
                 connections_.emplace_back([this, socket] { Serve(socket); });
             }
         }
     }
 }
 
-void RawServer::Serve(int socket) {
+void RawServer::Serve(SocketId socket) {
     RawRequest request;
     std::string received;
     std::size_t headEnd = std::string::npos;
     std::size_t wanted = std::string::npos;
     char buffer[65536];
     while (wanted == std::string::npos || received.size() < wanted) {
-        pollfd waiting{socket, POLLIN, 0};
-        if (poll(&waiting, 1, 50) != 1) {
+        if (PollOne(socket, 50) != 1) {
             std::lock_guard lock(mutex_);
             if (stopping_) {
-                close(socket);
+                CloseSocket(socket);
                 return;
             }
             continue;
         }
-        const ssize_t n = recv(socket, buffer, sizeof buffer, 0);
+        const auto n = recv(socket, buffer, sizeof buffer, 0);
         if (n <= 0) {
-            close(socket);
+            CloseSocket(socket);
             return;
         }
         received.append(buffer, static_cast<std::size_t>(n));
@@ -228,7 +311,7 @@ void RawServer::Serve(int socket) {
             request.head = received.substr(0, headEnd + 2);
             std::size_t length = 0;
             for (const std::string& line : request.HeaderLines()) {
-                if (strncasecmp(line.c_str(), "Content-Length:", 15) == 0) {
+                if (CaseInsensitivePrefix(line, "Content-Length:", 15)) {
                     length = std::stoul(line.substr(15));
                 }
             }
@@ -241,15 +324,21 @@ void RawServer::Serve(int socket) {
         requests_.push_back(request);
     }
     responder_(socket, request);
-    shutdown(socket, SHUT_RDWR);
-    close(socket);
+    shutdown(socket, kShutBoth);
+    CloseSocket(socket);
 }
 
 UnansweredListener::UnansweredListener() {
     listener_ = ListenOn(0, 0, &port_);
     // Fill the accept queue; further handshakes are then dropped by the kernel.
     for (int k = 0; k < 2; ++k) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        const SocketId fd = socket(AF_INET, SOCK_STREAM, 0);
+#ifdef _WIN32
+        u_long nonBlocking = 1;
+        ioctlsocket(fd, FIONBIO, &nonBlocking);
+#else
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+#endif
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -261,12 +350,26 @@ UnansweredListener::UnansweredListener() {
 }
 
 UnansweredListener::~UnansweredListener() {
-    for (const int fd : fillers_) {
-        close(fd);
+    for (const SocketId fd : fillers_) {
+        CloseSocket(fd);
     }
-    close(listener_);
+    CloseSocket(listener_);
 }
 
+#ifdef _WIN32
+TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
+    const auto peers = Peers();
+    const auto has = [&](const char* name, const std::string& value) {
+        const auto it = peers.find(name);
+        return it != peers.end() && it->second == value;
+    };
+    if (peers.count("proxy") && has("proxy-user", user) && has("proxy-password", password)) {
+        address_ = peers.at("proxy");
+    }
+}
+
+TinyProxy::~TinyProxy() = default;
+#else
 TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
     char folderTemplate[] = "/tmp/qj-tinyproxy-XXXXXX";
     if (!mkdtemp(folderTemplate)) {
@@ -291,7 +394,7 @@ TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
     pid_ = pid;
     for (int attempt = 0; attempt < 200; ++attempt) {
         if (CanConnect(port)) {
-            port_ = port;
+            address_ = "127.0.0.1:" + std::to_string(port);
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
@@ -300,16 +403,18 @@ TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
 
 TinyProxy::~TinyProxy() {
     if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
+        kill(static_cast<pid_t>(pid_), SIGTERM);
+        waitpid(static_cast<pid_t>(pid_), nullptr, 0);
     }
     if (!folder_.empty()) {
         std::filesystem::remove_all(folder_);
     }
 }
 
+#endif
+
 std::string TinyProxy::Address() const {
-    return "127.0.0.1:" + std::to_string(port_);
+    return address_;
 }
 
 }  // namespace qj::test

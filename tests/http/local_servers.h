@@ -3,9 +3,18 @@
 // Servers on 127.0.0.1 that the HTTP tests start themselves: an in-process cpp-httplib server (plain
 // or TLS with a certificate made on the spot), a raw socket server that records requests byte for
 // byte, a listener that never completes a connection, and a tinyproxy process with basic auth.
+//
+// On Windows there is no OpenSSL and no tinyproxy: the TLS server and the proxy are Linux programs
+// on loopback that the test run starts beforehand and names in the file QJ_PEERS points to
+// ("name value" lines: tls PORT, proxy HOST:PORT, proxy-user, proxy-password).
 
+#ifdef _WIN32
+#include <winsock2.h>
+#endif
 #include <httplib.h>
 #include <sys/types.h>
+
+#include <map>
 
 #include <condition_variable>
 #include <functional>
@@ -16,8 +25,27 @@
 
 namespace qj::test {
 
+#ifdef _WIN32
+using SocketId = SOCKET;
+#else
+using SocketId = int;
+#endif
+
 // A port on 127.0.0.1 that nothing listens on at the moment.
 int FreePort();
+
+// The Linux peers of a Windows test run (see above); empty elsewhere or when none were started.
+std::map<std::string, std::string> Peers();
+
+// "https://127.0.0.1:PORT" and the path, on the TLS peer; empty when there is none.
+std::string PeerTlsUrl(const std::string& path);
+
+// Whether a TLS server can run inside the test process.
+#ifdef _WIN32
+inline constexpr bool kInProcessTls = false;
+#else
+inline constexpr bool kInProcessTls = true;
+#endif
 
 // cpp-httplib on a free port, running until destroyed. Route handlers are added before Start().
 class LibServer {
@@ -52,21 +80,21 @@ struct RawRequest {
 // responder write whatever it likes to the socket before the connection is closed.
 class RawServer {
 public:
-    using Responder = std::function<void(int socket, const RawRequest& request)>;
+    using Responder = std::function<void(SocketId socket, const RawRequest& request)>;
     explicit RawServer(Responder responder);
     ~RawServer();
     int port() const { return port_; }
     std::string Url(const std::string& path) const;
     std::vector<RawRequest> Requests();
     bool Stall(int ms);
-    static void Send(int socket, const std::string& bytes);
+    static void Send(SocketId socket, const std::string& bytes);
 
 private:
     void AcceptLoop();
-    void Serve(int socket);
+    void Serve(SocketId socket);
 
     Responder responder_;
-    int listener_ = -1;
+    SocketId listener_;
     int port_ = 0;
     std::thread acceptThread_;
     std::vector<std::thread> connections_;
@@ -84,23 +112,24 @@ public:
     int port() const { return port_; }
 
 private:
-    int listener_ = -1;
+    SocketId listener_;
     int port_ = 0;
-    std::vector<int> fillers_;
+    std::vector<SocketId> fillers_;
 };
 
-// tinyproxy with basic authentication on a free port.
+// tinyproxy with basic authentication on a free port (on Windows the peer, when its credentials are
+// these).
 class TinyProxy {
 public:
     TinyProxy(const std::string& user, const std::string& password);
     ~TinyProxy();
-    bool running() const { return pid_ > 0 && port_ > 0; }
+    bool running() const { return !address_.empty(); }
     std::string Address() const;
 
 private:
     std::string folder_;
-    pid_t pid_ = -1;
-    int port_ = 0;
+    long pid_ = -1;
+    std::string address_;
 };
 
 }  // namespace qj::test

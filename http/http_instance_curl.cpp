@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "http/curl_handles.h"
 #include "platform/signals.h"
 
 namespace qj {
@@ -17,19 +18,23 @@ void HttpGlobalInit() {
     });
 }
 
-HttpInstance::HttpInstance() {
+HttpInstance::HttpInstance() : handles_(std::make_unique<Handles>()) {
     HttpGlobalInit();
-    easy_ = curl_easy_init();
-    multi_ = curl_multi_init();
+    handles_->easy = curl_easy_init();
+    handles_->multi = curl_multi_init();
 }
 
 HttpInstance::~HttpInstance() {
-    if (multi_) {
-        curl_multi_cleanup(static_cast<CURLM*>(multi_));
+    if (handles_->multi) {
+        curl_multi_cleanup(handles_->multi);
     }
-    if (easy_) {
-        curl_easy_cleanup(static_cast<CURL*>(easy_));
+    if (handles_->easy) {
+        curl_easy_cleanup(handles_->easy);
     }
+}
+
+bool HttpInstance::Valid() const {
+    return handles_->easy != nullptr && handles_->multi != nullptr;
 }
 
 }  // namespace qj

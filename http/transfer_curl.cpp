@@ -6,9 +6,11 @@
 #include <chrono>
 #include <memory>
 
+#include "http/curl_handles.h"
 #include "http/default_headers.h"
 #include "http/response_headers.h"
 #include "http/timeout_policy.h"
+#include "http/url.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
 
@@ -22,8 +24,6 @@ long long NowMs() {
         .count();
 }
 
-// A reply larger than this is refused rather than exhausting memory.
-constexpr std::size_t kMaxResponseBytes = std::size_t{1} << 30;
 // How often a transfer looks at its cancel flag when nothing else wakes it.
 constexpr long kCancelPollMs = 50;
 constexpr long kIdlePollMs = 1000;
@@ -203,27 +203,6 @@ TransferResult Failure(std::string error) {
 
 }  // namespace
 
-std::optional<std::string> WireUrl(std::string_view url) {
-    const bool http = FindText(url, "http://", 0, true) == 0;
-    const bool https = FindText(url, "https://", 0, true) == 0;
-    if (!http && !https) {
-        return std::nullopt;
-    }
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string wire;
-    for (const char c : GbkToWire(url)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte >= 0x7F) {
-            wire.push_back('%');
-            wire.push_back(kHex[byte >> 4]);
-            wire.push_back(kHex[byte & 15]);
-        } else {
-            wire.push_back(c);
-        }
-    }
-    return wire;
-}
-
 TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan) {
     try {
         if (!instance.Valid()) {
@@ -233,8 +212,8 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
         if (!url) {
             return Failure("not an http or https URL");
         }
-        auto* easy = static_cast<CURL*>(instance.easyHandle());
-        auto* multi = static_cast<CURLM*>(instance.multiHandle());
+        CURL* easy = instance.handles().easy;
+        CURLM* multi = instance.handles().multi;
         const HttpInstance::Settings& settings = instance.settings();
 
         TransferState state;
