@@ -79,7 +79,8 @@ public:
         out.groups = groups_;
         enum class Last { kAtom, kAnchor, kQuantifier };
         Last last = Last::kAnchor;  // nothing to repeat at the start
-        int open = 0;
+        std::vector<int> open;  // per open parenthesis, its group number or 0
+        std::vector<bool> closed(static_cast<std::size_t>(groups_) + 1, false);
         int nextGroup = 0;
         while (i_ < p_.size()) {
             const char16_t c = p_[i_];
@@ -100,6 +101,7 @@ public:
                     case Escape::What::kBackreference:
                         token.kind = Kind::kBackreference;
                         token.group = e.group;
+                        token.forward = !closed[static_cast<std::size_t>(e.group)];
                         break;
                     case Escape::What::kWordBoundary:
                     case Escape::What::kNotWordBoundary:
@@ -130,7 +132,7 @@ public:
                     }
                     break;
                 case u'(':
-                    ++open;
+                    open.push_back(0);
                     last = Last::kAnchor;
                     if (i_ < p_.size() && p_[i_] == u'?') {
                         if (i_ + 1 >= p_.size()) {
@@ -150,12 +152,15 @@ public:
                     } else {
                         token.kind = Kind::kGroup;
                         token.group = ++nextGroup;
+                        open.back() = token.group;
                     }
                     break;
                 case u')':
-                    if (--open < 0) {
+                    if (open.empty()) {
                         return std::nullopt;
                     }
+                    closed[static_cast<std::size_t>(open.back())] = true;
+                    open.pop_back();
                     token.kind = Kind::kClose;
                     break;
                 case u'|':
@@ -175,7 +180,7 @@ public:
             }
             out.tokens.push_back(std::move(token));
         }
-        if (open != 0) {
+        if (!open.empty()) {
             return std::nullopt;
         }
         return out;

@@ -37,6 +37,10 @@ struct RegexToken {
     std::vector<std::pair<char16_t, char16_t>> ranges;  // inclusive, single characters as [c, c]
     std::u16string types;                               // class escapes inside a class, by letter
     int group = 0;
+    // kBackreference: the group has not closed yet (a reference before or inside its group). In
+    // the dialect such a reference always matches empty: the group is either not reached yet or
+    // cleared when the repetition around both starts its next round.
+    bool forward = false;
     int min = 0;
     int max = -1;
     bool lazy = false;

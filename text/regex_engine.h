@@ -15,6 +15,9 @@ struct RegexSearchResult {
     // Per match, [start, end) of group 0, 1, 2, ...; kUnset for a group that did not take part.
     std::vector<std::vector<std::pair<std::size_t, std::size_t>>> matches;
     int captureCount = 0;
+    // The engine's step limit ended the search (a pattern that backtracks without end); the
+    // matches found before stand.
+    bool gaveUp = false;
 };
 
 // The machine that runs a pattern of the script dialect (see regex_dialect.h) over UTF-16 text.

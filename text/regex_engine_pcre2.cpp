@@ -42,7 +42,8 @@ void AppendCount(std::u16string& out, int value) {
 
 // The parsed pattern in PCRE2's syntax: the anchors and the dot get ECMAScript's line terminators
 // (lookbehind stands in for ^), a backreference to a group that has not taken part matches empty
-// (PCRE2_MATCH_UNSET_BACKREF), and every literal is written so that PCRE2 can read nothing else
+// (PCRE2_MATCH_UNSET_BACKREF, or an empty group for a reference before its group closes), and
+// every literal is written so that PCRE2 can read nothing else
 // into it.
 std::u16string ToPcre2(const ParsedRegex& regex, bool multiline) {
     static const std::u16string kTerminators = u"\\n\\r\\u2028\\u2029";
@@ -57,6 +58,13 @@ std::u16string ToPcre2(const ParsedRegex& regex, bool multiline) {
                 AppendUnit(out, token.value);
                 break;
             case Kind::kClass:
+                if (token.ranges.empty() && token.types.empty()) {
+                    // PCRE2 decides that a pattern with an optional empty class can never match
+                    // ("a[]?" finds nothing in "a"); a class of everything or of nothing is
+                    // read correctly.
+                    out += token.negated ? u"[\\s\\S]" : u"[^\\s\\S]";
+                    break;
+                }
                 out.push_back(u'[');
                 if (token.negated) {
                     out.push_back(u'^');
@@ -126,6 +134,10 @@ std::u16string ToPcre2(const ParsedRegex& regex, bool multiline) {
                 }
                 break;
             case Kind::kBackreference:
+                if (token.forward) {
+                    out += u"(?:)";  // PCRE2 would see the group's text from an earlier round
+                    break;
+                }
                 out += u"\\g{";
                 AppendCount(out, token.group);
                 out.push_back(u'}');
@@ -203,6 +215,7 @@ public:
             const int rc = pcre2_match(code.get(), subj, length, offset, matchOptions, data.get(), nullptr);
             matchOptions = PCRE2_NO_UTF_CHECK;
             if (rc < 0) {
+                found.gaveUp = rc != PCRE2_ERROR_NOMATCH;
                 break;
             }
             const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data.get());

@@ -7,6 +7,7 @@
 // 32 on Linux; the values are the same).
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <locale>
 #include <map>
 #include <memory>
@@ -263,37 +264,74 @@ std::vector<std::pair<char16_t, char16_t>> ClassRanges(const std::vector<std::pa
 
 struct StdCompiled {
     std::wregex regex;
-    std::vector<int> groupIndex;  // for each group of the pattern (from 1), its number in `regex`
+    std::vector<int> groupIndex;  // for each group of the pattern (from 1), its number in `regex`; -1: never set
     int groups = 0;
 };
 
 // The parsed pattern in the library's ECMAScript. Every literal is a \u escape, so the library's
 // reading of odd characters never matters. Its differences from the dialect are bridged here:
 // - a backreference to a group that did not take part fails in the library and matches empty in
-//   the dialect: a group that is referred to gets an empty marker group at its end, set exactly
-//   when the group is, and the reference becomes (?:\marker\group|(?!\marker));
+//   the dialect: a group that is referred to gets an empty marker group at its end, behind all
+//   its alternatives, set exactly when the group is, and the reference becomes
+//   (?:\marker\group|(?!\marker));
 // - a reference to a group that has not closed yet is refused by the library: it can only match
 //   empty, so it is written as an empty group;
 // - the library cannot repeat a lookahead: with a minimum of 0 it becomes an optional group
 //   around the lookahead ({0}: a group never tried), with a larger minimum the lookahead alone;
 // - an empty class is written as a class of everything or of nothing.
 std::wstring ToStd(const ParsedRegex& regex, bool caseSensitive, std::vector<int>& groupIndex) {
-    // The groups closed before each reference, so the ones referred to get a marker.
-    std::vector<bool> referred(static_cast<std::size_t>(regex.groups) + 1, false);
+    const auto groups = static_cast<std::size_t>(regex.groups) + 1;
+    // Per group, the outermost negative lookahead around it (numbered from 1 in order; 0: none).
+    // The library keeps what such a group captured while the lookahead ran, though the lookahead
+    // then failed the path; in the dialect the group is always unset behind it.
+    std::vector<int> negativeAround(groups, 0);
+    // The groups referred to from where their text counts, so those get a marker; and which
+    // references (by token) are such.
+    std::vector<bool> referred(groups, false);
+    std::vector<bool> counts(regex.tokens.size(), false);
     {
-        std::vector<bool> closed(referred.size(), false);
-        std::vector<int> open;
-        for (const RegexToken& token : regex.tokens) {
-            if (token.kind == Kind::kGroup) {
-                open.push_back(token.group);
-            } else if (token.kind == Kind::kNonCapturing || token.kind == Kind::kLookahead ||
-                       token.kind == Kind::kNegativeLookahead) {
-                open.push_back(0);
-            } else if (token.kind == Kind::kClose) {
-                closed[static_cast<std::size_t>(open.back())] = true;
-                open.pop_back();
-            } else if (token.kind == Kind::kBackreference && closed[static_cast<std::size_t>(token.group)]) {
-                referred[static_cast<std::size_t>(token.group)] = true;
+        std::vector<Kind> open;
+        int negatives = 0;
+        int outermostNegative = 0;
+        std::vector<bool> closedNegative(1, false);
+        for (std::size_t i = 0; i < regex.tokens.size(); ++i) {
+            const RegexToken& token = regex.tokens[i];
+            switch (token.kind) {
+                case Kind::kGroup:
+                case Kind::kNonCapturing:
+                case Kind::kLookahead:
+                case Kind::kNegativeLookahead:
+                    if (token.kind == Kind::kNegativeLookahead) {
+                        closedNegative.push_back(false);
+                        if (outermostNegative == 0) {
+                            outermostNegative = ++negatives;
+                        } else {
+                            ++negatives;
+                        }
+                    }
+                    if (token.kind == Kind::kGroup) {
+                        negativeAround[static_cast<std::size_t>(token.group)] = outermostNegative;
+                    }
+                    open.push_back(token.kind);
+                    break;
+                case Kind::kClose:
+                    open.pop_back();
+                    if (outermostNegative != 0 &&
+                        std::find(open.begin(), open.end(), Kind::kNegativeLookahead) == open.end()) {
+                        closedNegative[static_cast<std::size_t>(outermostNegative)] = true;
+                        outermostNegative = 0;
+                    }
+                    break;
+                case Kind::kBackreference: {
+                    const auto g = static_cast<std::size_t>(token.group);
+                    if (!token.forward && !closedNegative[static_cast<std::size_t>(negativeAround[g])]) {
+                        referred[g] = true;
+                        counts[i] = true;
+                    }
+                    break;
+                }
+                default:
+                    break;
             }
         }
     }
@@ -304,14 +342,15 @@ std::wstring ToStd(const ParsedRegex& regex, bool caseSensitive, std::vector<int
         int group;
     };
     std::vector<Open> open;
-    std::vector<int> markerIndex(referred.size(), 0);
-    std::vector<bool> closed(referred.size(), false);
-    groupIndex.assign(referred.size(), 0);
+    std::vector<int> stdIndex(groups, 0);
+    std::vector<int> markerIndex(groups, 0);
+    groupIndex.assign(groups, 0);
     int nextIndex = 0;
     std::optional<Open> lastClosed;  // the group that just closed, while a quantifier may follow
 
     std::wstring out;
-    for (const RegexToken& token : regex.tokens) {
+    for (std::size_t i = 0; i < regex.tokens.size(); ++i) {
+        const RegexToken& token = regex.tokens[i];
         std::optional<Open> justClosed;
         switch (token.kind) {
             case Kind::kChar:
@@ -362,8 +401,11 @@ std::wstring ToStd(const ParsedRegex& regex, bool caseSensitive, std::vector<int
                 break;
             case Kind::kGroup:
                 open.push_back({token.kind, out.size(), token.group});
-                out.push_back(L'(');
-                groupIndex[static_cast<std::size_t>(token.group)] = ++nextIndex;
+                // The marker must follow every alternative of the group.
+                out += referred[static_cast<std::size_t>(token.group)] ? L"((?:" : L"(";
+                stdIndex[static_cast<std::size_t>(token.group)] = ++nextIndex;
+                groupIndex[static_cast<std::size_t>(token.group)] =
+                    negativeAround[static_cast<std::size_t>(token.group)] == 0 ? nextIndex : -1;
                 break;
             case Kind::kNonCapturing:
             case Kind::kLookahead:
@@ -377,10 +419,9 @@ std::wstring ToStd(const ParsedRegex& regex, bool caseSensitive, std::vector<int
                 if (group.kind == Kind::kGroup) {
                     const auto g = static_cast<std::size_t>(group.group);
                     if (referred[g]) {
-                        out += L"()";
+                        out += L")()";
                         markerIndex[g] = ++nextIndex;
                     }
-                    closed[g] = true;
                 }
                 out.push_back(L')');
                 justClosed = group;
@@ -424,14 +465,14 @@ std::wstring ToStd(const ParsedRegex& regex, bool caseSensitive, std::vector<int
             }
             case Kind::kBackreference: {
                 const auto g = static_cast<std::size_t>(token.group);
-                if (!closed[g]) {
-                    out += L"(?:)";
+                if (!counts[i]) {
+                    out += L"(?:)";  // the group cannot have a text here
                     break;
                 }
                 std::wstring marker = L"\\";
                 AppendNumber(marker, markerIndex[g]);
                 out += L"(?:" + marker + L"\\";
-                AppendNumber(out, groupIndex[g]);
+                AppendNumber(out, stdIndex[g]);
                 out += L"|(?!" + marker + L"))";
                 break;
             }
@@ -521,6 +562,75 @@ void RunWithLargeStack(std::size_t units, Work& work) {
     work();  // no thread to be had: the search may still fit
 }
 
+// A subject iterator that counts the library's steps over the subject. The library backtracks
+// without limit, so a pattern like "(a*)*b" could take longer than the age of the universe; each
+// search may take kStepLimit steps (and more on a long subject), and a search that needs more
+// ends the whole search, as PCRE2 ends one at its match limit.
+constexpr long kStepLimit = 10'000'000;
+constexpr long kStepsPerUnit = 64;
+
+struct StepLimitReached {};
+
+class CountingIterator {
+public:
+    using iterator_category = std::bidirectional_iterator_tag;
+    using value_type = wchar_t;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const wchar_t*;
+    using reference = const wchar_t&;
+
+    CountingIterator() = default;
+    CountingIterator(const wchar_t* at, long* steps) : at_(at), steps_(steps) {}
+    // Copies count as well: the library copies positions into every state it tries.
+    CountingIterator(const CountingIterator& other) : at_(other.at_), steps_(other.steps_) { Step(); }
+    CountingIterator& operator=(const CountingIterator& other) {
+        at_ = other.at_;
+        steps_ = other.steps_;
+        Step();
+        return *this;
+    }
+
+    reference operator*() const { return *at_; }
+    pointer operator->() const { return at_; }
+    CountingIterator& operator++() {
+        Step();
+        ++at_;
+        return *this;
+    }
+    CountingIterator operator++(int) {
+        CountingIterator before = *this;
+        ++*this;
+        return before;
+    }
+    CountingIterator& operator--() {
+        Step();
+        --at_;
+        return *this;
+    }
+    CountingIterator operator--(int) {
+        CountingIterator before = *this;
+        --*this;
+        return before;
+    }
+    // Comparisons count too: the library's loops that match nothing compare without moving.
+    bool operator==(const CountingIterator& other) const {
+        Step();
+        return at_ == other.at_;
+    }
+    bool operator!=(const CountingIterator& other) const { return !(*this == other); }
+    const wchar_t* get() const { return at_; }
+
+private:
+    void Step() const {
+        if (steps_ && --*steps_ < 0) {
+            throw StepLimitReached();
+        }
+    }
+
+    const wchar_t* at_ = nullptr;
+    long* steps_ = nullptr;
+};
+
 class StdEngine final : public RegexEngine {
 public:
     std::optional<RegexSearchResult> Search(std::u16string_view pattern, std::u16string_view subject,
@@ -542,31 +652,39 @@ public:
 
 private:
     static void FindAll(const StdCompiled& compiled, const std::wstring& text, bool global, RegexSearchResult& found) {
-        const std::size_t length = text.size() - 1;  // of the subject, behind the sentinel
+        const wchar_t* const base = text.data() + 1;  // the subject, behind the sentinel
+        const std::size_t length = text.size() - 1;
+        long steps = 0;
+        std::match_results<CountingIterator> match;
         std::size_t offset = 0;
-        std::wsmatch match;
+        const long limit = std::max(kStepLimit, kStepsPerUnit * static_cast<long>(length));
         while (offset <= length) {
-            const auto from = text.begin() + 1 + static_cast<std::ptrdiff_t>(offset);
+            steps = limit;
             try {
-                if (!std::regex_search(from, text.end(), match, compiled.regex,
-                                       std::regex_constants::match_prev_avail)) {
+                if (!std::regex_search(CountingIterator(base + offset, &steps), CountingIterator(base + length, &steps),
+                                       match, compiled.regex, std::regex_constants::match_prev_avail)) {
                     break;
                 }
+            } catch (const StepLimitReached&) {
+                found.gaveUp = true;
+                break;
             } catch (const std::exception&) {
-                break;  // the library gave up (it may on an explosive pattern); what was found stands
+                found.gaveUp = true;  // the library gave up; what was found stands
+                break;
             }
-            const auto position = [&](std::size_t index) {
-                const auto& sub = match[index];
-                if (!sub.matched) {
+            steps = std::numeric_limits<long>::max();  // reading the answer takes no search steps
+            const auto position = [&](int index) {
+                if (index < 0 || !match[static_cast<std::size_t>(index)].matched) {
                     return std::make_pair(RegexSearchResult::kUnset, RegexSearchResult::kUnset);
                 }
-                const auto start = static_cast<std::size_t>(sub.first - text.begin()) - 1;
-                return std::make_pair(start, start + static_cast<std::size_t>(sub.length()));
+                const auto& sub = match[static_cast<std::size_t>(index)];
+                return std::make_pair(static_cast<std::size_t>(sub.first.get() - base),
+                                      static_cast<std::size_t>(sub.second.get() - base));
             };
             std::vector<std::pair<std::size_t, std::size_t>> groups(static_cast<std::size_t>(compiled.groups) + 1);
             groups[0] = position(0);
             for (std::size_t g = 1; g < groups.size(); ++g) {
-                groups[g] = position(static_cast<std::size_t>(compiled.groupIndex[g]));
+                groups[g] = position(compiled.groupIndex[g]);
             }
             const auto [start, end] = groups[0];
             found.matches.push_back(std::move(groups));
@@ -576,7 +694,7 @@ private:
             if (end > start) {
                 offset = end;
             } else {
-                offset = end + ((end < length && IsHighSurrogate(text[end + 1])) ? 2 : 1);
+                offset = end + ((end < length && IsHighSurrogate(base[end])) ? 2 : 1);
             }
         }
     }
