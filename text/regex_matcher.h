@@ -6,6 +6,8 @@
 
 namespace qj {
 
+class RegexEngine;
+
 // A regular expression run over a text, with the dialect and options of a classic script engine's
 // RegExp object: ECMAScript syntax; in multi-line mode ^ and $ match at every CR and every LF (each
 // is a line terminator of its own, as are U+2028 and U+2029); "." never matches a line break;
@@ -16,7 +18,8 @@ namespace qj {
 // queries give empty text and 0, and Replace gives empty text. Match and group indexes are 1-based.
 class RegexMatcher {
 public:
-    RegexMatcher();
+    RegexMatcher();  // with the program's engine
+    explicit RegexMatcher(const RegexEngine& engine);
     ~RegexMatcher();
     // A copy shares the compiled pattern and the matches of the last Run and holds its own subject.
     RegexMatcher(const RegexMatcher& other);
@@ -46,6 +49,7 @@ private:
 
     Text GroupText(int index, int group, int* position) const;
 
+    const RegexEngine* engine_;
     std::shared_ptr<const Compiled> regex_;
     std::shared_ptr<const Matches> matches_;
     Text subject_;
