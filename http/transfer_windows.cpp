@@ -415,10 +415,12 @@ private:
         bool triedServerCredentials = false;
         while (true) {
             if (!Send(hop, body, sendsBody, proxy.has_value(), failed)) {
+                ReportRelay(hop, failed);
                 return false;
             }
             if (!Blocking(hop.request, [&] { return WinHttpReceiveResponse(hop.request, nullptr); })) {
                 failed = Failure(ErrorText("waiting for the reply", error_));
+                ReportRelay(hop, failed);
                 return false;
             }
             ReadHead(hop);
@@ -432,6 +434,29 @@ private:
             break;
         }
         return true;
+    }
+
+    // After a failure on the way through the relay: what the proxy did, when it was the proxy.
+    void ReportRelay(const Hop& hop, TransferResult& failed) {
+        if (!hop.relay || Abandoned()) {
+            return;
+        }
+        const TunnelRelay::Outcome outcome = hop.relay->outcome();
+        if (outcome.refusedStatus > 0) {
+            // The proxy answered the tunnel request itself: that reply is the only one there is.
+            failed = Failure(outcome.error);
+            failed.status = outcome.refusedStatus;
+            ResponseHeaderCollector collector;
+            for (const std::string& line : outcome.refusedLines) {
+                collector.OnLine(line);
+            }
+            collector.OnLine("");
+            failed.responseHeaders = collector.Block();
+            failed.refusedByProxy = true;
+        } else if (outcome.unreachable) {
+            failed = Failure(outcome.error);
+            failed.proxyUnreachable = true;
+        }
     }
 
     void Configure(Hop& hop) {
@@ -468,27 +493,6 @@ private:
             return WinHttpSendRequest(hop.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, total,
                                       reinterpret_cast<DWORD_PTR>(ex_.get()));
         });
-        if (!sent && hop.relay && !Abandoned()) {
-            const TunnelRelay::Outcome outcome = hop.relay->outcome();
-            if (outcome.refusedStatus > 0) {
-                // The proxy answered the tunnel request itself: that reply is the only one there is.
-                failed = Failure(outcome.error);
-                failed.status = outcome.refusedStatus;
-                ResponseHeaderCollector collector;
-                for (const std::string& line : outcome.refusedLines) {
-                    collector.OnLine(line);
-                }
-                collector.OnLine("");
-                failed.responseHeaders = collector.Block();
-                failed.refusedByProxy = true;
-                return false;
-            }
-            if (outcome.unreachable) {
-                failed = Failure(outcome.error);
-                failed.proxyUnreachable = true;
-                return false;
-            }
-        }
         if (!sent) {
             failed = Failure(ErrorText("sending the request", error_));
             failed.proxyUnreachable = viaProxy && !hop.relay && !Abandoned() &&

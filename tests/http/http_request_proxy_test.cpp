@@ -84,6 +84,78 @@ TEST_F(ProxyTest, AWrongPasswordIsRefusedByTheProxy) {
     EXPECT_EQ(arrived(), 0);
 }
 
+// The tunnel the endpoints ask for, to an http server too: through it the proxy sees neither the
+// request nor the reply, and its own refusal or absence is reported as such.
+TEST_F(ProxyTest, ATunnelCarriesTheExchangeAndReportsTheProxysOwnRefusal) {
+    ASSERT_TRUE(proxy_.running());
+    for (const std::string& url : Urls()) {
+        ASSERT_FALSE(url.empty()) << "no TLS server";
+        for (const char* password : {"s3cret", "wrong"}) {
+            SCOPED_TRACE(url + " " + password);
+            Exchange exchange(url);
+            bool refused = true;
+            bool unreachable = true;
+            exchange.params.proxy = proxy_.Address();
+            exchange.params.proxyTunnel = true;
+            exchange.params.proxyUser = "qj";
+            exchange.params.proxyPassword = password;
+            exchange.params.refusedByProxy = &refused;
+            exchange.params.proxyUnreachable = &unreachable;
+            const Bytes body = exchange.Run();
+            EXPECT_FALSE(unreachable);
+            if (std::string(password) == "s3cret") {
+                EXPECT_EQ(body, "through") << exchange.error;
+                EXPECT_EQ(exchange.status, 200);
+                EXPECT_FALSE(refused);
+            } else {
+                EXPECT_EQ(body, "");
+                EXPECT_TRUE(exchange.status == 401 || exchange.status == 407) << exchange.status;
+                EXPECT_TRUE(refused);
+                EXPECT_FALSE(exchange.responseHeaders.empty());
+                EXPECT_FALSE(exchange.error.empty());
+            }
+        }
+    }
+    EXPECT_EQ(arrived(), counted());
+    EXPECT_FALSE(proxyAuthorizationForwarded_);
+
+    Exchange nobody(plain_.Url("/via"));
+    bool unreachable = false;
+    nobody.params.proxy = "127.0.0.1:" + std::to_string(test::FreePort());
+    nobody.params.proxyTunnel = true;
+    nobody.params.proxyUnreachable = &unreachable;
+    EXPECT_EQ(nobody.Run(), "");
+    EXPECT_EQ(nobody.status, 0);
+    EXPECT_TRUE(unreachable);
+}
+
+// What a proxy is told when it opens a tunnel: the server's name and its own credentials, no line
+// of the request (an API key in it must not reach the proxy).
+TEST(ProxyWire, ATunnelRequestCarriesOnlyHostAndProxyCredentials) {
+    RawServer proxy([](test::SocketId socket, const RawRequest&) {
+        RawServer::Send(socket, "HTTP/1.1 403 Forbidden\r\nX-Proxy: no\r\nContent-Length: 0\r\n\r\n");
+    });
+    Exchange exchange("http://127.0.0.1:9/v1/chat");
+    bool refused = false;
+    exchange.params.proxy = "127.0.0.1:" + std::to_string(proxy.port());
+    exchange.params.proxyTunnel = true;
+    exchange.params.proxyUser = "u";
+    exchange.params.proxyPassword = "p";
+    exchange.params.refusedByProxy = &refused;
+    exchange.params.method = 1;
+    exchange.params.body = "{}";
+    exchange.headers = "Authorization: Bearer sk-secret\r\nContent-Type: application/json";
+    exchange.params.addDefaultHeaders = false;
+    EXPECT_EQ(exchange.Run(), "");
+    EXPECT_EQ(exchange.status, 403);
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(exchange.responseHeaders, "X-Proxy: no\r\nContent-Length: 0");
+    ASSERT_EQ(proxy.Requests().size(), 1u);
+    EXPECT_EQ(proxy.Requests()[0].RequestLine(), "CONNECT 127.0.0.1:9 HTTP/1.1");
+    EXPECT_EQ(proxy.Requests()[0].HeaderLines(),
+              (std::vector<std::string>{"Host: 127.0.0.1:9", "Proxy-Authorization: Basic " + Base64Encode("u:p")}));
+}
+
 TEST(ProxyWire, CredentialsGoToTheProxyAsABasicHeader) {
     RawServer proxy(ReplyOk);
     const std::string proxyAddress = "127.0.0.1:" + std::to_string(proxy.port());

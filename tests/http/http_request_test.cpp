@@ -280,6 +280,29 @@ TEST_F(HttpRequestTest, ASlowReplyThatKeepsComingIsNotCut) {
     EXPECT_EQ(exchange.status, 200);
 }
 
+// The caller hears of the final response once, on its own thread, when its body begins and before
+// the exchange ends; redirects on the way are not reported.
+TEST_F(HttpRequestTest, TheStartOfTheFinalReplyIsReportedOnceOnTheCallingThread) {
+    for (const std::string path : {"/slow", "/hop?code=302&n=2"}) {
+        SCOPED_TRACE(path);
+        Exchange exchange(server_.Url(path));
+        std::vector<std::pair<int, Text>> calls;
+        bool sameThread = true;
+        const auto caller = std::this_thread::get_id();
+        exchange.params.onResponseStart = [&](int status, const Text& headers) {
+            calls.emplace_back(status, headers);
+            sameThread &= std::this_thread::get_id() == caller;
+        };
+        const Bytes body = exchange.Run();
+        EXPECT_FALSE(body.empty());
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_TRUE(sameThread);
+        EXPECT_EQ(calls[0].first, 200);
+        EXPECT_EQ(calls[0].second, exchange.responseHeaders);
+        EXPECT_EQ(calls[0].second.find("Location"), Text::npos);
+    }
+}
+
 TEST_F(HttpRequestTest, TheCancelFlagAbandonsTheExchange) {
     std::atomic<bool> cancel = false;
     Exchange exchange(server_.Url("/stall"));
