@@ -18,7 +18,13 @@ started=$SECONDS
 # The Wine prefix of these tests lives in the build folder; only its own Wine server is stopped at
 # the end, whatever else runs Wine on this machine.
 prefix="$root/build-windows/wineprefix"
-trap '"$root/scripts/wine-prefix.sh" stop "$prefix"' EXIT
+# The Linux peers the Windows tests reach over loopback (a TLS server, tinyproxy), stopped by the
+# ids their start wrote down.
+peers="$root/build-windows/peers"
+trap '"$root/scripts/linux-peers.sh" stop "$peers"; "$root/scripts/wine-prefix.sh" stop "$prefix"' EXIT
+QJ_TLS_SERVER="$root/build-test/tests/http/qj_http_tls_peer" ./scripts/linux-peers.sh start "$peers"
+# A Windows program reads the file through drive Z:, Wine's view of the Linux root.
+export QJ_PEERS="Z:${peers//\//\\}\\peers.txt"
 ./scripts/wine-prefix.sh create "$prefix"
 (cd build-windows && WINEDEBUG=-all ctest --output-on-failure --timeout 300 -j "$(($(nproc) * 2))")
 echo "test.sh: Windows build and tests under Wine took $((SECONDS - started)) s"

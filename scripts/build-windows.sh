@@ -19,7 +19,8 @@ if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 if [ ! -f "$build/build.ninja" ]; then
+    httplib="$(./scripts/httplib-header.sh "$build/httplib")"
     cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DQJ_TESTS=ON "${launcher[@]}" >/dev/null
+        -DCMAKE_BUILD_TYPE=Release -DQJ_TESTS=ON -DQJ_HTTPLIB_DIR="$httplib" "${launcher[@]}" >/dev/null
 fi
 cmake --build "$build" -j "${QJ_JOBS:-$(nproc)}" ${1:+--target "$@"}

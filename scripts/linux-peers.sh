@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Linux programs on 127.0.0.1 that the Windows tests reach over loopback (a Wine process shares the
-# host's network): a TLS server with a self-signed certificate made on the spot, and tinyproxy
-# with basic authentication. QJ_TLS_SERVER names the TLS server program (winprobe/host/tls_server).
+# host's network): the TLS server of the HTTP tests (QJ_TLS_SERVER names the program, the Linux
+# build's qj_http_tls_peer), and tinyproxy with the basic-authentication credentials the tests use.
 #
 #   linux-peers.sh start DIR   starts both; writes DIR/peers.txt ("name value" lines) and their ids
 #   linux-peers.sh stop DIR    stops the processes that start wrote down, and only those
+#
+# The tests find the peers through the file that QJ_PEERS names.
 set -euo pipefail
 
 command="${1:-}"
@@ -32,11 +34,9 @@ wait_for_port() {
 }
 
 start() {
-    local tls_port proxy_port user=probe password=secret
-    openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=localhost -days 1 \
-        -keyout "$dir/key.pem" -out "$dir/cert.pem" 2>/dev/null
-    tls_port="$(free_port)"
-    "$QJ_TLS_SERVER" "$dir/cert.pem" "$dir/key.pem" "$tls_port" </dev/null >/dev/null 2>&1 &
+    local tls_port proxy_port user=qj password=s3cret
+    rm -f "$dir/tls.port"
+    "$QJ_TLS_SERVER" "$dir/tls.port" </dev/null >/dev/null 2>&1 &
     echo $! >"$dir/tls.pid"
 
     proxy_port="$(free_port)"
@@ -52,6 +52,16 @@ CONF
     tinyproxy -d -c "$dir/tinyproxy.conf" </dev/null >/dev/null 2>&1 &
     echo $! >"$dir/proxy.pid"
 
+    # The TLS server writes its port once it listens.
+    for _ in $(seq 200); do
+        [ -s "$dir/tls.port" ] && break
+        sleep 0.05
+    done
+    tls_port="$(cat "$dir/tls.port" 2>/dev/null || true)"
+    if [ -z "$tls_port" ]; then
+        echo "linux-peers: the TLS server did not start" >&2
+        return 1
+    fi
     wait_for_port "$tls_port"
     wait_for_port "$proxy_port"
     cat >"$dir/peers.txt" <<PEERS
@@ -59,7 +69,6 @@ tls $tls_port
 proxy 127.0.0.1:$proxy_port
 proxy-user $user
 proxy-password $password
-proxy-basic $(printf '%s:%s' "$user" "$password" | base64)
 PEERS
 }
 

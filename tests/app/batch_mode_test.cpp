@@ -1,86 +1,37 @@
 // The window-less mode as a user runs it: the real program, a local completion service.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <set>
 #include <thread>
 
+#include "child_program.h"
 #include "generation/generation_job.h"
 #include "generation/keyword_queue.h"
 #include "generation/output_files.h"
 #include "job_test_support.h"
 #include "local_chat_service.h"
+#include "platform/program_folder.h"
 #include "text/code_page.h"
 #include "window/control_names.h"
 #include "window/window_model.h"
-
-extern char** environ;
 
 namespace qj {
 namespace {
 
 using testing::InterfaceOneReply;
 
-// The program started with arguments, its output going to a file.
-class Program {
+// The program started with arguments, its output going to a file (errors to the file + ".err").
+class Program : public testing::ChildProgram {
 public:
-    Program(std::vector<std::string> args, const std::string& outputFile) {
-        args.insert(args.begin(), QJ_PROGRAM);
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, (outputFile + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        ::unsetenv("DISPLAY");
-        ::unsetenv("QT_QPA_PLATFORM");
-        posix_spawn(&pid_, QJ_PROGRAM, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Program() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            Wait();
-        }
-    }
-    // The exit code, or 128 + the signal that ended it.
-    int Wait() {
-        int status = 0;
-        if (pid_ > 0) {
-            ::waitpid(pid_, &status, 0);
-            status_ = status;
-        }
-        pid_ = -1;
-        return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
-    }
-    // False once the program has ended.
-    bool Running() {
-        int status = 0;
-        if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
-            status_ = status;
-            pid_ = -1;
-        }
-        return pid_ > 0;
-    }
-    void Signal(int signal) {
-        if (pid_ > 0) {
-            ::kill(pid_, signal);
-        }
-    }
-
-private:
-    pid_t pid_ = -1;
-    int status_ = 0;
+    Program(const std::vector<std::string>& args, const std::filesystem::path& outputFile)
+        : ChildProgram(testing::BuiltProgram(QJ_PROGRAM, QJ_PROGRAM_FROM_TESTS), args, outputFile) {}
 };
+
+std::filesystem::path ErrorsOf(std::filesystem::path output) {
+    return output.concat(".err");
+}
 
 class BatchModeTest : public ::testing::Test {
 protected:
@@ -96,7 +47,7 @@ protected:
         });
     }
 
-    std::string Output() const { return home_.Path() / "stdout.txt"; }
+    std::filesystem::path Output() const { return home_.Path() / "stdout.txt"; }
     void KillMidRunAndFinish(int workers);
     void WriteList(const Bytes& contents) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, contents)); }
     static Bytes Read(const Text& path) { return ReadFileBytes(path).value_or(""); }
@@ -146,6 +97,10 @@ TEST_F(BatchModeTest, ExitCodesTellWhetherTheListWasDone) {
         KeywordQueue holder(paths_);
         ASSERT_TRUE(holder.TryLockRun());
         EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 3);
+        EXPECT_NE(testing::ReadBytes(Output())
+                      .find(AnsiToUtf8("错误信息：另一个青笺程序正在处理关键词列表 " + paths_.keywordList + "\n")),
+                  std::string::npos)
+            << testing::ReadBytes(Output());
     }
     EXPECT_EQ(Read(paths_.keywordList), "乙\r\n");
 
@@ -160,7 +115,7 @@ TEST_F(BatchModeTest, ExitCodesTellWhetherTheListWasDone) {
               std::string::npos);
 
     EXPECT_EQ(Program({"--bogus"}, Output()).Wait(), 2);
-    const std::string usage = testing::ReadBytes(Output() + ".err");
+    const std::string usage = testing::ReadBytes(ErrorsOf(Output()));
     EXPECT_NE(usage.find("usage: qingjian"), std::string::npos);
     for (const char* code : {"  3 ", "  4 ", "  130 "}) {
         EXPECT_NE(usage.find(code), std::string::npos) << code;
@@ -204,7 +159,7 @@ TEST_F(BatchModeTest, EndpointsFailOverAndARunWithoutAnyEndsEarly) {
 // journal are back in the list as soon as it starts.
 TEST(BatchModeStartUp, CreatesNothingButRecoversWhatAKilledRunLeft) {
     testing::TemporaryHome home;
-    const std::string output = (home.Path().parent_path() / "stdout.txt").native();
+    const std::filesystem::path output = home.Path().parent_path() / "stdout.txt";
     EXPECT_EQ(Program({"--help"}, output).Wait(), 0);
     EXPECT_TRUE(std::filesystem::is_empty(home.Path()));
 
@@ -227,7 +182,7 @@ TEST_F(BatchModeTest, InterruptReturnsTheKeywordInFlight) {
         ASSERT_TRUE(program.Running()) << testing::ReadBytes(Output());
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    program.Signal(SIGTERM);
+    program.Interrupt();
     EXPECT_EQ(program.Wait(), 130);
     EXPECT_EQ(Read(paths_.keywordList), "甲\r\n乙\r\n");
     EXPECT_EQ(Read(paths_.journal), "");
@@ -258,13 +213,13 @@ void BatchModeTest::KillMidRunAndFinish(int workers) {
             ASSERT_TRUE(program.Running()) << "the run ended before the kill: " << testing::ReadBytes(Output());
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        program.Signal(SIGKILL);
+        program.Kill();
         program.Wait();
     }
     auto accounted = [&] {
         std::multiset<Text> found;
         for (const auto& entry : std::filesystem::directory_iterator(NativePath(paths_.outputFolder))) {
-            Text name = Utf8ToAnsi(entry.path().filename().native());
+            Text name = TextFromNativePath(entry.path().filename());
             found.insert(name.substr(0, name.size() - 4));
         }
         for (const Text& k : ListLines(Read(paths_.failureList))) {

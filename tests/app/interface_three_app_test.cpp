@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <map>
@@ -12,6 +11,7 @@
 #include "generation/generation_job.h"
 #include "generation/interface_three.h"
 #include "generation/interface_three_key_check.h"
+#include "child_program.h"
 #include "local_deployment.h"
 #include "local_servers.h"
 #include "platform/program_folder.h"
@@ -418,19 +418,12 @@ TEST(InterfaceThreeBatch, TheWindowlessModeFollowsTheChosenInterface) {
                    "\r\n编辑框_接口三_模型=batch-model\r\n[单选框]\r\n单选框_接口二=假\r\n单选框_接口一=假\r\n"
                    "单选框_接口三=真\r\n");
 
-    // The path as the file system spells it, whatever the characters of the build folder.
-    const std::string program = reinterpret_cast<const char*>(u8"" QJ_QINGJIAN_EXE);
-    const std::string command = "'" + program + "' --batch 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[4096];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) {
-        output.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    ASSERT_TRUE(WIFEXITED(status)) << output;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    const std::filesystem::path outputFile = home.Path().parent_path() / "stdout.txt";
+    testing::ChildProgram program(testing::BuiltProgram(QJ_QINGJIAN_EXE, QJ_PROGRAM_FROM_TESTS), {"--batch"},
+                                  outputFile);
+    const int exitCode = program.Wait();
+    const std::string output = ReadBytes(outputFile) + ReadBytes(std::filesystem::path(outputFile).concat(".err"));
+    EXPECT_EQ(exitCode, 0) << output;
 
     EXPECT_EQ(ReadBytes(NativePath(ProgramPath(Text(kOutputFolderTail) + "甲.txt"))), "甲的文章");
     EXPECT_EQ(ReadBytes(NativePath(ProgramPath(Text(kOutputFolderTail) + "乙.txt"))), "乙的文章");

@@ -4,7 +4,9 @@
 
 #include <thread>
 
+#if !defined(_WIN32)
 #include "file_size_limit.h"
+#endif
 #include "platform/program_folder.h"
 #include "temporary_home.h"
 #include "text/code_page.h"
@@ -180,6 +182,9 @@ TEST_F(KeywordQueueTest, TheFileCatchesUpWithoutBeingAsked) {
     EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{"a"}));
 }
 
+// Windows has no per-process limit on file sizes (and Wine no quotas) to make a write fail part way;
+// the code that meets the failure is the same on both systems, above the platform layer.
+#if !defined(_WIN32)
 TEST_F(KeywordQueueTest, FilesThatCannotBeWrittenLoseNothing) {
     WriteList("a\r\nbbbbbbbbbbbb\r\n");
     {
@@ -208,6 +213,7 @@ TEST_F(KeywordQueueTest, FilesThatCannotBeWrittenLoseNothing) {
     EXPECT_EQ(next.Recover(), 0);
     EXPECT_EQ(Read(paths_.keywordList), "bbbbbbbbbbbb\r\n");
 }
+#endif
 
 }  // namespace
 }  // namespace qj
