@@ -12,7 +12,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libcpp-httplib-dev nlohmann-json3-dev
     fonts-wqy-microhei
-    tinyproxy openssl
+    tinyproxy openssl unzip
     xvfb xauth
     g++-mingw-w64-x86-64-posix wine64 wine libwine googletest
 )

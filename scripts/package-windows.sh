@@ -39,12 +39,22 @@ x86_64-w64-mingw32-strip "$stage/青笺/qingjian.exe"
 退出码：0 全部完成；1 有失败的关键词；3 另一个青笺正在处理同一个列表；
 4 任务提前结束（日志中有原因）；130 被 Ctrl+C 或关闭窗口中断（进行中的关键词已放回列表）。
 
-需要 64 位 Windows 7 或更新的版本，不需要安装其他软件。
+需要 64 位 Windows 10 或更新的版本，不需要安装其他软件。
 README
 } >"$stage/青笺/说明.txt"
 
 zip="$dist/qingjian-windows-x64.zip"
 rm -f "$zip"
-(cd "$stage" && cmake -E tar cf "$zip" --format=zip 青笺)
+# In a UTF-8 locale the names are stored as UTF-8 with the zip's UTF-8 flag, which Windows'
+# Explorer reads (in another locale the Chinese names would not even be found).
+(cd "$stage" && LC_ALL=C.UTF-8 cmake -E tar cf "$zip" --format=zip 青笺)
 rm -rf "$stage"
+# The names as an unzip program sees them.
+listing="$(LC_ALL=C.UTF-8 unzip -l "$zip")"
+for name in 青笺/qingjian.exe 青笺/说明.txt; do
+    if ! grep -qF "$name" <<<"$listing"; then
+        echo "package-windows: $name is missing from $zip" >&2
+        exit 1
+    fi
+done
 echo "package-windows: $zip"

@@ -171,7 +171,8 @@ protected:
     std::set<std::string> Names() const {
         std::set<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(NativePath(paths_.outputFolder))) {
-            names.insert(entry.path().filename().native());
+            const std::u8string name = entry.path().filename().u8string();
+            names.insert(std::string(name.begin(), name.end()));
         }
         return names;
     }

@@ -12,6 +12,9 @@
 #include <winsock2.h>
 #endif
 #include <httplib.h>
+#ifdef _WIN32
+#undef MessageBox  // windows.h, through httplib.h, would rename the windows' MessageBox
+#endif
 #include <sys/types.h>
 
 #include <map>

@@ -5,9 +5,16 @@
 // and retry-after-ms), answer with an error status, or never answer. Every reply carries the
 // rate-limit headers of its key. Used by the tests and by the benchmark.
 
+#ifdef _WIN32
+#include <winsock2.h>
+#endif
 #include <httplib.h>
+#ifdef _WIN32
+#undef MessageBox  // windows.h, through httplib.h, would rename the windows' MessageBox
+#else
 #include <netinet/in.h>
 #include <sys/socket.h>
+#endif
 
 #include <chrono>
 #include <condition_variable>
@@ -90,7 +97,9 @@ private:
 
     // cpp-httplib listens with a backlog of 5: a burst of new connections beyond it loses its SYNs
     // and waits a second for their retry, which no real service does to a client.
-    static void DeepenBacklog(int port) {
+    // Windows has no /proc to find the socket by; its short queue only slows a burst down.
+    static void DeepenBacklog([[maybe_unused]] int port) {
+#ifndef _WIN32
         for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
             const int fd = std::atoi(entry.path().filename().c_str());
             sockaddr_in address{};
@@ -103,6 +112,7 @@ private:
                 ::listen(fd, 1024);
             }
         }
+#endif
     }
 
     long long WindowAt(Clock::time_point now) const { return (now - start_) / window_; }
