@@ -540,6 +540,24 @@ std::optional<FileError> KeywordQueue::WriteList() {
     }
     OpenFile old;
     static_cast<void>(old.Open(target, OpenFile::Mode::kRead));
+    // Lines appended to the old file while it was being replaced go behind the new one. Where an
+    // open file cannot be replaced (Windows), they are read just before the replacement instead.
+    Bytes late;
+    const auto readLateLines = [&] {
+        if (old.IsOpen()) {
+            const std::optional<FileIdentity> was = old.Identity();
+            if (stamp_ && was && was->inode == stamp_->inode && was->size > base_.size()) {
+                late.assign(static_cast<std::size_t>(was->size) - base_.size(), '\0');
+                if (!old.ReadAt(base_.size(), late)) {
+                    late.clear();
+                }
+            }
+            old.Close();
+        }
+    };
+    if (!kRenameOverOpenFile) {
+        readLateLines();
+    }
     BeforeDiskChange();
     if (const int error = RenameOver(temporary, target); error != 0) {
         old.Close();
@@ -550,16 +568,9 @@ std::optional<FileError> KeywordQueue::WriteList() {
         }
         return ErrorAt(paths_.keywordList, error);
     }
-    // Lines appended to the old file while it was being replaced go behind the new one.
-    if (old.IsOpen()) {
-        const std::optional<FileIdentity> was = old.Identity();
-        if (stamp_ && was && was->inode == stamp_->inode && was->size > base_.size()) {
-            Bytes late(static_cast<std::size_t>(was->size) - base_.size(), '\0');
-            if (old.ReadAt(base_.size(), late) && !late.empty() && file.WriteAll(late)) {
-                contents += late;
-            }
-        }
-        old.Close();
+    readLateLines();
+    if (!late.empty() && file.WriteAll(late)) {
+        contents += late;
     }
     const std::optional<FileStamp> stamp = file.Identity();
     file.Close();

@@ -67,9 +67,15 @@ private:
 // The identity of the file at `path`; nullopt when there is none.
 std::optional<FileIdentity> IdentityOfFile(const std::filesystem::path& path);
 
-// Renames `from` over `to`, which it replaces in one step when it exists (also while it is open);
-// 0 or the errno value.
+// Renames `from` over `to`, which it replaces in one step when it exists; 0 or the errno value.
+// `from` may be open. Whether `to` may be open too, this system tells: Windows refuses to replace a
+// file while any handle on it is open, even one that shares deletion.
 int RenameOver(const std::filesystem::path& from, const std::filesystem::path& to);
+#if defined(_WIN32)
+inline constexpr bool kRenameOverOpenFile = false;
+#else
+inline constexpr bool kRenameOverOpenFile = true;
+#endif
 
 // Removes a file; false when it could not.
 bool RemoveFile(const std::filesystem::path& path);
