@@ -1,6 +1,7 @@
 #include "wingui/win32_window.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <set>
 #include <string_view>
 #include <type_traits>
@@ -387,6 +388,10 @@ bool Win32Window::BuildControl(Entry& entry, Text* error) {
             pagePanels_.push_back(panel);
         }
         SetWindowSubclass(entry.hwnd, ContainerProc, 1, reinterpret_cast<DWORD_PTR>(this));
+    } else if (IsKind(row, kind::kGroup)) {
+        // A group box draws its frame only; what it encloses is painted by it, since the page body
+        // under it is clipped away wherever the group box lies.
+        SetWindowSubclass(entry.hwnd, ContainerProc, 1, reinterpret_cast<DWORD_PTR>(this));
     } else if (IsKind(row, kind::kProgress)) {
         SendMessageW(entry.hwnd, PBM_SETRANGE32, 0, 100);
         SendMessageW(entry.hwnd, PBM_SETPOS, 0, 0);
@@ -626,6 +631,12 @@ LRESULT CALLBACK Win32Window::ContainerProc(HWND hwnd, UINT message, WPARAM wPar
     auto* self = reinterpret_cast<Win32Window*>(data);
     if (message == WM_NCDESTROY) {
         RemoveWindowSubclass(hwnd, ContainerProc, 1);
+    } else if (message == WM_ERASEBKGND && self->IsKindOf(self->FindByHandle(hwnd), kind::kGroup)) {
+        RECT client{};
+        GetClientRect(hwnd, &client);
+        const bool onPage = self->FindByHandle(hwnd)->physicalParent != self->window_;
+        FillRect(reinterpret_cast<HDC>(wParam), &client, onPage ? self->paneBrush_ : self->panelBrush_);
+        return 1;
     } else if (std::optional<LRESULT> handled = self->HandleControlMessage(message, wParam, lParam)) {
         return *handled;
     }
