@@ -1160,7 +1160,13 @@ void Win32Window::MessageBox(const Text& text, const Text& caption, MessageIcon 
 }
 
 void Win32Window::ShellOpen(const Text& target) {
-    OnWindowThread([&] { static_cast<void>(OpenOnDesktop(target)); });
+    OnWindowThread([&] {
+        if (opener_) {
+            opener_(target);
+        } else {
+            static_cast<void>(OpenOnDesktop(target));
+        }
+    });
 }
 
 void Win32Window::ProcessPendingMessages() {

@@ -84,6 +84,8 @@ public:
     bool IsOpen() const { return window_ != nullptr; }
     // The program's main window ends the message loop of its thread when it is destroyed.
     void QuitOnDestroy(bool quit) { quitOnDestroy_ = quit; }
+    // What ShellOpen hands its target to instead of the desktop (tests); empty: the desktop.
+    void SetOpener(std::function<void(const Text&)> opener) { opener_ = std::move(opener); }
 
 private:
     struct Entry {
@@ -150,6 +152,7 @@ private:
     HBRUSH editBrush_ = nullptr;
     std::map<Text, std::map<std::pair<int, int>, CellColours>> cellColours_;
     bool quitOnDestroy_ = false;
+    std::function<void(const Text&)> opener_;
     bool fixingLineBreaks_ = false;
 
     mutable std::mutex callMutex_;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include "app/handlers.h"
@@ -15,6 +16,7 @@
 #include "settings/settings_store.h"
 #include "skin/builtin_skin.h"
 #include "temporary_home.h"
+#include "win32_test_support.h"
 #include "window_picture.h"
 #include "wingui/message_box.h"
 #include "wingui/win32_main.h"
@@ -24,44 +26,10 @@
 namespace qj {
 namespace {
 
+using testing::OpenedMainWindow;
 using testing::ReadBytes;
 using testing::TemporaryHome;
 using wingui::Win32Window;
-
-// The main window as start-up opens it: built from the table with the program's handlers and the
-// skin's colours, its created sequence run, shown, and the process-wide main window while it lives.
-class OpenedMainWindow {
-public:
-    OpenedMainWindow() {
-        window_ = Win32Window::Create(MainWindowLayout(), MainWindowEvents(), wingui::PaletteOfSkin(BuiltInSkin()));
-        SetMainWindow(window_.get());
-        OnMainWindowCreated(*window_);
-        window_->ShowCentred();
-    }
-    ~OpenedMainWindow() { SetMainWindow(nullptr); }
-
-    Win32Window& operator*() { return *window_; }
-    Win32Window* operator->() { return window_.get(); }
-
-    // Clicks a control with the mouse as the user does, its tab page shown first.
-    void Click(const char* name) {
-        const ControlRow* row = window_->RowOf(name);
-        if (row && std::string_view(row->parent) == control::kTabMain) {
-            window_->SetCurrentTabPage(control::kTabMain, row->page);
-        }
-        SendMessageW(window_->Control(name), BM_CLICK, 0, 0);
-    }
-
-    // Types into an edit box: the text replaces the selection, as typing and pasting do.
-    void Type(const char* name, const wchar_t* text) {
-        HWND edit = window_->Control(name);
-        SendMessageW(edit, EM_SETSEL, 0, -1);
-        SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
-    }
-
-private:
-    std::unique_ptr<Win32Window> window_;
-};
 
 std::filesystem::path SettingsFile() {
     return NativePath(ProgramPath(kSettingsFileTail));
