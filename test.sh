@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything in build-test/ and runs every test.
+# Installs what is missing, builds everything in build-test/ and runs every test; then builds the
+# Windows programs in build-windows/ and runs their tests under Wine (QJ_WINDOWS=0 skips that part).
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
 cd "$root"
@@ -7,5 +8,17 @@ cd "$root"
 ./scripts/install-deps.sh
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQJ_TESTS=ON -DQJ_GUI=ON >/dev/null
 cmake --build build-test
-cd build-test
-ctest --output-on-failure --timeout 300 -j "$(nproc)"
+(cd build-test && ctest --output-on-failure --timeout 300 -j "$(nproc)")
+
+if [ "${QJ_WINDOWS:-1}" = "0" ]; then
+    exit 0
+fi
+started=$SECONDS
+./scripts/build-windows.sh
+# The Wine prefix of these tests lives in the build folder; only its own Wine server is stopped at
+# the end, whatever else runs Wine on this machine.
+prefix="$root/build-windows/wineprefix"
+trap '"$root/scripts/wine-prefix.sh" stop "$prefix"' EXIT
+./scripts/wine-prefix.sh create "$prefix"
+(cd build-windows && WINEDEBUG=-all ctest --output-on-failure --timeout 300 -j "$(($(nproc) * 2))")
+echo "test.sh: Windows build and tests under Wine took $((SECONDS - started)) s"

@@ -1,12 +1,12 @@
 #include "app/batch_mode.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
 #include "app/main_window_job.h"
 #include "app/process_state.h"
+#include "platform/console.h"
 #include "platform/signals.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
@@ -38,9 +38,7 @@ constexpr const char* kUsage =
     "QINGJIAN_HOME selects the program folder (default: the folder of the executable).\n";
 
 void PrintLogText(const Text& text) {
-    const std::string utf8 = AnsiToUtf8(ReplaceAll(text, "\r\n", "\n"));
-    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-    std::fflush(stdout);
+    WriteStandardOutput(AnsiToUtf8(ReplaceAll(text, "\r\n", "\n")));
 }
 
 }  // namespace
@@ -51,11 +49,11 @@ bool WantsBatchMode(int argc, char** argv) {
 
 int RunBatchMode(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(AnsiToUtf8(kUsage).c_str(), stdout);
+        WriteStandardOutput(AnsiToUtf8(kUsage));
         return kBatchAllDone;
     }
     if (argc != 2 || std::strcmp(argv[1], "--batch") != 0) {
-        std::fputs(AnsiToUtf8(kUsage).c_str(), stderr);
+        WriteStandardError(AnsiToUtf8(kUsage));
         return kBatchUsageError;
     }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/local_time.h"
 #include "text/ascii.h"
 #include "text/code_page.h"
 #include "text/gbk.h"
@@ -442,8 +443,7 @@ std::optional<int> RetryAfterSeconds(std::string_view headerBlock, std::time_t n
         if (!when) {
             return std::nullopt;
         }
-        std::tm utc = *when;
-        const std::time_t at = timegm(&utc);
+        const std::time_t at = UtcMoment(*when);
         if (at == static_cast<std::time_t>(-1)) {
             return std::nullopt;
         }

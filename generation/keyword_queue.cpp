@@ -1,9 +1,5 @@
 #include "generation/keyword_queue.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -37,62 +33,25 @@ Text Below(const Text& folder, const char* tail) {
     return folder + kPathSeparator + tail;
 }
 
-KeywordQueue::FileStamp StampOf(const struct stat& st) {
-    return {st.st_dev, st.st_ino, static_cast<unsigned long long>(st.st_size),
-            st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
-}
-
 FileError ErrorAt(const Text& path, int errorNumber) {
     return {path, SystemReason(errorNumber)};
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 // A whole file and the stamp it had when the read began; a missing file reads as empty, unstamped.
 std::optional<FileError> ReadStamped(const Text& path, Bytes& contents, std::optional<KeywordQueue::FileStamp>& stamp) {
     contents.clear();
     stamp.reset();
-    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno == ENOENT ? std::nullopt : std::optional(ErrorAt(path, errno));
+    OpenFile file;
+    if (!file.Open(NativePath(path), OpenFile::Mode::kRead)) {
+        return file.Error() == ENOENT ? std::nullopt : std::optional(ErrorAt(path, file.Error()));
     }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0) {
-        stamp = StampOf(st);
-        contents.reserve(static_cast<std::size_t>(st.st_size));
+    stamp = file.Identity();
+    if (stamp) {
+        contents.reserve(static_cast<std::size_t>(stamp->size));
     }
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) {
-            break;
-        }
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int error = errno;
-            ::close(fd);
-            return ErrorAt(path, error);
-        }
-        contents.append(buffer, static_cast<std::size_t>(n));
+    if (!file.ReadToEnd(contents)) {
+        return ErrorAt(path, file.Error());
     }
-    ::close(fd);
     return std::nullopt;
 }
 
@@ -111,7 +70,10 @@ fs::path ResolvedTarget(const Text& path) {
 
 // Where a new version of the list is written before it replaces the list.
 fs::path TemporaryPath(const fs::path& list, std::string_view id) {
-    return list.parent_path() / ("." + list.filename().native() + "." + std::string(id) + ".tmp");
+    fs::path name = ".";
+    name += list.filename();
+    name += "." + std::string(id) + ".tmp";
+    return list.parent_path() / name;
 }
 
 struct JournalRecord {
@@ -234,10 +196,7 @@ void KeywordQueue::UnlockRun() {
 }
 
 void KeywordQueue::CloseJournal() {
-    if (journalFd_ >= 0) {
-        ::close(journalFd_);
-        journalFd_ = -1;
-    }
+    journal_.Close();
 }
 
 void KeywordQueue::Unload() {
@@ -304,20 +263,19 @@ void KeywordQueue::WriteInBackground() {
 }
 
 std::optional<FileError> KeywordQueue::AppendJournal(const Bytes& records) {
-    if (journalFd_ < 0) {
+    if (!journal_.IsOpen()) {
         BeforeDiskChange();
-        journalFd_ = ::open(NativePath(paths_.journal).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (journalFd_ < 0) {
-            return ErrorAt(paths_.journal, errno);
+        if (!journal_.Open(NativePath(paths_.journal), OpenFile::Mode::kAppend)) {
+            return ErrorAt(paths_.journal, journal_.Error());
         }
-        struct stat st {};
-        journalSuspect_ = ::fstat(journalFd_, &st) != 0 || static_cast<std::size_t>(st.st_size) != journalBytes_;
+        const std::optional<FileIdentity> identity = journal_.Identity();
+        journalSuspect_ = !identity || identity->size != journalBytes_;
     }
     if (journalSuspect_) {
         // A record cut short would run into the next one.
         BeforeDiskChange();
-        if (::ftruncate(journalFd_, static_cast<off_t>(journalBytes_)) != 0) {
-            return ErrorAt(paths_.journal, errno);
+        if (!journal_.Truncate(journalBytes_)) {
+            return ErrorAt(paths_.journal, journal_.Error());
         }
         journalSuspect_ = false;
     }
@@ -325,9 +283,9 @@ std::optional<FileError> KeywordQueue::AppendJournal(const Bytes& records) {
     const Bytes data = journalBytes_ == 0 ? "#\r\n" + records : records;
     BeforeDiskChange();
     // One write, so that a kill leaves at most the last record cut short.
-    if (!WriteAll(journalFd_, data)) {
-        const int error = errno;
-        journalSuspect_ = ::ftruncate(journalFd_, static_cast<off_t>(journalBytes_)) != 0;
+    if (!journal_.WriteAll(data)) {
+        const int error = journal_.Error();
+        journalSuspect_ = !journal_.Truncate(journalBytes_);
         return ErrorAt(paths_.journal, error);
     }
     journalBytes_ += data.size();
@@ -338,15 +296,12 @@ std::optional<FileError> KeywordQueue::TruncateJournal() {
     if (journalBytes_ == 0 && !journalSuspect_) {
         return std::nullopt;
     }
-    if (journalFd_ < 0) {
-        journalFd_ = ::open(NativePath(paths_.journal).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-        if (journalFd_ < 0) {
-            return ErrorAt(paths_.journal, errno);
-        }
+    if (!journal_.IsOpen() && !journal_.Open(NativePath(paths_.journal), OpenFile::Mode::kAppendExisting)) {
+        return ErrorAt(paths_.journal, journal_.Error());
     }
     BeforeDiskChange();
-    if (::ftruncate(journalFd_, 0) != 0) {
-        return ErrorAt(paths_.journal, errno);
+    if (!journal_.Truncate(0)) {
+        return ErrorAt(paths_.journal, journal_.Error());
     }
     journalBytes_ = 0;
     journalSuspect_ = false;
@@ -477,10 +432,12 @@ std::optional<FileError> KeywordQueue::EnsureLoaded(int* recovered) {
     if (journalBytes_ == 0) {
         // No record names a temporary file any more: those left by a kill can go.
         std::error_code error;
-        const std::string prefix = "." + target.filename().native() + ".";
+        const fs::path::string_type prefix = TemporaryPath(target, "").filename().native();
+        const fs::path::string_type suffix = fs::path(".tmp").native();
+        const fs::path::string_type stem = prefix.substr(0, prefix.size() - suffix.size());
         for (const fs::directory_entry& entry : fs::directory_iterator(target.parent_path(), error)) {
-            const std::string name = entry.path().filename().native();
-            if (name.starts_with(prefix) && name.ends_with(".tmp")) {
+            const fs::path::string_type name = entry.path().filename().native();
+            if (name.starts_with(stem) && name.ends_with(suffix)) {
                 fs::remove(entry.path(), error);
             }
         }
@@ -489,9 +446,7 @@ std::optional<FileError> KeywordQueue::EnsureLoaded(int* recovered) {
 }
 
 std::optional<FileError> KeywordQueue::Refresh(bool* changed) {
-    struct stat st {};
-    const std::optional<FileStamp> now =
-        ::stat(NativePath(paths_.keywordList).c_str(), &st) == 0 ? std::optional(StampOf(st)) : std::nullopt;
+    const std::optional<FileStamp> now = IdentityOfFile(NativePath(paths_.keywordList));
     if (now == stamp_) {
         return std::nullopt;
     }
@@ -562,61 +517,52 @@ std::optional<FileError> KeywordQueue::WriteList() {
     // A name no file has: one left by a killed process of the same number is passed over.
     std::string id;
     fs::path temporary;
-    int fd = -1;
+    OpenFile file;
     do {
-        id = std::to_string(::getpid()) + "-" + std::to_string(++g_listWrites);
+        id = std::to_string(ProcessNumber()) + "-" + std::to_string(++g_listWrites);
         temporary = TemporaryPath(target, id);
-        fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    } while (fd < 0 && errno == EEXIST);
-    if (fd < 0) {
-        return ErrorAt(paths_.keywordList, errno);
+    } while (!file.Open(temporary, OpenFile::Mode::kCreateNew, 0600) && file.Error() == EEXIST);
+    if (!file.IsOpen()) {
+        return ErrorAt(paths_.keywordList, file.Error());
     }
-    struct stat existing {};
-    const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
-    if (::fchmod(fd, mode) != 0 || !WriteAll(fd, contents)) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temporary.c_str());
+    if (!file.CopyModeOf(target, 0644) || !file.WriteAll(contents)) {
+        const int error = file.Error();
+        file.Close();
+        RemoveFile(temporary);
         return ErrorAt(paths_.keywordList, error);
     }
     // Recorded before the file replaces the list: a kill on either side of the rename then finds
     // out which list the file is by whether the temporary file is still there.
     if (std::optional<FileError> e = AppendJournal("=" + id + "\r\n")) {
-        ::close(fd);
-        ::unlink(temporary.c_str());
+        file.Close();
+        RemoveFile(temporary);
         return e;
     }
-    const int old = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+    OpenFile old;
+    static_cast<void>(old.Open(target, OpenFile::Mode::kRead));
     BeforeDiskChange();
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        if (old >= 0) {
-            ::close(old);
-        }
-        ::close(fd);
+    if (const int error = RenameOver(temporary, target); error != 0) {
+        old.Close();
+        file.Close();
         // While the journal names it as about to replace the list, the file must stay.
         if (!AppendJournal("!\r\n")) {
-            ::unlink(temporary.c_str());
+            RemoveFile(temporary);
         }
         return ErrorAt(paths_.keywordList, error);
     }
     // Lines appended to the old file while it was being replaced go behind the new one.
-    if (old >= 0) {
-        struct stat st {};
-        if (stamp_ && ::fstat(old, &st) == 0 && st.st_ino == stamp_->inode &&
-            static_cast<std::size_t>(st.st_size) > base_.size()) {
-            Bytes late(static_cast<std::size_t>(st.st_size) - base_.size(), '\0');
-            const ssize_t n = ::pread(old, late.data(), late.size(), static_cast<off_t>(base_.size()));
-            late.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-            if (!late.empty() && WriteAll(fd, late)) {
+    if (old.IsOpen()) {
+        const std::optional<FileIdentity> was = old.Identity();
+        if (stamp_ && was && was->inode == stamp_->inode && was->size > base_.size()) {
+            Bytes late(static_cast<std::size_t>(was->size) - base_.size(), '\0');
+            if (old.ReadAt(base_.size(), late) && !late.empty() && file.WriteAll(late)) {
                 contents += late;
             }
         }
-        ::close(old);
+        old.Close();
     }
-    struct stat written {};
-    const std::optional<FileStamp> stamp = ::fstat(fd, &written) == 0 ? std::optional(StampOf(written)) : std::nullopt;
-    ::close(fd);
+    const std::optional<FileStamp> stamp = file.Identity();
+    file.Close();
     // A line that starts with the byte-order mark's bytes (files joined into one list) may now
     // stand first: every reader takes them as the mark from here on, and so must this queue, or the
     // journal it keeps and the file the next run recovers would cut the lines differently.

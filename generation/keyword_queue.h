@@ -10,6 +10,7 @@
 
 #include "generation/keyword_list.h"
 #include "platform/file_system.h"
+#include "platform/open_file.h"
 #include "platform/run_lock.h"
 #include "text/types.h"
 
@@ -105,11 +106,7 @@ public:
     // test end the process exactly there. Null by default.
     static void SetBeforeDiskChange(void (*hook)());
 
-    struct FileStamp {
-        unsigned long long device = 0, inode = 0, size = 0;
-        long long modifiedNs = -1;
-        bool operator==(const FileStamp&) const = default;
-    };
+    using FileStamp = FileIdentity;
 
 private:
     struct InFlight {
@@ -151,7 +148,7 @@ private:
     bool dirty_ = false;                   // the file does not show what remains
     std::optional<FileError> writeError_;  // why the last write of the list failed
 
-    int journalFd_ = -1;
+    OpenFile journal_;              // open while records are being appended
     std::size_t journalBytes_ = 0;  // whole records in the journal
     bool journalSuspect_ = false;   // a record may have been cut short
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and benchmarking need (with --fuzz, also
-# what fuzzing needs).
+# Installs every Debian package that building, testing and benchmarking need, the Windows build's
+# among them (the MinGW-w64 cross compiler, Wine to run its tests, GoogleTest's sources); with
+# --fuzz, also what fuzzing needs.
 # Non-interactive; does nothing (and costs about a second) when all are present.
 set -euo pipefail
 
@@ -13,6 +14,7 @@ packages=(
     fonts-wqy-microhei
     tinyproxy openssl
     xvfb xauth
+    g++-mingw-w64-x86-64-posix wine64 wine libwine googletest
 )
 # scripts/fuzz.sh also needs clang and its libFuzzer runtime.
 if [ "${1:-}" = "--fuzz" ]; then

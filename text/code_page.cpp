@@ -1,7 +1,5 @@
 #include "text/code_page.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -10,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "text/code_page_system.h"
 #include "text/gbk.h"
 
 namespace qj {
@@ -25,7 +24,7 @@ bool IsTrail(unsigned char b) {
     return IsGbkTrailByte(b);
 }
 
-// Conversion tables of code page 936, read once from iconv's CP936 converter.
+// Conversion tables of code page 936, read once from the system's converter.
 class GbkTables {
 public:
     static const GbkTables& Get() {
@@ -57,25 +56,7 @@ public:
 
 private:
     GbkTables() : double_(128 * 256, 0), encode_(65536, 0) {
-        iconv_t cd = iconv_open("UTF-16LE", "CP936");
-        auto decodeOne = [cd](const char* in, size_t len) -> char16_t {
-            if (cd == reinterpret_cast<iconv_t>(-1)) {
-                return 0;
-            }
-            char src[2] = {in[0], len > 1 ? in[1] : '\0'};
-            char out[8];
-            char* inp = src;
-            char* outp = out;
-            size_t inLeft = len;
-            size_t outLeft = sizeof out;
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-            if (iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<size_t>(-1) || inLeft != 0 ||
-                sizeof out - outLeft != 2) {
-                return 0;
-            }
-            return static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
-                                         (static_cast<unsigned char>(out[1]) << 8));
-        };
+        const auto decodeOne = [](const char* in, size_t len) { return SystemDecodeGbkUnit(in, len); };
         for (unsigned b = 0; b < 0x80; ++b) {
             single_[b] = static_cast<char16_t>(b);
         }
@@ -102,10 +83,8 @@ private:
                 }
             }
         }
-        if (cd != reinterpret_cast<iconv_t>(-1)) {
-            iconv_close(cd);
-        }
         AddUserDefinedAreas();
+        AddPrivateSymbolCodes();
         const auto encodeOrQuestion = [this](char16_t u) -> unsigned {
             const unsigned code = u == 0 ? 0 : encode_[u];
             return (u != 0 && code == 0) ? '?' : code;
@@ -157,6 +136,35 @@ private:
                         decoded = u;
                         encode_[u] = static_cast<uint16_t>((lead << 8) | trail);
                     }
+                }
+            }
+        }
+    }
+
+    // Codes of the symbol and compatibility rows that code page 936 as Windows has it maps to the
+    // Private Use Area from U+E766 on (the characters GB18030 later gave real code points), and
+    // iconv's CP936 leaves out: without them a keyword list written on Windows would lose these
+    // characters here. Each run of codes takes the next code points in turn.
+    void AddPrivateSymbolCodes() {
+        struct Run {
+            unsigned first, last;
+        };
+        static constexpr Run kRuns[] = {
+            {0xA2AB, 0xA2B0}, {0xA2E3, 0xA2E4}, {0xA2EF, 0xA2F0}, {0xA2FD, 0xA2FE}, {0xA4F4, 0xA4FE},
+            {0xA5F7, 0xA5FE}, {0xA6B9, 0xA6C0}, {0xA6D9, 0xA6DF}, {0xA6EC, 0xA6ED}, {0xA6F3, 0xA6F3},
+            {0xA6F6, 0xA6FE}, {0xA7C2, 0xA7D0}, {0xA7F2, 0xA7FE}, {0xA896, 0xA8A0}, {0xA8BC, 0xA8BC},
+            {0xA8BF, 0xA8BF}, {0xA8C1, 0xA8C4}, {0xA8EA, 0xA8FE}, {0xA958, 0xA958}, {0xA95B, 0xA95B},
+            {0xA95D, 0xA95F}, {0xA989, 0xA995}, {0xA997, 0xA9A3}, {0xA9F0, 0xA9FE}, {0xD7FA, 0xD7FE},
+            {0xFE50, 0xFE7E}, {0xFE80, 0xFEA0},
+        };
+        unsigned next = 0xE766;
+        for (const Run& run : kRuns) {
+            for (unsigned code = run.first; code <= run.last; ++code) {
+                const auto u = static_cast<char16_t>(next++);
+                char16_t& decoded = double_[((code >> 8) - 0x80) * 256 + (code & 0xFF)];
+                if (decoded == 0 && encode_[u] == 0) {
+                    decoded = u;
+                    encode_[u] = static_cast<uint16_t>(code);
                 }
             }
         }
@@ -216,40 +224,6 @@ std::size_t Utf8Sequence(std::string_view s, std::size_t i, char32_t* code) {
     return 0;
 }
 
-// Converts with iconv; input it cannot convert is replaced by `replacement` (in the target
-// encoding) and skipped by `skip` bytes, so conversion always covers the whole input.
-std::string IconvAll(const char* to, const char* from, std::string_view in, std::string_view replacement, size_t skip) {
-    std::string out;
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        return out;
-    }
-    std::vector<char> buffer(in.size() * 4 + 16);
-    char* inp = const_cast<char*>(in.data());
-    size_t inLeft = in.size();
-    while (inLeft > 0) {
-        char* outp = buffer.data();
-        size_t outLeft = buffer.size();
-        const size_t rc = iconv(cd, &inp, &inLeft, &outp, &outLeft);
-        out.append(buffer.data(), buffer.size() - outLeft);
-        if (rc != static_cast<size_t>(-1)) {
-            break;
-        }
-        if (errno == E2BIG) {
-            continue;
-        }
-        // EILSEQ: invalid input, replaced unit by unit. EINVAL: an incomplete sequence at the end,
-        // replaced as a whole.
-        out.append(replacement);
-        const size_t n = errno == EINVAL ? inLeft : std::min(skip, inLeft);
-        inp += n;
-        inLeft -= n;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-    iconv_close(cd);
-    return out;
-}
-
 std::u16string BytesToUtf16(std::string_view bytes) {
     std::u16string units(bytes.size() / 2, u'\0');
     for (size_t i = 0; i < units.size(); ++i) {
@@ -280,16 +254,6 @@ std::u16string_view UpToZero(std::u16string_view units) {
 
 bool IsGbkCodePage(int codePage) {
     return codePage == kCodePageAnsi || codePage == kCodePageGbk;
-}
-
-std::u16string Utf8ToUtf16(std::string_view utf8) {
-    static const std::string kReplacementLe("\xFD\xFF", 2);
-    return BytesToUtf16(IconvAll("UTF-16LE", "UTF-8", utf8, kReplacementLe, 1));
-}
-
-std::string Utf16ToUtf8(std::u16string_view units) {
-    const Bytes le = Utf16ToBytes(units);
-    return IconvAll("UTF-8", "UTF-16LE", le, "\xEF\xBF\xBD", 2);
 }
 
 }  // namespace
@@ -352,7 +316,7 @@ Bytes TextToWide(std::string_view text, int codePage) {
     if (IsGbkCodePage(codePage)) {
         units = GbkToUtf16(text);
     } else if (codePage == kCodePageUtf8) {
-        units = Utf8ToUtf16(text);
+        units = SystemUtf8ToUtf16(text);
     }
     units.push_back(u'\0');
     return Utf16ToBytes(units);
@@ -365,7 +329,7 @@ Text WideToText(std::string_view wide, int codePage) {
         return Utf16ToGbk(text);
     }
     if (codePage == kCodePageUtf8) {
-        return Utf16ToUtf8(text);
+        return SystemUtf16ToUtf8(text);
     }
     return {};
 }
@@ -438,7 +402,7 @@ Text Utf8ToAnsi(std::string_view text) {
         const size_t length =
             Utf8Sequence(text, static_cast<size_t>(p - reinterpret_cast<const unsigned char*>(text.data())), &code);
         if (length == 0) {
-            return Utf16ToGbk(Utf8ToUtf16(text));
+            return Utf16ToGbk(SystemUtf8ToUtf16(text));
         }
         const unsigned gbk = code > 0xFFFF ? 0 : t.Encode(static_cast<char16_t>(code));
         o = WriteCode(o, gbk == 0 ? '?' : gbk);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/local_time.h"
 #include "window/window_model.h"
 
 namespace qj {
@@ -27,9 +28,7 @@ Text StampNow() {
     thread_local Text stamp;
     const std::time_t t = std::time(nullptr);
     if (t != stampedAt) {
-        std::tm local{};
-        localtime_r(&t, &local);
-        stamp = RunLogTimeStamp(local);
+        stamp = RunLogTimeStamp(LocalTime(t));
         stampedAt = t;
     }
     return stamp;

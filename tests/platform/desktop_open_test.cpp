@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/program_folder.h"
 #include "temporary_home.h"
 
 namespace qj {
@@ -14,6 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#if !defined(_WIN32)
 // Puts a folder holding a stand-in for the desktop's opener at the front of PATH; the stand-in
 // writes its arguments, one per line, into a file of its own folder.
 class FakeOpener {
@@ -72,6 +74,34 @@ TEST(OpenOnDesktop, FailsWithoutAnOpener) {
     EXPECT_FALSE(OpenOnDesktop("https://qingjian.example/"));
     ::setenv("PATH", savedPath.c_str(), 1);
 }
+
+#else
+// Windows opens a file by its type's registered action; a command script is run by the command
+// interpreter, which makes it a witness of what the desktop was asked to open.
+
+// Waits until the file exists (at most ten seconds; the script moves it into place whole) and gives
+// its bytes.
+std::string ContentOnceWritten(const fs::path& file) {
+    for (int i = 0; i < 2000 && !fs::exists(file); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return testing::ReadBytes(file);
+}
+
+TEST(OpenOnDesktop, HandsFilesToTheirRegisteredAction) {
+    testing::TemporaryHome home;
+    const fs::path script = home.Path() / u8"打开.cmd";
+    testing::WriteBytes(script, "@echo opened>\"%~dp0opened.part\"\r\n@move \"%~dp0opened.part\" \"%~dp0opened.txt\"\r\n");
+    // A GBK path with "/" between its parts, as the program builds them.
+    ASSERT_TRUE(OpenOnDesktop(TextFromNativePath(script)));
+    EXPECT_EQ(ContentOnceWritten(home.Path() / "opened.txt"), "opened\r\n");
+}
+
+TEST(OpenOnDesktop, FailsForWhatNothingCanOpen) {
+    testing::TemporaryHome home;
+    EXPECT_FALSE(OpenOnDesktop(TextFromNativePath(home.Path() / "missing" / "nothing.txt")));
+}
+#endif
 
 }  // namespace
 }  // namespace qj

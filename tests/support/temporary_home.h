@@ -1,13 +1,17 @@
 #pragma once
 
-#include <sys/stat.h>
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
+
+#include "test_environment.h"
 
 namespace qj::testing {
 
@@ -17,22 +21,18 @@ namespace qj::testing {
 class TemporaryHome {
 public:
     TemporaryHome() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qj-home-XXXXXX").native();
-        root_ = ::mkdtemp(pattern.data());
-        path_ = root_ / "\xE9\x9D\x92\xE7\xAC\xBA \xE6\xB5\x8B\xE8\xAF\x95";  // "青笺 测试" in UTF-8
+        root_ = NewFolder();
+        path_ = root_ / std::filesystem::path(u8"青笺 测试");
         std::filesystem::create_directories(path_);
-        if (const char* old = std::getenv("QINGJIAN_HOME")) {
-            previous_ = old;
-            hadPrevious_ = true;
-        }
-        ::setenv("QINGJIAN_HOME", path_.c_str(), 1);
+        previous_ = EnvironmentPath("QINGJIAN_HOME");
+        SetEnvironmentPath("QINGJIAN_HOME", path_);
     }
 
     ~TemporaryHome() {
-        if (hadPrevious_) {
-            ::setenv("QINGJIAN_HOME", previous_.c_str(), 1);
+        if (previous_) {
+            SetEnvironmentPath("QINGJIAN_HOME", *previous_);
         } else {
-            ::unsetenv("QINGJIAN_HOME");
+            UnsetEnvironment("QINGJIAN_HOME");
         }
         std::error_code error;
         std::filesystem::permissions(path_, std::filesystem::perms::owner_all, error);
@@ -47,19 +47,36 @@ public:
 
     // Points the program folder at a folder this process may not write: the temporary folder
     // made read-only, or, for a user whom permissions do not stop (root), /sys, where nobody may
-    // create files.
+    // create files. On Windows, where a read-only folder still takes new files (and Wine keeps no
+    // access lists), the program folder becomes a name that an existing file already has.
     void PointAtUnwritableFolder() {
+#if defined(_WIN32)
+        const std::filesystem::path taken = root_ / "taken-by-a-file";
+        std::ofstream(taken) << "x";
+        SetEnvironmentPath("QINGJIAN_HOME", taken);
+#else
         std::filesystem::permissions(path_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
         if (::access(path_.c_str(), W_OK) == 0) {
             ::setenv("QINGJIAN_HOME", "/sys", 1);
         }
+#endif
     }
 
 private:
+    static std::filesystem::path NewFolder() {
+        std::random_device seed;
+        for (;;) {
+            const std::filesystem::path folder =
+                std::filesystem::temp_directory_path() / ("qj-home-" + std::to_string(seed()));
+            if (std::filesystem::create_directory(folder)) {
+                return folder;
+            }
+        }
+    }
+
     std::filesystem::path root_;
     std::filesystem::path path_;
-    std::string previous_;
-    bool hadPrevious_ = false;
+    std::optional<std::filesystem::path> previous_;
 };
 
 inline std::string ReadBytes(const std::filesystem::path& file) {

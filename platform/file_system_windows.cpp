@@ -1,0 +1,328 @@
+#include <windows.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <string>
+
+#include "platform/file_system.h"
+#include "platform/program_folder.h"
+#include "platform/windows_error.h"
+
+namespace qj {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int LastErrno();
+
+}  // namespace
+
+int ErrnoOfWindowsError(unsigned long error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_PATHNAME:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_CURRENT_DIRECTORY:
+        return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_FILE_TOO_LARGE:
+        return EFBIG;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
+    case ERROR_INVALID_NAME:
+    case ERROR_DIRECTORY:
+        return EINVAL;
+    case ERROR_TOO_MANY_OPEN_FILES:
+        return EMFILE;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return ENOMEM;
+    case ERROR_DIR_NOT_EMPTY:
+        return ENOTEMPTY;
+    default:
+        return EIO;
+    }
+}
+
+namespace {
+
+int ErrnoOf(DWORD error) {
+    return ErrnoOfWindowsError(error);
+}
+
+int LastErrno() {
+    return ErrnoOf(GetLastError());
+}
+
+// Windows refuses to open or replace a folder as a file with "access denied"; the reason a user
+// can act on is that a folder is in the way.
+int LastErrnoAt(const fs::path& path) {
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return EISDIR;
+    }
+    return ErrnoOf(error);
+}
+
+FileError ErrorOf(const Text& path, int errorNumber) {
+    return {path, SystemReason(errorNumber)};
+}
+
+// An open file handle, closed when it goes.
+class File {
+public:
+    File(const fs::path& path, DWORD access, DWORD disposition)
+        : handle_(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    explicit File(HANDLE handle) : handle_(handle) {}
+    ~File() { Close(); }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE Handle() const { return handle_; }
+    // False (with the reason in GetLastError) when closing fails.
+    bool Close() {
+        const bool closed = handle_ == INVALID_HANDLE_VALUE || CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+    bool WriteAll(const Bytes& contents) {
+        std::size_t done = 0;
+        while (done < contents.size()) {
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(contents.size() - done, 1u << 30));
+            DWORD written = 0;
+            if (!WriteFile(handle_, contents.data() + done, chunk, &written, nullptr)) {
+                return false;
+            }
+            done += written;
+        }
+        return true;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+bool IsPartialName(const std::wstring& name) {
+    static const std::wstring prefix(kPartialFilePrefix, kPartialFilePrefix + std::strlen(kPartialFilePrefix));
+    static const std::wstring suffix(kPartialFileSuffix, kPartialFileSuffix + std::strlen(kPartialFileSuffix));
+    return name.size() >= prefix.size() + suffix.size() && name.starts_with(prefix) && name.ends_with(suffix);
+}
+
+std::wstring RandomLetters(int count) {
+    static constexpr wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 random{std::random_device{}()};
+    std::wstring letters;
+    for (int i = 0; i < count; ++i) {
+        letters.push_back(kLetters[random() % (std::size(kLetters) - 1)]);
+    }
+    return letters;
+}
+
+// Writes `contents` to a new file of `folder` named `prefix` + random letters + `suffix`, then
+// moves it over `target` (replacing it in one step). With `durable`, the bytes reach the disk first
+// and the move is written through.
+std::optional<FileError> WriteBesideAndMove(const Text& path, const fs::path& target, const std::wstring& prefix,
+                                            const std::wstring& suffix, const Bytes& contents, bool durable) {
+    fs::path folder = target.parent_path();
+    if (folder.empty()) {
+        folder = L".";
+    }
+    fs::path temporary;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; handle == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+        temporary = folder / (prefix + RandomLetters(10) + suffix);
+        handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD error = GetLastError();
+        if (handle == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            return ErrorOf(path, ErrnoOf(error));
+        }
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        return ErrorOf(path, EEXIST);
+    }
+    File file(handle);
+    int errorNumber = 0;
+    if (!file.WriteAll(contents) || (durable && !FlushFileBuffers(file.Handle()))) {
+        errorNumber = LastErrno();
+    }
+    if (!file.Close() && errorNumber == 0) {
+        errorNumber = LastErrno();
+    }
+    if (errorNumber == 0) {
+        const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
+        if (MoveFileExW(temporary.c_str(), target.c_str(), flags)) {
+            return std::nullopt;
+        }
+        errorNumber = LastErrnoAt(target);
+    }
+    DeleteFileW(temporary.c_str());
+    return ErrorOf(path, errorNumber);
+}
+
+}  // namespace
+
+// The C runtime's texts, which are English whatever the user's language: the same words as on
+// Linux for the errors a file operation meets.
+Text SystemReason(int errorNumber) {
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    const char* reason = std::strerror(errorNumber);
+    return reason ? Text(reason) : "error " + std::to_string(errorNumber);
+}
+
+std::optional<Bytes> ReadFileBytes(const Text& path, int* errorNumber) {
+    auto fail = [&](int error) -> std::optional<Bytes> {
+        if (errorNumber) {
+            *errorNumber = error;
+        }
+        return std::nullopt;
+    };
+    const fs::path native = NativePath(path);
+    File file(native, GENERIC_READ, OPEN_EXISTING);
+    if (!file.IsOpen()) {
+        return fail(LastErrnoAt(native));
+    }
+    Bytes contents;
+    char buffer[65536];
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(file.Handle(), buffer, sizeof buffer, &n, nullptr)) {
+            return fail(LastErrno());
+        }
+        if (n == 0) {
+            break;
+        }
+        contents.append(buffer, n);
+    }
+    return contents;
+}
+
+std::optional<FileError> ReadFileOrEmpty(const Text& path, Bytes& contents) {
+    int errorNumber = 0;
+    std::optional<Bytes> read = ReadFileBytes(path, &errorNumber);
+    contents = read ? std::move(*read) : Bytes();
+    if (!read && errorNumber != ENOENT) {
+        return ErrorOf(path, errorNumber);
+    }
+    return std::nullopt;
+}
+
+Text Describe(const FileError& error) {
+    return error.path + "：" + error.reason;
+}
+
+// Windows has no mode bits: a new file gets the permissions its folder passes on, and a replaced
+// one those of the file that takes its place, which inherits from the same folder.
+std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& contents, unsigned, bool durable) {
+    const fs::path target = NativePath(path);
+    return WriteBesideAndMove(path, target, L"." + target.filename().native() + L".", L"", contents, durable);
+}
+
+std::optional<FileError> WriteFileInOneStep(const Text& path, const Bytes& bytes) {
+    static const std::wstring prefix(kPartialFilePrefix, kPartialFilePrefix + std::strlen(kPartialFilePrefix));
+    static const std::wstring suffix(kPartialFileSuffix, kPartialFileSuffix + std::strlen(kPartialFileSuffix));
+    return WriteBesideAndMove(path, NativePath(path), prefix, suffix, bytes, false);
+}
+
+int RemovePartialFiles(const Text& folder) {
+    std::error_code error;
+    int removed = 0;
+    for (fs::directory_iterator it(NativePath(folder), error), end; !error && it != end; it.increment(error)) {
+        if (IsPartialName(it->path().filename().native()) && it->is_regular_file(error) &&
+            fs::remove(it->path(), error)) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes) {
+    const fs::path native = NativePath(path);
+    File file(native, FILE_APPEND_DATA, OPEN_ALWAYS);
+    if (!file.IsOpen()) {
+        return ErrorOf(path, LastErrnoAt(native));
+    }
+    const bool written = file.WriteAll(bytes);
+    const int writeError = written ? 0 : LastErrno();
+    if (!file.Close() && written) {
+        return ErrorOf(path, LastErrno());
+    }
+    if (!written) {
+        return ErrorOf(path, writeError);
+    }
+    return std::nullopt;
+}
+
+// Of the mode bits, Windows has only the owner's write permission (the read-only attribute); who
+// else may read a file is up to the folder's access list, which for the program folder in the
+// user's own space already keeps other users out.
+std::optional<FileError> NarrowPermissions(const Text& path, unsigned allowedMode) {
+    const fs::path native = NativePath(path);
+    const DWORD attributes = GetFileAttributesW(native.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return std::nullopt;
+    }
+    if (!(allowedMode & 0200) && !(attributes & FILE_ATTRIBUTE_READONLY) &&
+        !SetFileAttributesW(native.c_str(), attributes | FILE_ATTRIBUTE_READONLY)) {
+        return ErrorOf(path, LastErrno());
+    }
+    return std::nullopt;
+}
+
+std::optional<unsigned long long> RegularFileSize(const Text& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(NativePath(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return std::nullopt;
+    }
+    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::optional<FileError> EnsureFolder(const Text& path) {
+    std::error_code error;
+    const fs::path folder = NativePath(path);
+    if (fs::is_directory(folder, error)) {
+        return std::nullopt;
+    }
+    fs::create_directories(folder, error);
+    if (error) {
+        return FileError{path, SystemReason(error.default_error_condition().value())};
+    }
+    return std::nullopt;
+}
+
+std::optional<FileError> EnsureFile(const Text& path) {
+    const fs::path file = NativePath(path);
+    if (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return std::nullopt;
+    }
+    File created(file, GENERIC_WRITE, OPEN_ALWAYS);
+    if (!created.IsOpen()) {
+        return ErrorOf(path, LastErrno());
+    }
+    return std::nullopt;
+}
+
+}  // namespace qj

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+#include "text/types.h"
+
+namespace qj {
+
+// What tells one version of a file from another: the file itself (device and inode, or volume and
+// file index) and its size and time of last change.
+struct FileIdentity {
+    unsigned long long device = 0, inode = 0, size = 0;
+    long long modifiedNs = -1;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// One open file, for code that keeps a file open across several steps (a journal appended to, a
+// file whose identity must be the one that was read). Closed when it goes. Every failure leaves an
+// errno value in Error(); other processes may read, write, rename and delete the file meanwhile.
+class OpenFile {
+public:
+    enum class Mode {
+        kRead,            // reading, the file must exist
+        kAppend,          // writing at the end, the file made when missing
+        kAppendExisting,  // writing at the end, the file must exist
+        kCreateNew,       // reading and writing a file that must not exist yet
+    };
+
+    OpenFile() = default;
+    ~OpenFile() { Close(); }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+
+    // Opens `path` (a name as the file system takes it, see NativePath). A new file gets
+    // `newFileMode` where the system has mode bits.
+    [[nodiscard]] bool Open(const std::filesystem::path& path, Mode mode, unsigned newFileMode = 0644);
+    bool IsOpen() const { return handle_ != kNone; }
+    void Close();
+    int Error() const { return error_; }
+
+    // Writes all the bytes, in one system call where the system allows (so a kill leaves at most
+    // the end of them unwritten).
+    [[nodiscard]] bool WriteAll(std::string_view bytes);
+    // Reads from the current position to the end of the file, appending to `out`.
+    [[nodiscard]] bool ReadToEnd(Bytes& out);
+    // Fills `out` (its size says how much) from `offset` on, without moving the position; cut to
+    // what there was.
+    [[nodiscard]] bool ReadAt(unsigned long long offset, Bytes& out);
+    [[nodiscard]] bool Truncate(unsigned long long size);
+    std::optional<FileIdentity> Identity();
+    // The permissions of a file at `path` given to this file (POSIX mode bits; a system without
+    // them has nothing to copy). When there is no such file, `fallback`.
+    [[nodiscard]] bool CopyModeOf(const std::filesystem::path& path, unsigned fallback);
+
+private:
+    static constexpr std::intptr_t kNone = -1;
+    bool Fail();
+
+    std::intptr_t handle_ = kNone;
+    int error_ = 0;
+    bool append_ = false;  // every write goes to the end
+};
+
+// The identity of the file at `path`; nullopt when there is none.
+std::optional<FileIdentity> IdentityOfFile(const std::filesystem::path& path);
+
+// Renames `from` over `to`, which it replaces in one step when it exists (also while it is open);
+// 0 or the errno value.
+int RenameOver(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Removes a file; false when it could not.
+bool RemoveFile(const std::filesystem::path& path);
+
+// This process's number, to name its temporary files.
+unsigned long ProcessNumber();
+
+}  // namespace qj

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Builds the Windows program and packs it with a short read-me into
+# dist-windows/qingjian-windows-x64.zip: one folder, 青笺/, that is the portable program folder.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+./scripts/install-deps.sh
+./scripts/build-windows.sh qingjian
+exe="$root/build-windows/gui/qingjian.exe"
+if [ ! -f "$exe" ]; then
+    echo "package-windows: $exe was not built" >&2
+    exit 1
+fi
+
+dist="$root/dist-windows"
+stage="$dist/stage"
+rm -rf "$stage"
+mkdir -p "$stage/青笺"
+cp "$exe" "$stage/青笺/qingjian.exe"
+x86_64-w64-mingw32-strip "$stage/青笺/qingjian.exe"
+# The read-me is for Notepad: UTF-8 with a byte-order mark, CR LF line ends.
+{
+    printf '\xEF\xBB\xBF'
+    sed 's/$/\r/' <<'README'
+青笺 Windows 版
+
+使用方法
+1. 把整个“青笺”文件夹解压到任意位置（例如 D:\青笺）。这个文件夹就是程序文件夹：
+   设置文件 配置.ini、关键词列表和生成的文章都放在这里，可以整个拷到 U 盘带走。
+2. 在“青笺”文件夹的地址栏输入 cmd 并回车，打开命令提示符，然后运行：
+       qingjian.exe --batch
+   程序按 配置.ini 的设置把关键词列表跑完，运行日志显示在窗口里。
+   （窗口界面将在下一版提供；在那之前请用上面的批处理方式。）
+3. 第一次运行时，程序会告诉你关键词列表应放在哪里：
+       OpenAi\待采集关键词.txt      每行一个关键词，GBK 或 UTF-8 编码
+   生成的文章在 OpenAi\生成内容\ ，失败的关键词在 OpenAi\采集失败采集关键词.txt 。
+
+退出码：0 全部完成；1 有失败的关键词；3 另一个青笺正在处理同一个列表；
+4 任务提前结束（日志中有原因）；130 被 Ctrl+C 或关闭窗口中断（进行中的关键词已放回列表）。
+
+需要 64 位 Windows 7 或更新的版本，不需要安装其他软件。
+README
+} >"$stage/青笺/说明.txt"
+
+zip="$dist/qingjian-windows-x64.zip"
+rm -f "$zip"
+(cd "$stage" && cmake -E tar cf "$zip" --format=zip 青笺)
+rm -rf "$stage"
+echo "package-windows: $zip"
