@@ -68,8 +68,9 @@ TEST_F(JobWin32Test, StartWritesOneArticlePerKeywordWhileTheWindowAnswers) {
     EXPECT_TRUE(RunLogHas("关键词【槟榔】内容生成成功，已保存到本地目录中！"));
     EXPECT_EQ(ReadFileBytes(paths_.outputFolder + "泡脚.txt"), "done");
     EXPECT_EQ(ReadFileBytes(paths_.outputFolder + "槟榔.txt"), "done");
-    EXPECT_EQ(ReadFileBytes(paths_.keywordList), "");
-    EXPECT_TRUE(window_.WaitFor([&] { return StartEnabled(); }));
+    // The run is over once 开始 is enabled again; the list is written by then.
+    ASSERT_TRUE(window_.WaitFor([&] { return StartEnabled() && !GenerationJobRunning(); }));
+    EXPECT_EQ(ReadFileBytes(paths_.keywordList), "") << RunLog();
     ASSERT_EQ(service_.Seen().size(), 2u);
     EXPECT_EQ(service_.Seen().at(0).headers.find("Authorization")->second, "Bearer sk-win");
 }
