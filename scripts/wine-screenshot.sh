@@ -18,7 +18,7 @@ mkdir -p "$1"
 out="$(cd "$1" && pwd)"
 build="$root/build-windows"
 prefix="$build/wineprefix"
-for f in "$build/wingui/qingjian.exe" "$build/tests/wingui/qj_wingui_tests.exe"; do
+for f in "$build/wingui/qingjian.exe" "$build/tests/wingui/qj_wingui_main_tests.exe"; do
     [ -f "$f" ] || { echo "wine-screenshot: $f is missing (scripts/build-windows.sh builds it)" >&2; exit 1; }
 done
 
@@ -66,7 +66,7 @@ wait "$program" 2>/dev/null || true
 # Every page, through the window's own test.
 folder="$(WINEPREFIX="$prefix" "$(dirname "$(command -v wine64 || echo /usr/lib/wine/wine64)")/winepath" -w "$out" 2>/dev/null ||
     echo "Z:${out//\//\\}")"
-QJ_SCREENSHOT_DIR="$folder" "$root/scripts/wine-run.sh" --prefix "$prefix" "$build/tests/wingui/qj_wingui_tests.exe" \
+QJ_SCREENSHOT_DIR="$folder" "$root/scripts/wine-run.sh" --prefix "$prefix" "$build/tests/wingui/qj_wingui_main_tests.exe" \
     --gtest_filter=MainWindowWin32.EveryPageRenders >/dev/null
 for page in 0 1 2 3 4 5; do
     convert "$out/page$page.bmp" "$out/page$page.png" && rm -f "$out/page$page.bmp"

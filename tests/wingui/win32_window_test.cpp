@@ -174,7 +174,7 @@ TEST(Win32Window, SkinColoursFollowTheHueAndSaturationOfTheSkin) {
                                     hue, saturation, 0);
         return RgbColour(rgb.red, rgb.green, rgb.blue);
     };
-    for (const auto [hue, saturation] : {std::pair{120, 0}, std::pair{-90, 50}, std::pair{400, -300}}) {
+    for (const auto& [hue, saturation] : {std::pair{120, 0}, std::pair{-90, 50}, std::pair{400, -300}}) {
         const wingui::SkinPalette palette = wingui::PaletteOfSkin(BuiltInSkin(), hue, saturation);
         const int h = ClampHue(hue);
         const int s = ClampSaturation(saturation);
