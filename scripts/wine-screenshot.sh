@@ -18,6 +18,12 @@ mkdir -p "$1"
 out="$(cd "$1" && pwd)"
 build="$root/build-windows"
 prefix="$build/wineprefix"
+for tool in xwininfo xwd convert; do
+    command -v "$tool" >/dev/null || {
+        echo "wine-screenshot: $tool is missing (Debian: x11-utils, x11-apps, imagemagick)" >&2
+        exit 1
+    }
+done
 for f in "$build/wingui/qingjian.exe" "$build/tests/wingui/qj_wingui_main_tests.exe"; do
     [ -f "$f" ] || { echo "wine-screenshot: $f is missing (scripts/build-windows.sh builds it)" >&2; exit 1; }
 done
