@@ -109,7 +109,9 @@ void BecomeDpiAware() {
     // Looked up by name: systems before Windows 10 1703 lack it, and the program still starts there.
     const auto setContext =
         reinterpret_cast<SetContext>(reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")));
-    if (setContext && setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) {
+    // System-aware: the window is laid out once, at the system's DPI (Scale()); a per-monitor
+    // awareness would owe a new layout on every move to a screen of another DPI.
+    if (setContext && setContext(DPI_AWARENESS_CONTEXT_SYSTEM_AWARE)) {
         return;
     }
     SetProcessDPIAware();

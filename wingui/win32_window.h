@@ -165,9 +165,8 @@ private:
 // (an empty name).
 std::wstring WindowFontFamily();
 
-// Makes the process DPI-aware (per monitor where the system offers it, else system-wide), so the
-// window is drawn at the screen's own resolution rather than scaled up blurred. Once, before any
-// window exists.
+// Makes the process DPI-aware (system-wide), so the window is laid out and drawn at the screen's
+// own resolution rather than scaled up blurred. Once, before any window exists.
 void BecomeDpiAware();
 
 }  // namespace qj::wingui
