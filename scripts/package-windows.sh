@@ -7,7 +7,7 @@ cd "$root"
 
 ./scripts/install-deps.sh
 ./scripts/build-windows.sh qingjian
-exe="$root/build-windows/gui/qingjian.exe"
+exe="$root/build-windows/wingui/qingjian.exe"
 if [ ! -f "$exe" ]; then
     echo "package-windows: $exe was not built" >&2
     exit 1
@@ -28,10 +28,10 @@ x86_64-w64-mingw32-strip "$stage/青笺/qingjian.exe"
 使用方法
 1. 把整个“青笺”文件夹解压到任意位置（例如 D:\青笺）。这个文件夹就是程序文件夹：
    设置文件 配置.ini、关键词列表和生成的文章都放在这里，可以整个拷到 U 盘带走。
-2. 在“青笺”文件夹的地址栏输入 cmd 并回车，打开命令提示符，然后运行：
+2. 双击 qingjian.exe 打开主窗口：填好设置，按“保存配置”保存，按“开始”运行。
+   不要窗口时，在“青笺”文件夹的地址栏输入 cmd 并回车，打开命令提示符，然后运行：
        qingjian.exe --batch
-   程序按 配置.ini 的设置把关键词列表跑完，运行日志显示在窗口里。
-   （窗口界面将在下一版提供；在那之前请用上面的批处理方式。）
+   程序按 配置.ini 的设置把关键词列表跑完，运行日志显示在命令提示符窗口里。
 3. 第一次运行时，程序会告诉你关键词列表应放在哪里：
        OpenAi\待采集关键词.txt      每行一个关键词，GBK 或 UTF-8 编码
    生成的文章在 OpenAi\生成内容\ ，失败的关键词在 OpenAi\采集失败采集关键词.txt 。

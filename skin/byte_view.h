@@ -37,6 +37,15 @@ public:
                static_cast<std::uint32_t>(data_[offset + 3]) << 24;
     }
 
+    std::optional<std::uint64_t> U64(std::uint64_t offset) const {
+        const std::optional<std::uint32_t> low = U32(offset);
+        const std::optional<std::uint32_t> high = Contains(offset, 8) ? U32(offset + 4) : std::nullopt;
+        if (!low || !high) {
+            return std::nullopt;
+        }
+        return std::uint64_t{*low} | std::uint64_t{*high} << 32;
+    }
+
     // The zero-terminated string at `offset`, without its terminator; none when the view ends first.
     std::optional<std::string_view> CString(std::uint64_t offset) const {
         if (offset >= size_) {
@@ -65,6 +74,16 @@ public:
             return false;
         }
         for (int i = 0; i < 4; ++i) {
+            mutable_[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+        }
+        return true;
+    }
+
+    bool PutU64(std::uint64_t offset, std::uint64_t value) {
+        if (!Contains(offset, 8)) {
+            return false;
+        }
+        for (int i = 0; i < 8; ++i) {
             mutable_[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
         }
         return true;

@@ -1,6 +1,7 @@
 #include "skin/library_mapper.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace qj {
@@ -48,15 +49,19 @@ void CopySections(MappedLibrary& library, const PeLayout& layout, const std::uin
         } else {
             std::memcpy(destination, file + section.pointerToRawData, section.sizeOfRawData);
         }
-        // The mapped header's address field carries where the section now lives.
-        image.PutU32(std::uint64_t{section.headerOffset} + pe::kVirtualSizeField, Low32(destination));
+        // The mapped header's address field of a 32-bit image carries where the section now lives
+        // (a 64-bit address would not fit it).
+        if (!layout.pe32Plus) {
+            image.PutU32(std::uint64_t{section.headerOffset} + pe::kVirtualSizeField, Low32(destination));
+        }
     }
 }
 
-// Adds `delta` to every 32-bit absolute address the relocation table lists. The walk ends at a
-// block of address 0 or at the end of the table; a block that is shorter than its own header,
-// runs past the table or points past the image fails the mapping.
-bool ApplyRelocations(MappedLibrary& library, const PeLayout& layout, std::uint32_t delta) {
+// Adds `delta` to every absolute address the relocation table lists: 32-bit ones, and in a 64-bit
+// image 64-bit ones. The walk ends at a block of address 0 or at the end of the table; a block
+// that is shorter than its own header, runs past the table or points past the image fails the
+// mapping.
+bool ApplyRelocations(MappedLibrary& library, const PeLayout& layout, std::uint64_t delta) {
     if (delta == 0) {
         return true;
     }
@@ -79,13 +84,17 @@ bool ApplyRelocations(MappedLibrary& library, const PeLayout& layout, std::uint3
         const std::uint64_t entries = (blockSize - 8) / 2;
         for (std::uint64_t i = 0; i < entries; ++i) {
             const std::uint16_t entry = *image.U16(block + 8 + 2 * i);
-            if (entry >> 12 != pe::kRelocationHighLow) {
-                continue;
-            }
             const std::uint64_t target = std::uint64_t{pageAddress} + (entry & 0x0FFF);
-            const std::optional<std::uint32_t> value = image.U32(target);
-            if (!value || !image.PutU32(target, *value + delta)) {
-                return false;
+            if (entry >> 12 == pe::kRelocationHighLow) {
+                const std::optional<std::uint32_t> value = image.U32(target);
+                if (!value || !image.PutU32(target, *value + static_cast<std::uint32_t>(delta))) {
+                    return false;
+                }
+            } else if (entry >> 12 == pe::kRelocationDir64 && layout.pe32Plus) {
+                const std::optional<std::uint64_t> value = image.U64(target);
+                if (!value || !image.PutU64(target, *value + delta)) {
+                    return false;
+                }
             }
         }
         block += blockSize;
@@ -93,11 +102,19 @@ bool ApplyRelocations(MappedLibrary& library, const PeLayout& layout, std::uint3
     return true;
 }
 
-// Resolves one library's lookup table into its address table.
+// Resolves one library's lookup table into its address table; the entries of a 64-bit image are
+// 64 bits wide.
 bool ResolveFunctions(MutableByteView& image, ModuleHost& modules, LibraryHandle handle, std::uint32_t lookupTable,
-                      std::uint32_t addressTable) {
-    for (std::uint64_t i = 0;; i += 4) {
-        const std::optional<std::uint32_t> entry = image.U32(std::uint64_t{lookupTable} + i);
+                      std::uint32_t addressTable, bool wide) {
+    const std::uint64_t step = wide ? 8 : 4;
+    const std::uint64_t byOrdinal = wide ? pe::kImportByOrdinal64 : pe::kImportByOrdinal;
+    for (std::uint64_t i = 0;; i += step) {
+        const std::uint64_t at = std::uint64_t{lookupTable} + i;
+        std::optional<std::uint64_t> entry = image.U64(at);
+        if (!wide) {
+            const std::optional<std::uint32_t> narrow = image.U32(at);
+            entry = narrow ? std::optional<std::uint64_t>(*narrow) : std::nullopt;
+        }
         if (!entry) {
             return false;
         }
@@ -105,18 +122,25 @@ bool ResolveFunctions(MutableByteView& image, ModuleHost& modules, LibraryHandle
             return true;
         }
         std::uintptr_t function = 0;
-        if (*entry & pe::kImportByOrdinal) {
+        if (*entry & byOrdinal) {
             function = modules.FindFunctionByOrdinal(handle, static_cast<std::uint16_t>(*entry & 0xFFFF));
         } else {
-            const std::optional<std::string_view> name = image.CString(std::uint64_t{*entry} + 2);
+            // A name entry is an image offset of 31 bits whatever the width.
+            const std::optional<std::string_view> name = image.CString((*entry & 0x7FFFFFFF) + 2);
             if (!name) {
                 return false;
             }
             function = modules.FindFunction(handle, *name);
         }
-        // The image's address table holds 32-bit addresses; one that does not fit would be wrong.
-        if (function == 0 || std::uint64_t{function} >= kFourGiB ||
-            !image.PutU32(std::uint64_t{addressTable} + i, static_cast<std::uint32_t>(function))) {
+        if (function == 0) {
+            return false;
+        }
+        // A 32-bit image's address table holds 32-bit addresses; one that does not fit would be wrong.
+        const bool stored =
+            wide ? image.PutU64(std::uint64_t{addressTable} + i, function)
+                 : std::uint64_t{function} < kFourGiB &&
+                       image.PutU32(std::uint64_t{addressTable} + i, static_cast<std::uint32_t>(function));
+        if (!stored) {
             return false;
         }
     }
@@ -148,7 +172,7 @@ bool ResolveImports(MappedLibrary& library, const PeLayout& layout) {
         const std::uint32_t originalFirstThunk = *image.U32(descriptor);
         const std::uint32_t firstThunk = *image.U32(descriptor + 16);
         const std::uint32_t lookupTable = originalFirstThunk != 0 ? originalFirstThunk : firstThunk;
-        if (!ResolveFunctions(image, modules, handle, lookupTable, firstThunk)) {
+        if (!ResolveFunctions(image, modules, handle, lookupTable, firstThunk, layout.pe32Plus)) {
             return false;
         }
     }
@@ -247,7 +271,9 @@ std::unique_ptr<MappedLibrary> MapLibraryImage(const std::uint8_t* image, std::s
     AddressSpace& memory = platform.memory;
     const std::size_t page = memory.PageSize();
     const std::size_t reservedSize = AlignUp(layout->sizeOfImage, page);
-    std::uint8_t* base = memory.ReserveAt(layout->imageBase, reservedSize);
+    std::uint8_t* base = layout->imageBase <= UINTPTR_MAX - reservedSize
+                             ? memory.ReserveAt(static_cast<std::uintptr_t>(layout->imageBase), reservedSize)
+                             : nullptr;
     if (base == nullptr) {
         base = memory.ReserveAnywhere(reservedSize);
     }
@@ -264,17 +290,24 @@ std::unique_ptr<MappedLibrary> MapLibraryImage(const std::uint8_t* image, std::s
     library->exports = layout->directories[pe::kExportDirectory];
     library->readablePages.assign(reservedSize / page, true);
 
-    // Every absolute address the image holds is 32 bits wide, so it must live below 4 GiB.
-    if (reinterpret_cast<std::uintptr_t>(base) + std::uint64_t{reservedSize} > kFourGiB ||
+    // Every absolute address a 32-bit image holds is 32 bits wide, so it must live below 4 GiB.
+    if ((!layout->pe32Plus && reinterpret_cast<std::uintptr_t>(base) + std::uint64_t{reservedSize} > kFourGiB) ||
         !memory.Commit(base, reservedSize)) {
         return Fail(std::move(library));
     }
     std::memcpy(base, image, layout->sizeOfHeaders);
-    ImageView(*library).PutU32(std::uint64_t{layout->ntHeadersOffset} + pe::kOptionalHeaderOffset + pe::kImageBaseField,
-                               Low32(base));
+    const std::uint64_t optionalHeader = std::uint64_t{layout->ntHeadersOffset} + pe::kOptionalHeaderOffset;
+    std::uint64_t delta = 0;
+    if (layout->pe32Plus) {
+        ImageView(*library).PutU64(optionalHeader + pe::kImageBase64Field, reinterpret_cast<std::uintptr_t>(base));
+        delta = reinterpret_cast<std::uintptr_t>(base) - layout->imageBase;
+    } else {
+        ImageView(*library).PutU32(optionalHeader + pe::kImageBaseField, Low32(base));
+        delta = static_cast<std::uint32_t>(Low32(base) - static_cast<std::uint32_t>(layout->imageBase));
+    }
 
     CopySections(*library, *layout, image);
-    if (!ApplyRelocations(*library, *layout, Low32(base) - layout->imageBase) || !ResolveImports(*library, *layout) ||
+    if (!ApplyRelocations(*library, *layout, delta) || !ResolveImports(*library, *layout) ||
         !ProtectSections(*library, *layout)) {
         return Fail(std::move(library));
     }

@@ -29,11 +29,11 @@ struct MappedLibrary {
     std::vector<bool> readablePages;  // one flag per page of the reserved range
 };
 
-// Maps a 32-bit DLL image held in memory (`size` bytes at `image`, laid out as in its file) into
-// fresh address space and runs its entry point with the attach reason. None when the image is
-// malformed, does not fit, or one of its imports or its entry point fails; whatever was set up by
-// then is undone. Nothing outside the `size` bytes at `image` and the reserved range is read or
-// written on the way. `platform` must outlive the mapping.
+// Maps a DLL image held in memory (`size` bytes at `image`, laid out as in its file; a 32-bit image,
+// or a 64-bit one where the machine runs it) into fresh address space and runs its entry point with the attach reason.
+// None when the image is malformed, does not fit, or one of its imports or its entry point fails; whatever was set up
+// by then is undone. Nothing outside the `size` bytes at `image` and the reserved range is read or written on the way.
+// `platform` must outlive the mapping.
 std::unique_ptr<MappedLibrary> MapLibraryImage(const std::uint8_t* image, std::size_t size, LoaderPlatform& platform);
 
 // The address of the function the image exports under exactly `name` (byte for byte), or none.

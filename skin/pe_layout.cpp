@@ -12,6 +12,7 @@ constexpr std::uint32_t kSectionAlignmentField = 32;
 constexpr std::uint32_t kSizeOfImageField = 56;
 constexpr std::uint32_t kSizeOfHeadersField = 60;
 constexpr std::uint32_t kNumberOfRvaAndSizesField = 92;
+constexpr std::uint32_t kNumberOfRvaAndSizes64Field = 108;
 
 bool InsideImage(std::uint64_t offset, std::uint64_t length, std::uint32_t sizeOfImage) {
     return offset <= sizeOfImage && length <= sizeOfImage - offset;
@@ -67,14 +68,20 @@ std::optional<PeLayout> ReadPeLayout(ByteView file) {
     const std::uint16_t sectionCount = *file.U16(fileHeader + 2);
     const std::uint16_t optionalHeaderSize = *file.U16(fileHeader + 16);
     layout.fileCharacteristics = *file.U16(fileHeader + 18);
-    if (optionalHeaderSize < pe::kDataDirectoriesField || !file.Contains(optionalHeader, optionalHeaderSize) ||
-        file.U16(optionalHeader) != pe::kPe32Magic) {
+    const std::optional<std::uint16_t> magic = file.U16(optionalHeader);
+    // A 64-bit header counts only on a 64-bit machine's image, mapped by a 64-bit program.
+    layout.pe32Plus =
+        magic == pe::kPe32PlusMagic && *file.U16(fileHeader) == pe::kMachineAmd64 && sizeof(std::uintptr_t) == 8;
+    const std::uint32_t directoriesField = layout.pe32Plus ? pe::kDataDirectories64Field : pe::kDataDirectoriesField;
+    if (optionalHeaderSize < directoriesField || !file.Contains(optionalHeader, optionalHeaderSize) ||
+        (magic != pe::kPe32Magic && !layout.pe32Plus)) {
         return std::nullopt;
     }
     layout.sizeOfInitializedData = *file.U32(optionalHeader + kSizeOfInitializedDataField);
     layout.sizeOfUninitializedData = *file.U32(optionalHeader + kSizeOfUninitializedDataField);
     layout.addressOfEntryPoint = *file.U32(optionalHeader + kEntryPointField);
-    layout.imageBase = *file.U32(optionalHeader + pe::kImageBaseField);
+    layout.imageBase = layout.pe32Plus ? *file.U64(optionalHeader + pe::kImageBase64Field)
+                                       : *file.U32(optionalHeader + pe::kImageBaseField);
     layout.sectionAlignment = *file.U32(optionalHeader + kSectionAlignmentField);
     layout.sizeOfImage = *file.U32(optionalHeader + kSizeOfImageField);
     layout.sizeOfHeaders = *file.U32(optionalHeader + kSizeOfHeadersField);
@@ -93,9 +100,10 @@ std::optional<PeLayout> ReadPeLayout(ByteView file) {
     }
 
     // A directory exists only when the header both counts it and has room for it.
-    const std::uint32_t directoryCount = *file.U32(optionalHeader + kNumberOfRvaAndSizesField);
+    const std::uint32_t directoryCount =
+        *file.U32(optionalHeader + (layout.pe32Plus ? kNumberOfRvaAndSizes64Field : kNumberOfRvaAndSizesField));
     for (std::uint32_t i = 0; i < pe::kDirectoryCount && i < directoryCount; ++i) {
-        const std::uint32_t field = pe::kDataDirectoriesField + 8 * i;
+        const std::uint32_t field = directoriesField + 8 * i;
         if (field + 8 > optionalHeaderSize) {
             break;
         }

@@ -9,16 +9,20 @@
 
 namespace qj {
 
-// Field offsets and flags of a 32-bit PE image.
+// Field offsets and flags of a PE image: 32-bit (PE32) and, where they differ, 64-bit (PE32+).
 namespace pe {
 inline constexpr std::uint16_t kDosSignature = 0x5A4D;     // "MZ"
 inline constexpr std::uint32_t kNtSignature = 0x00004550;  // "PE\0\0"
 inline constexpr std::uint16_t kPe32Magic = 0x010B;
-inline constexpr std::uint32_t kNewHeaderOffsetField = 60;  // e_lfanew
-inline constexpr std::uint32_t kFileHeaderOffset = 4;       // from the "PE" signature
-inline constexpr std::uint32_t kOptionalHeaderOffset = 24;  // from the "PE" signature
-inline constexpr std::uint32_t kImageBaseField = 28;        // in the optional header
-inline constexpr std::uint32_t kDataDirectoriesField = 96;  // in the optional header
+inline constexpr std::uint16_t kPe32PlusMagic = 0x020B;
+inline constexpr std::uint16_t kMachineAmd64 = 0x8664;         // the one 64-bit machine the loader takes
+inline constexpr std::uint32_t kNewHeaderOffsetField = 60;     // e_lfanew
+inline constexpr std::uint32_t kFileHeaderOffset = 4;          // from the "PE" signature
+inline constexpr std::uint32_t kOptionalHeaderOffset = 24;     // from the "PE" signature
+inline constexpr std::uint32_t kImageBaseField = 28;           // in the optional header
+inline constexpr std::uint32_t kDataDirectoriesField = 96;     // in the optional header
+inline constexpr std::uint32_t kImageBase64Field = 24;         // PE32+: 8 bytes, in the optional header
+inline constexpr std::uint32_t kDataDirectories64Field = 112;  // PE32+
 inline constexpr std::uint32_t kSectionHeaderSize = 40;
 inline constexpr std::uint32_t kVirtualSizeField = 8;  // in a section header (Misc)
 inline constexpr std::uint32_t kImportDescriptorSize = 20;
@@ -40,7 +44,9 @@ inline constexpr int kRelocationDirectory = 5;
 inline constexpr int kDirectoryCount = 16;
 
 inline constexpr std::uint16_t kRelocationHighLow = 3;  // 32-bit absolute address
+inline constexpr std::uint16_t kRelocationDir64 = 10;   // PE32+: 64-bit absolute address
 inline constexpr std::uint32_t kImportByOrdinal = 0x80000000;
+inline constexpr std::uint64_t kImportByOrdinal64 = std::uint64_t{1} << 63;  // PE32+
 
 inline constexpr std::uint32_t kProcessDetach = 0;
 inline constexpr std::uint32_t kProcessAttach = 1;
@@ -67,7 +73,8 @@ struct SectionHeader {
 struct PeLayout {
     std::uint32_t ntHeadersOffset = 0;  // e_lfanew
     std::uint16_t fileCharacteristics = 0;
-    std::uint32_t imageBase = 0;
+    bool pe32Plus = false;  // a 64-bit image: 64-bit image base, addresses and import thunks
+    std::uint64_t imageBase = 0;
     std::uint32_t sectionAlignment = 0;
     std::uint32_t sizeOfImage = 0;
     std::uint32_t sizeOfHeaders = 0;

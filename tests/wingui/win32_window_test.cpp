@@ -1,0 +1,188 @@
+// The native window: the conformance suite, and what only a window with a thread and a screen
+// does (calls from workers, the user's clicks, pages, colours, geometry).
+
+#include "wingui/win32_window.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "skin/builtin_skin.h"
+#include "skin/colour_shift.h"
+#include "window_conformance.h"
+#include "wingui/skin_palette.h"
+
+namespace qj::testing {
+
+struct Win32WindowMaker {
+    static std::unique_ptr<WindowModel> Make(const WindowLayout& layout) {
+        return wingui::Win32Window::Create(layout, {});
+    }
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32Window, WindowConformance, Win32WindowMaker);
+
+namespace {
+
+using wingui::Win32Window;
+
+// Lets the window thread run what is posted to it until the condition holds; false after ten
+// seconds.
+bool PumpUntil(Win32Window& window, const std::function<bool()>& condition) {
+    const ULONGLONG end = GetTickCount64() + 10000;
+    while (!condition()) {
+        if (GetTickCount64() > end) {
+            return false;
+        }
+        window.ProcessPendingMessages();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return true;
+}
+
+struct Recorded {
+    std::vector<Text> clicks;
+    std::vector<int> pages;
+    int doubleClicks = 0;
+};
+
+// Clicks a control with the mouse as the user does. The conformance layout gives no sizes, and a
+// click lands only inside a control.
+void Click(Win32Window& window, const Text& name) {
+    HWND control = window.Control(name);
+    SetWindowPos(control, nullptr, 0, 0, 80, 24, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(control, BM_CLICK, 0, 0);
+}
+
+WindowEvents RecordingEvents(Recorded& recorded) {
+    return {
+        .clicked = [&recorded](WindowModel&, const Text& name) { recorded.clicks.push_back(name); },
+        .pageSwitched = [&recorded](WindowModel&, const Text&, int page) { recorded.pages.push_back(page); },
+        .doubleClicked = [&recorded](WindowModel&, const Text&) { ++recorded.doubleClicks; },
+    };
+}
+
+TEST(Win32Window, WorkerCallsWaitForTheWindowThreadAndClosingReleasesThem) {
+    auto window = Win32Window::Create(ConformanceLayout(), {});
+    ASSERT_TRUE(window);
+    std::atomic<bool> written{false};
+    std::thread worker([&] {
+        window->SetText(control::kEditOpenAiKey, kPropContent, "sk-1");
+        written = true;
+    });
+    // The worker's call waits in the window's queue, and nothing changes until the window thread
+    // handles its messages.
+    const ULONGLONG queued = GetTickCount64() + 10000;
+    while (window->WaitingCalls() == 0 && GetTickCount64() < queued) {
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(window->WaitingCalls(), 1u);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(window->GetText(control::kEditOpenAiKey, kPropContent), "");
+    ASSERT_TRUE(PumpUntil(*window, [&] { return written.load(); }));
+    worker.join();
+    EXPECT_EQ(window->GetText(control::kEditOpenAiKey, kPropContent), "sk-1");
+
+    // A worker whose call is queued when the window closes returns at once, empty-handed; later
+    // calls do not wait at all.
+    Text read = "unset";
+    std::thread late([&] { read = window->GetText(control::kEditOpenAiKey, kPropContent); });
+    const ULONGLONG end = GetTickCount64() + 10000;
+    while (window->WaitingCalls() == 0 && GetTickCount64() < end) {
+        std::this_thread::yield();
+    }
+    window->Close();
+    late.join();
+    EXPECT_EQ(read, "");
+    EXPECT_FALSE(window->IsOpen());
+    std::thread after([&] { window->SetNumber(control::kCheckPreview, kPropChecked, 1); });
+    after.join();
+    EXPECT_EQ(window->GetNumber(control::kCheckPreview, kPropChecked), 0);
+}
+
+TEST(Win32Window, TheUsersClicksPagesAndDoubleClicksReachTheProgram) {
+    Recorded recorded;
+    auto window = Win32Window::Create(ConformanceLayout(), RecordingEvents(recorded));
+    ASSERT_TRUE(window);
+    // A click reaches only a control on the screen.
+    window->ShowCentred();
+    Click(*window, control::kButtonStart);
+    Click(*window, control::kCheckPreview);
+    Click(*window, control::kRadioInterfaceTwo);
+    EXPECT_EQ(recorded.clicks,
+              (std::vector<Text>{control::kButtonStart, control::kCheckPreview, control::kRadioInterfaceTwo}));
+    EXPECT_EQ(window->GetNumber(control::kCheckPreview, kPropChecked), 1);
+    // A click checks a radio box and unchecks the others of its group only.
+    EXPECT_EQ(window->GetNumber(control::kRadioInterfaceTwo, kPropChecked), 1);
+    EXPECT_EQ(window->GetNumber(control::kRadioInterfaceOne, kPropChecked), 0);
+
+    // The user's page switch is an event and shows that page; the program's is not.
+    HWND tab = window->Control(control::kTabMain);
+    SendMessageW(tab, TCM_SETCURFOCUS, 2, 0);
+    EXPECT_EQ(recorded.pages, std::vector<int>{2});
+    EXPECT_EQ(window->CurrentTabPage(control::kTabMain), 2);
+    window->SetCurrentTabPage(control::kTabMain, 0);
+    EXPECT_EQ(recorded.pages, std::vector<int>{2});
+
+    NMITEMACTIVATE activate{};
+    activate.hdr.hwndFrom = window->Control(control::kListAdverts);
+    activate.hdr.code = NM_DBLCLK;
+    activate.iItem = -1;
+    SendMessageW(window->TopLevel(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&activate));
+    EXPECT_EQ(recorded.doubleClicks, 1);
+
+    // A line break pasted into a one-line box is dropped, the caret kept after the pasted text.
+    HWND edit = window->Control(control::kEditOpenAiKey);
+    SetWindowTextW(edit, L"ab");
+    SendMessageW(edit, EM_SETSEL, 1, 1);
+    SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"x\r\ny"));
+    EXPECT_EQ(window->GetText(control::kEditOpenAiKey, kPropContent), "axyb");
+    DWORD caret = 0;
+    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
+    EXPECT_EQ(caret, 3u);
+}
+
+TEST(Win32Window, CellsAreDrawnInTheirOwnColoursElseTheLists) {
+    auto window = Win32Window::Create(ConformanceLayout(), {});
+    ASSERT_TRUE(window);
+    for (int i = 0; i < 3; ++i) {
+        window->ListAddRow(control::kListAdverts, std::to_string(i));
+    }
+    const Colour red = RgbColour(0xFF, 0, 0);
+    const Colour yellow = RgbColour(0xFF, 0xFF, 0);
+    window->ListSetCellColours(control::kListAdverts, 1, 1, red, std::nullopt);
+    window->ListSetCellColours(control::kListAdverts, 2, 0, std::nullopt, yellow);
+    const auto plain = std::make_pair(RgbColour(0, 0, 0), RgbColour(0xFF, 0xFF, 0xFF));
+    EXPECT_EQ(window->ListCellDrawColours(control::kListAdverts, 1, 1), std::make_pair(red, plain.second));
+    EXPECT_EQ(window->ListCellDrawColours(control::kListAdverts, 2, 0), std::make_pair(plain.first, yellow));
+    EXPECT_EQ(window->ListCellDrawColours(control::kListAdverts, 1, 0), plain);
+    window->ListClear(control::kListAdverts);
+    window->ListAddRow(control::kListAdverts, "0");
+    window->ListAddRow(control::kListAdverts, "1");
+    EXPECT_EQ(window->ListCellDrawColours(control::kListAdverts, 1, 1), plain);
+}
+
+TEST(Win32Window, SkinColoursFollowTheHueAndSaturationOfTheSkin) {
+    const wingui::SkinPalette plain = wingui::PaletteOfSkin(BuiltInSkin());
+    EXPECT_EQ(plain.panel, RgbColour(0xE8, 0xEE, 0xF7));
+    EXPECT_EQ(plain.pane, RgbColour(0xF6, 0xF9, 0xFD));
+    EXPECT_EQ(plain.text, RgbColour(0x1B, 0x28, 0x38));
+    auto shifted = [](Colour c, int hue, int saturation) {
+        const Rgb rgb = ShiftColour({static_cast<std::uint8_t>(c & 0xFF), static_cast<std::uint8_t>(c >> 8 & 0xFF),
+                                     static_cast<std::uint8_t>(c >> 16 & 0xFF)},
+                                    hue, saturation, 0);
+        return RgbColour(rgb.red, rgb.green, rgb.blue);
+    };
+    for (const auto& [hue, saturation] : {std::pair{120, 0}, std::pair{-90, 50}, std::pair{400, -300}}) {
+        const wingui::SkinPalette palette = wingui::PaletteOfSkin(BuiltInSkin(), hue, saturation);
+        const int h = ClampHue(hue);
+        const int s = ClampSaturation(saturation);
+        EXPECT_EQ(palette.panel, shifted(plain.panel, h, s));
+        EXPECT_EQ(palette.pane, shifted(plain.pane, h, s));
+        EXPECT_EQ(palette.groupTitle, shifted(plain.groupTitle, h, s));
+    }
+}
+
+}  // namespace
+}  // namespace qj::testing
