@@ -171,7 +171,7 @@ TEST(BatchModeStartUp, CreatesNothingButRecoversWhatAKilledRunLeft) {
     EXPECT_EQ(ReadFileBytes(paths.keywordList), "甲\r\n乙\r\n");
 }
 
-TEST_F(BatchModeTest, InterruptReturnsTheKeywordInFlight) {
+TEST_F(BatchModeTest, ASecondProgramIsRefusedAndAnInterruptReturnsTheKeywordInFlight) {
     WriteList("甲\r\n乙\r\n");
     service_.SetAnswer([this](const httplib::Request&, httplib::Response& response) {
         service_.Stall(30000);
@@ -182,6 +182,13 @@ TEST_F(BatchModeTest, InterruptReturnsTheKeywordInFlight) {
         ASSERT_TRUE(program.Running()) << testing::ReadBytes(Output());
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    // A second program on the same list, while the first works on it, is refused and says why.
+    const std::filesystem::path secondOutput = home_.Path().parent_path() / "second.txt";
+    EXPECT_EQ(Program({"--batch"}, secondOutput).Wait(), 3);
+    EXPECT_NE(testing::ReadBytes(secondOutput)
+                  .find(AnsiToUtf8("错误信息：另一个青笺程序正在处理关键词列表 " + paths_.keywordList + "\n")),
+              std::string::npos)
+        << testing::ReadBytes(secondOutput);
     program.Interrupt();
     EXPECT_EQ(program.Wait(), 130);
     EXPECT_EQ(Read(paths_.keywordList), "甲\r\n乙\r\n");
