@@ -53,6 +53,13 @@ bool OpenFile::Open(const std::filesystem::path& path, Mode mode, unsigned) {
     }
     const HANDLE file = CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
+        // A folder where the file should be is refused as "access denied"; say what is in the way.
+        const DWORD attributes = GetLastError() == ERROR_ACCESS_DENIED ? GetFileAttributesW(path.c_str())
+                                                                        : INVALID_FILE_ATTRIBUTES;
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            error_ = EISDIR;
+            return false;
+        }
         return Fail();
     }
     handle_ = reinterpret_cast<std::intptr_t>(file);
@@ -155,7 +162,17 @@ std::optional<FileIdentity> IdentityOfFile(const std::filesystem::path& path) {
 }
 
 int RenameOver(const std::filesystem::path& from, const std::filesystem::path& to) {
-    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : ErrnoOfWindowsError(GetLastError());
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return 0;
+    }
+    // Windows says "access denied" or "sharing violation" when a folder stands where the file goes;
+    // the reason a user can act on is the folder, as on Linux.
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(to.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return EISDIR;
+    }
+    return ErrnoOfWindowsError(error);
 }
 
 bool RemoveFile(const std::filesystem::path& path) {

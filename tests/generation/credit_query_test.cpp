@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core_window.h"
+#include "http_test_util.h"
 #include "local_servers.h"
 #include "local_sites.h"
 #include "temporary_home.h"
@@ -88,9 +89,10 @@ TEST_F(CreditQueryTest, InterfaceOneAsksTheCreditGrantsWithTheKeyAsBearer) {
     EXPECT_EQ(request.RequestLine(), "GET /dashboard/billing/credit_grants HTTP/1.1");
     EXPECT_EQ(
         request.HeaderLines(),
-        (Lines{Host(server), "Authorization: Bearer sk-abc123", kBrowserAgent, "Content-Type: application/json",
-               "Accept: */*", "Origin: https://one.relay.test", "Sec-Fetch-Site: cross-site", "Sec-Fetch-Mode: cors",
-               "Sec-Fetch-Dest: empty", "Referer: https://one.relay.test/vip.html", "Accept-Language: zh-cn"}));
+        test::OnTheWire(Lines{Host(server), "Authorization: Bearer sk-abc123", kBrowserAgent,
+                              "Content-Type: application/json", "Accept: */*", "Origin: https://one.relay.test",
+                              "Sec-Fetch-Site: cross-site", "Sec-Fetch-Mode: cors", "Sec-Fetch-Dest: empty",
+                              "Referer: https://one.relay.test/vip.html", "Accept-Language: zh-cn"}));
     EXPECT_EQ(request.body, "");
 
     EXPECT_EQ(window_.Label(), "余额：16.75 美元,已使用：1.25 美元");
@@ -161,11 +163,11 @@ TEST_F(CreditQueryTest, InterfaceTwoPostsTheKeyFormWithItsOwnBlockAndTheRealLeng
     const std::string body = "appkey=" + key + "&key=Qm4TzR8vKp2WxN6bJd0LsYh3FgUe7A";
     EXPECT_EQ(request.RequestLine(), "POST /chat/balance HTTP/1.1");
     EXPECT_EQ(request.HeaderLines(),
-              (Lines{Host(server), "Accept: application/json, text/javascript, */*; q=0.01", kBrowserAgent,
-                     "Content-Type: application/x-www-form-urlencoded; charset=UTF-8", "Origin: https://two.relay.test",
-                     "Sec-Fetch-Site: same-site", "Sec-Fetch-Mode: cors", "Sec-Fetch-Dest: empty",
-                     "Referer: https://two.relay.test/", "Accept-Language: zh-cn",
-                     "Content-Length: " + std::to_string(body.size())}));
+              test::OnTheWire(Lines{Host(server), "Accept: application/json, text/javascript, */*; q=0.01",
+                                    kBrowserAgent, "Content-Type: application/x-www-form-urlencoded; charset=UTF-8",
+                                    "Origin: https://two.relay.test", "Sec-Fetch-Site: same-site",
+                                    "Sec-Fetch-Mode: cors", "Sec-Fetch-Dest: empty", "Referer: https://two.relay.test/",
+                                    "Accept-Language: zh-cn", "Content-Length: " + std::to_string(body.size())}));
     EXPECT_EQ(request.body, body);
     EXPECT_EQ(window_.Label(), "余额：87.5 美元,已使用：12.5 美元");
     EXPECT_EQ(window_.Caption(), "查询余额");

@@ -159,8 +159,15 @@ TEST_F(EndpointsJobTest, RequestsKeepWithinTheBudgetsTheRepliesAnnounce) {
     WriteList(40);
     const JobSummary summary = Run(service.Base(), "- sk-tokens", 8);
     EXPECT_EQ(summary.succeeded, 40) << Log();
-    EXPECT_LE(service.Of("sk-main").rateLimited, 1) << Log();
-    EXPECT_LE(service.Of("sk-tokens").rateLimited, 1) << Log();
+    // A request sent just before a window ends may reach the service just after it and count in the
+    // next one; under Wine the loopback is slow enough for that to happen once more.
+#if defined(_WIN32)
+    constexpr int kLateArrivals = 2;
+#else
+    constexpr int kLateArrivals = 1;
+#endif
+    EXPECT_LE(service.Of("sk-main").rateLimited, kLateArrivals) << Log();
+    EXPECT_LE(service.Of("sk-tokens").rateLimited, kLateArrivals) << Log();
     EXPECT_GE(service.Of("sk-main").answered, 12);
     EXPECT_GE(service.Of("sk-tokens").answered, 10);
     EXPECT_TRUE(Logged("端点1的服务限额：每个周期请求4个，")) << Log();

@@ -82,6 +82,15 @@ protected:
     JobPaths paths_ = JobPathsIn(ProgramFolder());
 };
 
+// The messages as UTF-8, one per line, for a failure's report.
+std::string Utf8Lines(const TextList& messages) {
+    std::string lines;
+    for (const Text& m : messages) {
+        lines += AnsiToUtf8(m) + "\n";
+    }
+    return lines;
+}
+
 TEST_F(GenerationJobTest, InterfaceOneWritesOneFilePerKeywordWithPreview) {
     WriteList("泡脚\r\n槟榔\r\n");
     window_.SetNumber(control::kCheckPreview, kPropChecked, 1);
@@ -263,7 +272,8 @@ TEST_F(GenerationJobTest, AnOutcomeThatCannotBeRecordedPutsTheKeywordBackAndEnds
     EXPECT_EQ(Run().end, RunEnd::kEndedEarly);
     EXPECT_NE(Messages().back().find("任务完成"), Text::npos);
     const TextList m = Messages();
-    EXPECT_NE(std::find(m.begin(), m.end(), "错误信息：" + paths_.keywordList + "：Is a directory"), m.end());
+    EXPECT_NE(std::find(m.begin(), m.end(), "错误信息：" + paths_.keywordList + "：Is a directory"), m.end())
+        << Utf8Lines(m);
     EXPECT_NE(std::find(m.begin(), m.end(), "关键词列表没能写回，未完成的关键词将在下次运行时放回待采集关键词列表"),
               m.end());
     fs::remove(NativePath(paths_.keywordList));

@@ -281,8 +281,15 @@ TEST(RequestChatCompletion, AStreamCutBeforeDoneIsAFailure) {
     GenerationOutcome outcome = RequestChatCompletion(ConfigFor(chunkCut.Base()), "k", "key");
     EXPECT_FALSE(outcome.ok);
     EXPECT_TRUE(outcome.transient);
+#if defined(_WIN32)
+    // WinHttp hands over a chunked body cut inside a chunk as if it were whole; the missing [DONE]
+    // still tells the reply is incomplete.
+    EXPECT_EQ(outcome.status, 200);
+    EXPECT_EQ(outcome.errorDetail, "回复在结束标记 [DONE] 之前中断，内容不完整");
+#else
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.errorDetail.rfind("网络请求失败：", 0), 0u) << outcome.errorDetail;
+#endif
 
     // A reply delimited by the end of the connection, which ends before [DONE].
     ChatServer closed([](int socket, const test::RawRequest&) {

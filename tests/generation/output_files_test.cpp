@@ -202,8 +202,8 @@ TEST_F(OutputFilesTest, ArticlesAreWrittenWholeOrNotAtAllAndLeftoversGo) {
 
     // What a kill leaves: a partial file, and an empty file a power cut may leave. Neither is an
     // article; the partial file goes at the next run.
-    testing::WriteBytes(home_.Path() / AnsiToUtf8(kOutputFolderTail) / ".qingjian-abcdefghij.part", "half");
-    testing::WriteBytes(home_.Path() / AnsiToUtf8(kOutputFolderTail) / AnsiToUtf8("乙.txt"), "");
+    testing::WriteBytes(NativePath(paths_.outputFolder + ".qingjian-abcdefghij.part"), "half");
+    testing::WriteBytes(NativePath(paths_.outputFolder + "乙.txt"), "");
     EXPECT_FALSE(OutputExists(paths_.outputFolder, "乙"));
     EXPECT_EQ(RemovePartialFiles(paths_.outputFolder), 1);
     EXPECT_EQ(Names().size(), 3u);

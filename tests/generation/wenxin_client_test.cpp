@@ -84,12 +84,12 @@ TEST_F(WenxinTestTest, TokenThenOneGenerationRequestCarryingTheCompletedBlock) {
     ASSERT_EQ(requests.size(), 2u);
     const std::string tokenBody = "grant_type=client_credentials&client_id=ak-1&client_secret=sk-2";
     EXPECT_EQ(requests[0].RequestLine(), std::string("POST ") + kTokenPath + " HTTP/1.1");
-    EXPECT_EQ(requests[0].HeaderLines(), CommonLines(tokenBody.size()));
+    EXPECT_EQ(requests[0].HeaderLines(), test::OnTheWire(CommonLines(tokenBody.size())));
     EXPECT_EQ(requests[0].body, tokenBody);
 
     EXPECT_EQ(requests[1].RequestLine(),
               std::string("POST ") + kGenerationPath + "?access_token=24.6a1b-c2d3.2592000.17 HTTP/1.1");
-    EXPECT_EQ(requests[1].HeaderLines(), CommonLines(kGenerationBody.size()));
+    EXPECT_EQ(requests[1].HeaderLines(), test::OnTheWire(CommonLines(kGenerationBody.size())));
     EXPECT_EQ(requests[1].body, kGenerationBody);
     EXPECT_EQ(RunLogText(), "");  // the answer is not shown anywhere
 }
