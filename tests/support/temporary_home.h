@@ -65,8 +65,8 @@ public:
 private:
     // Removes what it can of `folder` and ends, whatever vanishes meanwhile. MinGW's
     // std::filesystem::remove_all spins for ever on an entry it listed that is gone by the time it
-    // comes to remove it; under Wine that happens to a file of a child program that was deleted while
-    // the child's console host still held it open: listed until that handle closes, then gone.
+    // comes to remove it. Under Wine a deleted file that another process (a child program that has
+    // just ended, its console host) still holds stays listed until that handle closes, then goes.
     static void RemoveTree(const std::filesystem::path& folder) {
         std::error_code error;
         for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
