@@ -36,7 +36,7 @@ public:
         }
         std::error_code error;
         std::filesystem::permissions(path_, std::filesystem::perms::owner_all, error);
-        std::filesystem::remove_all(root_, error);
+        RemoveTree(root_);
     }
 
     TemporaryHome(const TemporaryHome&) = delete;
@@ -63,6 +63,24 @@ public:
     }
 
 private:
+    // Removes what it can of `folder` and ends, whatever vanishes meanwhile. MinGW's
+    // std::filesystem::remove_all spins for ever on an entry it listed that is gone by the time it
+    // comes to remove it. Under Wine a deleted file that another process (a child program that has
+    // just ended, its console host) still holds stays listed until that handle closes, then goes.
+    static void RemoveTree(const std::filesystem::path& folder) {
+        std::error_code error;
+        for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+             entry.increment(error)) {
+            std::error_code ignored;
+            if (entry->is_directory(ignored) && !entry->is_symlink(ignored)) {
+                RemoveTree(entry->path());
+            } else {
+                std::filesystem::remove(entry->path(), ignored);
+            }
+        }
+        std::filesystem::remove(folder, error);
+    }
+
     static std::filesystem::path NewFolder() {
         std::random_device seed;
         for (;;) {
