@@ -18,7 +18,9 @@ launcher=()
 if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-if [ ! -f "$build/build.ninja" ]; then
+# Configured on first use, and again for a folder configured before the test servers needed
+# cpp-httplib's single header.
+if [ ! -f "$build/build.ninja" ] || ! grep -q '^QJ_HTTPLIB_DIR:' "$build/CMakeCache.txt" 2>/dev/null; then
     httplib="$(./scripts/httplib-header.sh "$build/httplib")"
     cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DQJ_TESTS=ON -DQJ_HTTPLIB_DIR="$httplib" "${launcher[@]}" >/dev/null
