@@ -91,20 +91,6 @@ std::optional<Bytes> ReadFileBytes(const Text& path, int* errorNumber) {
     return contents;
 }
 
-std::optional<FileError> ReadFileOrEmpty(const Text& path, Bytes& contents) {
-    int errorNumber = 0;
-    std::optional<Bytes> read = ReadFileBytes(path, &errorNumber);
-    contents = read ? std::move(*read) : Bytes();
-    if (!read && errorNumber != ENOENT) {
-        return ErrorOf(path, errorNumber);
-    }
-    return std::nullopt;
-}
-
-Text Describe(const FileError& error) {
-    return error.path + "：" + error.reason;
-}
-
 std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& contents, unsigned newFileMode,
                                              bool durable) {
     const fs::path target = ResolvedTarget(NativePath(path));

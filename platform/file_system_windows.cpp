@@ -219,20 +219,6 @@ std::optional<Bytes> ReadFileBytes(const Text& path, int* errorNumber) {
     return contents;
 }
 
-std::optional<FileError> ReadFileOrEmpty(const Text& path, Bytes& contents) {
-    int errorNumber = 0;
-    std::optional<Bytes> read = ReadFileBytes(path, &errorNumber);
-    contents = read ? std::move(*read) : Bytes();
-    if (!read && errorNumber != ENOENT) {
-        return ErrorOf(path, errorNumber);
-    }
-    return std::nullopt;
-}
-
-Text Describe(const FileError& error) {
-    return error.path + "：" + error.reason;
-}
-
 // Windows has no mode bits: a new file gets the permissions its folder passes on, and a replaced
 // one those of the file that takes its place, which inherits from the same folder.
 std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& contents, unsigned, bool durable) {
