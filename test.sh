@@ -27,8 +27,9 @@ QJ_TLS_SERVER="$root/build-test/tests/http/qj_http_tls_peer" ./scripts/linux-pee
 export QJ_PEERS="Z:${peers//\//\\}\\peers.txt"
 ./scripts/wine-prefix.sh create "$prefix"
 # The native window's tests need an X display: a private Xvfb for the whole run, stopped after
-# the prefix's Wine server (which holds a connection to it) has ended.
+# the prefix's Wine server (which holds a connection to it) has ended. The prefix's Wine session
+# starts before the first test and ends after the last (see wine-prefix.sh).
 (cd build-windows && WINEDEBUG=-all "$root/scripts/with-xvfb.sh" bash -c \
-    'status=0; ctest --output-on-failure --timeout 300 -j "$1" || status=$?; "$2" stop "$3"; exit $status' \
+    'status=0; "$2" start "$3"; ctest --output-on-failure --timeout 300 -j "$1" || status=$?; "$2" stop "$3"; exit $status' \
     ctest-under-xvfb "$(($(nproc) * 2))" "$root/scripts/wine-prefix.sh" "$prefix")
 echo "test.sh: Windows build and tests under Wine took $((SECONDS - started)) s"

@@ -2,6 +2,9 @@
 # A private Wine prefix for the Windows build's tests.
 #
 #   wine-prefix.sh create DIR   makes DIR a ready prefix (once; later calls return at once)
+#   wine-prefix.sh start DIR    creates DIR if need be and starts its Wine session for a test run:
+#                               a server that stays until `stop`, with Wine's own background
+#                               processes (services, the desktop) already running
 #   wine-prefix.sh stop DIR     stops the Wine server of DIR, and with it every process of DIR
 #
 # Only the server of the given prefix is ever touched: other Wine programs on the machine (other
@@ -15,7 +18,7 @@ source "$here/wine-env.sh"
 command="${1:-}"
 prefix="${2:-}"
 if [ -z "$command" ] || [ -z "$prefix" ]; then
-    echo "usage: wine-prefix.sh create|stop DIR" >&2
+    echo "usage: wine-prefix.sh create|start|stop DIR" >&2
     exit 2
 fi
 mkdir -p "$(dirname "$prefix")"
@@ -70,6 +73,24 @@ create() {
     echo "wine-prefix: created $prefix in $((SECONDS - started)) s" >&2
 }
 
+# Wine starts its background processes (wineboot, services, the desktop's explorer) from the first
+# program of a session and hands them that program's standard error. Started by a test, they would
+# keep the test's output pipe open until the session ends, and ctest would wait for the test that
+# long (or time it out). And a session that ends between two tests, when none runs for a moment,
+# starts again under the next one. So the session of a test run is started here, by a program whose
+# standard handles lead nowhere, and stays up until `stop`: no test ever starts or ends it.
+start() {
+    create
+    if ! "$QJ_WINESERVER" -p 2>/dev/null; then
+        # A server of this prefix runs already, maybe one that ends when idle: begin afresh.
+        "$QJ_WINESERVER" -k 2>/dev/null || true
+        "$QJ_WINESERVER" -w
+        "$QJ_WINESERVER" -p
+    fi
+    # Asking for the desktop window starts the services and the desktop; it returns once they run.
+    "$QJ_WINE" rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
+}
+
 stop() {
     if [ -d "$prefix" ]; then
         "$QJ_WINESERVER" -k 2>/dev/null || true
@@ -78,6 +99,7 @@ stop() {
 
 case "$command" in
 create) create ;;
+start) start ;;
 stop) stop ;;
 *)
     echo "wine-prefix.sh: unknown command $command" >&2
