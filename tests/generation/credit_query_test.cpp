@@ -174,12 +174,8 @@ TEST_F(CreditQueryTest, InterfaceTwoPostsTheKeyFormWithItsOwnBlockAndTheRealLeng
 }
 
 TEST_F(CreditQueryTest, NoServiceAtAllIsTheSameFailure) {
-    int closedPort = 0;
-    {
-        RawServer gone(Reply(200, ""));
-        closedPort = gone.port();
-    }
-    deployment_ = DeploymentWith({.relayTwoApi = LocalOrigin(closedPort)});
+    const test::RefusingPort refusing;
+    deployment_ = DeploymentWith({.relayTwoApi = LocalOrigin(refusing.port())});
     window_.Choose(2, "sk-x");
     CreditQuery(window_, deployment_);
     ASSERT_EQ(window_.ShownMessages().size(), 1u);

@@ -204,6 +204,7 @@ TEST_F(EndpointsJobTest, AProxyWithCredentials) {
                              "text/event-stream");
     });
     tls.Start();
+    const test::RefusingPort refusing;
     const struct {
         Text proxy;
         std::string base;
@@ -212,7 +213,7 @@ TEST_F(EndpointsJobTest, AProxyWithCredentials) {
         {"http://qj:wrong@" + address, service.Base(), "代理服务器 qj@" + address + " 拒绝了用户名或密码（HTTP 401）"},
         {"http://qj@" + address, service.Base(), "代理服务器 qj@" + address + " 拒绝了用户名或密码（HTTP 401）"},
         {"http://qj:wrong@" + address, tls.Url("/v1"), "代理服务器 qj@" + address + " 拒绝了用户名或密码（HTTP 401）"},
-        {"127.0.0.1:" + std::to_string(test::FreePort()), service.Base(), "连接不上："},
+        {"127.0.0.1:" + std::to_string(refusing.port()), service.Base(), "连接不上："},
     };
     for (const auto& c : refused) {
         SCOPED_TRACE(c.proxy + " " + c.base);

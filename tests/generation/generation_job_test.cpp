@@ -10,6 +10,7 @@
 #include "core_window.h"
 #include "generation/output_files.h"
 #include "job_test_support.h"
+#include "local_servers.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
 #include "window/control_names.h"
@@ -186,8 +187,8 @@ TEST_F(GenerationJobTest, FailuresAreListedAndLoggedAndTheRunGoesOn) {
 }
 
 TEST_F(GenerationJobTest, NoServiceAtAllFailsEveryKeywordQuietly) {
-    ASSERT_FALSE(WriteIniValue(ProgramPath(kSettingsFileTail), kDeploymentSection, "OpenAI",
-                               "http://127.0.0.1:" + std::to_string(test::FreePort())));
+    const test::RefusingPort refusing;
+    ASSERT_FALSE(WriteIniValue(ProgramPath(kSettingsFileTail), kDeploymentSection, "OpenAI", refusing.Url()));
     deployment_ = ReadDeployment(ProgramPath(kSettingsFileTail));
     WriteList("甲\r\n");
     EXPECT_EQ(Run().failed, 1);

@@ -11,6 +11,7 @@
 #include "generation/chat_endpoint.h"
 #include "generation/interface_three_key_check.h"
 #include "generation/prompt_template.h"
+#include "local_servers.h"
 #include "text/code_page.h"
 
 namespace qj {
@@ -304,7 +305,8 @@ TEST(RequestChatCompletion, AStreamCutBeforeDoneIsAFailure) {
     EXPECT_EQ(outcome.errorDetail, "回复在结束标记 [DONE] 之前中断，内容不完整");
 
     // Nobody listening at all.
-    ChatRequestConfig nowhere = ConfigFor("http://127.0.0.1:" + std::to_string(test::FreePort()) + "/v1");
+    const test::RefusingPort refusing;
+    ChatRequestConfig nowhere = ConfigFor(refusing.Url("/v1"));
     outcome = RequestChatCompletion(nowhere, "k", "key");
     EXPECT_FALSE(outcome.ok);
     EXPECT_TRUE(outcome.transient);
@@ -422,7 +424,8 @@ TEST(InterfaceThreeKeyCheck, RepliesWithoutAModelList) {
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.error, "回复中没有模型列表：Login（HTTP 200）");
 
-    result = InterfaceThreeKeyCheck("http://127.0.0.1:" + std::to_string(test::FreePort()), "k", kOpenAiBase);
+    const test::RefusingPort refusing;
+    result = InterfaceThreeKeyCheck(refusing.Url(), "k", kOpenAiBase);
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.error.rfind("网络请求失败：", 0), 0u);

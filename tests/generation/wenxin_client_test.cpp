@@ -122,12 +122,8 @@ TEST_F(WenxinTestTest, KeysGoIntoTheFormAsTheyStand) {
 }
 
 TEST_F(WenxinTestTest, WithoutAServiceTheTokenFailureIsLogged) {
-    int closedPort = 0;
-    {
-        RawServer gone(WenxinService(""));
-        closedPort = gone.port();
-    }
-    deployment_ = DeploymentWith({.wenxin = LocalOrigin(closedPort)});
+    const test::RefusingPort refusing;
+    deployment_ = DeploymentWith({.wenxin = LocalOrigin(refusing.port())});
     SetRunLogWindow(&window_);
     WenxinTest(window_, deployment_);
     EXPECT_TRUE(RunLogText().ends_with(kFailureLine + "\r\n"));

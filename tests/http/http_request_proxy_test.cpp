@@ -121,7 +121,8 @@ TEST_F(ProxyTest, ATunnelCarriesTheExchangeAndReportsTheProxysOwnRefusal) {
 
     Exchange nobody(plain_.Url("/via"));
     bool unreachable = false;
-    nobody.params.proxy = "127.0.0.1:" + std::to_string(test::FreePort());
+    const test::RefusingPort refusing;
+    nobody.params.proxy = "127.0.0.1:" + std::to_string(refusing.port());
     nobody.params.proxyTunnel = true;
     nobody.params.proxyUnreachable = &unreachable;
     EXPECT_EQ(nobody.Run(), "");

@@ -138,6 +138,28 @@ int FreePort() {
     return port;
 }
 
+RefusingPort::RefusingPort() {
+    PrepareSockets();
+    // No SO_REUSEADDR: no other socket may share the port while this one holds it.
+    socket_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    AddressLength length = sizeof address;
+    if (bind(socket_, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port_ = ntohs(address.sin_port);
+    }
+}
+
+RefusingPort::~RefusingPort() {
+    CloseSocket(socket_);
+}
+
+std::string RefusingPort::Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
 std::map<std::string, std::string> Peers() {
     std::map<std::string, std::string> peers;
     const char* file = std::getenv("QJ_PEERS");

@@ -34,8 +34,26 @@ using SocketId = SOCKET;
 using SocketId = int;
 #endif
 
-// A port on 127.0.0.1 that nothing listens on at the moment.
+// A port on 127.0.0.1 that nothing listens on at the moment (for a server about to be started on
+// it; another test's server may be given it later).
 int FreePort();
+
+// A port on 127.0.0.1 that refuses every connection for as long as this object lives: bound and never
+// listening, so no server of any test running beside this one can be given it meanwhile.
+class RefusingPort {
+public:
+    RefusingPort();
+    ~RefusingPort();
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    int port() const { return port_; }
+    // "http://127.0.0.1:PORT" and the path.
+    std::string Url(const std::string& path = "") const;
+
+private:
+    SocketId socket_;
+    int port_ = 0;
+};
 
 // The Linux peers of a Windows test run (see above); empty elsewhere or when none were started.
 std::map<std::string, std::string> Peers();

@@ -7,6 +7,7 @@
 
 #include "core_window.h"
 #include "http/base64.h"
+#include "local_servers.h"
 #include "local_sites.h"
 #include "notice_site.h"
 #include "notices/advert_list.h"
@@ -90,15 +91,9 @@ TEST(FetchNoticeText, PrimaryThenFallbackThenBuiltIn) {
 }
 
 TEST(FetchNoticeText, AnUnreachableSiteCountsAsFailed) {
-    int closedPort = 0;
-    {
-        test::LibServer gone;
-        gone.Start();
-        closedPort = gone.port();
-    }
+    const test::RefusingPort refusing;
     NoticeSite main({200, "广告----https://m.test/"}, {200, "v2"});
-    const Deployment sites = testing::DeploymentWith(
-        {.mainSite = main.Origin(), .secondarySite = "http://127.0.0.1:" + std::to_string(closedPort)});
+    const Deployment sites = testing::DeploymentWith({.mainSite = main.Origin(), .secondarySite = refusing.Url()});
     testing::CoreWindow window;
     EXPECT_EQ(FetchNoticeText(window, AdvertNoticeSource(sites)), "广告----https://m.test/");
     EXPECT_EQ(FetchNoticeText(window, VersionNoticeSource(sites)), "v2");
