@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <iterator>
 
 #include "generation/retry_policy.h"
 
@@ -30,13 +31,21 @@ long long EndpointPace::StartsAfter(Clock::time_point t) const {
     return static_cast<long long>(starts_.end() - std::upper_bound(starts_.begin(), starts_.end(), t));
 }
 
+long long EndpointPace::UnderWayStartedBy(Clock::time_point t) const {
+    return static_cast<long long>(std::distance(underWayWhenStarted_.begin(), underWayWhenStarted_.upper_bound(t)));
+}
+
 std::optional<long long> EndpointPace::Left(const Budget& budget, bool tokens, long long perRequest,
                                             Clock::time_point now) const {
     // Requests started after the one whose reply this is were not in its count; once the budget has
     // been renewed they may have been counted in the old window or in the new one, and taking the
-    // new one costs at most a short wait for the next reply. Tokens are counted when a reply ends,
-    // so every request under way still owes its share.
-    const long long uncounted = std::max<long long>(StartsAfter(budget.startedAt), tokens ? inFlight_ : 0);
+    // new one costs at most a short wait for the next reply. Nor were, perhaps, the others started
+    // before it or with it that are still under way: requests sent side by side need not arrive in
+    // the order they were sent. Tokens are counted when a reply ends, so every request under way
+    // still owes its share.
+    const long long underWay = UnderWayStartedBy(budget.startedAt) - (budget.reporterUnderWay ? 1 : 0);
+    const long long uncounted =
+        std::max<long long>(StartsAfter(budget.startedAt) + std::max<long long>(0, underWay), tokens ? inFlight_ : 0);
     if (now >= budget.resetAt) {
         if (!budget.limit) {
             return std::nullopt;  // a new window of unknown size: the next reply tells
@@ -101,12 +110,17 @@ void EndpointPace::Start(Clock::time_point now) {
 }
 
 void EndpointPace::ForgetOldStarts() {
-    // Only starts after the oldest point a budget counts from are ever asked for.
+    // Only starts after the oldest point a budget counts from are ever asked for: a budget known, or
+    // one that the reply to a request under way may bring.
     std::optional<Clock::time_point> oldest;
     for (const std::optional<Budget>* budget : {&requests_, &tokens_}) {
         if (*budget) {
             oldest = oldest ? std::min(*oldest, (*budget)->startedAt) : (*budget)->startedAt;
         }
+    }
+    if (!underWayWhenStarted_.empty()) {
+        const Clock::time_point firstUnderWay = underWayWhenStarted_.begin()->first;
+        oldest = oldest ? std::min(*oldest, firstUnderWay) : firstUnderWay;
     }
     if (!oldest) {
         starts_.clear();
@@ -124,12 +138,16 @@ bool EndpointPace::Announced(Clock::time_point startedAt, const RateLimits& limi
         if (!told.remaining || !told.reset) {
             return;
         }
-        if (known && startedAt < known->startedAt) {
-            return;  // an older view than the one at hand
-        }
         const std::optional<long long> limit = told.limit ? told.limit : (known ? known->limit : std::nullopt);
+        const Budget view{startedAt, *told.remaining, limit, now + *told.reset + kResetMargin, true};
+        // The answer to an earlier request, come later, is taken when the budget at hand has run
+        // out since, or when it knows of more used up than the budget at hand does (requests
+        // that arrived after that one was counted).
+        if (known && startedAt < known->startedAt && now < known->resetAt && *told.remaining >= known->remaining) {
+            return;
+        }
         changed |= told.limit && (!known || known->limit != told.limit);
-        known = Budget{startedAt, *told.remaining, limit, now + *told.reset + kResetMargin};
+        known = view;
     };
     take(requests_, limits.requests);
     take(tokens_, limits.tokens);
@@ -144,6 +162,11 @@ EndpointPace::Change EndpointPace::Finished(Clock::time_point startedAt, Result 
     if (const auto it = underWayWhenStarted_.find(startedAt); it != underWayWhenStarted_.end()) {
         othersUnderWay = it->second;
         underWayWhenStarted_.erase(it);
+    }
+    for (std::optional<Budget>* budget : {&requests_, &tokens_}) {
+        if (*budget && (*budget)->startedAt == startedAt) {
+            (*budget)->reporterUnderWay = false;
+        }
     }
     if (result != Result::kNoAnswer) {
         answered_ = true;

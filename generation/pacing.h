@@ -10,11 +10,13 @@
 namespace qj {
 
 // How fast one endpoint may be asked. It follows the budgets the endpoint's replies announce: a
-// request starts only while the remaining budget covers it (requests started since that reply count
-// against it, tokens by the usage replies reported so far) or once the budget is whole again. A 429
-// holds every request back for its Retry-After, or until the spent budget resets. Until the
-// endpoint's first reply arrives, one request goes alone, so that a small budget is learnt before a
-// whole wave of requests runs into it.
+// request starts only while the remaining budget covers it (requests started since that reply, and
+// the earlier ones still under way, count against it; tokens by the usage replies reported so far)
+// or once the budget is whole again. Replies may come back in another order than their requests
+// went out: a later reply to an earlier request counts when it knows of less left. A 429 holds
+// every request back for its Retry-After, or until the spent budget resets. Until the endpoint's
+// first reply arrives, one request goes alone, so that a small budget is learnt before a whole wave
+// of requests runs into it.
 //
 // The concurrency starts at the ceiling. It halves on a 429 (on one that names no budget, or drops
 // to as many requests as were under way when the refused one started, if fewer: what the service
@@ -65,9 +67,12 @@ private:
         long long remaining = 0;
         std::optional<long long> limit;
         Clock::time_point resetAt;
+        bool reporterUnderWay = true;  // the request whose reply said so has not ended yet
     };
     std::optional<long long> Left(const Budget& budget, bool tokens, long long perRequest, Clock::time_point now) const;
     long long StartsAfter(Clock::time_point t) const;
+    // How many requests started at `t` or before are still under way.
+    long long UnderWayStartedBy(Clock::time_point t) const;
     void ForgetOldStarts();
 
     const int ceiling_;

@@ -106,36 +106,38 @@ struct SimulatedRun {
     milliseconds took{0};
 };
 
-// `workers` workers ask the service `count` times through one pace; each reply takes a latency
-// drawn from [lowest, highest].
+// `workers` workers ask the service `count` times through one pace; a request reaches the service
+// after a transit drawn from [0, transit] (so requests sent side by side may arrive in another
+// order), and its reply comes back after a latency drawn from [lowest, highest].
 SimulatedRun Simulate(SimulatedService service, int count, int workers, milliseconds lowest, milliseconds highest,
-                      unsigned seed) {
+                      unsigned seed, milliseconds transit = milliseconds(0)) {
     EndpointPace pace(workers);
     std::mt19937 random(seed);
     std::uniform_int_distribution<long long> latency(lowest.count(), highest.count());
+    std::uniform_int_distribution<long long> travel(0, transit.count());
     const Clock::time_point zero{};
-    struct Reply {
+    struct Event {
         milliseconds at;
         milliseconds started;
-        bool admitted;
-        bool operator>(const Reply& other) const { return at > other.at; }
+        bool arrival;   // else a reply
+        bool admitted;  // of a reply
+        bool operator>(const Event& other) const { return at != other.at ? at > other.at : arrival < other.arrival; }
     };
-    std::priority_queue<Reply, std::vector<Reply>, std::greater<>> replies;
+    std::priority_queue<Event, std::vector<Event>, std::greater<>> events;
     SimulatedRun run;
     int started = 0;
     int done = 0;
     milliseconds now{0};
-    while (done < count && now < milliseconds(3600000)) {
+    while (done < count && now < milliseconds(86400000)) {
         // Start what the pace allows, one request per free worker.
         for (EndpointPace::Room room = pace.RoomAt(zero + now);
              room.requests > 0 && started - done < workers && started < count; room = pace.RoomAt(zero + now)) {
             pace.Start(zero + now);
             ++started;
-            const bool admitted = service.Admit(now);
-            replies.push({admitted ? now + milliseconds(latency(random)) : now + milliseconds(1), now, admitted});
+            events.push({now + milliseconds(travel(random)), now, true, false});
         }
         const EndpointPace::Room room = pace.RoomAt(zero + now);
-        milliseconds next = replies.empty() ? milliseconds::max() : replies.top().at;
+        milliseconds next = events.empty() ? milliseconds::max() : events.top().at;
         if (room.lookAgain != Clock::time_point::max()) {
             next = std::min(next, std::chrono::ceil<milliseconds>(room.lookAgain - zero));
         }
@@ -144,22 +146,28 @@ SimulatedRun Simulate(SimulatedService service, int count, int workers, millisec
             break;
         }
         now = std::max(now, next);
-        while (!replies.empty() && replies.top().at <= now) {
-            const Reply reply = replies.top();
-            replies.pop();
-            const RateLimits limits = service.Announced(reply.at);
-            pace.Announced(zero + reply.started, limits, zero + reply.at);
-            if (reply.admitted) {
+        while (!events.empty() && events.top().at <= now) {
+            const Event event = events.top();
+            events.pop();
+            if (event.arrival) {
+                const bool admitted = service.Admit(event.at);
+                events.push({admitted ? event.at + milliseconds(latency(random)) : event.at + milliseconds(1),
+                             event.started, false, admitted});
+                continue;
+            }
+            const RateLimits limits = service.Announced(event.at);
+            pace.Announced(zero + event.started, limits, zero + event.at);
+            if (event.admitted) {
                 --service.underWay;
                 ++run.answered;
                 ++done;
-                pace.Finished(zero + reply.started, EndpointPace::Result::kSuccess, limits, service.tokensPerReply,
-                              zero + reply.at);
+                pace.Finished(zero + event.started, EndpointPace::Result::kSuccess, limits, service.tokensPerReply,
+                              zero + event.at);
             } else {
                 ++run.rateLimited;
                 --started;  // the same keyword asks again
-                pace.Finished(zero + reply.started, EndpointPace::Result::kRateLimited, limits, std::nullopt,
-                              zero + reply.at);
+                pace.Finished(zero + event.started, EndpointPace::Result::kRateLimited, limits, std::nullopt,
+                              zero + event.at);
             }
         }
     }
@@ -167,37 +175,45 @@ SimulatedRun Simulate(SimulatedService service, int count, int workers, millisec
     return run;
 }
 
-// Whatever the budget, the latency and the workers, no request is started that the announced
-// budget does not cover, and a budget that binds is used to the full.
+// Whatever the budget, the latency, the transit and the workers, no request is started that the
+// announced budget does not cover, and a budget that binds is used to the full.
 TEST(EndpointPace, KeepsWithinAnnouncedBudgetsAndUsesThem) {
     unsigned seed = 1;
     for (const int requestsPerWindow : {1, 3, 10, 40}) {
         for (const int workers : {1, 4, 32}) {
             for (const milliseconds window : {milliseconds(200), milliseconds(1000), milliseconds(60000)}) {
-                SCOPED_TRACE(::testing::Message()
-                             << requestsPerWindow << " per " << window.count() << " ms, " << workers << " workers");
-                SimulatedService service;
-                service.window = window;
-                service.requestsPerWindow = requestsPerWindow;
-                const int count = requestsPerWindow * 6;
-                const SimulatedRun run = Simulate(service, count, workers, window / 20, window / 5, ++seed);
-                EXPECT_EQ(run.answered, count);
-                EXPECT_EQ(run.rateLimited, 0);
-                if (workers >= requestsPerWindow) {
-                    // Six windows' worth of budget: the run ends within the seventh window.
-                    EXPECT_LE(run.took, window * 7);
+                for (const milliseconds transit : {milliseconds(0), window / 10, window / 3}) {
+                    SCOPED_TRACE(::testing::Message() << requestsPerWindow << " per " << window.count() << " ms, "
+                                                      << workers << " workers, transit up to " << transit.count()
+                                                      << " ms");
+                    SimulatedService service;
+                    service.window = window;
+                    service.requestsPerWindow = requestsPerWindow;
+                    const int count = requestsPerWindow * 6;
+                    const SimulatedRun run =
+                        Simulate(service, count, workers, window / 20, window / 5, ++seed, transit);
+                    EXPECT_EQ(run.answered, count);
+                    EXPECT_EQ(run.rateLimited, 0);
+                    if (workers >= requestsPerWindow) {
+                        // Six windows' worth of budget: the run ends within the seventh window (and
+                        // the transit of the last requests).
+                        EXPECT_LE(run.took, window * 7 + transit * 2);
+                    }
                 }
             }
         }
     }
 
     // A budget of tokens: what a request costs is learnt from the replies.
-    SimulatedService tokens;
-    tokens.tokensPerWindow = 500;
-    const SimulatedRun run = Simulate(tokens, 50, 16, milliseconds(20), milliseconds(80), 99);
-    EXPECT_EQ(run.answered, 50);
-    EXPECT_EQ(run.rateLimited, 0);
-    EXPECT_LE(run.took, milliseconds(11000));
+    for (const milliseconds transit : {milliseconds(0), milliseconds(300)}) {
+        SCOPED_TRACE(::testing::Message() << "tokens, transit up to " << transit.count() << " ms");
+        SimulatedService tokens;
+        tokens.tokensPerWindow = 500;
+        const SimulatedRun run = Simulate(tokens, 50, 16, milliseconds(20), milliseconds(80), 99, transit);
+        EXPECT_EQ(run.answered, 50);
+        EXPECT_EQ(run.rateLimited, 0);
+        EXPECT_LE(run.took, milliseconds(11000) + transit * 2);
+    }
 }
 
 // A service that says nothing but 429 once too many requests are under way: the concurrency halves
