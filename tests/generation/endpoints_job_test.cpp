@@ -153,26 +153,15 @@ TEST_F(EndpointsJobTest, RestedEndpointsComeBackAndARunWithoutAnyEndsKeepingItsK
 // Two endpoints, each with a hard budget per window (one of requests, one of tokens), share the
 // keywords by what they have left; the run keeps within both budgets instead of running into 429s.
 TEST_F(EndpointsJobTest, RequestsKeepWithinTheBudgetsTheRepliesAnnounce) {
-#if defined(_WIN32)
-    // Under Wine a busy machine delays a reply by more than a short window lasts.
-    constexpr std::chrono::milliseconds kWindow(1200);
-#else
-    constexpr std::chrono::milliseconds kWindow(300);
-#endif
-    LocalChatService service(kWindow, std::chrono::milliseconds(30), 50);
+    LocalChatService service(std::chrono::milliseconds(300), std::chrono::milliseconds(30), 50);
     service.Plan("sk-main", {.requestsPerWindow = 4});
     service.Plan("sk-tokens", {.tokensPerWindow = 150});
     WriteList(40);
     const JobSummary summary = Run(service.Base(), "- sk-tokens", 8);
     EXPECT_EQ(summary.succeeded, 40) << Log();
     // A request sent just before a window ends may reach the service just after it and count in the
-    // next one. Under Wine the pace meets a few more 429s than that (up to 4 of about 25 requests
-    // seen); they cost a pause and a failover, never a keyword.
-#if defined(_WIN32)
-    constexpr int kLateArrivals = 6;
-#else
+    // next one.
     constexpr int kLateArrivals = 1;
-#endif
     EXPECT_LE(service.Of("sk-main").rateLimited, kLateArrivals) << Log();
     EXPECT_LE(service.Of("sk-tokens").rateLimited, kLateArrivals) << Log();
     EXPECT_GE(service.Of("sk-main").answered, 12);

@@ -96,8 +96,9 @@ private:
     };
 
     // cpp-httplib listens with a backlog of 5: a burst of new connections beyond it loses its SYNs
-    // and waits a second for their retry, which no real service does to a client.
-    // Windows has no /proc to find the socket by; its short queue only slows a burst down.
+    // and waits a second for their retry, which no real service does to a client. Debian's library
+    // is compiled with that figure, so the queue is deepened afterwards here; the Windows build
+    // compiles the header with a deep queue instead (tests/http/CMakeLists.txt).
     static void DeepenBacklog([[maybe_unused]] int port) {
 #ifndef _WIN32
         for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
