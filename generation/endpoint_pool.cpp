@@ -1,7 +1,6 @@
 #include "generation/endpoint_pool.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <ctime>
 
 #include "generation/retry_policy.h"
@@ -13,16 +12,6 @@ namespace {
 
 // How often a waiting worker looks at the stop flag.
 constexpr auto kStopPoll = std::chrono::milliseconds(50);
-
-Text DelayText(std::chrono::milliseconds delay) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", static_cast<double>(delay.count()) / 1000.0);
-    Text text = buffer;
-    if (text.ends_with(".0")) {
-        text.resize(text.size() - 2);
-    }
-    return text + "秒";
-}
 
 Text PeriodText(std::chrono::seconds period) {
     const long long s = period.count();
@@ -208,7 +197,7 @@ std::optional<EndpointPool::Clock::duration> EndpointPool::Book(std::size_t inde
                     log.push_back(endpoint.name + "回答请求过多（HTTP 429）" +
                                   (change.concurrency ? "，并发数降为" + std::to_string(*change.concurrency) : Text()) +
                                   "，暂停" +
-                                  DelayText(std::chrono::duration_cast<std::chrono::milliseconds>(*change.holdFor)));
+                                  retry::DelayText(std::chrono::duration_cast<std::chrono::milliseconds>(*change.holdFor)));
                 }
             } else if (change.concurrency) {
                 log.push_back(endpoint.name + "的并发数升至" + std::to_string(*change.concurrency));
@@ -256,7 +245,7 @@ GenerationOutcome EndpointPool::Visit(Choice choice, const Text& keyword, const 
                                 : retry::Delay(attempt, outcome.retryAfterSeconds, retry::Jitter());
         const Text reason = outcome.status == 0 ? Text("没有收到回复") : "HTTP " + std::to_string(outcome.status);
         RunLog("关键词【" + keyword + "】请求失败（" +
-               (endpoints_.size() > 1 ? endpoints_[index].name + "，" : Text()) + reason + "），" + DelayText(delay) +
+               (endpoints_.size() > 1 ? endpoints_[index].name + "，" : Text()) + reason + "），" + retry::DelayText(delay) +
                "后第" + std::to_string(attempt) + "次重试");
         // After a 429 the endpoint itself holds back until it may be asked again.
         if (!hold && !SharedPause::Sleep(delay, stop)) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -42,16 +41,6 @@ int BoundedNumber(const WindowModel& window, const char* control, int low, int h
 Text TokenCounts(const TokenUsage& usage) {
     return "输入" + std::to_string(usage.promptTokens) + "，输出" + std::to_string(usage.completionTokens) + "，合计" +
            std::to_string(usage.totalTokens);
-}
-
-Text SecondsText(std::chrono::milliseconds delay) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", static_cast<double>(delay.count()) / 1000.0);
-    Text text = buffer;
-    if (text.ends_with(".0")) {
-        text.resize(text.size() - 2);
-    }
-    return text + "秒";
 }
 
 // One run: the workers share the queue, the counts, the pause after "too many requests" and the
@@ -241,13 +230,13 @@ private:
             const bool failed = !outcome.ok || outcome.text.empty();
             if (!failed || !outcome.transient || attempt > retries_) {
                 if (outcome.rateLimited) {
-                    RunLog("服务回答请求过多（HTTP 429），所有请求暂停" + SecondsText(delay));
+                    RunLog("服务回答请求过多（HTTP 429），所有请求暂停" + retry::DelayText(delay));
                 }
                 return outcome;
             }
             delay = std::max(delay, retry::Delay(attempt, outcome.retryAfterSeconds, retry::Jitter()));
             const Text reason = outcome.status == 0 ? Text("没有收到回复") : "HTTP " + std::to_string(outcome.status);
-            RunLog("关键词【" + keyword + "】请求失败（" + reason + "），" + SecondsText(delay) + "后第" +
+            RunLog("关键词【" + keyword + "】请求失败（" + reason + "），" + retry::DelayText(delay) + "后第" +
                    std::to_string(attempt) + "次重试");
             if (!SharedPause::Sleep(delay, stop_)) {
                 outcome = {};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <thread>
 
@@ -16,6 +17,16 @@ namespace retry {
 
 namespace {
 std::atomic<double> g_timeScale{1.0};
+}
+
+Text DelayText(std::chrono::milliseconds delay) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.1f", static_cast<double>(delay.count()) / 1000.0);
+    Text text = buffer;
+    if (text.ends_with(".0")) {
+        text.resize(text.size() - 2);
+    }
+    return text + "秒";
 }
 
 std::chrono::milliseconds Delay(int attempt, std::optional<int> retryAfterSeconds, double jitter01) {

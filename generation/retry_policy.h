@@ -5,6 +5,8 @@
 #include <mutex>
 #include <optional>
 
+#include "text/types.h"
+
 namespace qj {
 
 // When and how long to wait before a failed exchange is tried again.
@@ -27,6 +29,10 @@ std::optional<std::chrono::milliseconds> AskedWait(std::optional<int> retryAfter
 
 // A random number from 0 to 1 for the jitter.
 double Jitter();
+
+// A delay as the run log writes it: seconds with one decimal place, none when it is 0 ("1.5秒",
+// "2秒").
+Text DelayText(std::chrono::milliseconds delay);
 
 // Real waits last this factor of the delays (1 unless a test speeds them up); logged delays do not
 // change.
