@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 
 namespace qj {
@@ -20,5 +21,16 @@ struct TimeoutPolicy {
 // One value for resolution plus connection and for idleness; without a value the handle's
 // defaults: resolution unlimited, 60 s to connect, 30 s of idleness.
 TimeoutPolicy TimeoutPolicyFor(std::optional<int> timeoutMs);
+
+// How often a transfer looks at its cancel flag when nothing else wakes it, and how long it waits
+// for the network at most otherwise.
+inline constexpr long kCancelPollMs = 50;
+inline constexpr long kIdlePollMs = 1000;
+
+// Milliseconds on the monotonic clock, on which the limits above are kept.
+inline long long NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 }  // namespace qj

@@ -3,7 +3,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <chrono>
 #include <memory>
 
 #include "http/curl_handles.h"
@@ -17,16 +16,6 @@
 namespace qj {
 
 namespace {
-
-// Milliseconds on the monotonic clock.
-long long NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// How often a transfer looks at its cancel flag when nothing else wakes it.
-constexpr long kCancelPollMs = 50;
-constexpr long kIdlePollMs = 1000;
 
 struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }

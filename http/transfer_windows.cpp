@@ -24,13 +24,6 @@ namespace qj {
 
 namespace {
 
-long long NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-constexpr long kCancelPollMs = 50;
-constexpr long kIdlePollMs = 1000;
 constexpr DWORD kChunkBytes = 64 * 1024;
 
 std::wstring Widen(std::string_view utf8) {
