@@ -4,8 +4,11 @@
 // the run itself on the clock.
 
 #include <benchmark/benchmark.h>
+#include <stdlib.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -15,10 +18,33 @@
 #include "generation/generation_job.h"
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
+#include "text/code_page.h"
 #include "window/control_names.h"
 #include "window/memory_window.h"
 
 namespace qj::bench {
+
+// How many keywords a run takes: QJ_BENCH_KEYWORDS when it is set, else `fallback`.
+inline int KeywordCount(int fallback) {
+    const char* count = std::getenv("QJ_BENCH_KEYWORDS");
+    return count ? std::max(1, std::atoi(count)) : fallback;
+}
+
+// A fresh temporary folder made the program folder (QINGJIAN_HOME), with its OpenAi folder in it.
+// Empty, and said on standard error, when it cannot be made.
+inline std::string MakeProgramHome() {
+    char folder[] = "/tmp/qingjian-bench-XXXXXX";
+    if (!::mkdtemp(folder)) {
+        std::perror("mkdtemp");
+        return {};
+    }
+    ::setenv("QINGJIAN_HOME", folder, 1);
+    if (const std::optional<FileError> e = EnsureFolder(ProgramPath("OpenAi"))) {
+        std::fprintf(stderr, "cannot create %s\n", AnsiToUtf8(Describe(*e)).c_str());
+        return {};
+    }
+    return folder;
+}
 
 // A keyword list whose first `keywords` lines a run takes, and no output from earlier runs. With
 // `lines` beyond them, an empty line ends the run there and the rest of the list stays behind it,

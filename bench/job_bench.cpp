@@ -192,16 +192,14 @@ pid_t ServeInChild(httplib::Server& server, int* port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    char folder[] = "/tmp/qingjian-bench-XXXXXX";
-    ::setenv("QINGJIAN_HOME", ::mkdtemp(folder), 1);
+    const std::string folder = qj::bench::MakeProgramHome();
+    if (folder.empty()) {
+        return 1;
+    }
     httplib::Server server;
     int port = 0;
     const pid_t service = ServeInChild(server, &port);
     qj::HttpGlobalInit();
-    if (const std::optional<qj::FileError> e = qj::EnsureFolder(qj::ProgramPath("OpenAi"))) {
-        std::fprintf(stderr, "cannot create %s\n", qj::AnsiToUtf8(qj::Describe(*e)).c_str());
-        return 1;
-    }
 
     g_origin = "http://127.0.0.1:" + std::to_string(port);
     const qj::Text ini = qj::ProgramPath(qj::kSettingsFileTail);

@@ -77,16 +77,12 @@ double NodeBaseline(int concurrency) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (const char* count = std::getenv("QJ_BENCH_KEYWORDS")) {
-        g_keywords = std::max(1, std::atoi(count));
-    }
-    char folder[] = "/tmp/qingjian-bench-XXXXXX";
-    ::setenv("QINGJIAN_HOME", ::mkdtemp(folder), 1);
-    qj::HttpGlobalInit();
-    if (const std::optional<qj::FileError> e = qj::EnsureFolder(qj::ProgramPath("OpenAi"))) {
-        std::fprintf(stderr, "cannot create %s\n", qj::AnsiToUtf8(qj::Describe(*e)).c_str());
+    g_keywords = qj::bench::KeywordCount(g_keywords);
+    const std::string folder = qj::bench::MakeProgramHome();
+    if (folder.empty()) {
         return 1;
     }
+    qj::HttpGlobalInit();
 
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(64); };

@@ -113,16 +113,12 @@ double RateLimitedShare(const LocalChatService::Counts& counts) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (const char* count = std::getenv("QJ_BENCH_KEYWORDS")) {
-        g_keywords = std::max(1, std::atoi(count));
-    }
-    char folder[] = "/tmp/qingjian-bench-XXXXXX";
-    ::setenv("QINGJIAN_HOME", ::mkdtemp(folder), 1);
-    qj::HttpGlobalInit();
-    if (const std::optional<qj::FileError> e = qj::EnsureFolder(qj::ProgramPath("OpenAi"))) {
-        std::fprintf(stderr, "cannot create %s\n", qj::AnsiToUtf8(qj::Describe(*e)).c_str());
+    g_keywords = qj::bench::KeywordCount(g_keywords);
+    const std::string folder = qj::bench::MakeProgramHome();
+    if (folder.empty()) {
         return 1;
     }
+    qj::HttpGlobalInit();
     LocalChatService service(kWindow, kLatency);
     for (const char* key : {"sk-one", "sk-two-a", "sk-two-b", "sk-node"}) {
         service.Plan(key, {.requestsPerWindow = kRequestsPerWindow});
