@@ -58,15 +58,22 @@ HINSTANCE Instance() {
     return GetModuleHandleW(nullptr);
 }
 
-void RegisterClasses() {
-    static const bool registered = [] {
-        WNDCLASSEXW cls{};
-        cls.cbSize = sizeof cls;
-        cls.lpfnWndProc = DefWindowProcW;
-        cls.hInstance = Instance();
-        cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        cls.lpszClassName = kPanelClass;
-        RegisterClassExW(&cls);
+// The window classes of this file (the main window's with `windowProc`), registered once for the
+// process. A class that cannot be registered shows when its window cannot be created.
+void RegisterClasses(WNDPROC windowProc) {
+    static const bool registered = [windowProc] {
+        const auto add = [](const wchar_t* name, WNDPROC procedure, HICON icon) {
+            WNDCLASSEXW cls{};
+            cls.cbSize = sizeof cls;
+            cls.lpfnWndProc = procedure;
+            cls.hInstance = Instance();
+            cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+            cls.hIcon = icon;
+            cls.lpszClassName = name;
+            RegisterClassExW(&cls);
+        };
+        add(kPanelClass, DefWindowProcW, nullptr);
+        add(kWindowClass, windowProc, LoadIconW(nullptr, IDI_APPLICATION));
         return true;
     }();
     static_cast<void>(registered);
@@ -198,18 +205,7 @@ bool Win32Window::Build(Text* error) {
         }
     }
 
-    RegisterClasses();
-    static const bool registered = [] {
-        WNDCLASSEXW cls{};
-        cls.cbSize = sizeof cls;
-        cls.lpfnWndProc = WindowProc;
-        cls.hInstance = Instance();
-        cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        cls.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-        cls.lpszClassName = kWindowClass;
-        return RegisterClassExW(&cls) != 0;
-    }();
-    static_cast<void>(registered);
+    RegisterClasses(WindowProc);
 
     HDC screen = GetDC(nullptr);
     scale_ = GetDeviceCaps(screen, LOGPIXELSX) / 96.0;

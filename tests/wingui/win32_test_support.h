@@ -12,23 +12,10 @@
 #include "app/main_window_controls.h"
 #include "app/process_state.h"
 #include "skin/builtin_skin.h"
+#include "win32_pump.h"
 #include "wingui/win32_window.h"
 
 namespace qj::testing {
-
-// Lets the window thread handle its messages until the condition holds; false after twenty
-// seconds. The wait itself sleeps until a message arrives or ten milliseconds pass.
-inline bool PumpUntil(wingui::Win32Window& window, const std::function<bool()>& condition) {
-    const ULONGLONG end = GetTickCount64() + 20000;
-    while (!condition()) {
-        if (GetTickCount64() > end) {
-            return false;
-        }
-        window.ProcessPendingMessages();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return true;
-}
 
 // Built from the table with the program's handlers and the skin's colours, its created sequence
 // run, shown, and the process-wide main window while it lives. What the window asks the desktop to

@@ -10,6 +10,7 @@
 
 #include "skin/builtin_skin.h"
 #include "skin/colour_shift.h"
+#include "win32_pump.h"
 #include "window_conformance.h"
 #include "wingui/skin_palette.h"
 
@@ -26,20 +27,6 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Win32Window, WindowConformance, Win32WindowMaker)
 namespace {
 
 using wingui::Win32Window;
-
-// Lets the window thread run what is posted to it until the condition holds; false after ten
-// seconds.
-bool PumpUntil(Win32Window& window, const std::function<bool()>& condition) {
-    const ULONGLONG end = GetTickCount64() + 10000;
-    while (!condition()) {
-        if (GetTickCount64() > end) {
-            return false;
-        }
-        window.ProcessPendingMessages();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return true;
-}
 
 struct Recorded {
     std::vector<Text> clicks;
