@@ -106,11 +106,6 @@ void WindowThreadCalls::BeginClosing() {
     callDone_.notify_all();
 }
 
-bool WindowThreadCalls::Closing() const {
-    std::lock_guard lock(mutex_);
-    return closing_;
-}
-
 std::size_t WindowThreadCalls::WaitingCalls() const {
     std::lock_guard lock(mutex_);
     return waitingCalls_;

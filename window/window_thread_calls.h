@@ -25,7 +25,8 @@ namespace qj {
 class WindowThreadCalls {
 public:
     // `wake` asks the window thread to call RunQueued once, soon (a posted message, a queued
-    // event). It is called with this object's lock held, so whatever it posts to cannot go away
+    // event). One wake carries everything queued until RunQueued begins, so it is asked again only
+    // after that. It is called with this object's lock held, so whatever it posts to cannot go away
     // meanwhile, and never once closing has begun.
     explicit WindowThreadCalls(std::function<void()> wake);
     ~WindowThreadCalls();
@@ -52,7 +53,6 @@ public:
 
     // Begins closing: see the class. Any thread; later calls do nothing more.
     void BeginClosing();
-    bool Closing() const;
 
     // Calls from other threads now waiting for the window thread.
     std::size_t WaitingCalls() const;
