@@ -21,11 +21,10 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTextLayout>
+#include <QThread>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QValidator>
-#include <set>
-#include <type_traits>
 
 #include "gui/message_box.h"
 #include "gui/qt_text.h"
@@ -53,10 +52,6 @@ Qt::Alignment ToQtAlignment(Alignment a) {
             break;
     }
     return Qt::AlignLeft | Qt::AlignVCenter;
-}
-
-bool IsKind(const ControlRow& row, const char* kindName) {
-    return std::string_view(row.kind) == kindName;
 }
 
 // A tab control whose page children are placed relative to the tab control as a whole, tab strip
@@ -255,84 +250,31 @@ std::unique_ptr<QtWindow> QtWindow::Create(const WindowLayout& layout, WindowEve
     return window;
 }
 
-QtWindow::QtWindow(const WindowLayout& layout, WindowEvents events)
-    : layout_(layout), events_(std::move(events)), guiThread_(QThread::currentThread()) {}
+QtWindow::QtWindow(const WindowLayout& layout, WindowEvents events) : ToolkitWindow(layout, std::move(events)) {}
 
 QtWindow::~QtWindow() {
     Close();
 }
 
 bool QtWindow::Build(Text* error) {
-    for (const ControlRow& row : layout_.controls) {
-        if (!entries_.emplace(row.name, Entry{row, nullptr}).second) {
-            *error = Text("duplicate control ") + row.name;
-            return false;
-        }
-    }
     window_ = new TopLevelWidget;
-    window_->setWindowTitle(ToQt(layout_.title));
+    window_->setWindowTitle(ToQt(Layout().title));
     window_->setFont(WindowFont());
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, window_, [this] { BeginClosing(); });
-
-    // Parents before children, whatever the control order.
-    std::set<Text> building;
-    std::function<bool(const Text&)> build = [&](const Text& name) {
-        Entry& entry = entries_.at(name);
-        if (entry.widget) {
-            return true;
-        }
-        if (!building.insert(name).second) {
-            *error = "parent cycle at " + name;
-            return false;
-        }
-        const Text parent = entry.row.parent;
-        if (!parent.empty()) {
-            auto it = entries_.find(parent);
-            if (it == entries_.end() || !(IsKind(it->second.row, kind::kTab) || IsKind(it->second.row, kind::kGroup))) {
-                *error = name + ": no container " + parent;
-                return false;
-            }
-            if (IsKind(it->second.row, kind::kTab) &&
-                (entry.row.page < 0 || entry.row.page >= static_cast<int>(it->second.row.pages.size()))) {
-                *error = name + ": no page " + std::to_string(entry.row.page);
-                return false;
-            }
-            if (!build(parent)) {
-                return false;
-            }
-        }
-        entry.widget = BuildControl(entry.row);
-        if (!entry.widget) {
-            *error = name + ": unknown kind " + entry.row.kind;
-            return false;
-        }
-        return true;
-    };
-    for (const ControlRow& row : layout_.controls) {
-        if (!build(row.name)) {
-            Close();
-            return false;
-        }
+    if (!BuildControls(error)) {
+        Close();
+        return false;
     }
-
-    // The client area holds every top-level control.
-    int width = 0;
-    int height = 0;
-    for (const ControlRow& row : layout_.controls) {
-        if (std::string_view(row.parent).empty()) {
-            width = std::max(width, row.left + row.width);
-            height = std::max(height, row.top + row.height);
-        }
-    }
-    window_->setFixedSize(width, height);
+    const ClientSize client = ClientSizeOf(Layout());
+    window_->setFixedSize(client.width, client.height);
     return true;
 }
 
-QWidget* QtWindow::BuildControl(const ControlRow& row) {
+bool QtWindow::BuildControl(const ControlRow& row, Text* error) {
     QWidget* parent = window_;
     TabControl* tabParent = nullptr;
     if (!std::string_view(row.parent).empty()) {
-        QWidget* container = entries_.at(row.parent).widget;
+        QWidget* container = widgets_.at(row.parent);
         if ((tabParent = dynamic_cast<TabControl*>(container))) {
             parent = tabParent->widget(row.page);
         } else {
@@ -366,21 +308,13 @@ QWidget* QtWindow::BuildControl(const ControlRow& row) {
     } else if (IsKind(row, kind::kButton)) {
         auto* button = new QPushButton(caption, parent);
         button->setAutoDefault(false);
-        QObject::connect(button, &QPushButton::clicked, button, [this, name] {
-            if (events_.clicked) {
-                events_.clicked(*this, name);
-            }
-        });
+        QObject::connect(button, &QPushButton::clicked, button, [this, name] { RaiseClicked(name); });
         widget = button;
     } else if (IsKind(row, kind::kCheck) || IsKind(row, kind::kRadio)) {
         QAbstractButton* box = IsKind(row, kind::kCheck) ? static_cast<QAbstractButton*>(new QCheckBox(caption, parent))
                                                          : new QRadioButton(caption, parent);
         box->setChecked(row.checked);
-        QObject::connect(box, &QAbstractButton::clicked, box, [this, name] {
-            if (events_.clicked) {
-                events_.clicked(*this, name);
-            }
-        });
+        QObject::connect(box, &QAbstractButton::clicked, box, [this, name] { RaiseClicked(name); });
         widget = box;
     } else if (IsKind(row, kind::kCombo)) {
         auto* combo = new QComboBox(parent);
@@ -403,8 +337,8 @@ QWidget* QtWindow::BuildControl(const ControlRow& row) {
         }
         tab->setCurrentIndex(row.shownPage);
         QObject::connect(tab, &QTabWidget::currentChanged, tab, [this, name](int index) {
-            if (!suppressPageEvents_ && events_.pageSwitched) {
-                events_.pageSwitched(*this, name, index);
+            if (!suppressPageEvents_) {
+                RaisePageSwitched(name, index);
             }
         });
         widget = tab;
@@ -436,14 +370,11 @@ QWidget* QtWindow::BuildControl(const ControlRow& row) {
         for (std::size_t i = 0; i < row.columns.size(); ++i) {
             list->setColumnWidth(static_cast<int>(i), row.columns[i].width);
         }
-        list->viewport()->installEventFilter(new DoubleClickFilter(list, [this, name] {
-            if (events_.doubleClicked) {
-                events_.doubleClicked(*this, name);
-            }
-        }));
+        list->viewport()->installEventFilter(new DoubleClickFilter(list, [this, name] { RaiseDoubleClicked(name); }));
         widget = list;
     } else {
-        return nullptr;
+        *error = Text(row.name) + ": unknown kind " + row.kind;
+        return false;
     }
 
     widget->setObjectName(ToQt(row.name));
@@ -467,22 +398,13 @@ QWidget* QtWindow::BuildControl(const ControlRow& row) {
     } else {
         widget->setGeometry(geometry);
     }
-    return widget;
-}
-
-const QtWindow::Entry* QtWindow::Find(const Text& name) const {
-    auto it = entries_.find(name);
-    return it == entries_.end() || !it->second.widget ? nullptr : &it->second;
+    widgets_[row.name] = widget;
+    return true;
 }
 
 QWidget* QtWindow::Control(const Text& name) const {
-    const Entry* entry = window_ ? Find(name) : nullptr;
-    return entry ? entry->widget : nullptr;
-}
-
-const ControlRow* QtWindow::RowOf(const Text& name) const {
-    auto it = entries_.find(name);
-    return it == entries_.end() ? nullptr : &it->second.row;
+    auto it = window_ ? widgets_.find(name) : widgets_.end();
+    return it == widgets_.end() ? nullptr : it->second;
 }
 
 QRect QtWindow::GeometryInParent(const Text& name) const {
@@ -506,97 +428,22 @@ void QtWindow::ShowCentred() {
     window_->show();
 }
 
-std::size_t QtWindow::WaitingCalls() const {
-    std::lock_guard lock(callMutex_);
-    return pendingCalls_.size();
+int QtWindow::RunEventLoop() {
+    return QApplication::exec();
 }
 
-void QtWindow::BeginClosing() {
-    std::lock_guard lock(callMutex_);
-    closing_ = true;
-    for (const auto& call : pendingCalls_) {
-        std::lock_guard callLock(call->mutex);
-        if (!call->started) {
-            call->cancelled = true;
-            call->done.notify_all();
-        }
-    }
+void QtWindow::WakeWindowThread() {
+    QMetaObject::invokeMethod(
+        window_.data(), [this] { RunQueuedCalls(); }, Qt::QueuedConnection);
 }
 
-void QtWindow::Close() {
-    BeginClosing();
+void QtWindow::DestroyWidgets() {
+    widgets_.clear();
     delete window_.data();
 }
 
-template <class F>
-auto QtWindow::OnGuiThread(F&& fn) const -> decltype(fn()) {
-    using Result = decltype(fn());
-    using Stored = std::conditional_t<std::is_void_v<Result>, bool, Result>;
-    if (QThread::currentThread() == guiThread_) {
-        if (!window_) {
-            return Result();
-        }
-        return fn();
-    }
-    auto call = std::make_shared<PendingCall>();
-    auto result = std::make_shared<std::optional<Stored>>();
-    {
-        std::lock_guard lock(callMutex_);
-        if (closing_ || !window_) {
-            return Result();
-        }
-        pendingCalls_.push_back(call);
-        QMetaObject::invokeMethod(
-            window_.data(),
-            [call, result, &fn] {
-                {
-                    std::lock_guard callLock(call->mutex);
-                    if (call->cancelled) {
-                        return;
-                    }
-                    call->started = true;
-                }
-                if constexpr (std::is_void_v<Result>) {
-                    fn();
-                    result->emplace(true);
-                } else {
-                    result->emplace(fn());
-                }
-                std::lock_guard callLock(call->mutex);
-                call->finished = true;
-                call->done.notify_all();
-            },
-            Qt::QueuedConnection);
-    }
-    {
-        std::unique_lock callLock(call->mutex);
-        call->done.wait(callLock, [&] { return call->finished || call->cancelled; });
-    }
-    {
-        std::lock_guard lock(callMutex_);
-        std::erase(pendingCalls_, call);
-    }
-    if constexpr (!std::is_void_v<Result>) {
-        return result->has_value() ? std::move(**result) : Result();
-    }
-}
-
-std::vector<Text> QtWindow::ControlsOfKind(const Text& kindName) const {
-    std::vector<Text> names;
-    for (const ControlRow& row : layout_.controls) {
-        if (kindName == row.kind) {
-            names.push_back(row.name);
-        }
-    }
-    return names;
-}
-
-bool QtWindow::HasControl(const Text& name) const {
-    return entries_.count(name) != 0;
-}
-
 Text QtWindow::GetText(const Text& name, int property) const {
-    return OnGuiThread([&]() -> Text {
+    return OnWindowThread([&]() -> Text {
         if (name == kWindowItself) {
             return property == kPropCaption ? FromQt(window_->windowTitle()) : Text();
         }
@@ -627,7 +474,7 @@ Text QtWindow::GetText(const Text& name, int property) const {
 }
 
 void QtWindow::SetText(const Text& name, int property, const Text& value) {
-    OnGuiThread([&] {
+    OnWindowThread([&] {
         if (name == kWindowItself) {
             if (property == kPropCaption) {
                 window_->setWindowTitle(ToQt(value));
@@ -655,7 +502,7 @@ void QtWindow::SetText(const Text& name, int property, const Text& value) {
 }
 
 long long QtWindow::GetNumber(const Text& name, int property) const {
-    return OnGuiThread([&]() -> long long {
+    return OnWindowThread([&]() -> long long {
         QWidget* w = Control(name);
         if (!w) {
             return 0;
@@ -696,7 +543,7 @@ long long QtWindow::GetNumber(const Text& name, int property) const {
 }
 
 void QtWindow::SetNumber(const Text& name, int property, long long value) {
-    OnGuiThread([&] {
+    OnWindowThread([&] {
         QWidget* w = Control(name);
         if (!w) {
             return;
@@ -747,7 +594,7 @@ void QtWindow::SetNumber(const Text& name, int property, long long value) {
 }
 
 void QtWindow::AppendText(const Text& name, const Text& text) {
-    OnGuiThread([&] {
+    OnWindowThread([&] {
         QWidget* w = Control(name);
         if (auto* edit = qobject_cast<QPlainTextEdit*>(w)) {
             edit->moveCursor(QTextCursor::End);
@@ -761,14 +608,14 @@ void QtWindow::AppendText(const Text& name, const Text& text) {
 }
 
 int QtWindow::CurrentTabPage(const Text& name) const {
-    return OnGuiThread([&] {
+    return OnWindowThread([&] {
         auto* tab = qobject_cast<QTabWidget*>(Control(name));
         return tab ? tab->currentIndex() : -1;
     });
 }
 
 void QtWindow::SetCurrentTabPage(const Text& name, int page) {
-    OnGuiThread([&] {
+    OnWindowThread([&] {
         auto* tab = qobject_cast<QTabWidget*>(Control(name));
         if (tab && page >= 0 && page < tab->count()) {
             suppressPageEvents_ = true;
@@ -779,28 +626,28 @@ void QtWindow::SetCurrentTabPage(const Text& name, int page) {
 }
 
 int QtWindow::ComboItemCount(const Text& name) const {
-    return OnGuiThread([&] {
+    return OnWindowThread([&] {
         auto* combo = qobject_cast<QComboBox*>(Control(name));
         return combo ? combo->count() : 0;
     });
 }
 
 Text QtWindow::ComboItemText(const Text& name, int index) const {
-    return OnGuiThread([&]() -> Text {
+    return OnWindowThread([&]() -> Text {
         auto* combo = qobject_cast<QComboBox*>(Control(name));
         return combo && index >= 0 && index < combo->count() ? FromQt(combo->itemText(index)) : Text();
     });
 }
 
 long long QtWindow::ComboItemData(const Text& name, int index) const {
-    return OnGuiThread([&]() -> long long {
+    return OnWindowThread([&]() -> long long {
         auto* combo = qobject_cast<QComboBox*>(Control(name));
         return combo && index >= 0 && index < combo->count() ? combo->itemData(index).toLongLong() : 0;
     });
 }
 
 void QtWindow::ComboClear(const Text& name) {
-    OnGuiThread([&] {
+    OnWindowThread([&] {
         if (auto* combo = qobject_cast<QComboBox*>(Control(name))) {
             combo->clear();
         }
@@ -808,7 +655,7 @@ void QtWindow::ComboClear(const Text& name) {
 }
 
 void QtWindow::ComboAddItem(const Text& name, const Text& text, long long data) {
-    OnGuiThread([&] {
+    OnWindowThread([&] {
         if (auto* combo = qobject_cast<QComboBox*>(Control(name))) {
             // Adding an item changes neither the selection nor the edit text.
             const int selection = combo->currentIndex();
@@ -821,14 +668,14 @@ void QtWindow::ComboAddItem(const Text& name, const Text& text, long long data) 
 }
 
 int QtWindow::ListRowCount(const Text& name) const {
-    return OnGuiThread([&] {
+    return OnWindowThread([&] {
         auto* list = qobject_cast<QTreeWidget*>(Control(name));
         return list ? list->topLevelItemCount() : 0;
     });
 }
 
 void QtWindow::ListClear(const Text& name) {
-    OnGuiThread([&] {
+    OnWindowThread([&] {
         if (auto* list = qobject_cast<QTreeWidget*>(Control(name))) {
             list->clear();
         }
@@ -836,7 +683,7 @@ void QtWindow::ListClear(const Text& name) {
 }
 
 int QtWindow::ListAddRow(const Text& name, const Text& firstCell) {
-    return OnGuiThread([&] {
+    return OnWindowThread([&] {
         auto* list = qobject_cast<QTreeWidget*>(Control(name));
         if (!list) {
             return -1;
@@ -852,7 +699,7 @@ int QtWindow::ListAddRow(const Text& name, const Text& firstCell) {
 }
 
 Text QtWindow::ListCellText(const Text& name, int row, int column) const {
-    return OnGuiThread([&]() -> Text {
+    return OnWindowThread([&]() -> Text {
         auto* list = qobject_cast<QTreeWidget*>(Control(name));
         QTreeWidgetItem* item = list && row >= 0 ? list->topLevelItem(row) : nullptr;
         return item && column >= 0 ? FromQt(item->text(column)) : Text();
@@ -860,7 +707,7 @@ Text QtWindow::ListCellText(const Text& name, int row, int column) const {
 }
 
 void QtWindow::ListSetCellText(const Text& name, int row, int column, const Text& text) {
-    OnGuiThread([&] {
+    OnWindowThread([&] {
         auto* list = qobject_cast<QTreeWidget*>(Control(name));
         QTreeWidgetItem* item = list && row >= 0 ? list->topLevelItem(row) : nullptr;
         if (item && column >= 0 && column < 64) {
@@ -871,7 +718,7 @@ void QtWindow::ListSetCellText(const Text& name, int row, int column, const Text
 
 void QtWindow::ListSetCellColours(const Text& name, int row, int column, std::optional<Colour> text,
                                   std::optional<Colour> background) {
-    OnGuiThread([&] {
+    OnWindowThread([&] {
         auto* list = qobject_cast<QTreeWidget*>(Control(name));
         QTreeWidgetItem* item = list && row >= 0 ? list->topLevelItem(row) : nullptr;
         if (!item || column < 0) {
@@ -883,25 +730,25 @@ void QtWindow::ListSetCellColours(const Text& name, int row, int column, std::op
 }
 
 Colour QtWindow::ListTextColour(const Text& name) const {
-    return OnGuiThread([&]() -> Colour {
+    return OnWindowThread([&]() -> Colour {
         QWidget* list = Control(name);
         return list ? FromQColor(list->palette().color(QPalette::Text)) : 0;
     });
 }
 
 Colour QtWindow::ListBackgroundColour(const Text& name) const {
-    return OnGuiThread([&]() -> Colour {
+    return OnWindowThread([&]() -> Colour {
         QWidget* list = Control(name);
         return list ? FromQColor(list->palette().color(QPalette::Base)) : 0;
     });
 }
 
 void QtWindow::MessageBox(const Text& text, const Text& caption, MessageIcon icon) {
-    OnGuiThread([&] { ShowMessageBox(ToQtLines(text), ToQt(caption), icon); });
+    OnWindowThread([&] { ShowMessageBox(ToQtLines(text), ToQt(caption), icon); });
 }
 
 void QtWindow::ShellOpen(const Text& target) {
-    OnGuiThread([&] {
+    OnWindowThread([&] {
         const QString address = ToQt(target);
         const QUrl url = address.contains(QStringLiteral("://")) ? QUrl(address) : QUrl::fromLocalFile(address);
         QDesktopServices::openUrl(url);
@@ -909,7 +756,7 @@ void QtWindow::ShellOpen(const Text& target) {
 }
 
 void QtWindow::ProcessPendingMessages() {
-    if (QThread::currentThread() == guiThread_) {
+    if (OnOwnThread()) {
         QCoreApplication::processEvents();
     }
 }

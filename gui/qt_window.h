@@ -2,35 +2,25 @@
 
 #include <QPointer>
 #include <QRect>
-#include <QThread>
 #include <QWidget>
-#include <condition_variable>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <vector>
 
-#include "window/control_table.h"
+#include "window/toolkit_window.h"
 
 namespace qj::gui {
 
-// The real window: Qt widgets built from a window row, behind the window model.
-//
-// It belongs to the thread that creates it (the GUI thread). A call from another thread runs on
-// the GUI thread through a queued call and waits for it, so it is synchronous; the GUI thread never
-// waits on another thread, so this cannot deadlock. Once the window is closing (Close, or the end
-// of the event loop), calls from other threads return at once with empty results, and calls still
-// queued are released, so no worker waits forever.
-class QtWindow final : public WindowModel {
+// The real window: Qt widgets built from a window layout, behind the window model. A call from
+// another thread runs on the GUI thread (see ToolkitWindow); the window closes with Close or the
+// end of the event loop.
+class QtWindow final : public ToolkitWindow {
 public:
     // Builds the window on the calling thread; null (and the reason in `error`) when the table
     // cannot be built: a duplicate name, an unknown kind or parent, a page out of range.
     static std::unique_ptr<QtWindow> Create(const WindowLayout& layout, WindowEvents events, Text* error = nullptr);
     ~QtWindow() override;
 
-    std::vector<Text> ControlsOfKind(const Text& kindName) const override;
-    bool HasControl(const Text& name) const override;
     Text GetText(const Text& name, int property) const override;
     void SetText(const Text& name, int property, const Text& value) override;
     long long GetNumber(const Text& name, int property) const override;
@@ -59,55 +49,28 @@ public:
     void ShellOpen(const Text& target) override;
     void ProcessPendingMessages() override;
 
+    bool IsOpen() const override { return window_ != nullptr; }
+    void ShowCentred() override;
+    // The application's event loop (QApplication::exec).
+    int RunEventLoop() override;
+
     // GUI thread only.
     QWidget* TopLevel() const { return window_; }
     QWidget* Control(const Text& name) const;
-    const ControlRow* RowOf(const Text& name) const;
     // Place and size of a control relative to the parent its table row names: the window's client
     // area, the tab control as a whole (tab strip included) or the group box.
     QRect GeometryInParent(const Text& name) const;
-    // Shows the window centred on its screen.
-    void ShowCentred();
-    // Calls from other threads now waiting for the GUI thread.
-    std::size_t WaitingCalls() const;
-    // Ends cross-thread calls and destroys the widgets; the object itself stays valid for late
-    // callers. GUI thread only; also done by the destructor.
-    void Close();
 
 private:
-    struct Entry {
-        ControlRow row;
-        QWidget* widget = nullptr;
-    };
-    struct PendingCall {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool started = false;
-        bool finished = false;
-        bool cancelled = false;
-    };
-
     QtWindow(const WindowLayout& layout, WindowEvents events);
     bool Build(Text* error);
-    QWidget* BuildControl(const ControlRow& row);
+    bool BuildControl(const ControlRow& row, Text* error) override;
+    void WakeWindowThread() override;
+    void DestroyWidgets() override;
 
-    const Entry* Find(const Text& name) const;
-    void BeginClosing();
-
-    // Runs `fn` on the GUI thread and returns its result; an empty result once closing.
-    template <class F>
-    auto OnGuiThread(F&& fn) const -> decltype(fn());
-
-    WindowLayout layout_;
-    WindowEvents events_;
-    QThread* guiThread_ = nullptr;
     QPointer<QWidget> window_;
-    std::map<Text, Entry> entries_;
+    std::map<Text, QWidget*> widgets_;
     bool suppressPageEvents_ = false;
-
-    mutable std::mutex callMutex_;
-    bool closing_ = false;
-    mutable std::vector<std::shared_ptr<PendingCall>> pendingCalls_;
 };
 
 // Lets long text collections on the GUI thread handle pending events; on other threads the hook

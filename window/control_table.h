@@ -3,6 +3,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "window/window_model.h"
 
@@ -40,9 +41,13 @@ struct ControlRow {
 
 using ControlTable = std::span<const ControlRow>;
 
+inline bool IsKind(const ControlRow& row, const char* kindName) {
+    return std::string_view(row.kind) == kindName;
+}
+
 // An edit box of one line: the box whose text WithoutLineBreaks keeps clean.
 inline bool IsSingleLineEdit(const ControlRow& row) {
-    return std::string_view(row.kind) == kind::kEdit && !row.multiLine;
+    return IsKind(row, kind::kEdit) && !row.multiLine;
 }
 
 inline Text CaptionOf(const ControlRow& row) {
@@ -54,5 +59,22 @@ struct WindowLayout {
     const char* title = "";
     ControlTable controls;
 };
+
+struct ClientSize {
+    int width = 0;
+    int height = 0;
+};
+
+// The size of a window's client area: it holds every top-level control.
+ClientSize ClientSizeOf(const WindowLayout& layout);
+
+// Why a window cannot be built from the table: a duplicate name, an unknown kind, a parent that is
+// no tab control or group box, a page the tab control lacks, parents that contain each other.
+// Empty when it can be built.
+Text TableProblem(ControlTable controls);
+
+// The rows of a table that TableProblem accepts, each container before what it holds, otherwise
+// in control order.
+std::vector<const ControlRow*> BuildOrder(ControlTable controls);
 
 }  // namespace qj

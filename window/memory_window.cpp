@@ -179,7 +179,7 @@ void MemoryWindow::AppendText(const Text& name, const Text& text) {
     {
         std::lock_guard lock(mutex_);
         Control* c = Find(name);
-        if (!c) {
+        if (!c || c->kind != kind::kEdit) {
             return;
         }
         c->text += Kept(*c, text);

@@ -51,6 +51,8 @@ public:
     void MessageBox(const Text& text, const Text& caption, MessageIcon icon) override;
     void ShellOpen(const Text& target) override;
     void ProcessPendingMessages() override {}
+    // Every thread may use this window: the work runs at once.
+    void Post(std::function<void()> work) override { work(); }
 
     // Inspection, for tests and the batch mode.
     std::vector<ShownMessage> ShownMessages() const;

@@ -107,6 +107,12 @@ public:
     virtual void ShellOpen(const Text& target) = 0;
     // Lets the window's thread handle its pending events; does nothing on another thread.
     virtual void ProcessPendingMessages() = 0;
+
+    // Runs `work` on the window's thread without waiting for it: the way for a worker to show
+    // something (a log line, progress, a caption) without being held up by the window. Posted work
+    // runs in the order it was posted, before any later call made on the window's thread, and not
+    // at all once the window is closing; it addresses the window through this model.
+    virtual void Post(std::function<void()> work) = 0;
 };
 
 // What the program does when the user acts on a control of a window. The window calls these on its

@@ -1,29 +1,25 @@
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
-#include "window/control_table.h"
+#include "window/toolkit_window.h"
 #include "wingui/skin_palette.h"
 #include "wingui/win32_api.h"
 
 namespace qj::wingui {
 
-// The window on native Win32 controls, built from a window layout, behind the window model.
+// The window on native Win32 controls, built from a window layout, behind the window model. The
+// window thread must run a message loop (or sit in a modal one) for calls from other threads to be
+// carried out (see ToolkitWindow); the window closes with Close or when the user closes it.
 //
-// It belongs to the thread that creates it (the window thread), which must run a message loop (or
-// sit in a modal one) for calls from other threads to be carried out. A call from another thread is
-// posted to the window and waits until the window thread has run it, so it is synchronous; the
-// window thread never waits on another thread, so this cannot deadlock. Once the window is closing
-// (Close, or the window destroyed by the user), calls from other threads return at once with empty
-// results and calls still queued are released, so no worker waits forever.
-class Win32Window final : public WindowModel {
+// Its parts: building the controls (win32_window_build.cpp), the messages of the window and its
+// controls (win32_window_messages.cpp), the colours they are drawn in (win32_window_colours.cpp),
+// and the window model on the controls (win32_window.cpp).
+class Win32Window final : public ToolkitWindow {
 public:
     // Builds the window (hidden) on the calling thread; null (and the reason in `error`) when the
     // table cannot be built: a duplicate name, an unknown kind or parent, a page out of range, or a
@@ -32,8 +28,6 @@ public:
                                                const SkinPalette& palette = {}, Text* error = nullptr);
     ~Win32Window() override;
 
-    std::vector<Text> ControlsOfKind(const Text& kindName) const override;
-    bool HasControl(const Text& name) const override;
     Text GetText(const Text& name, int property) const override;
     void SetText(const Text& name, int property, const Text& value) override;
     long long GetNumber(const Text& name, int property) const override;
@@ -62,10 +56,16 @@ public:
     void ShellOpen(const Text& target) override;
     void ProcessPendingMessages() override;
 
+    bool IsOpen() const override { return window_ != nullptr; }
+    // Shows the window centred on the work area of its screen.
+    void ShowCentred() override;
+    // The thread's message loop until the window is destroyed (Tab and the arrow keys move between
+    // the controls, as in a dialog); meanwhile long text collections let the window answer.
+    int RunEventLoop() override;
+
     // Window thread only.
     HWND TopLevel() const { return window_; }
     HWND Control(const Text& name) const;
-    const ControlRow* RowOf(const Text& name) const;
     // Place and size of a control, in pixels, relative to the parent its table row names: the
     // window's client area, the tab control as a whole (tab strip included) or the group box.
     RECT GeometryInParent(const Text& name) const;
@@ -73,17 +73,6 @@ public:
     std::pair<Colour, Colour> ListCellDrawColours(const Text& name, int row, int column) const;
     // Pixels per table unit: the system's DPI over 96.
     double Scale() const { return scale_; }
-    // Shows the window centred on the work area of its screen.
-    void ShowCentred();
-    // Calls from other threads now waiting for the window thread.
-    std::size_t WaitingCalls() const;
-    // Ends cross-thread calls and destroys the window; the object stays valid for late callers.
-    // Window thread only; also done by the destructor and when the user closes the window.
-    void Close();
-    // Whether the window still exists (the user has not closed it).
-    bool IsOpen() const { return window_ != nullptr; }
-    // The program's main window ends the message loop of its thread when it is destroyed.
-    void QuitOnDestroy(bool quit) { quitOnDestroy_ = quit; }
     // What ShellOpen hands its target to instead of the desktop (tests); empty: the desktop.
     void SetOpener(std::function<void(const Text&)> opener) { opener_ = std::move(opener); }
 
@@ -96,25 +85,20 @@ private:
         int physicalTop = 0;
         int tabPage = -1;  // tab controls: the page shown
     };
-    struct PendingCall {
-        std::function<void()> work;
-        std::mutex mutex;
-        std::condition_variable done;
-        bool started = false;
-        bool finished = false;
-        bool cancelled = false;
-    };
     struct CellColours {
         std::optional<Colour> text;
         std::optional<Colour> background;
     };
 
+    // Building.
     Win32Window(const WindowLayout& layout, WindowEvents events, const SkinPalette& palette);
     bool Build(Text* error);
-    bool BuildControl(Entry& entry, Text* error);
+    bool BuildControl(const ControlRow& row, Text* error) override;
+    void SetUpControl(Entry& entry, const RECT& place);
     HFONT FontFor(const ControlRow& row);
     RECT Scaled(int left, int top, int width, int height) const;
 
+    // Lookups and pages.
     Entry* Find(const Text& name);
     const Entry* Find(const Text& name) const;
     const Entry* FindByHandle(HWND hwnd) const;
@@ -122,25 +106,30 @@ private:
     void UpdatePageVisibility();
     bool ShownOnItsPage(const ControlRow& row) const;
     void CheckRadio(const Entry& radio);
-    void BeginClosing();
+    void WakeWindowThread() override;
+    void DestroyWidgets() override;
 
-    // Runs `fn` on the window thread and returns its result; an empty result once closing.
-    template <class F>
-    auto OnWindowThread(F&& fn) const -> decltype(fn());
-    void RunQueuedCalls();
-
+    // Messages.
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                           DWORD_PTR data);
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    // Notifications and colour messages of the controls, whichever window is their parent;
-    // nullopt when the message is not ours.
+    // Notifications of the controls, whichever window is their parent; nullopt when the message
+    // is not ours.
     std::optional<LRESULT> HandleControlMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void KeepOnOneLine(const Entry& edit);
 
-    WindowLayout layout_;
-    WindowEvents events_;
+    // Colours.
+    void CreateBrushes();
+    void DeleteBrushes();
+    // The colour messages of the controls and the lists' custom drawing; nullopt when the message
+    // is not ours.
+    std::optional<LRESULT> HandleColourMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // Paints the background of the window or of a group box (which the page body under it does not
+    // reach) in the skin's colour.
+    void EraseBackground(HWND hwnd, HDC dc);
+
     SkinPalette palette_;
-    DWORD threadId_ = 0;
     HWND window_ = nullptr;
     double scale_ = 1.0;
     std::map<Text, Entry> entries_;
@@ -154,11 +143,6 @@ private:
     bool quitOnDestroy_ = false;
     std::function<void(const Text&)> opener_;
     bool fixingLineBreaks_ = false;
-
-    mutable std::mutex callMutex_;
-    bool closing_ = false;
-    mutable std::deque<std::shared_ptr<PendingCall>> queuedCalls_;
-    mutable std::vector<std::shared_ptr<PendingCall>> pendingCalls_;
 };
 
 // The window's font family: 宋体 where installed, else Microsoft YaHei, else the system's GUI font

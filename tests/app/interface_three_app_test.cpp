@@ -16,6 +16,7 @@
 #include "local_servers.h"
 #include "platform/program_folder.h"
 #include "settings/settings_store.h"
+#include "started_window.h"
 #include "temporary_home.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
@@ -27,6 +28,7 @@ namespace qj {
 namespace {
 
 using testing::ReadBytes;
+using testing::StartedWindow;
 using testing::TemporaryHome;
 using testing::WriteBytes;
 
@@ -98,21 +100,6 @@ TEST(InterfaceThreeTable, TheRadioBoxJoinsTheInterfaceGroupAndThePageComesLast) 
         }
     }
 }
-
-// The main window in memory with its created sequence run, as the program starts it.
-class StartedWindow {
-public:
-    StartedWindow() : window_(MainWindowLayout().controls) {
-        SetMainWindow(&window_);
-        OnMainWindowCreated(window_);
-    }
-    ~StartedWindow() { SetMainWindow(nullptr); }
-    MemoryWindow& operator*() { return window_; }
-    MemoryWindow* operator->() { return &window_; }
-
-private:
-    MemoryWindow window_;
-};
 
 TEST(InterfaceThreeSettings, TheChoiceAndThePageComeBackAfterARestart) {
     TemporaryHome home;

@@ -15,6 +15,7 @@
 #include "window/control_names.h"
 #include "window/memory_window.h"
 #include "window/run_log.h"
+#include "window_runs.h"
 
 namespace qj {
 namespace {
@@ -32,9 +33,7 @@ class JobButtonsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetProcessState();
-        service_.Deploy();
-        LoadDeployment(ProgramPath(kSettingsFileTail));
-        ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+        testing::PrepareRuns(service_);
         SetMainWindow(&window_);
         window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-test");
         service_.SetAnswer([this](const httplib::Request& request, httplib::Response& response) {
@@ -76,10 +75,7 @@ protected:
 
 TEST_F(JobButtonsTest, OnlyOneRunAtATime) {
     WriteList("甲\r\n");
-    service_.SetAnswer([this](const httplib::Request&, httplib::Response& response) {
-        service_.Stall(30000);
-        response.set_content(InterfaceOneReply("late"), "application/json");
-    });
+    testing::AnswerLate(service_);
     ASSERT_TRUE(StartGenerationJob());
     EXPECT_FALSE(StartGenerationJob());
     EXPECT_EQ(window_.GetNumber(control::kButtonStart, kPropDisabled), 1);
@@ -112,9 +108,7 @@ TEST_F(JobButtonsTest, FailureRetryButtonPutsFailuresBackBehindTheList) {
 TEST(Utf8List, ARunSendsTheRightKeywordsAndRetriesFailuresInUtf8) {
     testing::TemporaryHome home;
     testing::LocalCompletionService service;
-    service.Deploy();
-    LoadDeployment(ProgramPath(kSettingsFileTail));
-    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+    testing::PrepareRuns(service);
     MemoryWindow window{MainWindowLayout().controls};
     SetMainWindow(&window);
     window.SetText(control::kEditOpenAiKey, kPropContent, "sk-test");

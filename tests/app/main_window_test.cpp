@@ -11,6 +11,7 @@
 #include "platform/program_folder.h"
 #include "settings/deployment.h"
 #include "settings/settings_store.h"
+#include "started_window.h"
 #include "temporary_home.h"
 #include "window/control_names.h"
 #include "window/memory_window.h"
@@ -19,54 +20,15 @@
 namespace qj {
 namespace {
 
+using testing::kDesignedSettingsFile;
 using testing::ReadBytes;
+using testing::StartedWindow;
 using testing::TemporaryHome;
 using testing::WriteBytes;
 
 const Text kAbout =
     "软件名称：青笺\r\n版本号：1.0\r\n官网：https://"
     "qingjian.example\r\n\r\n如果你觉得本软件好用，可以了解下我们收费产品。\r\n";
-
-// The file the first save of the designed window writes.
-const std::string kDesignedFile =
-    "[编辑框]\r\n"
-    "编辑框_百度文心_Secretkey=\r\n"
-    "编辑框_百度文心_APIKEY=\r\n"
-    "编辑框_OpenAi_API秘钥=\r\n"
-    "编辑框_最新版本=\r\n"
-    "编辑框_接口三_API地址=\r\n"
-    "编辑框_接口三_模型=\r\n"
-    "编辑框_接口三_温度=\r\n"
-    "编辑框_接口三_提示词=\r\n"
-    "编辑框_接口三_系统提示词=\r\n"
-    "编辑框_并发数=\r\n"
-    "编辑框_失败重试次数=\r\n"
-    "编辑框_接口三_代理=\r\n"
-    "编辑框_接口三_备用接口=\r\n"
-    "[选择框]\r\n"
-    "选择框_以HTML源码形式保存=假\r\n"
-    "选择框_预览生成内容=假\r\n"
-    "选择框_跳过已生成=假\r\n"
-    "[单选框]\r\n"
-    "单选框_接口二=假\r\n"
-    "单选框_接口一=真\r\n"
-    "单选框_接口三=假\r\n";
-
-// A started main window in memory: the window of the table, its created sequence run, and the
-// process-wide main window pointing at it while it lives.
-class StartedWindow {
-public:
-    StartedWindow() : window_(MainWindowLayout().controls) {
-        SetMainWindow(&window_);
-        OnMainWindowCreated(window_);
-    }
-    ~StartedWindow() { SetMainWindow(nullptr); }
-    MemoryWindow& operator*() { return window_; }
-    MemoryWindow* operator->() { return &window_; }
-
-private:
-    MemoryWindow window_;
-};
 
 std::filesystem::path SettingsFile() {
     return NativePath(ProgramPath(kSettingsFileTail));
@@ -197,7 +159,7 @@ TEST(MainWindow, SaveWritesEveryPersistableControlButTheRunLog) {
     TemporaryHome home;
     StartedWindow window;
     HandleClick(*window, control::kButtonSaveSettings);
-    EXPECT_EQ(ReadBytes(SettingsFile()), kDesignedFile);
+    EXPECT_EQ(ReadBytes(SettingsFile()), kDesignedSettingsFile);
     ASSERT_EQ(window->ShownMessages().size(), 1u);
     EXPECT_EQ(window->ShownMessages()[0].text, "保存成功！");
     EXPECT_EQ(window->ShownMessages()[0].caption, "信息：");

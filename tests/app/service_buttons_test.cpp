@@ -9,6 +9,7 @@
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
 #include "app/process_state.h"
+#include "core_window.h"
 #include "generation/credit_query.h"
 #include "local_deployment.h"
 #include "local_servers.h"
@@ -23,19 +24,6 @@ using test::RawRequest;
 using test::RawServer;
 using testing::LocalDeployment;
 using testing::LocalOrigin;
-
-// The main window in memory, with the credit query's controls at hand.
-class ButtonWindow : public MemoryWindow {
-public:
-    ButtonWindow() : MemoryWindow(MainWindowLayout().controls) {}
-    void Choose(int interfaceNumber, const Text& key) {
-        SetNumber(interfaceNumber == 1 ? control::kRadioInterfaceOne : control::kRadioInterfaceTwo, kPropChecked, 1);
-        SetText(control::kEditOpenAiKey, kPropContent, key);
-        SetText(control::kButtonQueryCredit, kPropCaption, "查询中..");
-    }
-    Text Label() const { return GetText(control::kLabelCredit, kPropContent); }
-    Text Caption() const { return GetText(control::kButtonQueryCredit, kPropCaption); }
-};
 
 class ServiceButtonsTest : public ::testing::Test {
 protected:
@@ -54,7 +42,8 @@ protected:
 
     testing::TemporaryHome home_;
     std::optional<LocalDeployment> deployment_;
-    ButtonWindow window_;
+    // The main window in memory, with the credit query's controls at hand.
+    testing::CreditControls<MemoryWindow> window_{MainWindowLayout().controls};
 };
 
 TEST_F(ServiceButtonsTest, TheButtonStartsQueriesThatRunSideBySide) {

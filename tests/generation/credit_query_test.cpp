@@ -38,7 +38,7 @@ RawServer::Responder Reply(int status, const std::string& body) {
 }
 
 // A window in memory that remembers the button's caption at the moment a message box appears.
-class CreditWindow : public testing::CoreWindow {
+class CreditWindow : public testing::CreditControls<testing::CoreWindow> {
 public:
     CreditWindow() { SetRunLogWindow(this); }
     ~CreditWindow() override { SetRunLogWindow(nullptr); }
@@ -47,14 +47,6 @@ public:
         captionAtBox = GetText(control::kButtonQueryCredit, kPropCaption);
         MemoryWindow::MessageBox(text, caption, icon);
     }
-
-    void Choose(int interfaceNumber, const Text& key) {
-        SetNumber(interfaceNumber == 1 ? control::kRadioInterfaceOne : control::kRadioInterfaceTwo, kPropChecked, 1);
-        SetText(control::kEditOpenAiKey, kPropContent, key);
-        SetText(control::kButtonQueryCredit, kPropCaption, "查询中..");
-    }
-    Text Label() const { return GetText(control::kLabelCredit, kPropContent); }
-    Text Caption() const { return GetText(control::kButtonQueryCredit, kPropCaption); }
 
     Text captionAtBox;
 };

@@ -12,6 +12,7 @@
 #include "gui/gui_main.h"
 #include "gui_test_support.h"
 #include "job_test_support.h"
+#include "window_runs.h"
 
 namespace qj {
 namespace {
@@ -22,12 +23,7 @@ using testing::WaitFor;
 
 class GenerationGuiTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        service_.Deploy();
-        LoadDeployment(ProgramPath(kSettingsFileTail));
-        ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
-        StopRequested = false;
-    }
+    void SetUp() override { testing::PrepareRuns(service_); }
     void TearDown() override {
         StopRequested = true;
         WaitFor([] { return !GenerationJobRunning(); });
@@ -59,10 +55,7 @@ TEST_F(GenerationGuiTest, StartRunsTheListWhileTheWindowStaysUsable) {
 
 TEST_F(GenerationGuiTest, StopDuringARequestPutsTheKeywordBack) {
     WriteList("甲\r\n");
-    service_.SetAnswer([this](const httplib::Request&, httplib::Response& response) {
-        service_.Stall(30000);
-        response.set_content(testing::InterfaceOneReply("late"), "application/json");
-    });
+    testing::AnswerLate(service_);
     window_.Click(control::kButtonStart);
     ASSERT_TRUE(WaitFor([&] { return !service_.Seen().empty(); }));
     EXPECT_FALSE(window_.Get<QPushButton>(control::kButtonStart)->isEnabled());
@@ -79,15 +72,10 @@ TEST_F(GenerationGuiTest, StopDuringARequestPutsTheKeywordBack) {
 TEST(GenerationGui, ClosingTheWindowDuringARunPutsTheKeywordBack) {
     testing::TemporaryHome home;
     testing::LocalCompletionService service;
-    service.Deploy();
-    LoadDeployment(ProgramPath(kSettingsFileTail));
-    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+    testing::PrepareRuns(service);
     const JobPaths paths = JobPathsIn(ProgramFolder());
     ASSERT_FALSE(ReplaceFileContents(paths.keywordList, G("甲\r\n乙\r\n")));
-    service.SetAnswer([&service](const httplib::Request&, httplib::Response& response) {
-        service.Stall(30000);
-        response.set_content(testing::InterfaceOneReply("late"), "application/json");
-    });
+    testing::AnswerLate(service);
     QTimer::singleShot(0, [] { HandleClick(*MainWindow(), control::kButtonStart); });
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&service] {

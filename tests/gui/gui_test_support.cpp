@@ -1,6 +1,7 @@
 #include "gui_test_support.h"
 
 #include <gtest/gtest.h>
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QStyleFactory>
 #include <QTabWidget>
@@ -42,6 +43,18 @@ void OpenedMainWindow::Click(const char* name, QPoint at) {
     }
     QWidget* widget = window_->Control(name);
     QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, at.isNull() ? widget->rect().center() : at);
+}
+
+UrlRecorder::UrlRecorder() {
+    for (const char* scheme : {"file", "http", "https"}) {
+        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
+    }
+}
+
+UrlRecorder::~UrlRecorder() {
+    for (const char* scheme : {"file", "http", "https"}) {
+        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    }
 }
 
 bool WaitFor(const std::function<bool()>& condition) {

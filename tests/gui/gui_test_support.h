@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QTest>
+#include <QUrl>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
@@ -50,5 +52,16 @@ private:
 
 // Processes events until the condition holds or five seconds pass.
 bool WaitFor(const std::function<bool()>& condition);
+
+// Receives what the window asks the desktop to open, instead of the desktop, while it lives.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    UrlRecorder();
+    ~UrlRecorder() override;
+    Q_INVOKABLE void open(const QUrl& url) { opened.push_back(url); }
+
+    std::vector<QUrl> opened;
+};
 
 }  // namespace qj::testing

@@ -19,6 +19,7 @@
 #include "gui_test_support.h"
 #include "platform/program_folder.h"
 #include "settings/settings_store.h"
+#include "started_window.h"
 #include "temporary_home.h"
 #include "window/run_log.h"
 
@@ -30,25 +31,7 @@ using testing::G;
 using testing::OpenedMainWindow;
 using testing::ReadBytes;
 using testing::TemporaryHome;
-
-// Receives what the window asks the desktop to open, instead of the desktop.
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public:
-    UrlRecorder() {
-        for (const char* scheme : {"file", "http", "https"}) {
-            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
-        }
-    }
-    ~UrlRecorder() override {
-        for (const char* scheme : {"file", "http", "https"}) {
-            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
-        }
-    }
-    Q_INVOKABLE void open(const QUrl& url) { opened.push_back(url); }
-
-    std::vector<QUrl> opened;
-};
+using testing::UrlRecorder;
 
 const QString kAbout = QStringLiteral(
     "软件名称：青笺\n版本号：1.0\n官网：https://qingjian.example\n\n如果你觉得本软件好用，可以了解下我们收费产品。\n");
@@ -91,28 +74,7 @@ TEST(MainWindowGui, SaveWritesTheExactFileAndSaysSo) {
     OpenedMainWindow window;
     gui::QueueMessageBoxAnswer();
     window.Click(control::kButtonSaveSettings);
-    EXPECT_EQ(ReadBytes(SettingsFile()), G("[编辑框]\r\n"
-                                           "编辑框_百度文心_Secretkey=\r\n"
-                                           "编辑框_百度文心_APIKEY=\r\n"
-                                           "编辑框_OpenAi_API秘钥=\r\n"
-                                           "编辑框_最新版本=\r\n"
-                                           "编辑框_接口三_API地址=\r\n"
-                                           "编辑框_接口三_模型=\r\n"
-                                           "编辑框_接口三_温度=\r\n"
-                                           "编辑框_接口三_提示词=\r\n"
-                                           "编辑框_接口三_系统提示词=\r\n"
-                                           "编辑框_并发数=\r\n"
-                                           "编辑框_失败重试次数=\r\n"
-                                           "编辑框_接口三_代理=\r\n"
-                                           "编辑框_接口三_备用接口=\r\n"
-                                           "[选择框]\r\n"
-                                           "选择框_以HTML源码形式保存=假\r\n"
-                                           "选择框_预览生成内容=假\r\n"
-                                           "选择框_跳过已生成=假\r\n"
-                                           "[单选框]\r\n"
-                                           "单选框_接口二=假\r\n"
-                                           "单选框_接口一=真\r\n"
-                                           "单选框_接口三=假\r\n"));
+    EXPECT_EQ(ReadBytes(SettingsFile()), G(testing::kDesignedSettingsFile.c_str()));
     const auto answered = gui::TakeAnsweredMessageBoxes();
     ASSERT_EQ(answered.size(), 1u);
     EXPECT_EQ(answered[0].text, QStringLiteral("保存成功！"));
@@ -244,5 +206,3 @@ TEST(MainWindowGui, EveryPageRenders) {
 
 }  // namespace
 }  // namespace qj
-
-#include "main_window_gui_test.moc"

@@ -365,35 +365,6 @@ TEST(QtWindow, AMessageBoxFromAWorkerIsAnsweredByTheTest) {
     EXPECT_EQ(answered[0].icon, MessageIcon::kWarning);
 }
 
-TEST(QtWindow, AClosingWindowReleasesWaitingWorkersAndIgnoresLaterCalls) {
-    TemporaryHome home;
-    auto window = QtWindow::Create(MainWindowLayout(), {});
-    ASSERT_NE(window, nullptr);
-    // The GUI thread does not process events here, so the worker's call stays queued.
-    std::atomic<bool> returned{false};
-    Text seen = "unset";
-    std::thread worker([&] {
-        seen = window->GetText(control::kButtonStart, kPropCaption);
-        returned = true;
-    });
-    while (window->WaitingCalls() == 0) {
-        std::this_thread::yield();
-    }
-    EXPECT_FALSE(returned);
-    window->Close();
-    worker.join();
-    EXPECT_EQ(seen, "");
-    // After the end every call returns at once with an empty result, from any thread.
-    std::thread late([&] {
-        window->SetText(control::kButtonStart, kPropCaption, "x");
-        seen = window->GetText(control::kButtonStart, kPropCaption);
-    });
-    late.join();
-    EXPECT_EQ(seen, "");
-    EXPECT_EQ(window->GetText(control::kButtonStart, kPropCaption), "");
-    EXPECT_EQ(window->Control(control::kButtonStart), nullptr);
-}
-
 TEST(QtWindow, LongTextCollectionsLetTheGuiThreadHandleItsEvents) {
     bool ran = false;
     QMetaObject::invokeMethod(

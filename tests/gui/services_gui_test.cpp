@@ -35,26 +35,8 @@ using testing::LocalOrigin;
 using testing::NoticeSite;
 using testing::OpenedMainWindow;
 using testing::TemporaryHome;
+using testing::UrlRecorder;
 using testing::WaitFor;
-
-// Receives what the window asks the desktop to open, instead of the desktop.
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public:
-    UrlRecorder() {
-        for (const char* scheme : {"file", "http", "https"}) {
-            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
-        }
-    }
-    ~UrlRecorder() override {
-        for (const char* scheme : {"file", "http", "https"}) {
-            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
-        }
-    }
-    Q_INVOKABLE void open(const QUrl& url) { opened.push_back(url); }
-
-    std::vector<QUrl> opened;
-};
 
 RawServer::Responder Reply(const std::string& body, RawServer** stallOn = nullptr, int delayMs = 0) {
     return [=](int socket, const RawRequest&) {
@@ -221,5 +203,3 @@ TEST(ServicesGui, SwitchingPagesDuringTheAdvertFetchLeavesOneCleanList) {
 
 }  // namespace
 }  // namespace qj
-
-#include "services_gui_test.moc"

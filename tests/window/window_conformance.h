@@ -16,6 +16,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "window/control_names.h"
 #include "window/control_table.h"
@@ -197,10 +198,25 @@ TYPED_TEST_P(WindowConformance, ProgressBarsShowAValueOfAMaximum) {
     EXPECT_EQ(w.GetNumber(control::kButtonStart, kPropProgressValue), 0);
 }
 
+// What a worker posts is there for the window thread's next call, whether the window ran it at once
+// or queued it for its own thread. Only edit boxes take appended text.
+TYPED_TEST_P(WindowConformance, PostedWorkIsThereForTheWindowThreadsNextCall) {
+    WindowModel& w = this->window();
+    std::thread worker([&w] {
+        w.Post([&w] { w.SetText(control::kEditLatestVersion, kPropContent, "1"); });
+        w.Post([&w] { w.AppendText(control::kEditLatestVersion, "2"); });
+        w.Post([&w] { w.AppendText(control::kLabelCredit, "2"); });
+    });
+    worker.join();
+    EXPECT_EQ(w.GetText(control::kEditLatestVersion, kPropContent), "12");
+    EXPECT_EQ(w.GetText(control::kLabelCredit, kPropContent), "\xB1\xEA\xCC\xE2");  // 标题, as it was
+}
+
 REGISTER_TYPED_TEST_SUITE_P(WindowConformance, ControlsAreFoundByNameAndKindInTableOrder, PropertiesByNumber,
                             TheTitleIsTheCaptionOfTheWindowItself,
                             OnlyMultiLineEditBoxesKeepLineBreaksHoweverTheTextArrives,
                             ComboBoxesHoldItemsWithDataASelectionAndAText, ListViewsHoldRowsOfCellsAndASelection,
-                            TabControlsShowThePageTheyAreGiven, ProgressBarsShowAValueOfAMaximum);
+                            TabControlsShowThePageTheyAreGiven, ProgressBarsShowAValueOfAMaximum,
+                            PostedWorkIsThereForTheWindowThreadsNextCall);
 
 }  // namespace qj::testing

@@ -18,6 +18,7 @@
 #include "settings/settings_store.h"
 #include "temporary_home.h"
 #include "win32_test_support.h"
+#include "window_runs.h"
 #include "wingui/message_box.h"
 #include "wingui/win32_main.h"
 
@@ -34,12 +35,7 @@ using testing::TemporaryHome;
 
 class JobWin32Test : public ::testing::Test {
 protected:
-    void SetUp() override {
-        service_.Deploy();
-        LoadDeployment(ProgramPath(kSettingsFileTail));
-        ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
-        StopRequested = false;
-    }
+    void SetUp() override { testing::PrepareRuns(service_); }
     void TearDown() override {
         StopRequested = true;
         window_.WaitFor([] { return !GenerationJobRunning(); });
@@ -77,10 +73,7 @@ TEST_F(JobWin32Test, StartWritesOneArticlePerKeywordWhileTheWindowAnswers) {
 
 TEST_F(JobWin32Test, StopDuringARequestPutsTheKeywordBack) {
     ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, "甲\r\n"));
-    service_.SetAnswer([this](const httplib::Request&, httplib::Response& response) {
-        service_.Stall(30000);
-        response.set_content(testing::InterfaceOneReply("late"), "application/json");
-    });
+    testing::AnswerLate(service_);
     window_.Click(control::kButtonStart);
     ASSERT_TRUE(window_.WaitFor([&] { return !service_.Seen().empty(); }));
     EXPECT_FALSE(StartEnabled());
@@ -97,15 +90,10 @@ TEST_F(JobWin32Test, StopDuringARequestPutsTheKeywordBack) {
 TEST(JobWin32, ClosingTheWindowDuringARunPutsTheKeywordBack) {
     TemporaryHome home;
     testing::LocalCompletionService service;
-    service.Deploy();
-    LoadDeployment(ProgramPath(kSettingsFileTail));
-    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+    testing::PrepareRuns(service);
     const JobPaths paths = JobPathsIn(ProgramFolder());
     ASSERT_FALSE(ReplaceFileContents(paths.keywordList, "甲\r\n乙\r\n"));
-    service.SetAnswer([&service](const httplib::Request&, httplib::Response& response) {
-        service.Stall(30000);
-        response.set_content(testing::InterfaceOneReply("late"), "application/json");
-    });
+    testing::AnswerLate(service);
     // The user: clicks 开始 once the window is up, and closes it once the first request is out.
     std::thread user([&service] {
         const ULONGLONG end = GetTickCount64() + 20000;

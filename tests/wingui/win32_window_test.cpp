@@ -1,5 +1,5 @@
-// The native window: the conformance suite, and what only a window with a thread and a screen
-// does (calls from workers, the user's clicks, pages, colours, geometry).
+// The native window: the conformance suites, and what only the native window does (the user's
+// clicks, pages, colours).
 
 #include "wingui/win32_window.h"
 
@@ -10,6 +10,7 @@
 
 #include "skin/builtin_skin.h"
 #include "skin/colour_shift.h"
+#include "toolkit_window_conformance.h"
 #include "win32_pump.h"
 #include "window_conformance.h"
 #include "wingui/skin_palette.h"
@@ -17,12 +18,16 @@
 namespace qj::testing {
 
 struct Win32WindowMaker {
-    static std::unique_ptr<WindowModel> Make(const WindowLayout& layout) {
+    static std::unique_ptr<ToolkitWindow> Make(const WindowLayout& layout) {
         return wingui::Win32Window::Create(layout, {});
+    }
+    static bool WidgetGone(ToolkitWindow& window, const Text& name) {
+        return dynamic_cast<wingui::Win32Window&>(window).Control(name) == nullptr;
     }
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Win32Window, WindowConformance, Win32WindowMaker);
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32Window, ToolkitWindowConformance, Win32WindowMaker);
 
 namespace {
 
@@ -48,44 +53,6 @@ WindowEvents RecordingEvents(Recorded& recorded) {
         .pageSwitched = [&recorded](WindowModel&, const Text&, int page) { recorded.pages.push_back(page); },
         .doubleClicked = [&recorded](WindowModel&, const Text&) { ++recorded.doubleClicks; },
     };
-}
-
-TEST(Win32Window, WorkerCallsWaitForTheWindowThreadAndClosingReleasesThem) {
-    auto window = Win32Window::Create(ConformanceLayout(), {});
-    ASSERT_TRUE(window);
-    std::atomic<bool> written{false};
-    std::thread worker([&] {
-        window->SetText(control::kEditOpenAiKey, kPropContent, "sk-1");
-        written = true;
-    });
-    // The worker's call waits in the window's queue, and nothing changes until the window thread
-    // handles its messages.
-    const ULONGLONG queued = GetTickCount64() + 10000;
-    while (window->WaitingCalls() == 0 && GetTickCount64() < queued) {
-        std::this_thread::yield();
-    }
-    ASSERT_EQ(window->WaitingCalls(), 1u);
-    EXPECT_FALSE(written);
-    EXPECT_EQ(window->GetText(control::kEditOpenAiKey, kPropContent), "");
-    ASSERT_TRUE(PumpUntil(*window, [&] { return written.load(); }));
-    worker.join();
-    EXPECT_EQ(window->GetText(control::kEditOpenAiKey, kPropContent), "sk-1");
-
-    // A worker whose call is queued when the window closes returns at once, empty-handed; later
-    // calls do not wait at all.
-    Text read = "unset";
-    std::thread late([&] { read = window->GetText(control::kEditOpenAiKey, kPropContent); });
-    const ULONGLONG end = GetTickCount64() + 10000;
-    while (window->WaitingCalls() == 0 && GetTickCount64() < end) {
-        std::this_thread::yield();
-    }
-    window->Close();
-    late.join();
-    EXPECT_EQ(read, "");
-    EXPECT_FALSE(window->IsOpen());
-    std::thread after([&] { window->SetNumber(control::kCheckPreview, kPropChecked, 1); });
-    after.join();
-    EXPECT_EQ(window->GetNumber(control::kCheckPreview, kPropChecked), 0);
 }
 
 TEST(Win32Window, TheUsersClicksPagesAndDoubleClicksReachTheProgram) {

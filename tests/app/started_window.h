@@ -1,0 +1,55 @@
+#pragma once
+
+// The main window as start-up opens it, in memory, and what its first save writes.
+
+#include <string>
+
+#include "app/handlers.h"
+#include "app/main_window_controls.h"
+#include "app/process_state.h"
+#include "window/memory_window.h"
+
+namespace qj::testing {
+
+// A started main window in memory: the window of the table, its created sequence run, and the
+// process-wide main window pointing at it while it lives.
+class StartedWindow {
+public:
+    StartedWindow() : window_(MainWindowLayout().controls) {
+        SetMainWindow(&window_);
+        OnMainWindowCreated(window_);
+    }
+    ~StartedWindow() { SetMainWindow(nullptr); }
+    MemoryWindow& operator*() { return window_; }
+    MemoryWindow* operator->() { return &window_; }
+
+private:
+    MemoryWindow window_;
+};
+
+// The file the first save of the designed window writes (in the encoding of the test's literals).
+inline const std::string kDesignedSettingsFile =
+    "[编辑框]\r\n"
+    "编辑框_百度文心_Secretkey=\r\n"
+    "编辑框_百度文心_APIKEY=\r\n"
+    "编辑框_OpenAi_API秘钥=\r\n"
+    "编辑框_最新版本=\r\n"
+    "编辑框_接口三_API地址=\r\n"
+    "编辑框_接口三_模型=\r\n"
+    "编辑框_接口三_温度=\r\n"
+    "编辑框_接口三_提示词=\r\n"
+    "编辑框_接口三_系统提示词=\r\n"
+    "编辑框_并发数=\r\n"
+    "编辑框_失败重试次数=\r\n"
+    "编辑框_接口三_代理=\r\n"
+    "编辑框_接口三_备用接口=\r\n"
+    "[选择框]\r\n"
+    "选择框_以HTML源码形式保存=假\r\n"
+    "选择框_预览生成内容=假\r\n"
+    "选择框_跳过已生成=假\r\n"
+    "[单选框]\r\n"
+    "单选框_接口二=假\r\n"
+    "单选框_接口一=真\r\n"
+    "单选框_接口三=假\r\n";
+
+}  // namespace qj::testing
