@@ -15,6 +15,8 @@ packages=(
     tinyproxy openssl unzip
     xvfb xauth
     g++-mingw-w64-x86-64-posix wine64 wine libwine googletest
+    # the publishing tests' peers: a real WordPress with its own MariaDB, and PHP for a form-based site
+    wordpress mariadb-server mariadb-client php-cli php-mysql
 )
 # scripts/fuzz.sh also needs clang and its libFuzzer runtime.
 if [ "${1:-}" = "--fuzz" ]; then
