@@ -169,9 +169,10 @@ constexpr KindCodec kComboBoxes{kind::kCombo, ComboValue, [](WindowModel& window
 constexpr KindCodec kAllKinds[] = {kEditBoxes, kCheckBoxes, kRadioBoxes, kComboBoxes};
 
 // Sets the values of the window's controls of a kind in the document; the first value it refuses
-// becomes the result's failure.
-void SaveKindInto(const WindowModel& window, IniDocument& document, const Text& path, const Text& exclusions,
-                  const KindCodec& codec, SaveResult& result) {
+// becomes the result's failure. Returns how many values it set.
+int SaveKindInto(const WindowModel& window, IniDocument& document, const Text& path, const Text& exclusions,
+                 const KindCodec& codec, SaveResult& result) {
+    int set = 0;
     const std::vector<Text> names = window.ControlsOfKind(codec.kindName);
     result.controlCount += static_cast<int>(names.size());
     for (const Text& name : names) {
@@ -179,15 +180,17 @@ void SaveKindInto(const WindowModel& window, IniDocument& document, const Text& 
             continue;
         }
         const Text value = codec.valueOf(window, name);
-        ++result.valuesSet;
         std::optional<Text> refusal = document.Set(codec.kindName, name, value);
-        if (refusal && !result.failure) {
+        if (!refusal) {
+            ++set;
+        } else if (!result.failure) {
             result.failure = FileError{path, std::move(*refusal)};
             if (!IniValueIsWritable(value)) {
                 result.failedControl = name;
             }
         }
     }
+    return set;
 }
 
 // One read of the file, the kinds set in memory, one replacement of the file.
@@ -203,11 +206,12 @@ SaveResult SaveKinds(const WindowModel& window, const Text& path, const Text& ex
         result.failure = std::move(read.failure);
         return result;
     }
+    int set = 0;
     for (const KindCodec& codec : kinds) {
-        SaveKindInto(window, read.document, path, exclusions, codec, result);
+        set += SaveKindInto(window, read.document, path, exclusions, codec, result);
     }
-    // Nothing to save (every control excluded) makes no file.
-    if (result.valuesSet == 0) {
+    // Nothing to save (every control excluded, or refused) touches no file.
+    if (set == 0) {
         return result;
     }
     if (std::optional<FileError> failure = WriteIniDocument(path, read.document)) {

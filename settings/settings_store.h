@@ -22,7 +22,6 @@ inline constexpr const char* kSettingsFileTail = "\xC5\xE4\xD6\xC3.ini";  // 配
 
 struct SaveResult {
     int controlCount = 0;
-    int valuesSet = 0;  // the controls whose values went to the file (or were refused)
     std::optional<FileError> failure;
     // The control whose value could not be written, when the value itself was the cause (it holds
     // a line break the file cannot keep); empty otherwise.
