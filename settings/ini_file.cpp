@@ -219,8 +219,8 @@ IniDocument IniDocument::FromFileBytes(std::string_view bytes) {
             break;
         case IniEncoding::kUtf16LittleEndian:
         case IniEncoding::kUtf16BigEndian:
-            document.text_ = Utf16FileToGbk(bytes.substr(2), document.encoding_ == IniEncoding::kUtf16BigEndian,
-                                            &questionMarks);
+            document.text_ =
+                Utf16FileToGbk(bytes.substr(2), document.encoding_ == IniEncoding::kUtf16BigEndian, &questionMarks);
             break;
     }
     document.lossy_ = Count(document.text_, '?') > questionMarks;

@@ -152,9 +152,8 @@ struct KindCodec {
 };
 
 constexpr KindCodec kEditBoxes{
-    kind::kEdit, [](const WindowModel& window, const Text& name) {
-        return EscapeEditContent(window.GetText(name, kPropContent));
-    },
+    kind::kEdit,
+    [](const WindowModel& window, const Text& name) { return EscapeEditContent(window.GetText(name, kPropContent)); },
     [](WindowModel& window, const Text& name, const Text& value) {
         window.SetText(name, kPropContent, UnescapeEditContent(value));
     }};

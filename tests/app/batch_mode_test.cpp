@@ -131,8 +131,8 @@ TEST_F(BatchModeTest, ASettingsFileThatCannotBeReadStopsTheRunBeforeItStarts) {
     const Bytes settings = Read(ini);
     ASSERT_TRUE(std::filesystem::remove(NativePath(ini)));
     EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 5);
-    EXPECT_NE(testing::ReadBytes(Output()).find(AnsiToUtf8("错误信息：无法读取配置文件 " + ini +
-                                                           "：No such file or directory，本次任务没有开始")),
+    EXPECT_NE(testing::ReadBytes(Output()).find(
+                  AnsiToUtf8("错误信息：无法读取配置文件 " + ini + "：No such file or directory，本次任务没有开始")),
               std::string::npos)
         << testing::ReadBytes(Output());
     std::filesystem::create_directory(NativePath(ini));

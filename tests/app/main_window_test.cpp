@@ -253,7 +253,8 @@ TEST(MainWindow, LongSettingsComeBackWholeAfterARestart) {
     StartedWindow restarted;
     EXPECT_EQ(restarted->GetText(control::kEditInterfaceThreeBackups, kPropContent), backups);
     EXPECT_EQ(restarted->GetText(control::kEditOpenAiKey, kPropContent), longKey);
-    const EndpointLines lines = ReadEndpointLines(restarted->GetText(control::kEditInterfaceThreeBackups, kPropContent));
+    const EndpointLines lines =
+        ReadEndpointLines(restarted->GetText(control::kEditInterfaceThreeBackups, kPropContent));
     ASSERT_EQ(lines.endpoints.size(), 10000u);
     EXPECT_EQ(lines.endpoints.back().key, "sk-key9999");
 }
@@ -278,7 +279,8 @@ TEST(MainWindow, ASettingsFileInAnotherEncodingIsReadAsSuchAndSavedAsGbk) {
         LoadDeployment(ProgramPath(kSettingsFileTail));
         EXPECT_EQ(CurrentDeployment().mainSite, "https://站点.test");
         StartedWindow window;
-        EXPECT_EQ(window->GetText(control::kEditInterfaceThreePrompt, kPropContent), "写一篇关于{关键词}的文章\r\n分段");
+        EXPECT_EQ(window->GetText(control::kEditInterfaceThreePrompt, kPropContent),
+                  "写一篇关于{关键词}的文章\r\n分段");
         EXPECT_EQ(window->GetNumber(control::kCheckPreview, kPropChecked), 1);
         const Text log = window->GetText(control::kEditRunLog, kPropContent);
         if (*encoding) {

@@ -10,8 +10,7 @@
 #include "local_servers.h"
 
 #ifdef _WIN32
-#include <winsock2.h>
-#include <windows.h>
+#include <windows.h>  // behind local_servers.h, which brings winsock2.h in first
 #endif
 
 namespace qj {
@@ -235,8 +234,8 @@ TEST(HttpRequestWire, ResponseHeadersAreReadBackInOrderAndInGbk) {
     RawServer server([&](test::SocketId socket, const RawRequest& request) {
         const std::string gbkLine = "X-Gbk: 中文\r\n";
         RawServer::Send(socket, "HTTP/1.1 200 OK\r\n" +
-                                    (request.RequestLine().starts_with("GET /gbk ") ? gbkLine : "") + "X-Utf8: " +
-                                    Utf8(u8"中文") + "\r\n" + gbkLine + "NoSpace:v\r\n" + fold +
+                                    (request.RequestLine().starts_with("GET /gbk ") ? gbkLine : "") +
+                                    "X-Utf8: " + Utf8(u8"中文") + "\r\n" + gbkLine + "NoSpace:v\r\n" + fold +
                                     "Content-Length: 2\r\nConnection: close\r\n\r\nok");
     });
     Exchange exchange(server.Url("/h"));
