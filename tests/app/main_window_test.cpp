@@ -265,12 +265,16 @@ TEST(MainWindow, ASettingsFileInAnotherEncodingIsReadAsSuchAndSavedAsGbk) {
     const Text gbk =
         "; 手写的配置\r\n[部署]\r\n官网=https://站点.test\r\n[编辑框]\r\n"
         "编辑框_接口三_提示词=写一篇关于{关键词}的文章><br><分段\r\n[选择框]\r\n选择框_预览生成内容=真\r\n";
-    Bytes little = "\xFF\xFE";
+    Bytes little = "\xFF\xFE", big = "\xFE\xFF";
     for (const char16_t unit : GbkToUtf16(gbk)) {
         little += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+        big += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
     }
-    const std::pair<Bytes, const char*> files[] = {
-        {gbk, ""}, {AnsiToUtf8(gbk), "UTF-8"}, {"\xEF\xBB\xBF" + AnsiToUtf8(gbk), "UTF-8"}, {little, "UTF-16 LE"}};
+    const std::pair<Bytes, const char*> files[] = {{gbk, ""},
+                                                   {AnsiToUtf8(gbk), "UTF-8"},
+                                                   {"\xEF\xBB\xBF" + AnsiToUtf8(gbk), "UTF-8"},
+                                                   {little, "UTF-16 LE"},
+                                                   {big, "UTF-16 BE"}};
     std::string savedFromGbk;
     for (const auto& [bytes, encoding] : files) {
         SCOPED_TRACE(encoding);
