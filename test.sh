@@ -15,6 +15,8 @@ if [ "${QJ_WINDOWS:-1}" = "0" ]; then
 fi
 started=$SECONDS
 ./scripts/build-windows.sh
+# The Windows programs run as on our users' Chinese Windows, under code page 936: every Wine script
+# sets the locale zh_CN.UTF-8 (scripts/wine-env.sh), which install-deps.sh generates.
 # The Wine prefix of these tests lives in the build folder; only its own Wine server is stopped at
 # the end, whatever else runs Wine on this machine.
 prefix="$root/build-windows/wineprefix"

@@ -7,7 +7,9 @@
 #include "app/main_window_job.h"
 #include "app/process_state.h"
 #include "platform/console.h"
+#include "platform/program_folder.h"
 #include "platform/signals.h"
+#include "settings/settings_store.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
 #include "window/memory_window.h"
@@ -34,6 +36,8 @@ constexpr const char* kUsage =
     "  4    the run ended with keywords left: settings that cannot work, every endpoint of\n"
     "       interface three resting, or a file that cannot be written (the log says why); the\n"
     "       keyword in flight is back in the list\n"
+    "  5    配置.ini is missing or cannot be read (the log names the file and the reason); the\n"
+    "       run did not start and no keyword was taken\n"
     "  130  interrupted by Ctrl+C or SIGTERM (the keyword in flight goes back into the list)\n"
     "\n"
     "QINGJIAN_HOME selects the program folder (default: the folder of the executable).\n";
@@ -60,12 +64,21 @@ int RunBatchMode(int argc, char** argv) {
 
     MemoryWindow window(MainWindowLayout().controls);
     SetMainWindow(&window);
-    OnMainWindowCreated(window);
     window.SetAppendObserver([](const Text& name, const Text& text) {
         if (name == kRunLogControl) {
             PrintLogText(text);
         }
     });
+    // The window may open with its defaults; a run may not: it would spend the list on settings
+    // nobody chose (no key, the first interface).
+    const IniRead settings = ReadIniDocument(ProgramPath(kSettingsFileTail));
+    if (settings.failure) {
+        RunLog("错误信息：无法读取配置文件 " + Describe(*settings.failure) + "，本次任务没有开始" +
+               (settings.missing ? "（在窗口中按「保存配置」即可建立它）" : ""));
+        SetMainWindow(nullptr);
+        return kBatchNoSettings;
+    }
+    OnMainWindowCreated(window, settings);
 
     InterruptWatch watch(StopRequested);
     const JobSummary summary = GenerationJob();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/ini_file.h"
 #include "window/window_model.h"
 
 namespace qj {
@@ -7,8 +8,11 @@ namespace qj {
 // Handlers of the main window. They run on the window's thread and address the window they are
 // given, so the Qt window and the in-memory window share them.
 
-// The created sequence: version, about text in the run log, control states from 配置.ini.
+// The created sequence: version, about text in the run log, control states from 配置.ini (a
+// settings file that cannot be read, or that is not GBK, is named in the run log).
 void OnMainWindowCreated(WindowModel& window);
+// The same with 配置.ini already read.
+void OnMainWindowCreated(WindowModel& window, const IniRead& settings);
 
 void OnStartClicked(WindowModel& window);
 void OnStopClicked(WindowModel& window);

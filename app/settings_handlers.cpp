@@ -6,20 +6,14 @@
 namespace qj {
 
 void OnSaveSettingsClicked(WindowModel& window) {
-    Text path = ProgramPath(kSettingsFileTail);
-    SaveResult failed = SaveEditBoxes(window, path, control::kEditRunLog);
-    for (auto save : {SaveCheckBoxes, SaveRadioBoxes, SaveComboBoxes}) {
-        SaveResult next = save(window, path, {});
-        if (!failed.failure) {
-            failed = std::move(next);
-        }
-    }
-    if (failed.failure) {
+    const Text path = ProgramPath(kSettingsFileTail);
+    const SaveResult saved = SaveSettings(window, path, control::kEditRunLog);
+    if (saved.failure) {
         // The user must learn which box to mend when its content is the cause.
         const Text control =
-            failed.failedControl.empty() ? Text() : "控件：" + failed.failedControl + "（内容中的换行符无法保存）\r\n";
+            saved.failedControl.empty() ? Text() : "控件：" + saved.failedControl + "（内容中的换行符无法保存）\r\n";
         window.MessageBox(
-            "保存失败！\r\n\r\n" + control + "文件：" + failed.failure->path + "\r\n原因：" + failed.failure->reason,
+            "保存失败！\r\n\r\n" + control + "文件：" + saved.failure->path + "\r\n原因：" + saved.failure->reason,
             kDefaultMessageCaption, MessageIcon::kError);
         return;
     }

@@ -1,6 +1,7 @@
 #include "gui/qt_window.h"
 
 #include <algorithm>
+#include <limits>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -296,6 +297,9 @@ bool QtWindow::BuildControl(const ControlRow& row, Text* error) {
         } else {
             auto* edit = new QLineEdit(parent);
             edit->setValidator(new OneLineValidator(edit));
+            // Qt's default of 32767 characters would cut a longer text (typed, pasted or restored
+            // from the settings file) without a word.
+            edit->setMaxLength(std::numeric_limits<int>::max());
             edit->setText(ToQt(WithoutLineBreaks(CaptionOf(row))));
             widget = edit;
         }

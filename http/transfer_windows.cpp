@@ -36,20 +36,12 @@ std::wstring Widen(std::string_view utf8) {
     return wide;
 }
 
-// Header text crosses the WinHttp API as wide characters that WinHttp turns into bytes, and back,
-// through the ANSI code page. Converting through the same code page here gives the bytes of the
-// line exactly (UTF-8 values, a server's GBK) wherever that code page maps every byte, as the
-// Western code pages do.
-std::wstring HeaderToWide(std::string_view bytes) {
-    if (bytes.empty()) {
-        return {};
-    }
-    std::wstring wide(bytes.size(), L'\0');
-    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                                             wide.data(), static_cast<int>(wide.size()))));
-    return wide;
-}
-
+// Header lines cross the WinHttp API as wide characters. WinHttp puts a request's lines on the wire
+// as UTF-8 (whatever the system's code page), so the program's lines, UTF-8 already, go in as the
+// characters they encode and come out byte for byte. A reply's lines come back decoded through the
+// ANSI code page (GBK on Chinese Windows), and encoding them through it again gives their bytes:
+// every byte under a Western code page, every character under code page 936 (a UTF-8 or GBK value
+// alike, as long as its bytes pair up as GBK's do).
 std::string HeaderFromWide(std::wstring_view wide) {
     if (wide.empty()) {
         return {};
@@ -396,7 +388,7 @@ private:
             lines.emplace_back("Content-Length", std::to_string(body.size()));
         }
         for (const auto& [name, value] : lines) {
-            const std::wstring line = HeaderToWide(name + ": " + value);
+            const std::wstring line = Widen(name + ": " + value);
             // An empty value with REPLACE would remove the line instead of sending it empty.
             const DWORD mode = value.empty() ? WINHTTP_ADDREQ_FLAG_ADD : WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE;
             if (!WinHttpAddRequestHeaders(hop.request, line.c_str(), static_cast<DWORD>(line.size()), mode)) {

@@ -32,10 +32,10 @@ Deployment DefaultDeployment() {
     };
 }
 
-Deployment ReadDeployment(const Text& iniPath) {
+Deployment ReadDeployment(const IniDocument& settings) {
     Deployment loaded = DefaultDeployment();
     for (const DeploymentKey& entry : kKeys) {
-        Text value = ReadIniValue(iniPath, kDeploymentSection, entry.key);
+        Text value = settings.Value(kDeploymentSection, entry.key).value_or(Text());
         while (!value.empty() && value.back() == '/') {
             value.pop_back();
         }
@@ -44,6 +44,10 @@ Deployment ReadDeployment(const Text& iniPath) {
         }
     }
     return loaded;
+}
+
+Deployment ReadDeployment(const Text& iniPath) {
+    return ReadDeployment(ReadIniDocument(iniPath).document);
 }
 
 }  // namespace qj

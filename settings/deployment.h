@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/ini_file.h"
 #include "text/types.h"
 
 namespace qj {
@@ -23,5 +24,6 @@ Deployment DefaultDeployment();
 // The defaults with the overrides of the settings file (trailing slashes dropped); a missing file
 // or key keeps the default. The program never writes them.
 Deployment ReadDeployment(const Text& iniPath);
+Deployment ReadDeployment(const IniDocument& settings);
 
 }  // namespace qj

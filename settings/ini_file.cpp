@@ -1,9 +1,11 @@
 #include "settings/ini_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
 #include "text/ascii.h"
+#include "text/code_page.h"
 #include "text/gbk.h"
 
 namespace qj {
@@ -95,8 +97,9 @@ std::string_view LineEndFor(std::string_view contents) {
     return contents.ends_with('\r') ? "\n" : "\r\n";
 }
 
-// Cuts a value to what the read buffer holds, without splitting a double-byte character.
-Text CutToReadBuffer(std::string_view value) {
+}  // namespace
+
+Text CutToIniReadBuffer(std::string_view value) {
     const std::size_t limit = kIniReadBufferSize - 1;
     std::size_t end = 0;
     while (end < value.size()) {
@@ -109,7 +112,161 @@ Text CutToReadBuffer(std::string_view value) {
     return Text(value.substr(0, end));
 }
 
+namespace {
+
+// Why a value or name cannot be written, nullopt when it can.
+std::optional<Text> RefusalOf(std::string_view sectionName, std::string_view keyName, std::string_view value) {
+    if (HasLineBreak(value)) {
+        return Text("值中含有换行符，写入会破坏配置文件");
+    }
+    if (sectionName.empty() || keyName.empty() || HasLineBreak(sectionName) || HasLineBreak(keyName) ||
+        sectionName.find(']') != std::string_view::npos || keyName.find('=') != std::string_view::npos) {
+        return Text("节名或键名不合规（为空，或含换行符、\"]\"、\"=\"），写入会破坏配置文件");
+    }
+    return std::nullopt;
+}
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LittleEndianMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BigEndianMark = "\xFE\xFF";
+
+// Whether valid UTF-8 holds a Chinese character: CJK punctuation, kana and ideographs
+// (U+3000-U+9FFF) or full-width forms (U+FF00-U+FFEF), all three bytes long. Text in GBK that
+// happens to be valid UTF-8 reads as Latin, Greek or Cyrillic letters (two bytes) instead.
+bool HoldsChineseUtf8(std::string_view utf8) {
+    for (std::size_t i = 0; i + 2 < utf8.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const auto next = static_cast<unsigned char>(utf8[i + 1]);
+        if ((lead >= 0xE3 && lead <= 0xE9) || (lead == 0xEF && next >= 0xBC && next <= 0xBF)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::size_t Count(std::string_view text, char c) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), c));
+}
+
+// UTF-8 as GBK; zero bytes, where a file has them, stay (the converter stops at one).
+Text Utf8FileToGbk(std::string_view utf8) {
+    Text gbk;
+    for (std::size_t begin = 0;;) {
+        const std::size_t zero = utf8.find('\0', begin);
+        gbk += Utf8ToAnsi(utf8.substr(begin, zero == std::string_view::npos ? std::string_view::npos : zero - begin));
+        if (zero == std::string_view::npos) {
+            return gbk;
+        }
+        gbk += '\0';
+        begin = zero + 1;
+    }
+}
+
+Text Utf16FileToGbk(std::string_view bytes, bool bigEndian, std::size_t* questionMarks) {
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const auto first = static_cast<unsigned char>(bytes[2 * i]);
+        const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
+        units[i] = static_cast<char16_t>(bigEndian ? (first << 8 | second) : (second << 8 | first));
+    }
+    *questionMarks = static_cast<std::size_t>(std::count(units.begin(), units.end(), u'?'));
+    return Utf16ToGbk(units);
+}
+
 }  // namespace
+
+IniEncoding DetectIniEncoding(std::string_view bytes) {
+    if (bytes.starts_with(kUtf8Mark)) {
+        return IniEncoding::kUtf8;
+    }
+    if (bytes.starts_with(kUtf16LittleEndianMark)) {
+        return IniEncoding::kUtf16LittleEndian;
+    }
+    if (bytes.starts_with(kUtf16BigEndianMark)) {
+        return IniEncoding::kUtf16BigEndian;
+    }
+    return IsCleanUtf8(bytes) && HoldsChineseUtf8(bytes) ? IniEncoding::kUtf8 : IniEncoding::kGbk;
+}
+
+const char* IniEncodingName(IniEncoding encoding) {
+    switch (encoding) {
+        case IniEncoding::kUtf8:
+            return "UTF-8";
+        case IniEncoding::kUtf16LittleEndian:
+            return "UTF-16 LE";
+        case IniEncoding::kUtf16BigEndian:
+            return "UTF-16 BE";
+        case IniEncoding::kGbk:
+            break;
+    }
+    return "GBK";
+}
+
+IniDocument IniDocument::FromFileBytes(std::string_view bytes) {
+    IniDocument document;
+    document.encoding_ = DetectIniEncoding(bytes);
+    std::size_t questionMarks = 0;
+    switch (document.encoding_) {
+        case IniEncoding::kGbk:
+            document.text_ = Text(bytes);
+            return document;
+        case IniEncoding::kUtf8:
+            if (bytes.starts_with(kUtf8Mark)) {
+                bytes.remove_prefix(kUtf8Mark.size());
+            }
+            questionMarks = Count(bytes, '?');
+            document.text_ = Utf8FileToGbk(bytes);
+            break;
+        case IniEncoding::kUtf16LittleEndian:
+        case IniEncoding::kUtf16BigEndian:
+            document.text_ =
+                Utf16FileToGbk(bytes.substr(2), document.encoding_ == IniEncoding::kUtf16BigEndian, &questionMarks);
+            break;
+    }
+    document.lossy_ = Count(document.text_, '?') > questionMarks;
+    return document;
+}
+
+std::optional<Text> IniDocument::Value(std::string_view section, std::string_view key) const {
+    section = SkipLeadingControls(section);
+    key = SkipLeadingControls(key);
+    if (section.empty() || key.empty()) {
+        return std::nullopt;
+    }
+    return FindIniValue(text_, section, key);
+}
+
+std::optional<Text> IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
+    section = SkipLeadingControls(section);
+    key = SkipLeadingControls(key);
+    if (std::optional<Text> refusal = RefusalOf(section, key, value)) {
+        return refusal;
+    }
+    text_ = SetIniValue(text_, section, key, value);
+    return std::nullopt;
+}
+
+IniRead ReadIniDocument(const Text& path) {
+    IniRead read;
+    int errorNumber = 0;
+    const std::optional<Bytes> bytes = ReadFileBytes(path, &errorNumber);
+    if (!bytes) {
+        read.failure = FileError{path, SystemReason(errorNumber)};
+        read.missing = errorNumber == ENOENT;
+        return read;
+    }
+    read.document = IniDocument::FromFileBytes(*bytes);
+    return read;
+}
+
+std::optional<FileError> WriteIniDocument(const Text& path, const IniDocument& document, unsigned newFileMode) {
+    // Settings files hold API keys: whatever a file's permissions were (it may have been made by
+    // hand, readable by everyone), a write leaves it no more open than a new file would be.
+    if (std::optional<FileError> failure = NarrowPermissions(path, newFileMode)) {
+        return failure;
+    }
+    return ReplaceFileContents(path, document.text(), newFileMode);
+}
 
 bool IniNamesEqual(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -198,45 +355,25 @@ Bytes SetIniValue(std::string_view contents, std::string_view section, std::stri
 }
 
 Text ReadIniValue(const Text& path, const Text& section, const Text& key) {
-    const std::string_view file = SkipLeadingControls(path);
-    const std::string_view sectionName = SkipLeadingControls(section);
-    const std::string_view keyName = SkipLeadingControls(key);
-    if (file.empty() || sectionName.empty() || keyName.empty()) {
+    if (SkipLeadingControls(path).empty()) {
         return {};
     }
-    const std::optional<Bytes> contents = ReadFileBytes(Text(file));
-    if (!contents) {
-        return {};
-    }
-    const std::optional<Text> value = FindIniValue(*contents, sectionName, keyName);
-    return value ? CutToReadBuffer(*value) : Text();
+    const IniRead read = ReadIniDocument(Text(SkipLeadingControls(path)));
+    const std::optional<Text> value = read.document.Value(section, key);
+    return value ? CutToIniReadBuffer(*value) : Text();
 }
 
 std::optional<FileError> WriteIniValue(const Text& path, const Text& section, const Text& key, const Text& value,
                                        unsigned newFileMode) {
-    const std::string_view sectionName = SkipLeadingControls(section);
-    const std::string_view keyName = SkipLeadingControls(key);
-    if (!IniValueIsWritable(value)) {
-        return FileError{path, "值中含有换行符，写入会破坏配置文件"};
+    if (std::optional<Text> refusal = RefusalOf(SkipLeadingControls(section), SkipLeadingControls(key), value)) {
+        return FileError{path, std::move(*refusal)};
     }
-    if (sectionName.empty() || keyName.empty() || HasLineBreak(sectionName) || HasLineBreak(keyName) ||
-        sectionName.find(']') != std::string_view::npos || keyName.find('=') != std::string_view::npos) {
-        return FileError{path, "节名或键名不合规（为空，或含换行符、\"]\"、\"=\"），写入会破坏配置文件"};
+    IniRead read = ReadIniDocument(path);
+    if (read.failure && !read.missing) {
+        return read.failure;
     }
-    int readError = 0;
-    std::optional<Bytes> contents = ReadFileBytes(path, &readError);
-    if (!contents) {
-        if (readError != ENOENT) {
-            return FileError{path, SystemReason(readError)};
-        }
-        contents.emplace();
-    }
-    // Settings files hold API keys: whatever a file's permissions were (it may have been made by
-    // hand, readable by everyone), a write leaves it no more open than a new file would be.
-    if (std::optional<FileError> failure = NarrowPermissions(path, newFileMode)) {
-        return failure;
-    }
-    return ReplaceFileContents(path, SetIniValue(*contents, sectionName, keyName, value), newFileMode);
+    static_cast<void>(read.document.Set(section, key, value));  // refused above if at all
+    return WriteIniDocument(path, read.document, newFileMode);
 }
 
 bool IniValueIsWritable(std::string_view value) {

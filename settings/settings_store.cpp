@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <span>
 
 #include "platform/program_folder.h"
 #include "settings/ini_file.h"
@@ -24,41 +25,6 @@ Text& ResolvePath(Text& path) {
         path = DefaultSettingsPath();
     }
     return path;
-}
-
-template <class ValueOf>
-SaveResult SaveKind(WindowModel& window, Text& path, const Text& exclusions, const char* kindName, ValueOf valueOf) {
-    ResolvePath(path);
-    SaveResult result;
-    const std::vector<Text> names = window.ControlsOfKind(kindName);
-    result.controlCount = static_cast<int>(names.size());
-    for (const Text& name : names) {
-        if (IsExcluded(name, exclusions)) {
-            continue;
-        }
-        const Text value = valueOf(name);
-        std::optional<FileError> failure = WriteIniValue(path, kindName, name, value);
-        if (failure && !result.failure) {
-            result.failure = std::move(failure);
-            if (!IniValueIsWritable(value)) {
-                result.failedControl = name;
-            }
-        }
-    }
-    return result;
-}
-
-template <class Apply>
-int RestoreKind(WindowModel& window, Text& path, const char* kindName, Apply apply) {
-    ResolvePath(path);
-    const std::vector<Text> names = window.ControlsOfKind(kindName);
-    for (const Text& name : names) {
-        const Text value = ReadIniValue(path, kindName, name);
-        if (!value.empty()) {
-            apply(name, value);
-        }
-    }
-    return static_cast<int>(names.size());
 }
 
 Text CheckedValue(const WindowModel& window, const Text& name) {
@@ -176,48 +142,148 @@ long long TextToInteger(const Text& text) {
     return static_cast<long long>(number);
 }
 
+namespace {
+
+// How one kind of control goes into the file and comes back.
+struct KindCodec {
+    const char* kindName;
+    Text (*valueOf)(const WindowModel& window, const Text& name);
+    void (*apply)(WindowModel& window, const Text& name, const Text& value);
+};
+
+constexpr KindCodec kEditBoxes{
+    kind::kEdit,
+    [](const WindowModel& window, const Text& name) { return EscapeEditContent(window.GetText(name, kPropContent)); },
+    [](WindowModel& window, const Text& name, const Text& value) {
+        window.SetText(name, kPropContent, UnescapeEditContent(value));
+    }};
+constexpr KindCodec kCheckBoxes{kind::kCheck, CheckedValue, ApplyChecked};
+constexpr KindCodec kRadioBoxes{kind::kRadio, CheckedValue, ApplyChecked};
+constexpr KindCodec kComboBoxes{kind::kCombo, ComboValue, [](WindowModel& window, const Text& name, const Text& value) {
+                                    const Text unescaped = ReplaceAll(value, kQuoteMark, "\"");
+                                    if (!unescaped.empty()) {
+                                        RebuildCombo(window, name, unescaped);
+                                    }
+                                }};
+constexpr KindCodec kAllKinds[] = {kEditBoxes, kCheckBoxes, kRadioBoxes, kComboBoxes};
+
+// Sets the values of the window's controls of a kind in the document; the first value it refuses
+// becomes the result's failure. Returns how many values it set.
+int SaveKindInto(const WindowModel& window, IniDocument& document, const Text& path, const Text& exclusions,
+                 const KindCodec& codec, SaveResult& result) {
+    int set = 0;
+    const std::vector<Text> names = window.ControlsOfKind(codec.kindName);
+    result.controlCount += static_cast<int>(names.size());
+    for (const Text& name : names) {
+        if (IsExcluded(name, exclusions)) {
+            continue;
+        }
+        const Text value = codec.valueOf(window, name);
+        std::optional<Text> refusal = document.Set(codec.kindName, name, value);
+        if (!refusal) {
+            ++set;
+        } else if (!result.failure) {
+            result.failure = FileError{path, std::move(*refusal)};
+            if (!IniValueIsWritable(value)) {
+                result.failedControl = name;
+            }
+        }
+    }
+    return set;
+}
+
+// One read of the file, the kinds set in memory, one replacement of the file.
+SaveResult SaveKinds(const WindowModel& window, const Text& path, const Text& exclusions,
+                     std::span<const KindCodec> kinds) {
+    SaveResult result;
+    IniRead read = ReadIniDocument(path);
+    if (read.failure && !read.missing) {
+        // A file that exists but cannot be read is never replaced: what it holds would be lost.
+        for (const KindCodec& codec : kinds) {
+            result.controlCount += static_cast<int>(window.ControlsOfKind(codec.kindName).size());
+        }
+        result.failure = std::move(read.failure);
+        return result;
+    }
+    int set = 0;
+    for (const KindCodec& codec : kinds) {
+        set += SaveKindInto(window, read.document, path, exclusions, codec, result);
+    }
+    // Nothing to save (every control excluded, or refused) touches no file.
+    if (set == 0) {
+        return result;
+    }
+    if (std::optional<FileError> failure = WriteIniDocument(path, read.document)) {
+        result.failure = std::move(failure);
+        result.failedControl.clear();
+    }
+    return result;
+}
+
+// Applies the non-empty values of a kind; `cut` gives them as the classic read buffer does.
+int RestoreKindFrom(WindowModel& window, const IniDocument& document, const KindCodec& codec, bool cut) {
+    const std::vector<Text> names = window.ControlsOfKind(codec.kindName);
+    for (const Text& name : names) {
+        std::optional<Text> value = document.Value(codec.kindName, name);
+        if (value && cut) {
+            value = CutToIniReadBuffer(*value);
+        }
+        if (value && !value->empty()) {
+            codec.apply(window, name, *value);
+        }
+    }
+    return static_cast<int>(names.size());
+}
+
+int RestoreKindFromFile(WindowModel& window, Text& path, const KindCodec& codec) {
+    ResolvePath(path);
+    const std::string_view file = SkipLeadingControls(path);
+    const IniDocument document = file.empty() ? IniDocument() : ReadIniDocument(Text(file)).document;
+    return RestoreKindFrom(window, document, codec, true);
+}
+
+}  // namespace
+
 SaveResult SaveEditBoxes(WindowModel& window, Text& path, const Text& exclusions) {
-    return SaveKind(window, path, exclusions, kind::kEdit,
-                    [&](const Text& name) { return EscapeEditContent(window.GetText(name, kPropContent)); });
+    return SaveKinds(window, ResolvePath(path), exclusions, std::span(&kEditBoxes, 1));
 }
 
 SaveResult SaveCheckBoxes(WindowModel& window, Text& path, const Text& exclusions) {
-    return SaveKind(window, path, exclusions, kind::kCheck,
-                    [&](const Text& name) { return CheckedValue(window, name); });
+    return SaveKinds(window, ResolvePath(path), exclusions, std::span(&kCheckBoxes, 1));
 }
 
 SaveResult SaveRadioBoxes(WindowModel& window, Text& path, const Text& exclusions) {
-    return SaveKind(window, path, exclusions, kind::kRadio,
-                    [&](const Text& name) { return CheckedValue(window, name); });
+    return SaveKinds(window, ResolvePath(path), exclusions, std::span(&kRadioBoxes, 1));
 }
 
 SaveResult SaveComboBoxes(WindowModel& window, Text& path, const Text& exclusions) {
-    return SaveKind(window, path, exclusions, kind::kCombo, [&](const Text& name) { return ComboValue(window, name); });
+    return SaveKinds(window, ResolvePath(path), exclusions, std::span(&kComboBoxes, 1));
 }
 
 int RestoreEditBoxes(WindowModel& window, Text& path) {
-    return RestoreKind(window, path, kind::kEdit, [&](const Text& name, const Text& value) {
-        window.SetText(name, kPropContent, UnescapeEditContent(value));
-    });
+    return RestoreKindFromFile(window, path, kEditBoxes);
 }
 
 int RestoreCheckBoxes(WindowModel& window, Text& path) {
-    return RestoreKind(window, path, kind::kCheck,
-                       [&](const Text& name, const Text& value) { ApplyChecked(window, name, value); });
+    return RestoreKindFromFile(window, path, kCheckBoxes);
 }
 
 int RestoreRadioBoxes(WindowModel& window, Text& path) {
-    return RestoreKind(window, path, kind::kRadio,
-                       [&](const Text& name, const Text& value) { ApplyChecked(window, name, value); });
+    return RestoreKindFromFile(window, path, kRadioBoxes);
 }
 
 int RestoreComboBoxes(WindowModel& window, Text& path) {
-    return RestoreKind(window, path, kind::kCombo, [&](const Text& name, const Text& value) {
-        const Text unescaped = ReplaceAll(value, kQuoteMark, "\"");
-        if (!unescaped.empty()) {
-            RebuildCombo(window, name, unescaped);
-        }
-    });
+    return RestoreKindFromFile(window, path, kComboBoxes);
+}
+
+SaveResult SaveSettings(const WindowModel& window, const Text& path, const Text& exclusions) {
+    return SaveKinds(window, path, exclusions, kAllKinds);
+}
+
+void RestoreSettings(WindowModel& window, const IniDocument& document) {
+    for (const KindCodec& codec : kAllKinds) {
+        RestoreKindFrom(window, document, codec, false);
+    }
 }
 
 }  // namespace qj

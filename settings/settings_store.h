@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/file_system.h"
+#include "settings/ini_file.h"
 #include "window/window_model.h"
 
 namespace qj {
@@ -32,11 +33,22 @@ struct SaveResult {
 [[nodiscard]] SaveResult SaveRadioBoxes(WindowModel& window, Text& path, const Text& exclusions = {});
 [[nodiscard]] SaveResult SaveComboBoxes(WindowModel& window, Text& path, const Text& exclusions = {});
 
-// A missing file, section or key, or an empty value, leaves a control as it is.
+// A missing file, section or key, or an empty value, leaves a control as it is. An edit box gets
+// its value as the classic read buffer holds it (ReadIniValue).
 int RestoreEditBoxes(WindowModel& window, Text& path);
 int RestoreCheckBoxes(WindowModel& window, Text& path);
 int RestoreRadioBoxes(WindowModel& window, Text& path);
 int RestoreComboBoxes(WindowModel& window, Text& path);
+
+// The main window's settings as the program keeps them: every edit box, check box, radio box and
+// combo box of the window but the excluded ones, set in one read of the file and written back in
+// one replacement (the same bytes as the four saves above one after the other would give). A file
+// that exists but cannot be read is not replaced.
+[[nodiscard]] SaveResult SaveSettings(const WindowModel& window, const Text& path, const Text& exclusions = {});
+
+// Restores every persistable control from a document read once. Unlike the restores above, edit
+// boxes get their whole value, however long: a box of many lines keeps what the user wrote.
+void RestoreSettings(WindowModel& window, const IniDocument& document);
 
 // The name is one of the "|"-separated names of the list (exact, case-sensitive, whole name).
 bool IsExcluded(const Text& name, const Text& exclusions);

@@ -122,6 +122,38 @@ TEST_F(BatchModeTest, ExitCodesTellWhetherTheListWasDone) {
     }
 }
 
+// The window-less mode never runs on settings nobody chose: without a readable 配置.ini it names
+// the file and the system's reason and takes no keyword (exit 5). A file written by hand in UTF-8
+// is read as UTF-8.
+TEST_F(BatchModeTest, ASettingsFileThatCannotBeReadStopsTheRunBeforeItStarts) {
+    WriteList("甲\r\n");
+    const Text ini = ProgramPath(kSettingsFileTail);
+    const Bytes settings = Read(ini);
+    ASSERT_TRUE(std::filesystem::remove(NativePath(ini)));
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 5);
+    EXPECT_NE(testing::ReadBytes(Output()).find(
+                  AnsiToUtf8("错误信息：无法读取配置文件 " + ini + "：No such file or directory，本次任务没有开始")),
+              std::string::npos)
+        << testing::ReadBytes(Output());
+    std::filesystem::create_directory(NativePath(ini));
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 5);
+    EXPECT_NE(testing::ReadBytes(Output()).find(AnsiToUtf8("无法读取配置文件 " + ini + "：Is a directory")),
+              std::string::npos)
+        << testing::ReadBytes(Output());
+    EXPECT_TRUE(service_.Seen().empty());
+    EXPECT_EQ(Read(paths_.keywordList), "甲\r\n");
+    EXPECT_FALSE(std::filesystem::exists(NativePath(paths_.failureList)));
+
+    std::filesystem::remove(NativePath(ini));
+    ASSERT_FALSE(ReplaceFileContents(ini, AnsiToUtf8(settings)));
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 0) << testing::ReadBytes(Output());
+    EXPECT_NE(testing::ReadBytes(Output()).find(AnsiToUtf8(" 是 UTF-8 编码，已按 UTF-8 读取")), std::string::npos);
+    EXPECT_EQ(service_.Seen().at(0).headers.find("Authorization")->second, "Bearer sk-batch");
+
+    EXPECT_EQ(Program({"--bogus"}, Output()).Wait(), 2);
+    EXPECT_NE(testing::ReadBytes(ErrorsOf(Output())).find("  5    " + AnsiToUtf8("配置.ini")), std::string::npos);
+}
+
 // Interface three's endpoints in the window-less mode: a refused main key fails over to a backup
 // line; with no endpoint that answers, the run ends with its keywords kept and exit code 4. Each
 // endpoint's figures are printed.

@@ -7,12 +7,14 @@
 #include "app/process_state.h"
 #include "app/startup.h"
 #include "core_window.h"
+#include "generation/endpoint_list.h"
 #include "generation/keyword_queue.h"
 #include "platform/program_folder.h"
 #include "settings/deployment.h"
 #include "settings/settings_store.h"
 #include "started_window.h"
 #include "temporary_home.h"
+#include "text/code_page.h"
 #include "window/control_names.h"
 #include "window/memory_window.h"
 #include "window/run_log.h"
@@ -194,6 +196,76 @@ TEST(MainWindow, ChangedStateComesBackAfterARestart) {
     EXPECT_EQ(restarted->GetText(control::kEditRunLog, kPropContent), kAbout);
 }
 
+// The settings file keeps what the user wrote, however long: ten thousand backup endpoints and a
+// key far beyond the classic read buffer come back whole, and the run reads every endpoint.
+TEST(MainWindow, LongSettingsComeBackWholeAfterARestart) {
+    TemporaryHome home;
+    Text backups;
+    for (int i = 0; i < 10000; ++i) {
+        backups += "- sk-key" + std::to_string(i) + "\r\n";
+    }
+    const Text longKey(3 * kIniReadBufferSize, 'k');
+    {
+        StartedWindow window;
+        window->SetText(control::kEditInterfaceThreeBackups, kPropContent, backups);
+        window->SetText(control::kEditOpenAiKey, kPropContent, longKey);
+        HandleClick(*window, control::kButtonSaveSettings);
+        ASSERT_EQ(window->ShownMessages().at(0).text, "保存成功！");
+    }
+    StartedWindow restarted;
+    EXPECT_EQ(restarted->GetText(control::kEditInterfaceThreeBackups, kPropContent), backups);
+    EXPECT_EQ(restarted->GetText(control::kEditOpenAiKey, kPropContent), longKey);
+    const EndpointLines lines =
+        ReadEndpointLines(restarted->GetText(control::kEditInterfaceThreeBackups, kPropContent));
+    ASSERT_EQ(lines.endpoints.size(), 10000u);
+    EXPECT_EQ(lines.endpoints.back().key, "sk-key9999");
+}
+
+// A 配置.ini written by hand in UTF-8 or UTF-16 is read as such (the run log says so), and the
+// next save writes exactly what it writes for the same file in GBK.
+TEST(MainWindow, ASettingsFileInAnotherEncodingIsReadAsSuchAndSavedAsGbk) {
+    const Text gbk =
+        "; 手写的配置\r\n[部署]\r\n官网=https://站点.test\r\n[编辑框]\r\n"
+        "编辑框_接口三_提示词=写一篇关于{关键词}的文章><br><分段\r\n[选择框]\r\n选择框_预览生成内容=真\r\n";
+    Bytes little = "\xFF\xFE", big = "\xFE\xFF";
+    for (const char16_t unit : GbkToUtf16(gbk)) {
+        little += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+        big += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
+    }
+    const std::pair<Bytes, const char*> files[] = {{gbk, ""},
+                                                   {AnsiToUtf8(gbk), "UTF-8"},
+                                                   {"\xEF\xBB\xBF" + AnsiToUtf8(gbk), "UTF-8"},
+                                                   {little, "UTF-16 LE"},
+                                                   {big, "UTF-16 BE"}};
+    std::string savedFromGbk;
+    for (const auto& [bytes, encoding] : files) {
+        SCOPED_TRACE(encoding);
+        TemporaryHome home;
+        WriteBytes(SettingsFile(), bytes);
+        LoadDeployment(ProgramPath(kSettingsFileTail));
+        EXPECT_EQ(CurrentDeployment().mainSite, "https://站点.test");
+        StartedWindow window;
+        EXPECT_EQ(window->GetText(control::kEditInterfaceThreePrompt, kPropContent),
+                  "写一篇关于{关键词}的文章\r\n分段");
+        EXPECT_EQ(window->GetNumber(control::kCheckPreview, kPropChecked), 1);
+        const Text log = window->GetText(control::kEditRunLog, kPropContent);
+        if (*encoding) {
+            EXPECT_NE(log.find("配置文件 " + ProgramPath(kSettingsFileTail) + " 是 " + encoding + " 编码"), Text::npos)
+                << log;
+        } else {
+            EXPECT_EQ(log.find("编码"), Text::npos) << log;
+        }
+        HandleClick(*window, control::kButtonSaveSettings);
+        const std::string saved = ReadBytes(SettingsFile());
+        if (savedFromGbk.empty()) {
+            savedFromGbk = saved;
+            EXPECT_EQ(saved.rfind(gbk.substr(0, gbk.find("编辑框_")), 0), 0u);  // comment and deployment kept
+        }
+        EXPECT_EQ(saved, savedFromGbk);
+    }
+    ResetProcessState();
+}
+
 TEST(MainWindow, AFailedSaveSaysSoWithPathAndReason) {
     TemporaryHome home;
     StartedWindow window;
@@ -222,8 +294,11 @@ TEST(MainWindow, AFailedSaveNamesTheBoxWhoseContentCannotBeSaved) {
 TEST(MainWindow, AFolderNamedLikeTheSettingsFileIsAFailedSave) {
     TemporaryHome home;
     std::filesystem::create_directory(SettingsFile());
-    StartedWindow window;  // restoring from it finds nothing
+    StartedWindow window;  // restoring from it finds nothing, and the run log says why
     EXPECT_EQ(window->GetNumber(control::kRadioInterfaceOne, kPropChecked), 1);
+    EXPECT_NE(window->GetText(control::kEditRunLog, kPropContent)
+                  .find("无法读取配置文件 " + ProgramPath(kSettingsFileTail) + "：Is a directory"),
+              Text::npos);
     HandleClick(*window, control::kButtonSaveSettings);
     ASSERT_EQ(window->ShownMessages().size(), 1u);
     EXPECT_NE(window->ShownMessages()[0].text.find("Is a directory"), std::string::npos);

@@ -9,6 +9,10 @@
 #include "http_test_util.h"
 #include "local_servers.h"
 
+#ifdef _WIN32
+#include <windows.h>  // behind local_servers.h, which brings winsock2.h in first
+#endif
+
 namespace qj {
 namespace {
 
@@ -205,6 +209,20 @@ TEST(HttpRequestWire, TrailersOfAChunkedBodyAreNotResponseHeaders) {
     EXPECT_EQ(cookiesOut, "session=1");
 }
 
+#ifdef _WIN32
+// WinHttp of Wine 8 under a double-byte code page (Chinese Windows' 936) ends the header text it
+// gives at the first line that holds double-byte characters: it copies each line by its byte count
+// after decoding it into fewer characters, which leaves a zero behind the line. What it gives up to
+// there is exact; the later lines are out of any program's reach. A real Windows keeps every line.
+bool WineEndsHeaderTextAtADoubleByteLine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    CPINFO codePage{};
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") && GetCPInfo(CP_ACP, &codePage) &&
+           codePage.MaxCharSize > 1;
+}
+#endif
+
+// Header values with Chinese text go out as UTF-8 and come back in GBK, under any code page.
 TEST(HttpRequestWire, ResponseHeadersAreReadBackInOrderAndInGbk) {
 #ifdef _WIN32
     // WinHttp under Wine ends the header section at a folded line (obsolete since RFC 7230), so
@@ -213,12 +231,28 @@ TEST(HttpRequestWire, ResponseHeadersAreReadBackInOrderAndInGbk) {
 #else
     const std::string fold = "X-Fold: a\r\n  b\r\n";
 #endif
-    RawServer server([&](test::SocketId socket, const RawRequest&) {
-        RawServer::Send(socket, "HTTP/1.1 200 OK\r\nX-Utf8: " + Utf8(u8"中文") + "\r\nX-Gbk: 中文\r\nNoSpace:v\r\n" +
-                                    fold + "Content-Length: 2\r\nConnection: close\r\n\r\nok");
+    RawServer server([&](test::SocketId socket, const RawRequest& request) {
+        const std::string gbkLine = "X-Gbk: 中文\r\n";
+        RawServer::Send(socket, "HTTP/1.1 200 OK\r\n" +
+                                    (request.RequestLine().starts_with("GET /gbk ") ? gbkLine : "") +
+                                    "X-Utf8: " + Utf8(u8"中文") + "\r\n" + gbkLine + "NoSpace:v\r\n" + fold +
+                                    "Content-Length: 2\r\nConnection: close\r\n\r\nok");
     });
     Exchange exchange(server.Url("/h"));
+    exchange.headers = "X-Title: 中文标题";
     EXPECT_EQ(exchange.Run(), "ok");
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_NE(server.Requests()[0].head.find("\r\nX-Title: " + Utf8(u8"中文标题") + "\r\n"), std::string::npos)
+        << server.Requests()[0].head;
+#ifdef _WIN32
+    if (WineEndsHeaderTextAtADoubleByteLine()) {
+        EXPECT_EQ(exchange.responseHeaders, "X-Utf8: 中文");
+        Exchange gbkFirst(server.Url("/gbk"));
+        EXPECT_EQ(gbkFirst.Run(), "ok");
+        EXPECT_EQ(gbkFirst.responseHeaders, "X-Gbk: 中文");
+        return;
+    }
+#endif
     EXPECT_EQ(exchange.responseHeaders,
               "X-Utf8: 中文\r\nX-Gbk: 中文\r\nNoSpace: v\r\nX-Fold: a b\r\nContent-Length: 2\r\nConnection: close");
 }

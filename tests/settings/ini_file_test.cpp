@@ -6,6 +6,7 @@
 #include "platform/program_folder.h"
 #include "settings/settings_store.h"
 #include "temporary_home.h"
+#include "text/code_page.h"
 
 namespace qj {
 namespace {
@@ -95,6 +96,28 @@ TEST(IniFile, ReadsGbkFileWithChineseNamesOnDisk) {
     EXPECT_EQ(ReadIniValue(path, "  ", "编辑框_OpenAi_API秘钥"), "");
     EXPECT_EQ(ReadIniValue(path, "编辑框", "\x01"), "");
     EXPECT_EQ(ReadIniValue(ProgramPath("missing.ini"), "编辑框", "编辑框_OpenAi_API秘钥"), "");
+}
+
+// A GBK file must never be read as UTF-8. About 1,900 GBK characters are also a valid two-byte
+// UTF-8 sequence (杀 C9 B1 reads as "ɱ"): a file of them stays GBK, every one alone and all together.
+// UTF-8 is what holds Chinese as UTF-8 writes it (the byte-order marks: see the main window's test).
+TEST(IniFile, TheEncodingIsWhatTheTextWouldBe) {
+    Text all = "[s]\r\nk=";
+    for (int lead = 0xC2; lead <= 0xDF; ++lead) {
+        for (int trail = 0x80; trail <= 0xBF; ++trail) {
+            const Text character{static_cast<char>(lead), static_cast<char>(trail)};
+            ASSERT_EQ(DetectIniEncoding("[s]\r\nk=" + character + "0\r\n"), IniEncoding::kGbk) << lead << " " << trail;
+            all += character;
+        }
+    }
+    EXPECT_EQ(DetectIniEncoding(all), IniEncoding::kGbk);
+    EXPECT_EQ(DetectIniEncoding(AnsiToUtf8("[编辑框]\r\n")), IniEncoding::kUtf8);
+
+    // Characters GBK lacks become "?", and the document says so; a "?" of the file's own does not.
+    const IniDocument emoji = IniDocument::FromFileBytes(AnsiToUtf8("[编辑框]\r\nk=?") + "\xF0\x9F\x98\x80");
+    EXPECT_EQ(emoji.text(), "[编辑框]\r\nk=??");
+    EXPECT_TRUE(emoji.lossy());
+    EXPECT_FALSE(IniDocument::FromFileBytes(AnsiToUtf8("[编辑框]\r\nk=?")).lossy());
 }
 
 TEST(IniFile, ReadBufferHoldsTheValueAndItsTerminatingZero) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <iconv.h>
 #endif
 
@@ -16,6 +18,16 @@ const Text kZhongWen = "中文";  // GBK: D6 D0 CE C4
 TEST(CodePage, GbkLiteralsAreGbkBytes) {
     EXPECT_EQ(kZhongWen, "\xD6\xD0\xCE\xC4");
 }
+
+#if defined(_WIN32)
+// The Windows suite runs as our users' Windows does: Chinese, ANSI and OEM code page 936 (under
+// Wine, the locale zh_CN.UTF-8 that scripts/wine-env.sh sets). A Western code page gives every
+// byte a character of its own and would hide what a double-byte code page does to bytes.
+TEST(CodePage, TheWindowsSuiteRunsUnderTheCodePageOfChineseWindows) {
+    EXPECT_EQ(GetACP(), 936u);
+    EXPECT_EQ(GetOEMCP(), 936u);
+}
+#endif
 
 TEST(CodePage, RoundTripsBetweenGbkUtf8AndUtf16) {
     const Text utf8 = AnsiToUtf8("泡脚对身体有什么好处?abc");

@@ -105,6 +105,12 @@ TYPED_TEST_P(WindowConformance, PropertiesByNumber) {
     EXPECT_EQ(w.GetText(control::kEditLatestVersion, kPropContent), "\xD2\xBB\r\n\xB6\xFE\r\n");
     w.SetText(control::kEditOpenAiKey, kPropContent, std::string("sk\0hidden", 9));
     EXPECT_EQ(w.GetText(control::kEditOpenAiKey, kPropContent), "sk");
+    // No edit box cuts a long text: what the settings file gives back is what the user wrote.
+    const Text longText(50000, 'k');
+    for (const char* name : {control::kEditOpenAiKey, control::kEditLatestVersion}) {
+        w.SetText(name, kPropContent, longText);
+        EXPECT_EQ(w.GetText(name, kPropContent), longText) << name;
+    }
 
     // A name that is no control, or a property the control lacks, reads empty and writes nothing.
     const Text nothing = "\xC3\xBB\xD3\xD0\xD5\xE2\xB8\xF6\xBF\xD8\xBC\xFE";  // 没有这个控件
