@@ -51,7 +51,7 @@ Text ExecutableFolder() {
 Text ProgramFolder() {
     const wchar_t* home = _wgetenv(L"QINGJIAN_HOME");
     if (home && *home) {
-        return WithoutTrailingSeparators(GbkFromWide(home));
+        return WithoutTrailingSeparators(GbkFromWide(FromStartDirectory(home).native()));
     }
     return WithoutTrailingSeparators(ExecutableFolder());
 }

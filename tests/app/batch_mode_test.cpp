@@ -155,6 +155,21 @@ TEST_F(BatchModeTest, EndpointsFailOverAndARunWithoutAnyEndsEarly) {
     EXPECT_EQ(Read(paths_.failureList), "");
 }
 
+// A relative QINGJIAN_HOME names a folder of the directory the program was started in, also once
+// start-up has made the program folder the current directory.
+TEST_F(BatchModeTest, ARelativeHomeIsTakenFromWhereTheProgramStarted) {
+    WriteList("甲\r\n");
+    const std::filesystem::path started = std::filesystem::current_path();
+    std::filesystem::current_path(home_.Path().parent_path());
+    testing::SetEnvironmentPath("QINGJIAN_HOME", home_.Path().filename());
+    const int code = Program({"--batch"}, Output()).Wait();
+    std::filesystem::current_path(started);
+    EXPECT_EQ(code, 0) << testing::ReadBytes(Output());
+    EXPECT_EQ(Read(paths_.outputFolder + "甲.txt"), "甲 text");
+    EXPECT_EQ(Read(paths_.keywordList), "");
+    EXPECT_FALSE(std::filesystem::exists(home_.Path() / home_.Path().filename()));
+}
+
 // Starting the program creates nothing in an empty folder; keywords a killed run left in its
 // journal are back in the list as soon as it starts.
 TEST(BatchModeStartUp, CreatesNothingButRecoversWhatAKilledRunLeft) {
