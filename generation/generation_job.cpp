@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "generation/output_files.h"
 #include "generation/progress.h"
 #include "generation/retry_policy.h"
+#include "platform/open_file.h"
 #include "platform/program_folder.h"
 #include "text/ascii.h"
 #include "window/control_names.h"
@@ -75,8 +75,7 @@ public:
         }
         // Files a killed run was writing are no articles; nobody else writes into the folder now.
         RemovePartialFiles(queue_.paths().outputFolder);
-        std::error_code ec;
-        if (!std::filesystem::exists(NativePath(queue_.paths().keywordList), ec)) {
+        if (!PathExists(NativePath(queue_.paths().keywordList)).value_or(false)) {
             RunLog("没有找到关键词列表 " + queue_.paths().keywordList + "：请建立这个文本文件，每行写一个关键词");
         }
         return true;
@@ -428,10 +427,8 @@ int RecoverInterruptedKeywords(const Text& programFolder) {
     KeywordQueue queue(JobPathsIn(programFolder));
     // Without a journal that holds something or a recorded move there is nothing to do, and opening
     // the window creates no folder and no lock file.
-    std::error_code ec;
-    const auto journalSize = std::filesystem::file_size(NativePath(queue.paths().journal), ec);
-    const bool journalHolds = !ec && journalSize > 0;
-    if (!journalHolds && !std::filesystem::exists(NativePath(RequeueIntentPath(queue)), ec)) {
+    const bool journalHolds = RegularFileSize(queue.paths().journal).value_or(0) > 0;
+    if (!journalHolds && !PathExists(NativePath(RequeueIntentPath(queue))).value_or(false)) {
         return 0;
     }
     if (!queue.TryLockRun()) {
