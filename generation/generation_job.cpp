@@ -55,7 +55,8 @@ public:
           retries_(retries),
           stop_(stop),
           pause_(retries > 0),
-          pool_(pool) {}
+          pool_(pool),
+          output_(queue.paths().outputFolder) {}
 
     // What must hold before the first keyword is taken: the list is this run's alone, and what an
     // earlier run left unsettled is back in it. False when the run cannot start.
@@ -247,8 +248,7 @@ private:
 
     // The whole work for one keyword.
     void Process(const Text& keyword) {
-        if (window_.GetNumber(control::kCheckSkipExisting, kPropChecked) &&
-            OutputExists(queue_.paths().outputFolder, keyword)) {
+        if (window_.GetNumber(control::kCheckSkipExisting, kPropChecked) && output_.Exists(keyword)) {
             RunLog("关键词【" + keyword + "】已有生成内容，跳过");
             Count(&JobSummary::skipped);
             progress_.Skipped();
@@ -295,8 +295,7 @@ private:
         if (window_.GetNumber(control::kCheckSaveAsHtml, kPropChecked)) {
             html = ToParagraphHtml(outcome.text);
         }
-        if (std::optional<FileError> e =
-                SaveGeneratedText(queue_.paths().outputFolder, keyword, html ? *html : outcome.text)) {
+        if (std::optional<FileError> e = output_.Save(keyword, html ? *html : outcome.text)) {
             Unrecorded(keyword, *e);
             return;
         }
@@ -357,6 +356,7 @@ private:
     std::atomic<bool> endedEarly_{false};
     SharedPause pause_;
     EndpointPool* const pool_;
+    OutputFolder output_;
     ProgressMeter progress_;
     Text title_;
     std::mutex mutex_;

@@ -298,6 +298,17 @@ int RemovePartialFiles(const Text& folder) {
     return removed;
 }
 
+std::optional<FileError> ListFolder(const Text& folder, std::vector<Text>& names) {
+    names.clear();
+    const DWORD error = ForEachEntry(NativePath(folder), [&](const WIN32_FIND_DATAW& entry) {
+        names.push_back(TextFromNativePath(fs::path(entry.cFileName)));
+    });
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        return ErrorOf(folder, ErrnoOf(error));
+    }
+    return std::nullopt;
+}
+
 std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes) {
     const fs::path native = NativePath(path);
     File file(native, FILE_APPEND_DATA, OPEN_ALWAYS);
