@@ -1,9 +1,8 @@
-#include <filesystem>
-
 #include "app/handlers.h"
 #include "app/main_window_job.h"
 #include "app/process_state.h"
 #include "generation/failure_requeue.h"
+#include "platform/open_file.h"
 #include "platform/program_folder.h"
 #include "window/run_log.h"
 
@@ -20,9 +19,8 @@ void OnRequeueFailedClicked(WindowModel&) {
         return;
     }
     KeywordQueue queue(JobPathsIn(ProgramFolder()));
-    std::error_code ec;
-    if (!std::filesystem::exists(NativePath(queue.paths().failureList), ec) &&
-        !std::filesystem::exists(NativePath(RequeueIntentPath(queue)), ec)) {
+    if (!PathExists(NativePath(queue.paths().failureList)).value_or(false) &&
+        !PathExists(NativePath(RequeueIntentPath(queue))).value_or(false)) {
         // Nothing to move: no lock to take, and no folder is made for it.
         RunLog("已将0个失败关键词移回待采集关键词列表");
         return;

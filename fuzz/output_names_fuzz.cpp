@@ -1,10 +1,16 @@
 // libFuzzer target: the output file name of a keyword. Properties: every name ends in ".txt" and
 // is one file-name component that FAT and NTFS accept too (none of \ / : * ? " < > |, no control
 // character, no device name such as CON or COM1, also with blanks behind it), at most 255 bytes
-// as stored and read back unchanged; two different keywords never share a name; an ordinary
-// keyword (letters, digits, Chinese) keeps the name it always had, the keyword and ".txt".
+// as stored and read back unchanged; two different keywords never share a name, also where the
+// file system ignores case (NTFS and FAT compare names upper-cased), when keywords that differ
+// only in case are written one after the other; a folder holding those names gives every keyword
+// the same name again, in whatever order the keywords come; an ordinary keyword (letters, digits,
+// Chinese) keeps the name it always had, the keyword and ".txt".
 #include <algorithm>
 #include <cctype>
+#include <clocale>
+#include <cwctype>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "generation/output_files.h"
@@ -57,6 +63,25 @@ void CheckName(const qj::Text& keyword, const qj::Text& name) {
     QJ_FUZZ_CHECK(!IsDeviceName(stem), detail);
 }
 
+// The keyword's characters upper- or lower-cased by the C library's Unicode tables, a character
+// without a partner in GBK as "?".
+qj::Text ChangedCase(const qj::Text& keyword, bool upper) {
+    std::u16string units = qj::GbkToUtf16(keyword);
+    for (char16_t& c : units) {
+        c = static_cast<char16_t>(upper ? std::towupper(c) : std::towlower(c));
+    }
+    return qj::Utf16ToGbk(units);
+}
+
+// A name as NTFS and FAT compare it: every character upper-cased.
+std::u16string AsCaseBlindFileSystemSees(const qj::Text& name) {
+    std::u16string units = qj::GbkToUtf16(name);
+    for (char16_t& c : units) {
+        c = static_cast<char16_t>(std::towupper(c));
+    }
+    return units;
+}
+
 bool IsOrdinary(const qj::Text& keyword) {
     if (keyword.empty() || keyword.size() > 100 || !qj::fuzz::IsValidGbk(keyword)) {
         return false;
@@ -74,6 +99,12 @@ bool IsOrdinary(const qj::Text& keyword) {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // Unicode case tables for towupper and towlower.
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     const std::string first = input.ConsumeRandomLengthString(300);
@@ -90,6 +121,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   "keywords " + Shown(first) + " and " + Shown(second) + " share " + Shown(firstName));
     if (IsOrdinary(first)) {
         QJ_FUZZ_CHECK(firstName == first + ".txt", "keyword " + Shown(first) + " is stored as " + Shown(firstName));
+    }
+
+    // One run writes the keywords and their case variants into an empty folder.
+    const std::vector<qj::Text> keywords = {first,
+                                            second,
+                                            ChangedCase(first, true),
+                                            ChangedCase(first, false),
+                                            ChangedCase(second, true),
+                                            ChangedCase(second, false)};
+    qj::OutputNames run;
+    std::vector<qj::Text> names;
+    for (const qj::Text& keyword : keywords) {
+        names.push_back(run.Claim(keyword));
+        CheckName(keyword, names.back());
+    }
+    QJ_FUZZ_CHECK(names[0] == firstName, "keyword " + Shown(first) + " alone in a folder is stored as " +
+                                             Shown(names[0]) + ", not " + Shown(firstName));
+    for (std::size_t i = 0; i < keywords.size(); ++i) {
+        for (std::size_t j = i + 1; j < keywords.size(); ++j) {
+            QJ_FUZZ_CHECK(keywords[i] == keywords[j] ||
+                              AsCaseBlindFileSystemSees(names[i]) != AsCaseBlindFileSystemSees(names[j]),
+                          "keywords " + Shown(keywords[i]) + " and " + Shown(keywords[j]) + " share " +
+                              Shown(names[i]) + " and " + Shown(names[j]));
+        }
+    }
+    // The next run, in the folder that run left, finds every article again, whatever the order.
+    qj::OutputNames next(names);
+    for (std::size_t i = keywords.size(); i-- > 0;) {
+        const qj::Text again = next.Claim(keywords[i]);
+        QJ_FUZZ_CHECK(again == names[i], "keyword " + Shown(keywords[i]) + " was stored as " + Shown(names[i]) +
+                                             " and is looked for as " + Shown(again));
     }
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "generation/chat_endpoint.h"
 
+#include "generation/endpoint_list.h"
 #include "text/ascii.h"
 #include "text/text_helpers.h"
 
@@ -30,7 +31,7 @@ ChatEndpoints ResolveChatEndpoints(const Text& typed, const Text& defaultBase) {
     } else if (FindText(address, "http://", 0, true) == 0) {
         schemeLength = 7;
     } else {
-        endpoints.error = "API地址必须以 http:// 或 https:// 开头，现在是：" + Text(address);
+        endpoints.error = "API地址必须以 http:// 或 https:// 开头，现在是：" + MaskedUrl(address);
         return endpoints;
     }
     const std::size_t queryAt = address.find_first_of("?#", schemeLength);
@@ -42,7 +43,7 @@ ChatEndpoints ResolveChatEndpoints(const Text& typed, const Text& defaultBase) {
     const std::size_t hostEnd = path.find('/', schemeLength);
     if (path.substr(schemeLength, hostEnd == std::string_view::npos ? std::string_view::npos : hostEnd - schemeLength)
             .empty()) {
-        endpoints.error = "API地址中缺少主机名：" + Text(address);
+        endpoints.error = "API地址中缺少主机名：" + MaskedUrl(address);
         return endpoints;
     }
 

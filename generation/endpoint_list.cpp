@@ -1,5 +1,6 @@
 #include "generation/endpoint_list.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "generation/chat_endpoint.h"
@@ -171,6 +172,70 @@ EndpointLines ReadEndpointLines(const Text& box) {
         lines.endpoints.push_back(std::move(line));
     }
     return lines;
+}
+
+namespace {
+
+// Whether a parameter of an address carries a secret, judged by its name.
+bool NamesASecret(std::string_view name) {
+    for (const std::string_view word : {"key", "token", "secret", "pass", "pwd", "auth", "sig", "credential"}) {
+        if (FindText(name, word, 0, true) != Text::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// "name=value&name=value" with the values of secret parameters masked.
+Text MaskedParameters(std::string_view parameters) {
+    Text masked;
+    for (std::size_t at = 0; at <= parameters.size();) {
+        const std::size_t end = std::min(parameters.find('&', at), parameters.size());
+        const std::string_view parameter = parameters.substr(at, end - at);
+        const std::size_t equals = parameter.find('=');
+        if (equals != std::string_view::npos && equals + 1 < parameter.size() &&
+            NamesASecret(parameter.substr(0, equals))) {
+            masked += Text(parameter.substr(0, equals + 1)) + MaskedKey(Text(parameter.substr(equals + 1)));
+        } else {
+            masked += parameter;
+        }
+        if (end < parameters.size()) {
+            masked += '&';
+        }
+        at = end + 1;
+    }
+    return masked;
+}
+
+}  // namespace
+
+Text MaskedUrl(std::string_view url) {
+    const std::size_t scheme = url.find("://");
+    const std::size_t authorityAt = scheme == std::string_view::npos ? 0 : scheme + 3;
+    const std::size_t authorityEnd = std::min(url.find_first_of("/?#", authorityAt), url.size());
+    Text masked(url.substr(0, authorityAt));
+    std::string_view authority = url.substr(authorityAt, authorityEnd - authorityAt);
+    if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
+        const std::string_view credentials = authority.substr(0, at);
+        const std::size_t colon = credentials.find(':');
+        const std::string_view user = credentials.substr(0, colon);
+        masked += user.empty() ? Text() : MaskedKey(Text(user));
+        if (colon != std::string_view::npos) {
+            masked += ":***";
+        }
+        authority.remove_prefix(at);
+    }
+    masked += authority;
+    const std::size_t query = std::min(url.find_first_of("?#", authorityEnd), url.size());
+    masked += url.substr(authorityEnd, query - authorityEnd);
+    // The query, then the fragment, each a list of parameters.
+    for (std::size_t at = query; at < url.size();) {
+        const std::size_t end = url[at] == '?' ? std::min(url.find('#', at), url.size()) : url.size();
+        masked += url[at];
+        masked += MaskedParameters(url.substr(at + 1, end - at - 1));
+        at = end;
+    }
+    return masked;
 }
 
 Text MaskedKey(const Text& key) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "text/types.h"
@@ -49,5 +50,11 @@ EndpointLines ReadEndpointLines(const Text& box);
 
 // A key for the run log: its first three and last four characters ("sk-…a1b2"), or "（无）".
 Text MaskedKey(const Text& key);
+
+// An address for the run log, its secrets masked: the user name of "user:password@" as a key
+// (MaskedKey), the password as "***", and the value of every query or fragment parameter whose name
+// speaks of a key, token, secret, password, signature or credentials ("key", "api_key",
+// "access_token", ...; letters in any case) as a key. The rest stays as written.
+Text MaskedUrl(std::string_view url);
 
 }  // namespace qj

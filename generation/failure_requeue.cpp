@@ -1,8 +1,8 @@
 #include "generation/failure_requeue.h"
 
 #include <cstdlib>
-#include <filesystem>
 
+#include "platform/open_file.h"
 #include "platform/program_folder.h"
 
 namespace qj {
@@ -26,8 +26,7 @@ std::optional<FileError> Complete(const JobPaths& paths, const Text& intentPath,
     if (std::optional<FileError> e = ReplaceFileContents(paths.failureList, "")) {
         return e;
     }
-    std::error_code ec;
-    std::filesystem::remove(NativePath(intentPath), ec);
+    RemoveFile(NativePath(intentPath));
     return std::nullopt;
 }
 
@@ -85,8 +84,7 @@ std::optional<FileError> FinishInterruptedRequeue(const JobPaths& paths, const T
     const std::size_t lineEnd = intent.find("\r\n");
     if (lineEnd == Bytes::npos) {
         // No record, or one cut short before it was complete (then nothing had moved yet).
-        std::error_code ec;
-        std::filesystem::remove(NativePath(intentPath), ec);
+        RemoveFile(NativePath(intentPath));
         return std::nullopt;
     }
     const std::size_t sizeBefore = std::strtoull(intent.substr(0, lineEnd).c_str(), nullptr, 10);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "generation/output_files.h"
 #include "generation/progress.h"
 #include "generation/retry_policy.h"
+#include "platform/open_file.h"
 #include "platform/program_folder.h"
 #include "text/ascii.h"
 #include "window/control_names.h"
@@ -55,7 +55,8 @@ public:
           retries_(retries),
           stop_(stop),
           pause_(retries > 0),
-          pool_(pool) {}
+          pool_(pool),
+          output_(queue.paths().outputFolder) {}
 
     // What must hold before the first keyword is taken: the list is this run's alone, and what an
     // earlier run left unsettled is back in it. False when the run cannot start.
@@ -75,8 +76,7 @@ public:
         }
         // Files a killed run was writing are no articles; nobody else writes into the folder now.
         RemovePartialFiles(queue_.paths().outputFolder);
-        std::error_code ec;
-        if (!std::filesystem::exists(NativePath(queue_.paths().keywordList), ec)) {
+        if (!PathExists(NativePath(queue_.paths().keywordList)).value_or(false)) {
             RunLog("没有找到关键词列表 " + queue_.paths().keywordList + "：请建立这个文本文件，每行写一个关键词");
         }
         return true;
@@ -248,8 +248,7 @@ private:
 
     // The whole work for one keyword.
     void Process(const Text& keyword) {
-        if (window_.GetNumber(control::kCheckSkipExisting, kPropChecked) &&
-            OutputExists(queue_.paths().outputFolder, keyword)) {
+        if (window_.GetNumber(control::kCheckSkipExisting, kPropChecked) && output_.Exists(keyword)) {
             RunLog("关键词【" + keyword + "】已有生成内容，跳过");
             Count(&JobSummary::skipped);
             progress_.Skipped();
@@ -296,8 +295,7 @@ private:
         if (window_.GetNumber(control::kCheckSaveAsHtml, kPropChecked)) {
             html = ToParagraphHtml(outcome.text);
         }
-        if (std::optional<FileError> e =
-                SaveGeneratedText(queue_.paths().outputFolder, keyword, html ? *html : outcome.text)) {
+        if (std::optional<FileError> e = output_.Save(keyword, html ? *html : outcome.text)) {
             Unrecorded(keyword, *e);
             return;
         }
@@ -358,6 +356,7 @@ private:
     std::atomic<bool> endedEarly_{false};
     SharedPause pause_;
     EndpointPool* const pool_;
+    OutputFolder output_;
     ProgressMeter progress_;
     Text title_;
     std::mutex mutex_;
@@ -428,10 +427,8 @@ int RecoverInterruptedKeywords(const Text& programFolder) {
     KeywordQueue queue(JobPathsIn(programFolder));
     // Without a journal that holds something or a recorded move there is nothing to do, and opening
     // the window creates no folder and no lock file.
-    std::error_code ec;
-    const auto journalSize = std::filesystem::file_size(NativePath(queue.paths().journal), ec);
-    const bool journalHolds = !ec && journalSize > 0;
-    if (!journalHolds && !std::filesystem::exists(NativePath(RequeueIntentPath(queue)), ec)) {
+    const bool journalHolds = RegularFileSize(queue.paths().journal).value_or(0) > 0;
+    if (!journalHolds && !PathExists(NativePath(RequeueIntentPath(queue))).value_or(false)) {
         return 0;
     }
     if (!queue.TryLockRun()) {

@@ -12,7 +12,7 @@ namespace {
 
 PoolEndpoint Endpoint(const ChatRequestConfig& config, const Text& key, const Text& keyShown) {
     PoolEndpoint endpoint;
-    endpoint.description = config.chatUrl + "，模型 " + config.model + "，密钥 " + keyShown + "，" +
+    endpoint.description = MaskedUrl(config.chatUrl) + "，模型 " + config.model + "，密钥 " + keyShown + "，" +
                            (config.proxy ? "代理 " + config.proxy->Shown() : Text("直连"));
     endpoint.key = key;
     endpoint.request = [config](const Text& keyword, const Text& requestKey, const std::atomic<bool>* cancel,

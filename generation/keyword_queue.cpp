@@ -365,9 +365,8 @@ std::optional<FileError> KeywordQueue::EnsureLoaded(int* recovered) {
     for (std::size_t i = 0; i < journal.records.size(); ++i) {
         const JournalRecord& r = journal.records[i];
         const bool abandoned = i + 1 < journal.records.size() && journal.records[i + 1].kind == '!';
-        std::error_code error;
         if (r.kind == '#' ||
-            (r.kind == '=' && !abandoned && !fs::exists(TemporaryPath(target, r.line), error) && !error)) {
+            (r.kind == '=' && !abandoned && PathExists(TemporaryPath(target, r.line)) == std::optional(false))) {
             checkpoint = static_cast<std::ptrdiff_t>(i);
         }
     }

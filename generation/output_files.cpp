@@ -1,12 +1,15 @@
 #include "generation/output_files.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 
 #include "platform/program_folder.h"
 #include "text/ascii.h"
 #include "text/code_page.h"
+#include "text/regex_case_fold.h"
 #include "text/text_helpers.h"
 
 namespace qj {
@@ -65,8 +68,16 @@ bool IsReservedDeviceName(std::string_view stem) {
 
 // Whether a name part ends the way a name with a tag ends ("~" and eight hexadecimal digits): such
 // a keyword gets a tag of its own, so that no keyword's own name can equal another keyword's tagged one.
+// A "~" that is the second byte of a double-byte character is none: a tag never follows half a one.
 bool EndsLikeATag(std::string_view stem) {
     if (stem.size() < kTagLength || stem[stem.size() - kTagLength] != '~') {
+        return false;
+    }
+    std::size_t at = 0;
+    while (at < stem.size() - kTagLength) {
+        at += CharacterLength(stem, at);
+    }
+    if (at != stem.size() - kTagLength) {
         return false;
     }
     for (std::size_t i = stem.size() - kTagLength + 1; i < stem.size(); ++i) {
@@ -85,9 +96,8 @@ std::uint32_t Fnv1a(const Text& text) {
     return h;
 }
 
-}  // namespace
-
-Text OutputFileName(const Text& keyword) {
+// A keyword's name, with the tag behind it when the name had to change or `tagged` asks for it.
+Text FileNameOf(const Text& keyword, bool tagged) {
     Text stem;
     stem.reserve(keyword.size());
     bool changed = false;
@@ -110,7 +120,7 @@ Text OutputFileName(const Text& keyword) {
         stem = "_" + stem;
         changed = true;
     }
-    changed = changed || EndsLikeATag(stem);
+    changed = changed || tagged || EndsLikeATag(stem);
     if (!changed && AnsiToUtf8(stem).size() + 4 <= kMaxNameBytes) {
         return stem + kSuffix;
     }
@@ -134,6 +144,29 @@ Text OutputFileName(const Text& keyword) {
     return shortened + tag + kSuffix;
 }
 
+// A name as a file system that ignores case sees it. NTFS and FAT compare names upper-cased
+// character by character; here every character stands for the first of its set of case variants
+// (simple case folding), which keeps apart no two GBK names that such a file system takes for one
+// ("Abc" and "ABC", "Σ" and "σ", "Я" and "я", "Ａ" and "ａ", "Ⅰ" and "ⅰ"). A tag ("~" and digits or
+// letters a to f) stays a tag: no GBK character is a case variant of those.
+std::u16string CaseBlind(const Text& name) {
+    std::u16string units = GbkToUtf16(name);
+    for (char16_t& c : units) {
+        const auto* pair = std::lower_bound(std::begin(kCaseFoldPairs), std::end(kCaseFoldPairs), c,
+                                            [](const CaseFoldPair& p, char16_t unit) { return p.character < unit; });
+        if (pair != std::end(kCaseFoldPairs) && pair->character == c) {
+            c = pair->smallest;
+        }
+    }
+    return units;
+}
+
+}  // namespace
+
+Text OutputFileName(const Text& keyword) {
+    return FileNameOf(keyword, false);
+}
+
 Text ToParagraphHtml(const Text& text) {
     const TextList lines = SplitText(text, "\r\n");
     if (lines.empty()) {
@@ -149,36 +182,84 @@ Text ToParagraphHtml(const Text& text) {
     return html;
 }
 
-namespace {
+OutputNames::OutputNames(const std::vector<Text>& present) {
+    for (const Text& name : present) {
+        Add(name);
+    }
+}
 
-Text OutputPath(const Text& outputFolder, const Text& keyword) {
-    Text path = outputFolder;
+void OutputNames::Add(const Text& name) {
+    if (names_.insert(name).second) {
+        caseBlind_.insert(CaseBlind(name));
+    }
+}
+
+Text OutputNames::NameOf(const Text& keyword) const {
+    const Text plain = OutputFileName(keyword);
+    if (names_.contains(plain)) {
+        return plain;
+    }
+    // Only the keyword itself has its tagged name (a plain name never ends like a tag), so a file of
+    // that name is its article from an earlier run, even when what made the tag necessary is gone.
+    Text tagged = FileNameOf(keyword, true);
+    if (tagged == plain || names_.contains(tagged) || caseBlind_.contains(CaseBlind(plain))) {
+        return tagged;
+    }
+    return plain;
+}
+
+Text OutputNames::Claim(const Text& keyword) {
+    Text name = NameOf(keyword);
+    Add(name);
+    return name;
+}
+
+std::optional<Text> OutputFolder::PathOf(const Text& keyword, bool claim, std::optional<FileError>* error) {
+    Text name;
+    {
+        std::lock_guard lock(mutex_);
+        if (!names_) {
+            std::vector<Text> present;
+            if (std::optional<FileError> e = ListFolder(folder_, present)) {
+                if (error) {
+                    *error = std::move(e);
+                }
+                return std::nullopt;
+            }
+            names_.emplace(present);
+        }
+        name = claim ? names_->Claim(keyword) : names_->NameOf(keyword);
+    }
+    Text path = folder_;
     if (!path.empty() && path.back() != kPathSeparator) {
         path.push_back(kPathSeparator);
     }
-    return path + OutputFileName(keyword);
+    return path + name;
 }
 
-}  // namespace
-
-std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text& keyword, const Text& text) {
-    const Text path = OutputPath(outputFolder, keyword);
-    std::optional<FileError> failure = WriteFileInOneStep(path, text);
+std::optional<FileError> OutputFolder::Save(const Text& keyword, const Text& text) {
+    std::optional<FileError> failure;
+    const std::optional<Text> path = PathOf(keyword, true, &failure);
+    if (!path) {
+        return failure;
+    }
+    failure = WriteFileInOneStep(*path, text);
     if (failure) {
         // The folder is made on first use rather than looked for before every file; another
         // worker may have made it in the meantime, so the write is tried again in any case.
-        if (std::optional<FileError> e = EnsureFolder(outputFolder)) {
+        if (std::optional<FileError> e = EnsureFolder(folder_)) {
             return e;
         }
-        failure = WriteFileInOneStep(path, text);
+        failure = WriteFileInOneStep(*path, text);
     }
     return failure;
 }
 
-bool OutputExists(const Text& outputFolder, const Text& keyword) {
+bool OutputFolder::Exists(const Text& keyword) {
     // An empty file is never an article (a reply without text is a failure): it can only be what a
     // power cut left of one, and the keyword is done again.
-    const std::optional<unsigned long long> size = RegularFileSize(OutputPath(outputFolder, keyword));
+    const std::optional<Text> path = PathOf(keyword, false, nullptr);
+    const std::optional<unsigned long long> size = path ? RegularFileSize(*path) : std::nullopt;
     return size && *size > 0;
 }
 

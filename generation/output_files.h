@@ -1,6 +1,10 @@
 #pragma once
 
+#include <mutex>
 #include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "text/types.h"
@@ -21,13 +25,53 @@ Text OutputFileName(const Text& keyword);
 // stays as it is.
 Text ToParagraphHtml(const Text& text);
 
-// Writes a keyword's text into the output folder (created when missing), replacing an older file
-// of the same name as one step: the file is never seen half written (see WriteFileInOneStep).
-[[nodiscard]] std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text& keyword,
-                                                         const Text& text);
+// The names of one folder's articles. A keyword's article has the name OutputFileName gives it,
+// unless a file system that ignores case (NTFS and FAT: Windows, a USB stick) would take that name
+// for another one already there: then the keyword gets the tagged form of its name ("~" and the
+// hash), which no other keyword has. A name is "there" when the folder held it or this object gave
+// it out (Claim). The choice depends on the names alone, so with the same folder a keyword gets the
+// same name in every run: a name that is there exactly as the keyword's own plain or tagged name is
+// the keyword's article.
+class OutputNames {
+public:
+    OutputNames() = default;
+    explicit OutputNames(const std::vector<Text>& present);
 
-// Whether a keyword's output exists: its file, not empty.
-bool OutputExists(const Text& outputFolder, const Text& keyword);
+    // The name of the keyword's article.
+    Text NameOf(const Text& keyword) const;
+    // NameOf, the name then counted as there.
+    Text Claim(const Text& keyword);
+
+private:
+    void Add(const Text& name);
+
+    std::unordered_set<Text> names_;
+    std::unordered_set<std::u16string> caseBlind_;  // the same names, case left out
+};
+
+// The output folder of one run, which several workers write into at once. Its names are read when
+// first needed; a name is looked up and given out in one step, so that two keywords never take one
+// file, whatever the file system and however the workers interleave.
+class OutputFolder {
+public:
+    explicit OutputFolder(Text folder) : folder_(std::move(folder)) {}
+
+    // Whether a keyword's article exists: its file, not empty.
+    bool Exists(const Text& keyword);
+
+    // Writes a keyword's text as its article into the folder (created when missing), replacing an
+    // older article of the keyword as one step: the file is never seen half written (see
+    // WriteFileInOneStep).
+    [[nodiscard]] std::optional<FileError> Save(const Text& keyword, const Text& text);
+
+private:
+    // The path of the keyword's article; with `claim`, the name is given out to it.
+    std::optional<Text> PathOf(const Text& keyword, bool claim, std::optional<FileError>* error);
+
+    const Text folder_;
+    std::mutex mutex_;
+    std::optional<OutputNames> names_;  // once the folder was read
+};
 
 // Appends the keyword and CR LF to the failure list, creating it (and its folder) when needed.
 [[nodiscard]] std::optional<FileError> AppendFailedKeyword(const Text& failureList, const Text& keyword);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include "text/types.h"
 
@@ -48,6 +49,10 @@ inline constexpr const char* kPartialFileSuffix = ".part";
 // Removes the files of a folder that WriteFileInOneStep left unfinished (the program was killed
 // while writing). Only for a folder no writer is using. Returns how many went.
 int RemovePartialFiles(const Text& folder);
+
+// The names of what a folder holds (files and folders alike, without "." and "..") as GBK texts, a
+// character the code page lacks as "?"; a missing folder holds nothing.
+[[nodiscard]] std::optional<FileError> ListFolder(const Text& folder, std::vector<Text>& names);
 
 // Appends bytes to a file in one write, creating the file when missing. The folder must exist.
 [[nodiscard]] std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes);

@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
@@ -176,6 +177,28 @@ int RemovePartialFiles(const Text& folder) {
         }
     }
     return removed;
+}
+
+std::optional<FileError> ListFolder(const Text& folder, std::vector<Text>& names) {
+    names.clear();
+    DIR* dir = ::opendir(NativePath(folder).c_str());
+    if (!dir) {
+        return errno == ENOENT ? std::nullopt : std::optional(ErrorOf(folder, errno));
+    }
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(TextFromNativePath(fs::path(name)));
+        }
+        errno = 0;
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0) {
+        return ErrorOf(folder, readError);
+    }
+    return std::nullopt;
 }
 
 std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes) {

@@ -10,6 +10,7 @@
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
 #include "platform/windows_error.h"
+#include "platform/windows_path.h"
 
 namespace qj {
 
@@ -74,7 +75,7 @@ int LastErrno() {
 // can act on is that a folder is in the way.
 int LastErrnoAt(const fs::path& path) {
     const DWORD error = GetLastError();
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(LongPathForm(path).c_str());
     if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return EISDIR;
@@ -90,7 +91,7 @@ FileError ErrorOf(const Text& path, int errorNumber) {
 class File {
 public:
     File(const fs::path& path, DWORD access, DWORD disposition)
-        : handle_(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        : handle_(CreateFileW(LongPathForm(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               disposition, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
     explicit File(HANDLE handle) : handle_(handle) {}
     ~File() { Close(); }
@@ -152,7 +153,7 @@ std::optional<FileError> WriteBesideAndMove(const Text& path, const fs::path& ta
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (int attempt = 0; handle == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
         temporary = folder / (prefix + RandomLetters(10) + suffix);
-        handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        handle = CreateFileW(LongPathForm(temporary).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         const DWORD error = GetLastError();
         if (handle == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
@@ -172,13 +173,66 @@ std::optional<FileError> WriteBesideAndMove(const Text& path, const fs::path& ta
     }
     if (errorNumber == 0) {
         const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
-        if (MoveFileExW(temporary.c_str(), target.c_str(), flags)) {
+        if (MoveFileExW(LongPathForm(temporary).c_str(), LongPathForm(target).c_str(), flags)) {
             return std::nullopt;
         }
         errorNumber = LastErrnoAt(target);
     }
-    DeleteFileW(temporary.c_str());
+    DeleteFileW(LongPathForm(temporary).c_str());
     return ErrorOf(path, errorNumber);
+}
+
+// Calls `visit` with every entry of a folder but "." and ".."; ERROR_SUCCESS, or why the folder
+// could not be read (ERROR_PATH_NOT_FOUND or ERROR_FILE_NOT_FOUND for a missing one).
+template <typename Visit>
+DWORD ForEachEntry(const fs::path& folder, Visit visit) {
+    WIN32_FIND_DATAW entry{};
+    const HANDLE find = FindFirstFileExW(LongPathForm(folder / L"*").c_str(), FindExInfoBasic, &entry,
+                                         FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+        return GetLastError();
+    }
+    DWORD error = ERROR_SUCCESS;
+    do {
+        const std::wstring_view name = entry.cFileName;
+        if (name != L"." && name != L"..") {
+            visit(entry);
+        }
+    } while (FindNextFileW(find, &entry) || (error = GetLastError()) != ERROR_NO_MORE_FILES);
+    FindClose(find);
+    return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
+}
+
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Makes the folder of a "\\?\" path and every missing folder above it; 0 or the errno value.
+int CreateFolders(const std::wstring& longForm) {
+    if (IsFolder(longForm)) {
+        return 0;
+    }
+    // The volume or share the path begins with ("\\?\C:", "\\?\UNC\server\share") is there or not;
+    // the folders behind it are made one by one.
+    std::size_t at = longForm.find(L'\\', 4);
+    if (longForm.starts_with(LR"(\\?\UNC\)")) {
+        at = longForm.find(L'\\', longForm.find(L'\\', 8) + 1);
+    }
+    while (at != std::wstring::npos) {
+        at = longForm.find(L'\\', at + 1);
+        const std::wstring folder = longForm.substr(0, at);
+        if (!IsFolder(folder) && !CreateDirectoryW(folder.c_str(), nullptr)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_ALREADY_EXISTS) {
+                return ErrnoOf(error);
+            }
+            if (!IsFolder(folder)) {
+                return ENOTDIR;  // a file stands where the folder goes
+            }
+        }
+    }
+    return 0;
 }
 
 }  // namespace
@@ -233,15 +287,26 @@ std::optional<FileError> WriteFileInOneStep(const Text& path, const Bytes& bytes
 }
 
 int RemovePartialFiles(const Text& folder) {
-    std::error_code error;
+    const fs::path native = NativePath(folder);
     int removed = 0;
-    for (fs::directory_iterator it(NativePath(folder), error), end; !error && it != end; it.increment(error)) {
-        if (IsPartialName(it->path().filename().native()) && it->is_regular_file(error) &&
-            fs::remove(it->path(), error)) {
+    static_cast<void>(ForEachEntry(native, [&](const WIN32_FIND_DATAW& entry) {
+        if (IsPartialName(entry.cFileName) && !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            DeleteFileW(LongPathForm(native / entry.cFileName).c_str())) {
             ++removed;
         }
-    }
+    }));
     return removed;
+}
+
+std::optional<FileError> ListFolder(const Text& folder, std::vector<Text>& names) {
+    names.clear();
+    const DWORD error = ForEachEntry(NativePath(folder), [&](const WIN32_FIND_DATAW& entry) {
+        names.push_back(TextFromNativePath(fs::path(entry.cFileName)));
+    });
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        return ErrorOf(folder, ErrnoOf(error));
+    }
+    return std::nullopt;
 }
 
 std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes) {
@@ -266,12 +331,12 @@ std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes) {
 // user's own space already keeps other users out.
 std::optional<FileError> NarrowPermissions(const Text& path, unsigned allowedMode) {
     const fs::path native = NativePath(path);
-    const DWORD attributes = GetFileAttributesW(native.c_str());
+    const DWORD attributes = GetFileAttributesW(LongPathForm(native).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return std::nullopt;
     }
     if (!(allowedMode & 0200) && !(attributes & FILE_ATTRIBUTE_READONLY) &&
-        !SetFileAttributesW(native.c_str(), attributes | FILE_ATTRIBUTE_READONLY)) {
+        !SetFileAttributesW(LongPathForm(native).c_str(), attributes | FILE_ATTRIBUTE_READONLY)) {
         return ErrorOf(path, LastErrno());
     }
     return std::nullopt;
@@ -279,7 +344,7 @@ std::optional<FileError> NarrowPermissions(const Text& path, unsigned allowedMod
 
 std::optional<unsigned long long> RegularFileSize(const Text& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(NativePath(path).c_str(), GetFileExInfoStandard, &data) ||
+    if (!GetFileAttributesExW(LongPathForm(NativePath(path)).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return std::nullopt;
     }
@@ -289,19 +354,26 @@ std::optional<unsigned long long> RegularFileSize(const Text& path) {
 std::optional<FileError> EnsureFolder(const Text& path) {
     std::error_code error;
     const fs::path folder = NativePath(path);
-    if (fs::is_directory(folder, error)) {
+    const std::wstring longForm = LongPathForm(folder);
+    if (longForm == folder.native()) {
+        if (fs::is_directory(folder, error)) {
+            return std::nullopt;
+        }
+        fs::create_directories(folder, error);
+        if (error) {
+            return FileError{path, SystemReason(error.default_error_condition().value())};
+        }
         return std::nullopt;
     }
-    fs::create_directories(folder, error);
-    if (error) {
-        return FileError{path, SystemReason(error.default_error_condition().value())};
+    if (const int errorNumber = CreateFolders(longForm)) {
+        return ErrorOf(path, errorNumber);
     }
     return std::nullopt;
 }
 
 std::optional<FileError> EnsureFile(const Text& path) {
     const fs::path file = NativePath(path);
-    if (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (GetFileAttributesW(LongPathForm(file).c_str()) != INVALID_FILE_ATTRIBUTES) {
         return std::nullopt;
     }
     File created(file, GENERIC_WRITE, OPEN_ALWAYS);

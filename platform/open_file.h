@@ -80,6 +80,9 @@ inline constexpr bool kRenameOverOpenFile = true;
 // Removes a file; false when it could not.
 bool RemoveFile(const std::filesystem::path& path);
 
+// Whether anything (a file, a folder) is at `path`; nullopt when the system cannot tell.
+std::optional<bool> PathExists(const std::filesystem::path& path);
+
 // This process's number, to name its temporary files.
 unsigned long ProcessNumber();
 

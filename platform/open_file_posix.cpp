@@ -128,6 +128,17 @@ bool RemoveFile(const std::filesystem::path& path) {
     return ::unlink(path.c_str()) == 0;
 }
 
+std::optional<bool> PathExists(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        return true;
+    }
+    if (errno == ENOENT || errno == ENOTDIR) {
+        return false;
+    }
+    return std::nullopt;
+}
+
 unsigned long ProcessNumber() {
     return static_cast<unsigned long>(::getpid());
 }

@@ -4,6 +4,7 @@
 
 #include "platform/open_file.h"
 #include "platform/windows_error.h"
+#include "platform/windows_path.h"
 
 namespace qj {
 
@@ -51,10 +52,11 @@ bool OpenFile::Open(const std::filesystem::path& path, Mode mode, unsigned) {
         disposition = CREATE_NEW;
         break;
     }
-    const HANDLE file = CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::wstring native = LongPathForm(path);
+    const HANDLE file = CreateFileW(native.c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         // A folder where the file should be is refused as "access denied"; say what is in the way.
-        const DWORD attributes = GetLastError() == ERROR_ACCESS_DENIED ? GetFileAttributesW(path.c_str())
+        const DWORD attributes = GetLastError() == ERROR_ACCESS_DENIED ? GetFileAttributesW(native.c_str())
                                                                         : INVALID_FILE_ATTRIBUTES;
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             error_ = EISDIR;
@@ -150,7 +152,7 @@ bool OpenFile::CopyModeOf(const std::filesystem::path&, unsigned) {
 }
 
 std::optional<FileIdentity> IdentityOfFile(const std::filesystem::path& path) {
-    const HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+    const HANDLE file = CreateFileW(LongPathForm(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return std::nullopt;
@@ -162,13 +164,13 @@ std::optional<FileIdentity> IdentityOfFile(const std::filesystem::path& path) {
 }
 
 int RenameOver(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (MoveFileExW(LongPathForm(from).c_str(), LongPathForm(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
         return 0;
     }
     // Windows says "access denied" or "sharing violation" when a folder stands where the file goes;
     // the reason a user can act on is the folder, as on Linux.
     const DWORD error = GetLastError();
-    const DWORD attributes = GetFileAttributesW(to.c_str());
+    const DWORD attributes = GetFileAttributesW(LongPathForm(to).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return EISDIR;
     }
@@ -176,7 +178,18 @@ int RenameOver(const std::filesystem::path& from, const std::filesystem::path& t
 }
 
 bool RemoveFile(const std::filesystem::path& path) {
-    return DeleteFileW(path.c_str());
+    return DeleteFileW(LongPathForm(path).c_str());
+}
+
+std::optional<bool> PathExists(const std::filesystem::path& path) {
+    if (GetFileAttributesW(LongPathForm(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return false;
+    }
+    return std::nullopt;
 }
 
 unsigned long ProcessNumber() {

@@ -11,8 +11,13 @@ inline constexpr char kPathSeparator = '/';
 
 // The folder every file of the program lives in, as a GBK text without trailing separator: the
 // environment variable QINGJIAN_HOME when it is set and not empty, else the executable's folder.
-// Read anew on every call, so a test may point it elsewhere.
+// Read anew on every call, so a test may point it elsewhere. A relative QINGJIAN_HOME names a
+// folder of the directory that was current when the process started (see FromStartDirectory).
 Text ProgramFolder();
+
+// A relative path taken from the directory that was current when the process started, whatever
+// the current directory is now; an absolute path as it is.
+std::filesystem::path FromStartDirectory(const std::filesystem::path& path);
 
 // The program folder, a separator and `tail` (whose separators are "/").
 Text ProgramPath(std::string_view tail);

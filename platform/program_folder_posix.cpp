@@ -31,7 +31,7 @@ Text ExecutableFolder() {
 Text ProgramFolder() {
     const char* home = std::getenv("QINGJIAN_HOME");
     if (home && *home) {
-        return WithoutTrailingSeparators(TextFromNativePath(home));
+        return WithoutTrailingSeparators(TextFromNativePath(FromStartDirectory(home)));
     }
     return WithoutTrailingSeparators(ExecutableFolder());
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/program_folder.h"
+#include "platform/windows_path.h"
 #include "text/code_page.h"
 
 namespace qj {
@@ -51,7 +52,7 @@ Text ExecutableFolder() {
 Text ProgramFolder() {
     const wchar_t* home = _wgetenv(L"QINGJIAN_HOME");
     if (home && *home) {
-        return WithoutTrailingSeparators(GbkFromWide(home));
+        return WithoutTrailingSeparators(GbkFromWide(FromStartDirectory(home).native()));
     }
     return WithoutTrailingSeparators(ExecutableFolder());
 }
@@ -76,6 +77,33 @@ std::filesystem::path NativePath(std::string_view gbkPath) {
 
 Text TextFromNativePath(const std::filesystem::path& path) {
     return GbkFromWide(path.native());
+}
+
+std::wstring LongPathForm(const std::filesystem::path& path) {
+    const std::wstring& native = path.native();
+    constexpr std::size_t kLongest = MAX_PATH - 12 - 1;  // what CreateDirectoryW takes without the prefix
+    if (native.size() <= kLongest || native.starts_with(LR"(\\?\)") || native.starts_with(LR"(\\.\)")) {
+        return native;
+    }
+    // The full path as the system would have made it of the short form: "/" turned into "\", "."
+    // and ".." resolved, a relative path put behind the current directory.
+    std::wstring full(native.size() + MAX_PATH, L'\0');
+    DWORD length = GetFullPathNameW(native.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length);
+        length = GetFullPathNameW(native.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    if (length == 0 || length >= full.size()) {
+        return native;
+    }
+    full.resize(length);
+    if (full.starts_with(LR"(\\)")) {
+        return LR"(\\?\UNC\)" + full.substr(2);
+    }
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') {
+        return LR"(\\?\)" + full;
+    }
+    return native;
 }
 
 }  // namespace qj

@@ -3,6 +3,7 @@
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
 #include "platform/run_lock.h"
+#include "platform/windows_path.h"
 
 namespace qj {
 
@@ -11,7 +12,7 @@ bool RunLock::TryLock(const Text& path) {
     const Text folder = path.substr(0, path.rfind(kPathSeparator));
     HANDLE file = INVALID_HANDLE_VALUE;
     if (!EnsureFolder(folder)) {
-        file = CreateFileW(NativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+        file = CreateFileW(LongPathForm(NativePath(path)).c_str(), GENERIC_READ | GENERIC_WRITE,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     }

@@ -187,6 +187,48 @@ TEST_F(BatchModeTest, EndpointsFailOverAndARunWithoutAnyEndsEarly) {
     EXPECT_EQ(Read(paths_.failureList), "");
 }
 
+// A relative QINGJIAN_HOME names a folder of the directory the program was started in, also once
+// start-up has made the program folder the current directory.
+TEST_F(BatchModeTest, ARelativeHomeIsTakenFromWhereTheProgramStarted) {
+    WriteList("甲\r\n");
+    const std::filesystem::path started = std::filesystem::current_path();
+    std::filesystem::current_path(home_.Path().parent_path());
+    testing::SetEnvironmentPath("QINGJIAN_HOME", home_.Path().filename());
+    const int code = Program({"--batch"}, Output()).Wait();
+    std::filesystem::current_path(started);
+    EXPECT_EQ(code, 0) << testing::ReadBytes(Output());
+    EXPECT_EQ(Read(paths_.outputFolder + "甲.txt"), "甲 text");
+    EXPECT_EQ(Read(paths_.keywordList), "");
+    EXPECT_FALSE(std::filesystem::exists(home_.Path() / home_.Path().filename()));
+}
+
+// A program folder so deep that every path in it is longer than the 260 characters of the short
+// form on Windows, and a keyword whose name fills the 255 bytes a name may hold: the run goes as
+// anywhere else.
+TEST_F(BatchModeTest, DeepFoldersAndLongNamesWork) {
+    std::filesystem::path deep = home_.Path();
+    for (int i = 0; i < 20; ++i) {
+        deep /= std::filesystem::path(u8"层层叠叠的文件夹-folder");
+    }
+    testing::SetEnvironmentPath("QINGJIAN_HOME", deep);
+    const JobPaths paths = JobPathsIn(ProgramFolder());
+    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+    service_.Deploy();
+    ASSERT_FALSE(WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditOpenAiKey, "sk-batch"));
+    Text keyword;
+    for (int i = 0; i < 83; ++i) {
+        keyword += "长";
+    }
+    ASSERT_FALSE(ReplaceFileContents(paths.keywordList, keyword + "\r\n甲\r\n"));
+    ASSERT_GT(NativePath(paths.keywordList).native().size(), 300u);
+
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 0) << testing::ReadBytes(Output());
+    EXPECT_EQ(Read(paths.outputFolder + keyword + ".txt"), keyword + " text");
+    EXPECT_EQ(Read(paths.outputFolder + "甲.txt"), "甲 text");
+    EXPECT_EQ(Read(paths.keywordList), "");
+    EXPECT_EQ(Read(paths.journal), "");
+}
+
 // Starting the program creates nothing in an empty folder; keywords a killed run left in its
 // journal are back in the list as soon as it starts.
 TEST(BatchModeStartUp, CreatesNothingButRecoversWhatAKilledRunLeft) {

@@ -119,6 +119,28 @@ TEST_F(EndpointsJobTest, KeywordsFailOverToTheEndpointThatWorks) {
     EXPECT_EQ(Log().find("sk-good"), Text::npos);  // keys are never logged whole
 }
 
+// Credentials and keys written into an address are masked wherever the log shows it (the list of
+// endpoints, a line left out); the requests go to the address as written.
+TEST_F(EndpointsJobTest, SecretsInAddressesStayOutOfTheLog) {
+    LocalChatService service;
+    const std::string base = service.Base();
+    const std::string hostPath = base.substr(std::string("http://").size());
+    WriteList(2);
+    const JobSummary summary = Run(
+        "http://qj:hunter2pass@" + hostPath + "?api_key=sk-query-0123456789&v=2",
+        base + "?access_token=tok-abcdefghij9876 sk-second\r\nftp://qj:hunter2pass@h?key=sk-bad-0123456789 k m\r\n", 1);
+    EXPECT_EQ(summary.succeeded, 2) << Log();
+    EXPECT_EQ(service.Of("sk-main").answered + service.Of("sk-second").answered, 2);
+    EXPECT_TRUE(Logged("端点1（主设置）：http://q…:***@" + hostPath + "/chat/completions?api_key=sk-…6789&v=2，"))
+        << Log();
+    EXPECT_TRUE(Logged("端点2：" + base + "/chat/completions?access_token=tok…9876，"));
+    EXPECT_TRUE(Logged(
+        "备用接口第2行无法使用，已跳过：API地址必须以 http:// 或 https:// 开头，现在是：ftp://q…:***@h?key=sk-…6789"));
+    for (const char* secret : {"hunter2", "sk-query-0", "tok-abcdefghij", "sk-bad-0"}) {
+        EXPECT_EQ(Log().find(secret), Text::npos) << secret;
+    }
+}
+
 // An endpoint that failed three times in a row rests and is used again after its rest; when every
 // endpoint rests or refuses, the run ends and the keywords go back into the list.
 TEST_F(EndpointsJobTest, RestedEndpointsComeBackAndARunWithoutAnyEndsKeepingItsKeywords) {

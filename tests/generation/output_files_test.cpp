@@ -32,7 +32,8 @@ TEST(OutputFileName, ChangesOnlyWhatFatOrNtfsCannotHoldAndTagsWhatItChanged) {
     // Names that need no change stay exactly as they always were.
     for (const Text& keyword :
          {Text("泡脚对身体有什么好处"), Text("  spaced  "), Text("誠"), Text("abc."), Text("COM0"), Text("CONSOLE"),
-          Text("con-man.txt"), Text(200, 'x'), Text("100\x80"), Text("a~0123abc"), Text("a~0123abcg")}) {
+          Text("con-man.txt"), Text(200, 'x'), Text("100\x80"), Text("a~0123abc"), Text("a~0123abcg"),
+          Text("\x81~0123abcd")}) {  // that "~" is the second byte of a character
         EXPECT_EQ(OutputFileName(keyword), keyword + ".txt") << keyword;
     }
     const std::vector<std::pair<Text, Text>> changed = {
@@ -182,17 +183,18 @@ protected:
 };
 
 TEST_F(OutputFilesTest, ArticlesAreWrittenWholeOrNotAtAllAndLeftoversGo) {
-    EXPECT_FALSE(SaveGeneratedText(paths_.outputFolder, "a/b", "内容"));  // the folder is made on first use
+    OutputFolder output(paths_.outputFolder);
+    EXPECT_FALSE(output.Save("a/b", "内容"));  // the folder is made on first use
     EXPECT_EQ(ReadFileBytes(paths_.outputFolder + OutputFileName("a/b")), "\xC4\xDA\xC8\xDD");
-    EXPECT_TRUE(OutputExists(paths_.outputFolder, "a/b"));
+    EXPECT_TRUE(output.Exists("a/b"));
 
     // A write cut short (here: the disk "full" after 100 bytes) leaves the earlier article whole and
     // nothing else behind.
-    ASSERT_FALSE(SaveGeneratedText(paths_.outputFolder, "甲", "earlier"));
+    ASSERT_FALSE(output.Save("甲", "earlier"));
 #if !defined(_WIN32)  // Windows has no per-process limit on file sizes to cut a write short
     {
         FileSizeLimit limit(100);
-        const std::optional<FileError> e = SaveGeneratedText(paths_.outputFolder, "甲", Text(4096, 'x'));
+        const std::optional<FileError> e = output.Save("甲", Text(4096, 'x'));
         ASSERT_TRUE(e);
         EXPECT_EQ(e->path, paths_.outputFolder + "甲.txt");
     }
@@ -204,7 +206,7 @@ TEST_F(OutputFilesTest, ArticlesAreWrittenWholeOrNotAtAllAndLeftoversGo) {
     // article; the partial file goes at the next run.
     testing::WriteBytes(NativePath(paths_.outputFolder + ".qingjian-abcdefghij.part"), "half");
     testing::WriteBytes(NativePath(paths_.outputFolder + "乙.txt"), "");
-    EXPECT_FALSE(OutputExists(paths_.outputFolder, "乙"));
+    EXPECT_FALSE(output.Exists("乙"));
     EXPECT_EQ(RemovePartialFiles(paths_.outputFolder), 1);
     EXPECT_EQ(Names().size(), 3u);
 
@@ -212,7 +214,7 @@ TEST_F(OutputFilesTest, ArticlesAreWrittenWholeOrNotAtAllAndLeftoversGo) {
     const std::vector<Text> keywords = {"甲/乙", "甲_乙",   "甲:乙", "甲\\乙", "CON",
                                         "con",   "CON.txt", "_CON",  "甲\x81", "甲_"};
     for (const Text& k : keywords) {
-        ASSERT_FALSE(SaveGeneratedText(paths_.outputFolder, k, k)) << k;
+        ASSERT_FALSE(output.Save(k, k)) << k;
     }
     for (const Text& k : keywords) {
         EXPECT_EQ(ReadFileBytes(paths_.outputFolder + OutputFileName(k)), k);

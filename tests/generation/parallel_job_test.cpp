@@ -242,7 +242,7 @@ TEST_F(ParallelJobTest, StopReturnsEveryKeywordInFlight) {
 
 TEST_F(ParallelJobTest, ExistingOutputIsSkippedWhenAsked) {
     WriteList(2);
-    ASSERT_FALSE(SaveGeneratedText(paths_.outputFolder, "k0", "earlier"));
+    ASSERT_FALSE(OutputFolder(paths_.outputFolder).Save("k0", "earlier"));
     window_.SetNumber(control::kCheckSkipExisting, kPropChecked, 1);
     const JobSummary summary = Run(1);
     EXPECT_EQ(summary.skipped, 1);
@@ -251,6 +251,55 @@ TEST_F(ParallelJobTest, ExistingOutputIsSkippedWhenAsked) {
     EXPECT_EQ(Read(paths_.outputFolder + "k0.txt"), "earlier");
     EXPECT_NE(Log().find("关键词【k0】已有生成内容，跳过"), Text::npos);
     EXPECT_EQ(summary.figures.skipped, 1);
+}
+
+// Keywords that differ only in case (Latin, Greek, Cyrillic, full-width letters, Roman numerals)
+// are one name to NTFS and FAT. The first of each group to be written keeps its name and the others
+// get tagged ones, with several workers at once and against an article the folder already holds;
+// after a restart every article is found again.
+TEST_F(ParallelJobTest, KeywordsThatDifferOnlyInCaseGetFilesOfTheirOwn) {
+    ASSERT_FALSE(OutputFolder(paths_.outputFolder).Save("Old", "earlier"));
+    const std::vector<std::vector<Text>> groups = {{"Abc", "abc", "ABC"}, {"Σσ", "σΣ", "σσ"}, {"Яблоко", "яблоко"},
+                                                   {"Ａｂ", "ａｂ"},      {"Ⅻⅰ", "ⅫⅠ"},       {"Old", "OLD"}};
+    Bytes list;
+    std::size_t count = 0;
+    for (const auto& group : groups) {
+        for (const Text& keyword : group) {
+            list += keyword + "\r\n";
+            ++count;
+        }
+    }
+    ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, list));
+    window_.SetNumber(control::kCheckSkipExisting, kPropChecked, 1);
+    const JobSummary first = Run(4);
+    EXPECT_EQ(first.succeeded, static_cast<int>(count) - 1) << Log();
+    EXPECT_EQ(first.skipped, 1);
+
+    std::vector<Text> names;
+    ASSERT_FALSE(ListFolder(paths_.outputFolder, names));
+    std::map<Bytes, Text> fileOf;  // article -> name
+    for (const Text& name : names) {
+        fileOf[Read(paths_.outputFolder + name)] = name;
+    }
+    EXPECT_EQ(names.size(), count);
+    EXPECT_EQ(fileOf["earlier"], "Old.txt");
+    for (const auto& group : groups) {
+        int plain = 0;
+        for (const Text& keyword : group) {
+            const Text name = fileOf[keyword == "Old" ? Bytes("earlier") : keyword + " text"];
+            if (name == keyword + ".txt") {
+                ++plain;
+            } else {
+                EXPECT_TRUE(name.starts_with(keyword + "~") && name.size() == keyword.size() + 13) << name;
+            }
+        }
+        EXPECT_EQ(plain, 1) << group.front();
+    }
+
+    ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, list));
+    const JobSummary second = Run(4);
+    EXPECT_EQ(second.skipped, static_cast<int>(count)) << Log();
+    EXPECT_EQ(second.succeeded, 0);
 }
 
 TEST_F(ParallelJobTest, TheTitleShowsTheFiguresDuringTheRunOnly) {

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "temporary_home.h"
+
+#if defined(_WIN32)
+#include "platform/windows_path.h"
+#endif
 
 namespace qj {
 namespace {
@@ -41,6 +47,33 @@ TEST(ProgramFolder, NamesCrossTheFileBoundaryUnchanged) {
 #endif
     EXPECT_EQ(TextFromNativePath(NativePath(gbk)), gbk);
 }
+
+#if defined(_WIN32)
+// From the length on where the wide-character functions refuse a path without it, a path takes the
+// "\\?\" form: absolute, "\" between its parts, "." and ".." resolved. A shorter one is left alone.
+TEST(LongPathForm, IsTakenByPathsTooLongForTheShortOne) {
+    std::wstring parts;  // 30 folders, 300 characters
+    for (int i = 0; i < 30; ++i) {
+        parts += L"\u9752\u7B3A-folder/";
+    }
+    const auto backslashed = [](std::wstring path) {
+        std::replace(path.begin(), path.end(), L'/', L'\\');
+        return path;
+    };
+    EXPECT_EQ(LongPathForm(L"C:/short/./x.txt"), L"C:/short/./x.txt");
+    EXPECT_EQ(LongPathForm(L"C:/" + parts + L"./a/../x.txt"), L"\\\\?\\C:\\" + backslashed(parts) + L"x.txt");
+    EXPECT_EQ(LongPathForm(L"//server/share/" + parts + L"x.txt"),
+              L"\\\\?\\UNC\\server\\share\\" + backslashed(parts) + L"x.txt");
+    const std::wstring already = L"\\\\?\\C:\\" + backslashed(parts) + L"x.txt";
+    EXPECT_EQ(LongPathForm(already), already);
+    // A relative path is put behind the current directory, as the system would have done.
+    const std::wstring current = std::filesystem::current_path().native();
+    const std::wstring relative = LongPathForm(parts + L"x.txt");
+    EXPECT_TRUE(relative.starts_with(L"\\\\?\\")) << relative.size();
+    EXPECT_TRUE(relative.ends_with(L"\\" + backslashed(parts) + L"x.txt")) << relative.size();
+    EXPECT_NE(relative.find(backslashed(current)), std::wstring::npos) << relative.size();
+}
+#endif
 
 }  // namespace
 }  // namespace qj
