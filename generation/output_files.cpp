@@ -77,7 +77,7 @@ bool EndsLikeATag(std::string_view stem) {
     return true;
 }
 
-std::uint32_t Fnv1a(const Text& text) {
+std::uint32_t Fnv1a(std::string_view text) {
     std::uint32_t h = 2166136261u;
     for (const char c : text) {
         h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
@@ -87,7 +87,7 @@ std::uint32_t Fnv1a(const Text& text) {
 
 }  // namespace
 
-Text OutputFileName(const Text& keyword) {
+Text OutputFileName(const Text& keyword, std::string_view original) {
     Text stem;
     stem.reserve(keyword.size());
     bool changed = false;
@@ -117,7 +117,7 @@ Text OutputFileName(const Text& keyword) {
     // A changed or shortened name carries a short hash of the whole keyword, so that two keywords
     // never share a file.
     char tag[16];
-    std::snprintf(tag, sizeof tag, "~%08x", Fnv1a(keyword));
+    std::snprintf(tag, sizeof tag, "~%08x", Fnv1a(original.empty() ? std::string_view(keyword) : original));
     const std::size_t budget = kMaxNameBytes - 4 - kTagLength;
     Text shortened;
     std::size_t utf8Bytes = 0;
@@ -151,18 +151,19 @@ Text ToParagraphHtml(const Text& text) {
 
 namespace {
 
-Text OutputPath(const Text& outputFolder, const Text& keyword) {
+Text OutputPath(const Text& outputFolder, const Text& keyword, std::string_view original) {
     Text path = outputFolder;
     if (!path.empty() && path.back() != kPathSeparator) {
         path.push_back(kPathSeparator);
     }
-    return path + OutputFileName(keyword);
+    return path + OutputFileName(keyword, original);
 }
 
 }  // namespace
 
-std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text& keyword, const Text& text) {
-    const Text path = OutputPath(outputFolder, keyword);
+std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text& keyword, const Text& text,
+                                           std::string_view original) {
+    const Text path = OutputPath(outputFolder, keyword, original);
     std::optional<FileError> failure = WriteFileInOneStep(path, text);
     if (failure) {
         // The folder is made on first use rather than looked for before every file; another
@@ -175,10 +176,10 @@ std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text&
     return failure;
 }
 
-bool OutputExists(const Text& outputFolder, const Text& keyword) {
+bool OutputExists(const Text& outputFolder, const Text& keyword, std::string_view original) {
     // An empty file is never an article (a reply without text is a failure): it can only be what a
     // power cut left of one, and the keyword is done again.
-    const std::optional<unsigned long long> size = RegularFileSize(OutputPath(outputFolder, keyword));
+    const std::optional<unsigned long long> size = RegularFileSize(OutputPath(outputFolder, keyword, original));
     return size && *size > 0;
 }
 

@@ -14,8 +14,10 @@ namespace qj {
 // Such a changed name, and a name longer than the file system allows (255 bytes as stored, then
 // shortened), gets "~" and a hash of the whole keyword behind it, so that two keywords never share a
 // file (a keyword whose own name ends like such a tag gets one too). Every other keyword, Chinese
-// included, keeps exactly its name.
-Text OutputFileName(const Text& keyword);
+// included, keeps exactly its name. `original`, when not empty, is what the keyword was read from
+// (its list line as UTF-8, when characters GBK lacks became "?" in it) and what the tag is made of,
+// so that keywords that differ only in such characters get files of their own.
+Text OutputFileName(const Text& keyword, std::string_view original = {});
 
 // The paragraph form: every non-empty line between "<p>" and "</p>\r\n"; a text without lines
 // stays as it is.
@@ -24,10 +26,10 @@ Text ToParagraphHtml(const Text& text);
 // Writes a keyword's text into the output folder (created when missing), replacing an older file
 // of the same name as one step: the file is never seen half written (see WriteFileInOneStep).
 [[nodiscard]] std::optional<FileError> SaveGeneratedText(const Text& outputFolder, const Text& keyword,
-                                                         const Text& text);
+                                                         const Text& text, std::string_view original = {});
 
 // Whether a keyword's output exists: its file, not empty.
-bool OutputExists(const Text& outputFolder, const Text& keyword);
+bool OutputExists(const Text& outputFolder, const Text& keyword, std::string_view original = {});
 
 // Appends the keyword and CR LF to the failure list, creating it (and its folder) when needed.
 [[nodiscard]] std::optional<FileError> AppendFailedKeyword(const Text& failureList, const Text& keyword);
