@@ -425,6 +425,17 @@ Bytes LineAsUtf8(std::string_view line, ListEncoding encoding) {
     return AnsiToUtf8(line);
 }
 
+Bytes InWholeUnits(std::string_view line, ListEncoding encoding) {
+    Bytes whole(line);
+    if (IsUtf16(encoding) && whole.size() % 2 != 0) {
+        whole.push_back('\0');
+        if (EndsLine(UnitAt(whole, whole.size() - 2, encoding))) {
+            whole.back() = '\xFF';
+        }
+    }
+    return whole;
+}
+
 Bytes LineEndOf(std::string_view contents, ListEncoding encoding) {
     bool lf = false;
     if (IsUtf16(encoding)) {
@@ -455,11 +466,12 @@ Bytes ListToAppendTo(const Bytes& list, const ListFormat& format) {
         }
         pos += next.line.size() + next.terminatorLength;
     }
-    Bytes ready = list.substr(0, format.bomLength + kept);
-    if (kept > 0) {
-        ready += LineEndOf(body, format.encoding);
+    if (kept == 0) {
+        return list.substr(0, format.bomLength);
     }
-    return ready;
+    // A last unit cut short is made whole, or the lines behind it would not be read as written.
+    return list.substr(0, format.bomLength) + InWholeUnits(body.substr(0, kept), format.encoding) +
+           LineEndOf(body, format.encoding);
 }
 
 std::optional<FileError> ReadListFile(const Text& path, Bytes& contents, std::optional<FileIdentity>* stamp) {

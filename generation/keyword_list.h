@@ -76,6 +76,10 @@ Bytes LineFromKeyword(const Text& keyword, ListEncoding encoding);
 // A line of a Unicode list as UTF-8 (unchanged for UTF-8; GBK lines are converted too).
 Bytes LineAsUtf8(std::string_view line, ListEncoding encoding);
 
+// A line as it goes back into a list, in whole units: in UTF-16 the last line of a file cut short
+// ends in half a unit, which a zero byte completes (0xFF where that would make a line end).
+Bytes InWholeUnits(std::string_view line, ListEncoding encoding);
+
 // The line end a list uses, in its encoding: LF when its first line ends in a lone LF, otherwise
 // CR LF. `contents` starts behind the mark.
 Bytes LineEndOf(std::string_view contents, ListEncoding encoding = ListEncoding::kGbk);

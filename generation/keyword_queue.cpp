@@ -540,7 +540,7 @@ std::optional<FileError> KeywordQueue::WriteList() {
     contents.append(base_, 0, format_.bomLength);
     const Bytes lineEnd = LineEndOf(std::string_view(base_).substr(format_.bomLength), format_.encoding);
     for (const Bytes& line : front_) {
-        contents += line;
+        contents += InWholeUnits(line, format_.encoding);
         contents += lineEnd;
     }
     contents.append(base_, taken_);

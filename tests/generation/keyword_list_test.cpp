@@ -129,6 +129,7 @@ TEST(ListFormat, LinesBlanksAndAppendingKeepEveryOtherByte) {
         {kBom + "\r\n", kBom},
         {kBom + U("甲") + "\r\n\r\n", kBom + U("甲") + "\r\n"},
         {"\xFF\xFE", "\xFF\xFE"},
+        {Bytes("\xFF\xFE") + "a", Bytes("\xFF\xFE") + Bytes("a\0\r\0\n\0", 6)},  // a unit cut short is made whole
         {"\xFF\xFE" + LineFromKeyword("甲\n \n", kLe), "\xFF\xFE" + LineFromKeyword("甲\n", kLe)},
     };
     for (const auto& c : cases) {
