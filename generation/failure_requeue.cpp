@@ -14,12 +14,13 @@ namespace {
 std::optional<FileError> Complete(const JobPaths& paths, const Text& intentPath, std::size_t listSizeBefore,
                                   const Bytes& block) {
     Bytes list;
-    if (std::optional<FileError> e = ReadFileOrEmpty(paths.keywordList, list)) {
+    if (std::optional<FileError> e = ReadListFile(paths.keywordList, list)) {
         return e;
     }
     const bool appended = list.size() == listSizeBefore + block.size() && list.ends_with(block);
     if (!appended) {
-        if (std::optional<FileError> e = ReplaceFileContents(paths.keywordList, ListToAppendTo(list) + block)) {
+        const Bytes base = ListToAppendTo(list, DetectListFormat(list));
+        if (std::optional<FileError> e = ReplaceFileContents(paths.keywordList, base + block)) {
             return e;
         }
     }
@@ -43,20 +44,20 @@ RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPat
         return result;
     }
     Bytes failures;
-    if ((result.error = ReadFileOrEmpty(paths.failureList, failures))) {
+    if ((result.error = ReadListFile(paths.failureList, failures))) {
         return result;
     }
     Bytes list;
-    if ((result.error = ReadFileOrEmpty(paths.keywordList, list))) {
+    if ((result.error = ReadListFile(paths.keywordList, list))) {
         return result;
     }
     // The failures are the program's text; they go into the list in the list's own encoding.
-    const bool utf8 = DetectListFormat(list).utf8;
-    const std::string_view lineEnd = LineEndOf(list);
+    const ListFormat format = DetectListFormat(list);
+    const Bytes lineEnd = LineEndOf(std::string_view(list).substr(format.bomLength), format.encoding);
     Bytes block;
     for (const Text& keyword : ListLines(failures)) {
-        if (!keyword.empty()) {
-            block += LineFromKeyword(keyword, utf8);
+        if (!IsBlankLine(keyword, ListEncoding::kGbk)) {
+            block += LineFromKeyword(keyword, format.encoding);
             block += lineEnd;
             ++result.moved;
         }
@@ -64,7 +65,7 @@ RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPat
     if (result.moved == 0) {
         return result;
     }
-    const Bytes base = ListToAppendTo(list);
+    const Bytes base = ListToAppendTo(list, format);
     // The record: the size of the list the block goes behind, then the block.
     if ((result.error = ReplaceFileContents(intentPath, std::to_string(base.size()) + "\r\n" + block))) {
         return result;

@@ -78,6 +78,8 @@ public:
         RemovePartialFiles(queue_.paths().outputFolder);
         if (!PathExists(NativePath(queue_.paths().keywordList)).value_or(false)) {
             RunLog("没有找到关键词列表 " + queue_.paths().keywordList + "：请建立这个文本文件，每行写一个关键词");
+        } else if (const ListEncoding encoding = queue_.Format().encoding; encoding != ListEncoding::kGbk) {
+            RunLog(Text("关键词列表按") + EncodingName(encoding) + "编码读取");
         }
         return true;
     }
@@ -90,6 +92,8 @@ public:
                 if (taken.kind == KeywordQueue::Taken::Kind::kError) {
                     RunLog("错误信息：" + Describe(*taken.error));
                     EndEarly();
+                } else if (taken.keywordsBehind > 0) {
+                    Halted(taken);
                 }
                 ending_ = true;
                 break;
@@ -98,7 +102,7 @@ public:
                 RunLog("关键词【" + taken.keyword + "】中有GBK编码没有的字符，已换成“?”");
             }
             ProgressChanged();
-            Process(taken.keyword);
+            Process(taken);
             ProgressChanged();
         }
     }
@@ -153,10 +157,24 @@ private:
         ending_ = true;
     }
 
+    // A line that ends the run stands before keywords: the user should know they were not reached.
+    void Halted(const KeywordQueue::Taken& taken) {
+        const Text left = std::to_string(taken.keywordsBehind);
+        if (taken.halt == KeywordQueue::Taken::Halt::kOtherEncoding) {
+            RunLog(Text("关键词列表从这里起是") + EncodingName(taken.other) + "编码，本次任务到此结束，后面还有" +
+                   left + "个关键词，下次开始时按这种编码接着读取");
+        } else {
+            RunLog("关键词列表中遇到空行，本次任务到此结束，空行后还有" + left +
+                   "个关键词，删去空行后再开始即可接着生成");
+        }
+        EndEarly();
+    }
+
     // Back to the front of the list. When even that fails, the keyword is still in the journal,
     // whose unsettled keywords the next run (or start of the program) puts back first.
-    void PutBack(const Text& keyword) {
-        if (std::optional<FileError> e = queue_.Return(keyword)) {
+    void PutBack(const KeywordQueue::Taken& taken) {
+        const Text& keyword = taken.keyword;
+        if (std::optional<FileError> e = queue_.Return(keyword, taken.line)) {
             RunLog("错误信息：" + Describe(*e));
             RunLog("关键词【" + keyword + "】将在下次运行时放回待采集关键词列表");
         } else {
@@ -167,35 +185,35 @@ private:
 
     // An outcome that could not be recorded: asking again would only buy the same answer again and
     // fail the same way, so the keyword goes back and the run takes no further one.
-    void Unrecorded(const Text& keyword, const FileError& error) {
+    void Unrecorded(const KeywordQueue::Taken& taken, const FileError& error) {
         RunLog("错误信息：" + Describe(error));
-        PutBack(keyword);
+        PutBack(taken);
         EndEarly();
     }
 
     // The outcome is recorded: the keyword leaves the journal. When the journal cannot say so, the
     // keyword stays in it (the next run puts it back: done twice, never lost) and the run ends, as
     // every further keyword would need the journal too.
-    void Settled(const Text& keyword) {
-        if (std::optional<FileError> e = queue_.Finish(keyword)) {
+    void Settled(const KeywordQueue::Taken& taken) {
+        if (std::optional<FileError> e = queue_.Finish(taken.keyword, taken.line)) {
             RunLog("错误信息：" + Describe(*e));
-            RunLog("关键词【" + keyword + "】将在下次运行时放回待采集关键词列表");
+            RunLog("关键词【" + taken.keyword + "】将在下次运行时放回待采集关键词列表");
             EndEarly();
         }
     }
 
-    void RecordFailure(const Text& keyword, const Text& detail) {
-        RunLog("关键词【" + keyword + "】内容生成失败！");
+    void RecordFailure(const KeywordQueue::Taken& taken, const Text& detail) {
+        RunLog("关键词【" + taken.keyword + "】内容生成失败！");
         if (!detail.empty()) {
             RunLog("错误信息：" + detail);
         }
-        if (std::optional<FileError> e = AppendFailedKeyword(queue_.paths().failureList, keyword)) {
-            Unrecorded(keyword, *e);
+        if (std::optional<FileError> e = AppendFailedKeyword(queue_.paths().failureList, taken.keyword)) {
+            Unrecorded(taken, *e);
             return;
         }
         Count(&JobSummary::failed);
         progress_.Failed();
-        Settled(keyword);
+        Settled(taken);
     }
 
     void Count(int JobSummary::*field) {
@@ -247,18 +265,19 @@ private:
     }
 
     // The whole work for one keyword.
-    void Process(const Text& keyword) {
-        if (window_.GetNumber(control::kCheckSkipExisting, kPropChecked) && output_.Exists(keyword)) {
+    void Process(const KeywordQueue::Taken& taken) {
+        const Text& keyword = taken.keyword;
+        if (window_.GetNumber(control::kCheckSkipExisting, kPropChecked) && output_.Exists(keyword, taken.original)) {
             RunLog("关键词【" + keyword + "】已有生成内容，跳过");
             Count(&JobSummary::skipped);
             progress_.Skipped();
-            Settled(keyword);
+            Settled(taken);
             return;
         }
         RunLog("开始生成关键词【" + keyword + "】相关内容");
         RunLog("Chat GPT 思考中，请耐心等待.....");
         const GenerationOutcome outcome = Generate(keyword);
-        Settle(keyword, outcome);
+        Settle(taken, outcome);
         if (outcome.usage) {
             RunLog("关键词【" + keyword + "】消耗Token：" + TokenCounts(*outcome.usage));
             std::lock_guard lock(mutex_);
@@ -267,12 +286,13 @@ private:
         }
     }
 
-    void Settle(const Text& keyword, const GenerationOutcome& outcome) {
+    void Settle(const KeywordQueue::Taken& taken, const GenerationOutcome& outcome) {
+        const Text& keyword = taken.keyword;
         if (outcome.unusableSettings && !outcome.errorDetail.empty()) {
             RunLog("错误信息：" + outcome.errorDetail);
         }
         if (outcome.cancelled || outcome.unusableSettings) {
-            PutBack(keyword);
+            PutBack(taken);
             if (outcome.unusableSettings) {
                 EndEarly();
             }
@@ -280,7 +300,7 @@ private:
             return;
         }
         if (!outcome.ok) {
-            RecordFailure(keyword, outcome.errorDetail);
+            RecordFailure(taken, outcome.errorDetail);
             return;
         }
         if (window_.GetNumber(control::kCheckPreview, kPropChecked)) {
@@ -288,21 +308,21 @@ private:
         }
         if (outcome.text.empty()) {
             // A success without text would otherwise vanish without a trace.
-            RecordFailure(keyword, outcome.errorDetail);
+            RecordFailure(taken, outcome.errorDetail);
             return;
         }
         std::optional<Text> html;
         if (window_.GetNumber(control::kCheckSaveAsHtml, kPropChecked)) {
             html = ToParagraphHtml(outcome.text);
         }
-        if (std::optional<FileError> e = output_.Save(keyword, html ? *html : outcome.text)) {
-            Unrecorded(keyword, *e);
+        if (std::optional<FileError> e = output_.Save(keyword, html ? *html : outcome.text, taken.original)) {
+            Unrecorded(taken, *e);
             return;
         }
         Count(&JobSummary::succeeded);
         progress_.Succeeded();
         RunLog("关键词【" + keyword + "】内容生成成功，已保存到本地目录中！");
-        Settled(keyword);
+        Settled(taken);
     }
 
     // The figures in the window's title and the progress bar. Each showing asks the queue and

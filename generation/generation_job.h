@@ -19,8 +19,10 @@ Generator CompletionGenerator(CompletionProfile profile);
 enum class RunEnd {
     kListDone,    // it went through to the end of the list
     kStopped,     // the stop flag ended it; the keywords in flight went back into the list
-    kNotStarted,  // another run holds the list, or what an earlier run left could not be put back
-    kEndedEarly,  // keywords are left: settings that cannot work, a file that cannot be written
+    kNotStarted,  // another run holds the list, the list cannot be read, or what an earlier run left
+                  // could not be put back
+    kEndedEarly,  // keywords are left: settings that cannot work, a file that cannot be written, or
+                  // keywords behind an empty line of the list (which ends a run and stays)
 };
 
 struct JobSummary {

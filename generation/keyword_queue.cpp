@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/program_folder.h"
+#include "text/ascii.h"
 
 namespace qj {
 
@@ -35,24 +36,6 @@ Text Below(const Text& folder, const char* tail) {
 
 FileError ErrorAt(const Text& path, int errorNumber) {
     return {path, SystemReason(errorNumber)};
-}
-
-// A whole file and the stamp it had when the read began; a missing file reads as empty, unstamped.
-std::optional<FileError> ReadStamped(const Text& path, Bytes& contents, std::optional<KeywordQueue::FileStamp>& stamp) {
-    contents.clear();
-    stamp.reset();
-    OpenFile file;
-    if (!file.Open(NativePath(path), OpenFile::Mode::kRead)) {
-        return file.Error() == ENOENT ? std::nullopt : std::optional(ErrorAt(path, file.Error()));
-    }
-    stamp = file.Identity();
-    if (stamp) {
-        contents.reserve(static_cast<std::size_t>(stamp->size));
-    }
-    if (!file.ReadToEnd(contents)) {
-        return ErrorAt(path, file.Error());
-    }
-    return std::nullopt;
 }
 
 // The file a path finally names: a symbolic link is written through, not over.
@@ -85,7 +68,35 @@ struct Journal {
     std::vector<JournalRecord> records;
     std::size_t wholeBytes = 0;  // up to the end of the last whole record
     bool legacy = false;         // written before the list was kept in memory: the file shows it all
+    std::optional<ListEncoding> encoding;  // of the list, as its first "#" names it
 };
+
+// The lines of a UTF-16 list hold bytes that would end a record: they are written as hexadecimal.
+Bytes Hex(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    Bytes hex;
+    hex.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        hex.push_back(kDigits[static_cast<unsigned char>(c) >> 4]);
+        hex.push_back(kDigits[static_cast<unsigned char>(c) & 0x0F]);
+    }
+    return hex;
+}
+
+Bytes FromHex(std::string_view hex) {
+    Bytes bytes;
+    bytes.reserve(hex.size() / 2);
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        const int high = HexDigitValue(static_cast<unsigned char>(hex[i]));
+        const int low = HexDigitValue(static_cast<unsigned char>(hex[i + 1]));
+        bytes.push_back(static_cast<char>((high < 0 ? 0 : high) << 4 | (low < 0 ? 0 : low)));
+    }
+    return bytes;
+}
+
+bool IsLineRecord(char kind) {
+    return kind == '+' || kind == '-' || kind == '<';
+}
 
 Journal ParseJournal(const Bytes& bytes) {
     Journal journal;
@@ -101,9 +112,14 @@ Journal ParseJournal(const Bytes& bytes) {
             continue;
         }
         const char kind = line[0];
-        if (kind == '+' || kind == '-' || kind == '<' || kind == '#' || kind == '=' || kind == '!') {
-            journal.records.push_back({kind, Bytes(line.substr(1))});
+        if (IsLineRecord(kind) || kind == '#' || kind == '=' || kind == '!') {
+            const std::string_view payload = line.substr(1);
+            const bool hex = IsLineRecord(kind) && journal.encoding && IsUtf16(*journal.encoding);
+            journal.records.push_back({kind, hex ? FromHex(payload) : Bytes(payload)});
             marked = marked || kind == '#' || kind == '=';
+            if (kind == '#' && !journal.encoding) {
+                journal.encoding = EncodingNamed(payload);
+            }
         } else {
             journal.records.push_back({'+', Bytes(line)});  // a bare keyword: taken
         }
@@ -117,6 +133,20 @@ void EraseFirst(std::vector<Bytes>& lines, const Bytes& line) {
     if (it != lines.end()) {
         lines.erase(it);
     }
+}
+
+// The keywords a run takes from `rest` on: its lines up to the first that ends the run.
+int KeywordsUpToEnd(std::string_view rest, ListEncoding encoding) {
+    int count = 0;
+    while (!rest.empty()) {
+        const FirstLine next = ReadFirstLine(rest, encoding);
+        if (IsBlankLine(next.line, encoding) || OtherEncodingMark(next.line, encoding)) {
+            break;
+        }
+        ++count;
+        rest.remove_prefix(next.line.size() + next.terminatorLength);
+    }
+    return count;
 }
 
 std::vector<Bytes> Unsettled(const Journal& journal) {
@@ -143,9 +173,8 @@ JobPaths JobPathsIn(const Text& programFolder) {
     return p;
 }
 
-TextList UnsettledKeywords(const Bytes& journal) {
-    const std::vector<Bytes> lines = Unsettled(ParseJournal(journal));
-    return TextList(lines.begin(), lines.end());
+std::vector<Bytes> UnsettledKeywords(const Bytes& journal) {
+    return Unsettled(ParseJournal(journal));
 }
 
 void KeywordQueue::SetBeforeDiskChange(void (*hook)()) {
@@ -208,28 +237,27 @@ void KeywordQueue::Unload() {
     dirty_ = false;
 }
 
-void KeywordQueue::Adopt(Bytes contents, std::optional<FileStamp> stamp, bool detect) {
+void KeywordQueue::Adopt(Bytes contents, std::optional<FileStamp> stamp, std::optional<ListEncoding> encoding) {
     base_ = std::move(contents);
     stamp_ = stamp;
-    if (detect) {
-        format_ = DetectListFormat(base_);
-    }
+    // A mark of the list's own encoding that has come to stand first (the lines of a file joined in
+    // front of it were taken) is the list's mark from now on, as for every reader of the file.
+    format_ = encoding ? FormatIn(base_, *encoding) : DetectListFormat(base_);
     taken_ = format_.bomLength;
     front_.clear();
     dirty_ = false;
     CountKeywords();
 }
 
+Bytes KeywordQueue::Record(char kind, std::string_view line) const {
+    Bytes record(1, kind);
+    record += IsUtf16(format_.encoding) ? Hex(line) : Bytes(line);
+    record += "\r\n";
+    return record;
+}
+
 void KeywordQueue::CountKeywords() {
-    baseKeywords_ = 0;
-    for (std::size_t pos = taken_; pos < base_.size();) {
-        const FirstLine next = ReadFirstLine(std::string_view(base_).substr(pos), format_.utf8);
-        if (next.line.empty()) {
-            break;
-        }
-        ++baseKeywords_;
-        pos += next.line.size() + next.terminatorLength;
-    }
+    baseKeywords_ = KeywordsUpToEnd(std::string_view(base_).substr(taken_), format_.encoding);
 }
 
 void KeywordQueue::MarkDirty() {
@@ -279,8 +307,9 @@ std::optional<FileError> KeywordQueue::AppendJournal(const Bytes& records) {
         }
         journalSuspect_ = false;
     }
-    // An empty journal starts with "#": the list file shows everything up to here.
-    const Bytes data = journalBytes_ == 0 ? "#\r\n" + records : records;
+    // An empty journal starts with "#": the list file shows everything up to here. It names the
+    // encoding the lines are in, which the recovery after a kill reads the list in.
+    const Bytes data = journalBytes_ == 0 ? Bytes("#") + EncodingName(format_.encoding) + "\r\n" + records : records;
     BeforeDiskChange();
     // One write, so that a kill leaves at most the last record cut short.
     if (!journal_.WriteAll(data)) {
@@ -318,11 +347,12 @@ std::optional<FileError> KeywordQueue::Compact() {
     if (journalBytes_ <= kJournalCompactBytes) {
         return std::nullopt;
     }
-    Bytes kept;
+    const Bytes checkpoint = Bytes("#") + EncodingName(format_.encoding) + "\r\n";
+    Bytes kept = checkpoint;
     for (const InFlight& k : inFlight_) {
-        kept += "+" + k.line + "\r\n";
+        kept += Record('+', k.line);
     }
-    kept += "#\r\n";
+    kept += checkpoint;
     CloseJournal();
     BeforeDiskChange();
     if (std::optional<FileError> e = ReplaceFileContents(paths_.journal, kept, 0644, false)) {
@@ -343,13 +373,16 @@ std::optional<FileError> KeywordQueue::EnsureLoaded(int* recovered) {
     }
     Bytes list;
     std::optional<FileStamp> stamp;
-    if (std::optional<FileError> e = ReadStamped(paths_.keywordList, list, stamp)) {
+    if (std::optional<FileError> e = ReadListFile(paths_.keywordList, list, &stamp)) {
         return e;
     }
     CloseJournal();
     inFlight_.clear();
     ended_ = false;
-    Adopt(std::move(list), stamp, true);
+    // A journal that holds something is what a run left that ended without settling: the list is
+    // read in the encoding that run read it in. Otherwise the bytes decide, now, for this run.
+    const Journal journal = ParseJournal(journalBytes);
+    Adopt(std::move(list), stamp, journal.encoding);
     journalBytes_ = 0;
     journalSuspect_ = !journalBytes.empty();
     if (journalBytes.empty()) {
@@ -357,9 +390,8 @@ std::optional<FileError> KeywordQueue::EnsureLoaded(int* recovered) {
         return std::nullopt;
     }
 
-    // The run that wrote the journal ended without settling. The list file shows everything up to
-    // the last checkpoint: a "#", or an "=" whose file is gone because it replaced the list.
-    const Journal journal = ParseJournal(journalBytes);
+    // The list file shows everything up to the last checkpoint: a "#", or an "=" whose file is
+    // gone because it replaced the list.
     const fs::path target = ResolvedTarget(paths_.keywordList);
     std::ptrdiff_t checkpoint = journal.legacy ? static_cast<std::ptrdiff_t>(journal.records.size()) - 1 : -1;
     for (std::size_t i = 0; i < journal.records.size(); ++i) {
@@ -382,7 +414,7 @@ std::optional<FileError> KeywordQueue::EnsureLoaded(int* recovered) {
                 if (!front.empty() && front.front() == r.line) {
                     front.pop_front();
                 } else if (cursor < base_.size()) {
-                    const FirstLine first = ReadFirstLine(std::string_view(base_).substr(cursor), format_.utf8);
+                    const FirstLine first = ReadFirstLine(std::string_view(base_).substr(cursor), format_.encoding);
                     if (first.line == r.line) {
                         cursor += first.line.size() + first.terminatorLength;
                     }
@@ -401,9 +433,9 @@ std::optional<FileError> KeywordQueue::EnsureLoaded(int* recovered) {
     // The keywords in flight go back to the front, recorded first so that a kill from here on
     // finds them settled and in the list once.
     journalBytes_ = journal.wholeBytes;
-    Bytes records = journal.legacy ? "#\r\n" : "";
+    Bytes records = journal.legacy ? Bytes("#") + EncodingName(format_.encoding) + "\r\n" : "";
     for (auto it = unsettled.rbegin(); it != unsettled.rend(); ++it) {
-        records += "<" + *it + "\r\n";
+        records += Record('<', *it);
     }
     if (!records.empty()) {
         if (std::optional<FileError> e = AppendJournal(records)) {
@@ -451,7 +483,7 @@ std::optional<FileError> KeywordQueue::Refresh(bool* changed) {
     }
     Bytes fresh;
     std::optional<FileStamp> stamp;
-    if (std::optional<FileError> e = ReadStamped(paths_.keywordList, fresh, stamp)) {
+    if (std::optional<FileError> e = ReadListFile(paths_.keywordList, fresh, &stamp)) {
         return e;
     }
     // Changed by someone else: it is the list now, less the lines taken since this queue last wrote
@@ -459,15 +491,15 @@ std::optional<FileError> KeywordQueue::Refresh(bool* changed) {
     // behind everything else).
     std::vector<Bytes> takenLines;
     for (std::size_t pos = format_.bomLength; pos < taken_;) {
-        const FirstLine line = ReadFirstLine(std::string_view(base_).substr(pos), format_.utf8);
+        const FirstLine line = ReadFirstLine(std::string_view(base_).substr(pos), format_.encoding);
         takenLines.push_back(line.line);
         pos += line.line.size() + line.terminatorLength;
     }
     const std::deque<Bytes> front = std::move(front_);
-    Adopt(std::move(fresh), stamp, true);
+    Adopt(std::move(fresh), stamp, format_.encoding);
     for (const Bytes& line : takenLines) {
         if (taken_ < base_.size()) {
-            const FirstLine first = ReadFirstLine(std::string_view(base_).substr(taken_), format_.utf8);
+            const FirstLine first = ReadFirstLine(std::string_view(base_).substr(taken_), format_.encoding);
             if (first.line == line) {
                 taken_ += first.line.size() + first.terminatorLength;
             }
@@ -505,9 +537,9 @@ std::optional<FileError> KeywordQueue::WriteList() {
     Bytes contents;
     contents.reserve(base_.size() + front_.size() * 32);
     contents.append(base_, 0, format_.bomLength);
-    const std::string_view lineEnd = LineEndOf(std::string_view(base_).substr(format_.bomLength));
+    const Bytes lineEnd = LineEndOf(std::string_view(base_).substr(format_.bomLength), format_.encoding);
     for (const Bytes& line : front_) {
-        contents += line;
+        contents += InWholeUnits(line, format_.encoding);
         contents += lineEnd;
     }
     contents.append(base_, taken_);
@@ -573,11 +605,7 @@ std::optional<FileError> KeywordQueue::WriteList() {
     }
     const std::optional<FileStamp> stamp = file.Identity();
     file.Close();
-    // A line that starts with the byte-order mark's bytes (files joined into one list) may now
-    // stand first: every reader takes them as the mark from here on, and so must this queue, or the
-    // journal it keeps and the file the next run recovers would cut the lines differently.
-    const bool newMark = format_.bomLength == 0 && DetectListFormat(contents).bomLength != 0;
-    Adopt(std::move(contents), stamp, newMark);
+    Adopt(std::move(contents), stamp, format_.encoding);
     lastWrite_ = Clock::now();
     lastWriteTook_ = lastWrite_ - started;
     return Compact();
@@ -633,29 +661,42 @@ KeywordQueue::Taken KeywordQueue::TakeNextKeyword() {
         if (taken_ >= base_.size()) {
             return taken;
         }
-        FirstLine first = ReadFirstLine(std::string_view(base_).substr(taken_), format_.utf8);
+        FirstLine first = ReadFirstLine(std::string_view(base_).substr(taken_), format_.encoding);
         length = first.line.size() + first.terminatorLength;
         line = std::move(first.line);
     }
-    if (std::optional<FileError> e = AppendJournal("+" + line + "\r\n")) {
+    // A line that ends the run stays in the list, for the user to see where the run stopped.
+    const std::optional<ListEncoding> other = OtherEncodingMark(line, format_.encoding);
+    if (other || IsBlankLine(line, format_.encoding)) {
+        ended_ = true;
+        taken.halt = other ? Taken::Halt::kOtherEncoding : Taken::Halt::kEmptyLine;
+        taken.other = other.value_or(format_.encoding);
+        for (std::size_t i = fromFront ? 1 : 0; i < front_.size(); ++i) {
+            taken.keywordsBehind += IsBlankLine(front_[i], format_.encoding) ? 0 : 1;
+        }
+        std::string_view rest = std::string_view(base_).substr(taken_);
+        if (!other) {
+            rest.remove_prefix(length);
+        }
+        taken.keywordsBehind += KeywordsIn(rest, format_.encoding);
+        return taken;
+    }
+    if (std::optional<FileError> e = AppendJournal(Record('+', line))) {
         return fail(*e);
     }
     if (fromFront) {
         front_.pop_front();
     } else {
         taken_ += length;
-    }
-    MarkDirty();
-    if (line.empty()) {
-        ended_ = true;  // an empty line ends the run
-        CountKeywords();
-        return taken;
-    }
-    if (!fromFront) {
         --baseKeywords_;
     }
+    MarkDirty();
     taken.kind = Taken::Kind::kKeyword;
-    taken.keyword = KeywordFromLine(line, format_.utf8, &taken.lossy);
+    taken.keyword = KeywordFromLine(line, format_.encoding, &taken.lossy);
+    if (taken.lossy) {
+        taken.original = LineAsUtf8(line, format_.encoding);
+    }
+    taken.line = line;
     inFlight_.push_back({taken.keyword, std::move(line)});
     return taken;
 }
@@ -665,32 +706,32 @@ int KeywordQueue::RemainingCount() {
     if (!loaded_) {
         // Only reads: the journal may belong to a run of another process.
         Bytes list;
-        if (ReadFileOrEmpty(paths_.keywordList, list)) {
+        if (ReadListFile(paths_.keywordList, list)) {
             return 0;  // an unreadable list shows as empty; the next take reports why
         }
         const ListFormat format = DetectListFormat(list);
-        int count = 0;
-        for (std::size_t pos = format.bomLength; pos < list.size(); ++count) {
-            const FirstLine next = ReadFirstLine(std::string_view(list).substr(pos), format.utf8);
-            if (next.line.empty()) {
-                break;
-            }
-            pos += next.line.size() + next.terminatorLength;
-        }
-        return count;
+        return KeywordsUpToEnd(std::string_view(list).substr(format.bomLength), format.encoding);
     }
     static_cast<void>(Refresh());  // unreadable now: the figure as last known
     return static_cast<int>(front_.size() + inFlight_.size()) + baseKeywords_;
 }
 
-std::optional<FileError> KeywordQueue::Finish(const Text& keyword) {
+std::vector<KeywordQueue::InFlight>::iterator KeywordQueue::FindInFlight(const Text& keyword,
+                                                                         std::optional<std::string_view> line) {
+    return std::find_if(inFlight_.begin(), inFlight_.end(),
+                        [&](const InFlight& k) { return line ? k.line == *line : k.keyword == keyword; });
+}
+
+std::optional<FileError> KeywordQueue::Finish(const Text& keyword, std::optional<std::string_view> line) {
     std::lock_guard lock(mutex_);
     if (std::optional<FileError> e = EnsureLoaded(); e && !loaded_) {
         return e;
     }
-    auto it = std::find_if(inFlight_.begin(), inFlight_.end(), [&](const InFlight& k) { return k.keyword == keyword; });
-    const Bytes line = it != inFlight_.end() ? it->line : LineFromKeyword(keyword, format_.utf8);
-    if (std::optional<FileError> e = AppendJournal("-" + line + "\r\n")) {
+    auto it = FindInFlight(keyword, line);
+    const Bytes settled = it != inFlight_.end() ? it->line
+                          : line                ? Bytes(*line)
+                                                : LineFromKeyword(keyword, format_.encoding);
+    if (std::optional<FileError> e = AppendJournal(Record('-', settled))) {
         return e;
     }
     if (it != inFlight_.end()) {
@@ -699,7 +740,7 @@ std::optional<FileError> KeywordQueue::Finish(const Text& keyword) {
     return std::nullopt;
 }
 
-std::optional<FileError> KeywordQueue::Return(const Text& keyword) {
+std::optional<FileError> KeywordQueue::Return(const Text& keyword, std::optional<std::string_view> line) {
     std::lock_guard lock(mutex_);
     if (keyword.empty()) {
         return std::nullopt;
@@ -707,15 +748,17 @@ std::optional<FileError> KeywordQueue::Return(const Text& keyword) {
     if (std::optional<FileError> e = EnsureLoaded(); e && !loaded_) {
         return e;
     }
-    auto it = std::find_if(inFlight_.begin(), inFlight_.end(), [&](const InFlight& k) { return k.keyword == keyword; });
-    Bytes line = it != inFlight_.end() ? it->line : LineFromKeyword(keyword, format_.utf8);
-    if (std::optional<FileError> e = AppendJournal("<" + line + "\r\n")) {
+    auto it = FindInFlight(keyword, line);
+    Bytes returned = it != inFlight_.end() ? it->line
+                     : line                ? Bytes(*line)
+                                           : LineFromKeyword(keyword, format_.encoding);
+    if (std::optional<FileError> e = AppendJournal(Record('<', returned))) {
         return e;
     }
     if (it != inFlight_.end()) {
         inFlight_.erase(it);
     }
-    front_.push_front(std::move(line));
+    front_.push_front(std::move(returned));
     MarkDirty();
     return std::nullopt;
 }
@@ -723,6 +766,11 @@ std::optional<FileError> KeywordQueue::Return(const Text& keyword) {
 std::optional<FileError> KeywordQueue::Flush() {
     std::lock_guard lock(mutex_);
     return FlushLocked();
+}
+
+ListFormat KeywordQueue::Format() {
+    std::lock_guard lock(mutex_);
+    return format_;
 }
 
 }  // namespace qj

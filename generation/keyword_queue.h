@@ -51,12 +51,16 @@ inline constexpr std::chrono::milliseconds kListWriteInterval{2000};
 // keyword is then either settled (Finish), or in the list, once. Keywords that were in flight go
 // back to the front of the list, in the order they were taken. Lines that someone appends to the
 // file meanwhile are kept; a file rewritten by someone else is taken as it now is, less the lines
-// taken since the last write that it still starts with. A UTF-8 list stays UTF-8: every line goes
-// back with the bytes it had. Safe for several workers of one process.
+// taken since the last write that it still starts with. The list's encoding is decided when it is
+// first read for a run (TryLockRun reads it afresh) and kept for the run: every line goes back with
+// the bytes it had, and the journal names the encoding, so that the recovery after a kill reads
+// the list as the run did. Safe for several workers of one process.
 //
 // The journal holds whole CR LF lines: "+line" taken, "-line" settled, "<line" settled by going
-// back to the front, "#" the file shows everything above, "=id" the file is about to be replaced by
-// the temporary file `id` names (done when that file is gone), "!" that replacement was abandoned.
+// back to the front, "#" the file shows everything above (with the name of the list's encoding
+// when the journal starts), "=id" the file is about to be replaced by the temporary file `id`
+// names (done when that file is gone), "!" that replacement was abandoned. The lines of a UTF-16
+// list are written as hexadecimal digits of their bytes.
 class KeywordQueue {
 public:
     explicit KeywordQueue(JobPaths paths, std::chrono::milliseconds writeInterval = kListWriteInterval);
@@ -69,24 +73,35 @@ public:
         Text keyword;
         std::optional<FileError> error;
         bool lossy = false;  // the line had characters that GBK lacks: they are "?" in `keyword`
+        Bytes line;          // as the list holds it
+        Bytes original;      // when lossy: the line as UTF-8, which tells such keywords apart
+        // Why a kEnd came before the end of the list: the next line is empty or blank, or starts
+        // with the byte-order mark of another encoding (`other`; files of two encodings joined).
+        // That line stays in the list; `keywordsBehind` counts the keywords from there on.
+        enum class Halt { kNone, kEmptyLine, kOtherEncoding } halt = Halt::kNone;
+        ListEncoding other = ListEncoding::kGbk;
+        int keywordsBehind = 0;
     };
 
     // Applies what a run that ended without settling left in the journal, and puts its keywords in
     // flight back at the front of the list, in the order they were taken. Returns how many went back.
     int Recover(std::optional<FileError>* error = nullptr);
 
-    // Takes the first line of the list: kEnd for a missing or empty list or an empty first line
-    // (which is cut out too; no further keyword is taken until the next run); kError when the list
-    // could not be read, or not be written lately, or the journal not be written (nothing was
-    // taken then).
+    // Takes the first line of the list: kEnd for a missing or empty list, and before a line that
+    // is empty or blank or in another encoding (see Taken::Halt; that line stays, and no further
+    // keyword is taken until the next run); kError when the list could not be read, or not be
+    // written lately, or the journal not be written (nothing was taken then).
     [[nodiscard]] Taken TakeNextKeyword();
 
-    // The keyword's outcome is recorded: it is settled.
-    [[nodiscard]] std::optional<FileError> Finish(const Text& keyword);
+    // The keyword's outcome is recorded: it is settled. With `line` (Taken::line), the keyword
+    // taken from that line, which two lines whose characters GBK lacks may share a keyword.
+    [[nodiscard]] std::optional<FileError> Finish(const Text& keyword,
+                                                  std::optional<std::string_view> line = std::nullopt);
 
     // The keyword was not settled (the run was stopped): back to the front of the list, with the
     // bytes its line had.
-    [[nodiscard]] std::optional<FileError> Return(const Text& keyword);
+    [[nodiscard]] std::optional<FileError> Return(const Text& keyword,
+                                                  std::optional<std::string_view> line = std::nullopt);
 
     // Rewrites the list file to show what remains, if it does not yet.
     [[nodiscard]] std::optional<FileError> Flush();
@@ -99,6 +114,9 @@ public:
 
     // Keywords not settled yet: the lines of the list up to its first empty line, and those in flight.
     int RemainingCount();
+
+    // How the list is read in this run (GBK until it was read).
+    ListFormat Format();
 
     const JobPaths& paths() const { return paths_; }
 
@@ -114,6 +132,7 @@ private:
         Bytes line;  // as the list held it
     };
 
+    std::vector<InFlight>::iterator FindInFlight(const Text& keyword, std::optional<std::string_view> line);
     [[nodiscard]] std::optional<FileError> EnsureLoaded(int* recovered = nullptr);
     [[nodiscard]] std::optional<FileError> Refresh(bool* changed = nullptr);
     // Writes the list if it does not show what remains, and remembers how that went.
@@ -122,8 +141,11 @@ private:
     [[nodiscard]] std::optional<FileError> Compact();
     [[nodiscard]] std::optional<FileError> AppendJournal(const Bytes& records);
     [[nodiscard]] std::optional<FileError> TruncateJournal();
-    // Takes `contents` as the file's bytes, nothing taken from them yet; `detect`: decide the format anew.
-    void Adopt(Bytes contents, std::optional<FileStamp> stamp, bool detect);
+    // Takes `contents` as the file's bytes, nothing taken from them yet, read in `encoding` (none:
+    // decided from the bytes).
+    void Adopt(Bytes contents, std::optional<FileStamp> stamp, std::optional<ListEncoding> encoding);
+    // A journal record of a line of the list.
+    Bytes Record(char kind, std::string_view line) const;
     void CountKeywords();
     void MarkDirty();
     void WriteInBackground();
@@ -161,6 +183,6 @@ private:
 
 // The keywords a journal leaves unsettled, as their lines, in the order they were taken (whole
 // records only: a line cut short by a crash does not count).
-TextList UnsettledKeywords(const Bytes& journal);
+std::vector<Bytes> UnsettledKeywords(const Bytes& journal);
 
 }  // namespace qj

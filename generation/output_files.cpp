@@ -88,7 +88,7 @@ bool EndsLikeATag(std::string_view stem) {
     return true;
 }
 
-std::uint32_t Fnv1a(const Text& text) {
+std::uint32_t Fnv1a(std::string_view text) {
     std::uint32_t h = 2166136261u;
     for (const char c : text) {
         h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
@@ -97,7 +97,7 @@ std::uint32_t Fnv1a(const Text& text) {
 }
 
 // A keyword's name, with the tag behind it when the name had to change or `tagged` asks for it.
-Text FileNameOf(const Text& keyword, bool tagged) {
+Text FileNameOf(const Text& keyword, bool tagged, std::string_view original) {
     Text stem;
     stem.reserve(keyword.size());
     bool changed = false;
@@ -127,7 +127,7 @@ Text FileNameOf(const Text& keyword, bool tagged) {
     // A changed or shortened name carries a short hash of the whole keyword, so that two keywords
     // never share a file.
     char tag[16];
-    std::snprintf(tag, sizeof tag, "~%08x", Fnv1a(keyword));
+    std::snprintf(tag, sizeof tag, "~%08x", Fnv1a(original.empty() ? std::string_view(keyword) : original));
     const std::size_t budget = kMaxNameBytes - 4 - kTagLength;
     Text shortened;
     std::size_t utf8Bytes = 0;
@@ -163,8 +163,8 @@ std::u16string CaseBlind(const Text& name) {
 
 }  // namespace
 
-Text OutputFileName(const Text& keyword) {
-    return FileNameOf(keyword, false);
+Text OutputFileName(const Text& keyword, std::string_view original) {
+    return FileNameOf(keyword, false, original);
 }
 
 Text ToParagraphHtml(const Text& text) {
@@ -194,27 +194,28 @@ void OutputNames::Add(const Text& name) {
     }
 }
 
-Text OutputNames::NameOf(const Text& keyword) const {
-    const Text plain = OutputFileName(keyword);
+Text OutputNames::NameOf(const Text& keyword, std::string_view original) const {
+    const Text plain = OutputFileName(keyword, original);
     if (names_.contains(plain)) {
         return plain;
     }
     // Only the keyword itself has its tagged name (a plain name never ends like a tag), so a file of
     // that name is its article from an earlier run, even when what made the tag necessary is gone.
-    Text tagged = FileNameOf(keyword, true);
+    Text tagged = FileNameOf(keyword, true, original);
     if (tagged == plain || names_.contains(tagged) || caseBlind_.contains(CaseBlind(plain))) {
         return tagged;
     }
     return plain;
 }
 
-Text OutputNames::Claim(const Text& keyword) {
-    Text name = NameOf(keyword);
+Text OutputNames::Claim(const Text& keyword, std::string_view original) {
+    Text name = NameOf(keyword, original);
     Add(name);
     return name;
 }
 
-std::optional<Text> OutputFolder::PathOf(const Text& keyword, bool claim, std::optional<FileError>* error) {
+std::optional<Text> OutputFolder::PathOf(const Text& keyword, std::string_view original, bool claim,
+                                         std::optional<FileError>* error) {
     Text name;
     {
         std::lock_guard lock(mutex_);
@@ -228,7 +229,7 @@ std::optional<Text> OutputFolder::PathOf(const Text& keyword, bool claim, std::o
             }
             names_.emplace(present);
         }
-        name = claim ? names_->Claim(keyword) : names_->NameOf(keyword);
+        name = claim ? names_->Claim(keyword, original) : names_->NameOf(keyword, original);
     }
     Text path = folder_;
     if (!path.empty() && path.back() != kPathSeparator) {
@@ -237,9 +238,9 @@ std::optional<Text> OutputFolder::PathOf(const Text& keyword, bool claim, std::o
     return path + name;
 }
 
-std::optional<FileError> OutputFolder::Save(const Text& keyword, const Text& text) {
+std::optional<FileError> OutputFolder::Save(const Text& keyword, const Text& text, std::string_view original) {
     std::optional<FileError> failure;
-    const std::optional<Text> path = PathOf(keyword, true, &failure);
+    const std::optional<Text> path = PathOf(keyword, original, true, &failure);
     if (!path) {
         return failure;
     }
@@ -255,10 +256,10 @@ std::optional<FileError> OutputFolder::Save(const Text& keyword, const Text& tex
     return failure;
 }
 
-bool OutputFolder::Exists(const Text& keyword) {
+bool OutputFolder::Exists(const Text& keyword, std::string_view original) {
     // An empty file is never an article (a reply without text is a failure): it can only be what a
     // power cut left of one, and the keyword is done again.
-    const std::optional<Text> path = PathOf(keyword, false, nullptr);
+    const std::optional<Text> path = PathOf(keyword, original, false, nullptr);
     const std::optional<unsigned long long> size = path ? RegularFileSize(*path) : std::nullopt;
     return size && *size > 0;
 }

@@ -18,8 +18,10 @@ namespace qj {
 // Such a changed name, and a name longer than the file system allows (255 bytes as stored, then
 // shortened), gets "~" and a hash of the whole keyword behind it, so that two keywords never share a
 // file (a keyword whose own name ends like such a tag gets one too). Every other keyword, Chinese
-// included, keeps exactly its name.
-Text OutputFileName(const Text& keyword);
+// included, keeps exactly its name. `original`, when not empty, is what the keyword was read from
+// (its list line as UTF-8, when characters GBK lacks became "?" in it) and what the tag is made of,
+// so that keywords that differ only in such characters get files of their own.
+Text OutputFileName(const Text& keyword, std::string_view original = {});
 
 // The paragraph form: every non-empty line between "<p>" and "</p>\r\n"; a text without lines
 // stays as it is.
@@ -37,10 +39,10 @@ public:
     OutputNames() = default;
     explicit OutputNames(const std::vector<Text>& present);
 
-    // The name of the keyword's article.
-    Text NameOf(const Text& keyword) const;
+    // The name of the keyword's article (`original` as for OutputFileName).
+    Text NameOf(const Text& keyword, std::string_view original = {}) const;
     // NameOf, the name then counted as there.
-    Text Claim(const Text& keyword);
+    Text Claim(const Text& keyword, std::string_view original = {});
 
 private:
     void Add(const Text& name);
@@ -57,16 +59,17 @@ public:
     explicit OutputFolder(Text folder) : folder_(std::move(folder)) {}
 
     // Whether a keyword's article exists: its file, not empty.
-    bool Exists(const Text& keyword);
+    bool Exists(const Text& keyword, std::string_view original = {});
 
     // Writes a keyword's text as its article into the folder (created when missing), replacing an
     // older article of the keyword as one step: the file is never seen half written (see
     // WriteFileInOneStep).
-    [[nodiscard]] std::optional<FileError> Save(const Text& keyword, const Text& text);
+    [[nodiscard]] std::optional<FileError> Save(const Text& keyword, const Text& text, std::string_view original = {});
 
 private:
     // The path of the keyword's article; with `claim`, the name is given out to it.
-    std::optional<Text> PathOf(const Text& keyword, bool claim, std::optional<FileError>* error);
+    std::optional<Text> PathOf(const Text& keyword, std::string_view original, bool claim,
+                               std::optional<FileError>* error);
 
     const Text folder_;
     std::mutex mutex_;

@@ -23,7 +23,7 @@ struct FileIdentity {
 class OpenFile {
 public:
     enum class Mode {
-        kRead,            // reading, the file must exist
+        kRead,            // reading, the file must exist; a pipe is opened without waiting for a writer
         kAppend,          // writing at the end, the file made when missing
         kAppendExisting,  // writing at the end, the file must exist
         kCreateNew,       // reading and writing a file that must not exist yet
@@ -44,8 +44,11 @@ public:
     // Writes all the bytes, in one system call where the system allows (so a kill leaves at most
     // the end of them unwritten).
     [[nodiscard]] bool WriteAll(std::string_view bytes);
-    // Reads from the current position to the end of the file, appending to `out`.
-    [[nodiscard]] bool ReadToEnd(Bytes& out);
+    // Reads from the current position to the end of the file, appending to `out`; more than
+    // `limit` bytes fail with EFBIG (what was read stays in `out`).
+    [[nodiscard]] bool ReadToEnd(Bytes& out, unsigned long long limit = ~0ull);
+    // Whether the file is a regular file, not a folder, a pipe or a device.
+    bool IsRegularFile();
     // Fills `out` (its size says how much) from `offset` on, without moving the position; cut to
     // what there was.
     [[nodiscard]] bool ReadAt(unsigned long long offset, Bytes& out);

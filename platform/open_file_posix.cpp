@@ -18,7 +18,7 @@ FileIdentity IdentityOf(const struct stat& st) {
 int FlagsOf(OpenFile::Mode mode) {
     switch (mode) {
     case OpenFile::Mode::kRead:
-        return O_RDONLY;
+        return O_RDONLY | O_NONBLOCK;  // a pipe without a writer would block the open
     case OpenFile::Mode::kAppend:
         return O_WRONLY | O_CREAT | O_APPEND;
     case OpenFile::Mode::kAppendExisting:
@@ -70,9 +70,9 @@ bool OpenFile::WriteAll(std::string_view bytes) {
     return true;
 }
 
-bool OpenFile::ReadToEnd(Bytes& out) {
+bool OpenFile::ReadToEnd(Bytes& out, unsigned long long limit) {
     char buffer[65536];
-    for (;;) {
+    for (unsigned long long read = 0;;) {
         const ssize_t n = ::read(static_cast<int>(handle_), buffer, sizeof buffer);
         if (n == 0) {
             return true;
@@ -83,8 +83,18 @@ bool OpenFile::ReadToEnd(Bytes& out) {
             }
             return Fail();
         }
+        read += static_cast<unsigned long long>(n);
+        if (read > limit) {
+            error_ = EFBIG;
+            return false;
+        }
         out.append(buffer, static_cast<std::size_t>(n));
     }
+}
+
+bool OpenFile::IsRegularFile() {
+    struct stat st {};
+    return ::fstat(static_cast<int>(handle_), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool OpenFile::ReadAt(unsigned long long offset, Bytes& out) {

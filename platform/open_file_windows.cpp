@@ -93,9 +93,9 @@ bool OpenFile::WriteAll(std::string_view bytes) {
     return true;
 }
 
-bool OpenFile::ReadToEnd(Bytes& out) {
+bool OpenFile::ReadToEnd(Bytes& out, unsigned long long limit) {
     char buffer[65536];
-    for (;;) {
+    for (unsigned long long read = 0;;) {
         DWORD n = 0;
         if (!ReadFile(AsHandle(handle_), buffer, sizeof buffer, &n, nullptr)) {
             return Fail();
@@ -103,8 +103,19 @@ bool OpenFile::ReadToEnd(Bytes& out) {
         if (n == 0) {
             return true;
         }
+        read += n;
+        if (read > limit) {
+            error_ = EFBIG;
+            return false;
+        }
         out.append(buffer, n);
     }
+}
+
+bool OpenFile::IsRegularFile() {
+    BY_HANDLE_FILE_INFORMATION info{};
+    return GetFileType(AsHandle(handle_)) == FILE_TYPE_DISK && GetFileInformationByHandle(AsHandle(handle_), &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool OpenFile::ReadAt(unsigned long long offset, Bytes& out) {

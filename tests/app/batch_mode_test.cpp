@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include <chrono>
 #include <set>
 #include <thread>
 
 #include "child_program.h"
 #include "generation/generation_job.h"
+#include "generation/keyword_list.h"
 #include "generation/keyword_queue.h"
 #include "generation/output_files.h"
 #include "job_test_support.h"
@@ -48,6 +53,17 @@ protected:
     }
 
     std::filesystem::path Output() const { return home_.Path() / "stdout.txt"; }
+    std::string Log() const { return testing::ReadBytes(Output()); }
+    // The prompts the service was asked, from request `from` on, as the program's text.
+    std::vector<Text> Prompts(std::size_t from = 0) {
+        std::vector<Text> prompts;
+        const auto seen = service_.Seen();
+        for (std::size_t i = from; i < seen.size(); ++i) {
+            const auto at = seen[i].body.find("\"prompt\":\"") + 10;
+            prompts.push_back(Utf8ToAnsi(seen[i].body.substr(at, seen[i].body.find('"', at) - at)));
+        }
+        return prompts;
+    }
     void KillMidRunAndFinish(int workers);
     void WriteList(const Bytes& contents) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, contents)); }
     static Bytes Read(const Text& path) { return ReadFileBytes(path).value_or(""); }
@@ -152,6 +168,82 @@ TEST_F(BatchModeTest, ASettingsFileThatCannotBeReadStopsTheRunBeforeItStarts) {
 
     EXPECT_EQ(Program({"--bogus"}, Output()).Wait(), 2);
     EXPECT_NE(testing::ReadBytes(ErrorsOf(Output())).find("  5    " + AnsiToUtf8("配置.ini")), std::string::npos);
+}
+
+// A list is read in the encoding it was saved in: GBK whose bytes happen to be valid UTF-8 too,
+// Notepad's Unicode of either byte order. Keywords that differ only in characters GBK lacks get
+// files of their own.
+TEST_F(BatchModeTest, ListsOfEveryEncodingReachTheServiceAsWritten) {
+    WriteList("杀0\r\n路\r\n");  // C9 B1 30, C2 B7: IPA and Latin-1 if read as UTF-8
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 0) << Log();
+    EXPECT_EQ(Prompts(), (std::vector<Text>{"杀0", "路"}));
+    EXPECT_EQ(Read(paths_.outputFolder + "杀0.txt"), "杀0 text");
+    EXPECT_EQ(Log().find(AnsiToUtf8("编码读取")), std::string::npos) << Log();
+
+    const ListEncoding le = ListEncoding::kUtf16Le;
+    const Bytes grin = "\x3D\xD8\x00\xDE", smiley = "\x3D\xD8\x03\xDE";  // U+1F600, U+1F603
+    const Bytes crLf = LineEndOf("", le);
+    WriteList("\xFF\xFE" + LineFromKeyword("表情", le) + grin + crLf + LineFromKeyword("表情", le) + smiley + crLf +
+              LineFromKeyword("甲", le) + crLf);
+    std::size_t before = service_.Seen().size();
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 0) << Log();
+    EXPECT_EQ(Prompts(before), (std::vector<Text>{"表情?", "表情?", "甲"}));
+    EXPECT_NE(Log().find(AnsiToUtf8("】 > > >  关键词列表按UTF-16LE编码读取\n")), std::string::npos) << Log();
+    EXPECT_NE(Log().find(AnsiToUtf8("关键词【表情?】中有GBK编码没有的字符")), std::string::npos) << Log();
+    std::set<Text> names;
+    for (const auto& entry : std::filesystem::directory_iterator(NativePath(paths_.outputFolder))) {
+        const Text name = TextFromNativePath(entry.path().filename());
+        if (name.starts_with("表情")) {
+            names.insert(name);
+            EXPECT_EQ(testing::ReadBytes(entry.path()), "表情? text");
+        }
+    }
+    EXPECT_EQ(names.size(), 2u) << "two keywords, two files";
+    EXPECT_EQ(Read(paths_.outputFolder + "甲.txt"), "甲 text");
+    EXPECT_EQ(Read(paths_.keywordList), "\xFF\xFE");
+
+    WriteList("\xFE\xFF" + LineFromKeyword("乙\r\n", ListEncoding::kUtf16Be));
+    before = service_.Seen().size();
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 0) << Log();
+    EXPECT_EQ(Prompts(before), (std::vector<Text>{"乙"}));
+    EXPECT_EQ(Read(paths_.outputFolder + "乙.txt"), "乙 text");
+}
+
+// A blank line is an empty line: it ends the run, unasked, and stays in the list. With keywords
+// behind it the log says how many, and the run did not go through the list (exit code 4).
+TEST_F(BatchModeTest, AnEmptyLineEndsTheRunAndSaysHowManyKeywordsAreLeft) {
+    WriteList("甲\r\n \t\r\n乙\r\n丙\r\n");
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 4) << Log();
+    EXPECT_EQ(Prompts(), (std::vector<Text>{"甲"}));
+    EXPECT_NE(Log().find(AnsiToUtf8("关键词列表中遇到空行，本次任务到此结束，空行后还有2个关键词")), std::string::npos)
+        << Log();
+    EXPECT_EQ(Read(paths_.keywordList), " \t\r\n乙\r\n丙\r\n");
+
+    WriteList("丁\r\n　\r\n");  // a full-width blank behind the last keyword
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 0) << Log();
+    EXPECT_EQ(Prompts(1), (std::vector<Text>{"丁"}));
+    EXPECT_EQ(Read(paths_.keywordList), "　\r\n");
+}
+
+// A list the program cannot hold is refused at once with the reason, and left as it is.
+TEST_F(BatchModeTest, AListThatIsNoFileOrTooLargeIsRefusedWithAReason) {
+    WriteList("");
+    std::filesystem::resize_file(NativePath(paths_.keywordList), kMaxListBytes + 1);
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 3) << Log();
+    EXPECT_NE(Log().find(AnsiToUtf8("错误信息：" + paths_.keywordList + "：文件大于512MB")), std::string::npos) << Log();
+    EXPECT_EQ(std::filesystem::file_size(NativePath(paths_.keywordList)), kMaxListBytes + 1);
+#if !defined(_WIN32)
+    // A pipe nobody writes to, and a device without end.
+    std::filesystem::remove(NativePath(paths_.keywordList));
+    ASSERT_EQ(::mkfifo(NativePath(paths_.keywordList).c_str(), 0600), 0);
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 3) << Log();
+    EXPECT_NE(Log().find(AnsiToUtf8(paths_.keywordList + "：不是普通文件")), std::string::npos) << Log();
+    std::filesystem::remove(NativePath(paths_.keywordList));
+    std::filesystem::create_symlink("/dev/zero", NativePath(paths_.keywordList));
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 3) << Log();
+    EXPECT_NE(Log().find(AnsiToUtf8(paths_.keywordList + "：不是普通文件")), std::string::npos) << Log();
+#endif
+    EXPECT_TRUE(service_.Seen().empty());
 }
 
 // Interface three's endpoints in the window-less mode: a refused main key fails over to a backup

@@ -10,6 +10,7 @@
 #include "app/main_window_controls.h"
 #include "app/main_window_job.h"
 #include "app/process_state.h"
+#include "generation/keyword_list.h"
 #include "job_test_support.h"
 #include "text/code_page.h"
 #include "window/control_names.h"
@@ -104,8 +105,14 @@ TEST_F(JobButtonsTest, FailureRetryButtonPutsFailuresBackBehindTheList) {
     EXPECT_EQ(Run().succeeded, 2);
 }
 
-// A whole run over a list saved by a UTF-8 editor, then 失败重试.
-TEST(Utf8List, ARunSendsTheRightKeywordsAndRetriesFailuresInUtf8) {
+// A whole run over a list saved by a UTF-8 editor or as Notepad's Unicode, then 失败重试.
+class UnicodeList : public ::testing::TestWithParam<ListEncoding> {};
+
+TEST_P(UnicodeList, ARunSendsTheRightKeywordsAndRetriesFailuresInTheListsEncoding) {
+    const ListEncoding encoding = GetParam();
+    const Bytes mark = encoding == ListEncoding::kUtf8 ? kBom : "\xFF\xFE";
+    const Bytes grin = encoding == ListEncoding::kUtf8 ? kGrin : "\x3D\xD8\x00\xDE";
+    const auto line = [&](const Text& keyword) { return LineFromKeyword(keyword, encoding); };
     testing::TemporaryHome home;
     testing::LocalCompletionService service;
     testing::PrepareRuns(service);
@@ -114,7 +121,7 @@ TEST(Utf8List, ARunSendsTheRightKeywordsAndRetriesFailuresInUtf8) {
     window.SetText(control::kEditOpenAiKey, kPropContent, "sk-test");
     const JobPaths paths = JobPathsIn(ProgramFolder());
     ASSERT_FALSE(
-        ReplaceFileContents(paths.keywordList, kBom + U("泡脚") + "\n" + U("表情") + kGrin + "\n" + U("槟榔") + "\n"));
+        ReplaceFileContents(paths.keywordList, mark + line("泡脚\n表情") + grin + line("\n") + line("槟榔\n")));
     service.SetAnswer([](const httplib::Request& request, httplib::Response& response) {
         const std::string prompt = nlohmann::json::parse(request.body)["prompt"];
         if (prompt == U("槟榔")) {
@@ -138,13 +145,16 @@ TEST(Utf8List, ARunSendsTheRightKeywordsAndRetriesFailuresInUtf8) {
     const Text log = window.GetText(kRunLogControl, kPropContent);
     EXPECT_NE(log.find("关键词【表情?】中有GBK编码没有的字符，已换成“?”"), Text::npos) << log;
     EXPECT_EQ(log.find("关键词【泡脚】中有"), Text::npos);
-    EXPECT_EQ(ReadFileBytes(paths.keywordList), kBom);
+    EXPECT_EQ(ReadFileBytes(paths.keywordList), mark);
     EXPECT_EQ(ReadFileBytes(paths.failureList), "槟榔\r\n");
 
     HandleClick(window, control::kButtonRequeueFailed);
-    EXPECT_EQ(ReadFileBytes(paths.keywordList), kBom + U("槟榔") + "\r\n");
+    EXPECT_EQ(ReadFileBytes(paths.keywordList), mark + line("槟榔\r\n"));
     ResetProcessState();
 }
+
+INSTANTIATE_TEST_SUITE_P(Utf8AndUtf16, UnicodeList, ::testing::Values(ListEncoding::kUtf8, ListEncoding::kUtf16Le),
+                         [](const auto& info) { return info.param == ListEncoding::kUtf8 ? "Utf8" : "Utf16Le"; });
 
 }  // namespace
 }  // namespace qj

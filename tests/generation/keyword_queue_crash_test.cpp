@@ -29,20 +29,25 @@ void CountDownToKill() {
 
 using Tally = std::map<Bytes, int>;
 
-Tally LinesOf(const Bytes& contents, bool utf8) {
+Tally LinesOf(const Bytes& contents, ListEncoding encoding) {
     Tally tally;
-    const std::size_t bom = DetectListFormat(contents).bomLength;
-    for (const Text& line : ListLines(contents.substr(bom), utf8)) {
+    const std::size_t bom = FormatIn(contents, encoding).bomLength;
+    for (const Bytes& line : ListLines(std::string_view(contents).substr(bom), encoding)) {
         ++tally[line];
     }
     return tally;
+}
+
+Bytes LineOf(const Text& keyword, ListEncoding encoding) {
+    return LineFromKeyword(keyword, encoding) + LineEndOf("", encoding);
 }
 
 // A run as the job makes it, driven by a seeded generator: up to three keywords in flight, each
 // finished or put back; now and then the list is written, or a line appended to the file as a user
 // would. What only the run knows (keywords finished, lines appended) goes into side files right
 // after the queue step it follows, so a kill inside the queue never separates the two.
-void SimulatedRun(const JobPaths& paths, bool utf8, unsigned seed, const Text& finishedFile, const Text& appendedFile) {
+void SimulatedRun(const JobPaths& paths, ListEncoding encoding, unsigned seed, const Text& finishedFile,
+                  const Text& appendedFile) {
     std::mt19937 random(seed);
     KeywordQueue queue(paths, std::chrono::hours(1));
     std::vector<Text> inFlight;
@@ -52,7 +57,7 @@ void SimulatedRun(const JobPaths& paths, bool utf8, unsigned seed, const Text& f
         if (roll < 6) {
             ASSERT_FALSE(queue.Flush());
         } else if (roll < 10) {
-            const Bytes line = LineFromKeyword("追加" + std::to_string(appended++), utf8) + "\r\n";
+            const Bytes line = LineOf("追加" + std::to_string(appended++), encoding);
             ASSERT_FALSE(AppendToFile(paths.keywordList, line));
             ASSERT_FALSE(AppendToFile(appendedFile, line));
         } else if (inFlight.size() < 3 && roll < 55) {
@@ -70,28 +75,31 @@ void SimulatedRun(const JobPaths& paths, bool utf8, unsigned seed, const Text& f
                 ASSERT_FALSE(queue.Return(keyword));
             } else {
                 ASSERT_FALSE(queue.Finish(keyword));
-                ASSERT_FALSE(AppendToFile(finishedFile, LineFromKeyword(keyword, utf8) + "\r\n"));
+                ASSERT_FALSE(AppendToFile(finishedFile, LineOf(keyword, encoding)));
             }
         }
     }
 }
 
-class KillAtEveryStep : public ::testing::TestWithParam<bool> {};
+class KillAtEveryStep : public ::testing::TestWithParam<ListEncoding> {};
 
 TEST_P(KillAtEveryStep, EveryKeywordEndsUpExactlyOnce) {
-    const bool utf8 = GetParam();
+    const ListEncoding encoding = GetParam();
     testing::TemporaryHome home;
     ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
     const JobPaths paths = JobPathsIn(ProgramFolder());
     const Text finishedFile = ProgramPath("finished.txt");
     const Text appendedFile = ProgramPath("appended.txt");
     // Duplicates, so that a recovery that counts lines or matches by name alone goes wrong.
-    Bytes list = utf8 ? "\xEF\xBB\xBF" : "";
+    // Each list with its mark, which the list keeps whatever happens (GBK has none).
+    Bytes list = encoding == ListEncoding::kUtf8      ? "\xEF\xBB\xBF"
+                 : encoding == ListEncoding::kUtf16Le ? "\xFF\xFE"
+                                                      : "";
     for (int i = 0; i < 24; ++i) {
-        list += LineFromKeyword("关键词" + std::to_string(i % 7), utf8) + "\r\n";
+        list += LineOf("关键词" + std::to_string(i % 7), encoding);
     }
-    const Tally original = LinesOf(list, utf8);
-    const unsigned seed = utf8 ? 7 : 11;
+    const Tally original = LinesOf(list, encoding);
+    const unsigned seed = 7 + static_cast<unsigned>(encoding) * 4;
 
     auto reset = [&] {
         for (const Text& file : {paths.journal, finishedFile, appendedFile}) {
@@ -113,7 +121,7 @@ TEST_P(KillAtEveryStep, EveryKeywordEndsUpExactlyOnce) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 1);
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     };
-    auto run = [&] { SimulatedRun(paths, utf8, seed, finishedFile, appendedFile); };
+    auto run = [&] { SimulatedRun(paths, encoding, seed, finishedFile, appendedFile); };
     // The disk changes of the whole run, counted on a run that is not killed.
     reset();
     g_stepsLeft = 0;
@@ -150,20 +158,21 @@ TEST_P(KillAtEveryStep, EveryKeywordEndsUpExactlyOnce) {
             next.Recover(&error);
             ASSERT_FALSE(error);
             const Bytes after = ReadFileBytes(paths.keywordList).value_or("");
-            EXPECT_EQ(after.starts_with("\xEF\xBB\xBF"), utf8) << "the list keeps its byte-order mark";
+            EXPECT_EQ(FormatIn(after, encoding), FormatIn(list, encoding)) << "the list keeps its byte-order mark";
+            EXPECT_EQ(next.Format().encoding, encoding) << "read in its own encoding after the kill";
             Tally expected = original;
-            for (const auto& [line, count] : LinesOf(ReadFileBytes(appendedFile).value_or(""), utf8)) {
+            for (const auto& [line, count] : LinesOf(ReadFileBytes(appendedFile).value_or(""), encoding)) {
                 expected[line] += count;
             }
-            Tally found = LinesOf(after, utf8);
-            for (const auto& [line, count] : LinesOf(ReadFileBytes(finishedFile).value_or(""), utf8)) {
+            Tally found = LinesOf(after, encoding);
+            for (const auto& [line, count] : LinesOf(ReadFileBytes(finishedFile).value_or(""), encoding)) {
                 found[line] += count;
             }
             ASSERT_EQ(found, expected);
 
             // And the list is whole again: the next run takes every keyword left in it.
             int left = 0;
-            for (const auto& [line, count] : LinesOf(after, utf8)) {
+            for (const auto& [line, count] : LinesOf(after, encoding)) {
                 left += count;
             }
             int taken = 0;
@@ -174,7 +183,8 @@ TEST_P(KillAtEveryStep, EveryKeywordEndsUpExactlyOnce) {
             }
             ASSERT_FALSE(next.Flush());
             EXPECT_EQ(taken, left);
-            EXPECT_EQ(ReadFileBytes(paths.keywordList).value_or(""), utf8 ? "\xEF\xBB\xBF" : "");
+            EXPECT_EQ(ReadFileBytes(paths.keywordList).value_or(""),
+                      list.substr(0, FormatIn(list, encoding).bomLength));
             EXPECT_EQ(ReadFileBytes(paths.journal).value_or(""), "");
         }
     }
@@ -184,8 +194,13 @@ TEST_P(KillAtEveryStep, EveryKeywordEndsUpExactlyOnce) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(GbkAndUtf8Lists, KillAtEveryStep, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Utf8" : "Gbk"; });
+INSTANTIATE_TEST_SUITE_P(EachEncoding, KillAtEveryStep,
+                         ::testing::Values(ListEncoding::kGbk, ListEncoding::kUtf8, ListEncoding::kUtf16Le),
+                         [](const auto& info) {
+                             return std::string(info.param == ListEncoding::kGbk    ? "Gbk"
+                                                : info.param == ListEncoding::kUtf8 ? "Utf8"
+                                                                                    : "Utf16Le");
+                         });
 
 }  // namespace
 }  // namespace qj

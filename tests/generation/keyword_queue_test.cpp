@@ -52,9 +52,12 @@ TEST_F(KeywordQueueTest, TakesLinesInOrderAndEndsAtAnEmptyLine) {
     EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{"甲"}));
     EXPECT_EQ(Written(), "\r\n乙\r\n");
     EXPECT_FALSE(queue_.Finish("甲"));
-    EXPECT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kEnd);
+    const KeywordQueue::Taken end = queue_.TakeNextKeyword();
+    EXPECT_EQ(end.kind, KeywordQueue::Taken::Kind::kEnd);
+    EXPECT_EQ(end.halt, KeywordQueue::Taken::Halt::kEmptyLine);
+    EXPECT_EQ(end.keywordsBehind, 1);
     EXPECT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kEnd) << "no keyword behind the empty line";
-    EXPECT_EQ(Written(), "乙\r\n");
+    EXPECT_EQ(Written(), "\r\n乙\r\n") << "the empty line stays, to show where the run ended";
     EXPECT_EQ(Read(paths_.journal), "");
 }
 

@@ -183,6 +183,26 @@ TEST(QtWindow, TheUsageTextFitsItsBoxWhateverTheFontsLineSpacing) {
     EXPECT_LT(lowest, usage->height() - 1);   // ...and not cut by it
 }
 
+// The hint beside 导入 names three encodings: its last character is drawn inside the label.
+TEST(QtWindow, TheKeywordHintFitsItsLabel) {
+    TemporaryHome home;
+    OpenedMainWindow window;
+    window->SetCurrentTabPage(control::kTabMain, page::kChatGpt);
+    QWidget* hint = window->Control(control::kLabelKeywordHint);
+    const QImage picture = hint->grab().toImage();
+    int rightmost = -1;
+    for (int x = 0; x < picture.width(); ++x) {
+        for (int y = 0; y < picture.height(); ++y) {
+            const QColor pixel = picture.pixelColor(x, y);
+            if (pixel.blue() > 160 && pixel.red() < 140 && pixel.green() < 140) {
+                rightmost = x;
+            }
+        }
+    }
+    EXPECT_GT(rightmost, hint->width() / 2);
+    EXPECT_LT(rightmost, hint->width() - 8) << "the text runs to the label's edge";
+}
+
 TEST(QtWindow, AdvertListHasTwoColumnsWithTheirHeaders) {
     TemporaryHome home;
     OpenedMainWindow window;
