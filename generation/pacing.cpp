@@ -15,17 +15,22 @@ namespace {
 // the first request of the new window out of the old one.
 constexpr auto kResetMargin = std::chrono::milliseconds(10);
 
-// The pause after a 429 that names no time: 1 s, 2 s, 4 s … up to a minute.
-std::chrono::milliseconds UninformedPause(int rateLimitedInARow) {
-    const int doublings = std::clamp(rateLimitedInARow - 1, 0, 6);
+// The pause after a 429 that names no time: 1 s, 2 s, 4 s … up to a minute while they keep coming
+// (only 1 s when it does not grow).
+std::chrono::milliseconds UninformedPause(int rateLimitedInARow, bool growing) {
+    const int doublings = growing ? std::clamp(rateLimitedInARow - 1, 0, 6) : 0;
     const auto pause = std::min<std::chrono::milliseconds>(std::chrono::milliseconds(1000 << doublings),
                                                            std::chrono::milliseconds(60000));
     return std::chrono::milliseconds(static_cast<long long>(static_cast<double>(pause.count()) * retry::TimeScale()));
 }
 
+// Views kept at most per budget; beyond it the two oldest become one that says no more than either.
+constexpr std::size_t kMostViews = 64;
+
 }  // namespace
 
-EndpointPace::EndpointPace(int ceiling) : ceiling_(std::max(1, ceiling)), concurrency_(ceiling_) {}
+EndpointPace::EndpointPace(int ceiling, bool growingPause)
+    : ceiling_(std::max(1, ceiling)), growingPause_(growingPause), concurrency_(ceiling_) {}
 
 long long EndpointPace::StartsAfter(Clock::time_point t) const {
     return static_cast<long long>(starts_.end() - std::upper_bound(starts_.begin(), starts_.end(), t));
@@ -35,24 +40,39 @@ long long EndpointPace::UnderWayStartedBy(Clock::time_point t) const {
     return static_cast<long long>(std::distance(underWayWhenStarted_.begin(), underWayWhenStarted_.upper_bound(t)));
 }
 
-std::optional<long long> EndpointPace::Left(const Budget& budget, bool tokens, long long perRequest,
-                                            Clock::time_point now) const {
+long long EndpointPace::UnderWayBetween(Clock::time_point from, Clock::time_point to) const {
+    return static_cast<long long>(
+        std::distance(underWayWhenStarted_.upper_bound(from), underWayWhenStarted_.upper_bound(to)));
+}
+
+long long EndpointPace::Cost(const Budget& budget) const {
+    if (!budget.tokens) {
+        return 1;
+    }
+    return tokensPerRequest_ ? std::max<long long>(1, std::llround(*tokensPerRequest_)) : 0;
+}
+
+long long EndpointPace::Uncounted(const Budget& budget, const View& view) const {
     // Requests started after the one whose reply this is were not in its count; once the budget has
     // been renewed they may have been counted in the old window or in the new one, and taking the
     // new one costs at most a short wait for the next reply. Nor were, perhaps, the others started
-    // before it or with it that are still under way: requests sent side by side need not arrive in
-    // the order they were sent. Tokens are counted when a reply ends, so every request under way
-    // still owes its share.
-    const long long underWay = UnderWayStartedBy(budget.startedAt) - (budget.reporterUnderWay ? 1 : 0);
-    const long long uncounted =
-        std::max<long long>(StartsAfter(budget.startedAt) + std::max<long long>(0, underWay), tokens ? inFlight_ : 0);
-    if (now >= budget.resetAt) {
+    // before it or with it that are still under way. Those started before it that have ended since
+    // are in the count of this reply or of another one kept (see Prune).
+    const long long underWay = UnderWayStartedBy(view.startedAt) - (view.reporterUnderWay ? 1 : 0);
+    return std::max<long long>(StartsAfter(view.startedAt) + std::max<long long>(0, underWay),
+                               budget.tokens ? inFlight_ : 0);
+}
+
+std::optional<long long> EndpointPace::Left(const Budget& budget, const View& view, long long perRequest,
+                                            Clock::time_point now) const {
+    const long long uncounted = Uncounted(budget, view);
+    if (now >= view.resetAt) {
         if (!budget.limit) {
             return std::nullopt;  // a new window of unknown size: the next reply tells
         }
         return *budget.limit - perRequest * uncounted;
     }
-    return budget.remaining - perRequest * uncounted;
+    return view.remaining - perRequest * uncounted;
 }
 
 EndpointPace::Room EndpointPace::RoomAt(Clock::time_point now) const {
@@ -68,12 +88,25 @@ EndpointPace::Room EndpointPace::RoomAt(Clock::time_point now) const {
     if (allowed <= 0) {
         return room;
     }
-    const auto limitBy = [&](const std::optional<Budget>& budget, bool tokens, std::optional<double> perRequest) {
-        if (!budget) {
-            return;
+    const auto limitBy = [&](const Budget& budget) {
+        const long long cost = Cost(budget);
+        // The view that says least binds; once the window of every view has ended, the new window is
+        // reckoned from the request started last.
+        const View* binding = nullptr;
+        std::optional<long long> left;
+        for (const View& view : budget.views) {
+            if (now < view.resetAt) {
+                const std::optional<long long> l = Left(budget, view, cost, now);
+                if (!binding || (l && *l < *left)) {
+                    binding = &view;
+                    left = l;
+                }
+            }
         }
-        const long long cost = perRequest ? std::max<long long>(1, std::llround(*perRequest)) : 0;
-        const std::optional<long long> left = Left(*budget, tokens, cost, now);
+        if (!binding && budget.latest) {
+            binding = &*budget.latest;
+            left = Left(budget, *binding, cost, now);
+        }
         if (!left) {
             return;
         }
@@ -81,20 +114,21 @@ EndpointPace::Room EndpointPace::RoomAt(Clock::time_point now) const {
         // one has ended, requests go one by one; a service that never reports it is held back by a
         // spent token budget only.
         long long fits = cost > 0 ? *left / cost : (*left <= 0 ? 0 : finishedOne_ ? LLONG_MAX : inFlight_ == 0);
-        if (fits <= 0 && now >= budget->resetAt && inFlight_ == 0) {
+        if (fits <= 0 && now >= binding->resetAt && inFlight_ == 0) {
             fits = 1;  // the budget must have been renewed since, and only a reply can say how far
         }
         if (fits <= 0) {
             allowed = 0;
-            if (now < budget->resetAt) {
-                room.lookAgain = std::min(room.lookAgain, budget->resetAt);
+            if (now < binding->resetAt) {
+                room.lookAgain = std::min(room.lookAgain, binding->resetAt);
+                room.budgetSpent = true;
             }
             return;
         }
         allowed = std::min(allowed, fits);
     };
-    limitBy(requests_, false, 1.0);
-    limitBy(tokens_, true, tokensPerRequest_);
+    limitBy(requests_);
+    limitBy(tokens_);
     room.requests = static_cast<int>(std::max<long long>(0, allowed));
     if (room.requests > 0) {
         room.lookAgain = Clock::time_point::max();
@@ -110,17 +144,20 @@ void EndpointPace::Start(Clock::time_point now) {
 }
 
 void EndpointPace::ForgetOldStarts() {
-    // Only starts after the oldest point a budget counts from are ever asked for: a budget known, or
-    // one that the reply to a request under way may bring.
+    // Only starts after the oldest point a view counts from are ever asked for: a view kept, or one
+    // that the reply to a request under way may bring.
     std::optional<Clock::time_point> oldest;
-    for (const std::optional<Budget>* budget : {&requests_, &tokens_}) {
-        if (*budget) {
-            oldest = oldest ? std::min(*oldest, (*budget)->startedAt) : (*budget)->startedAt;
+    const auto consider = [&](Clock::time_point t) { oldest = oldest ? std::min(*oldest, t) : t; };
+    for (const Budget* budget : {&requests_, &tokens_}) {
+        for (const View& view : budget->views) {
+            consider(view.startedAt);
+        }
+        if (budget->latest) {
+            consider(budget->latest->startedAt);
         }
     }
     if (!underWayWhenStarted_.empty()) {
-        const Clock::time_point firstUnderWay = underWayWhenStarted_.begin()->first;
-        oldest = oldest ? std::min(*oldest, firstUnderWay) : firstUnderWay;
+        consider(underWayWhenStarted_.begin()->first);
     }
     if (!oldest) {
         starts_.clear();
@@ -131,26 +168,83 @@ void EndpointPace::ForgetOldStarts() {
     }
 }
 
+void EndpointPace::Prune(Budget& budget, Clock::time_point now) {
+    std::vector<View>& views = budget.views;
+    std::erase_if(views, [&](const View& view) { return now >= view.resetAt; });
+    const long long cost = Cost(budget);
+    // Of two views, the one started earlier has more requests it may not have counted, and that
+    // difference only grows while requests started between the two end. So a later view that tells
+    // of no less left is never the least while the earlier one lasts; and an earlier one whose lead
+    // can no longer shrink (its request has ended, none started between is under way) is never the
+    // least once the later one says less.
+    for (std::size_t j = 1; j < views.size();) {
+        bool dominated = false;
+        for (std::size_t i = 0; i < j && !dominated; ++i) {
+            const bool earlier = views[i].startedAt < views[j].startedAt;
+            dominated = views[i].resetAt >= views[j].resetAt &&
+                        views[i].remaining + (earlier ? 0 : std::max<long long>(1, cost)) <= views[j].remaining;
+        }
+        if (dominated) {
+            views.erase(views.begin() + static_cast<std::ptrdiff_t>(j));
+        } else {
+            ++j;
+        }
+    }
+    for (std::size_t i = 0; i + 1 < views.size();) {
+        bool dominated = false;
+        for (std::size_t j = i + 1; j < views.size() && !dominated; ++j) {
+            const View& early = views[i];
+            const View& late = views[j];
+            if (early.reporterUnderWay || early.startedAt >= late.startedAt || late.resetAt < early.resetAt ||
+                UnderWayBetween(early.startedAt, late.startedAt) > (late.reporterUnderWay ? 1 : 0)) {
+                continue;
+            }
+            const long long lead = StartsAfter(early.startedAt) - StartsAfter(late.startedAt) -
+                                   UnderWayBetween(early.startedAt, late.startedAt) + (late.reporterUnderWay ? 1 : 0);
+            dominated = early.remaining - late.remaining >= cost * lead;
+        }
+        if (dominated) {
+            views.erase(views.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+    while (views.size() > kMostViews) {
+        // Counted from the older start, with the smaller remainder and the later reset: never more
+        // than either says.
+        View merged = views[0];
+        merged.remaining = std::min(views[0].remaining, views[1].remaining);
+        merged.resetAt = std::max(views[0].resetAt, views[1].resetAt);
+        merged.reporterUnderWay = false;
+        views.erase(views.begin());
+        views[0] = merged;
+    }
+}
+
+void EndpointPace::Take(Budget& budget, const RateBudget& told, Clock::time_point startedAt, Clock::time_point now,
+                        bool& changed) {
+    if (!told.remaining || !told.reset) {
+        return;
+    }
+    if (told.limit) {
+        changed |= budget.limit != told.limit;
+        budget.limit = told.limit;
+    }
+    const View view{startedAt, *told.remaining, now + *told.reset + kResetMargin, true};
+    if (!budget.latest || startedAt >= budget.latest->startedAt) {
+        budget.latest = view;
+    }
+    budget.views.insert(std::upper_bound(budget.views.begin(), budget.views.end(), view,
+                                         [](const View& a, const View& b) { return a.startedAt < b.startedAt; }),
+                        view);
+    Prune(budget, now);
+}
+
 bool EndpointPace::Announced(Clock::time_point startedAt, const RateLimits& limits, Clock::time_point now) {
     answered_ = true;
     bool changed = false;
-    const auto take = [&](std::optional<Budget>& known, const RateBudget& told) {
-        if (!told.remaining || !told.reset) {
-            return;
-        }
-        const std::optional<long long> limit = told.limit ? told.limit : (known ? known->limit : std::nullopt);
-        const Budget view{startedAt, *told.remaining, limit, now + *told.reset + kResetMargin, true};
-        // The answer to an earlier request, come later, is taken when the budget at hand has run
-        // out since, or when it knows of more used up than the budget at hand does (requests
-        // that arrived after that one was counted).
-        if (known && startedAt < known->startedAt && now < known->resetAt && *told.remaining >= known->remaining) {
-            return;
-        }
-        changed |= told.limit && (!known || known->limit != told.limit);
-        known = view;
-    };
-    take(requests_, limits.requests);
-    take(tokens_, limits.tokens);
+    Take(requests_, limits.requests, startedAt, now, changed);
+    Take(tokens_, limits.tokens, startedAt, now, changed);
     ForgetOldStarts();
     return changed;
 }
@@ -163,9 +257,16 @@ EndpointPace::Change EndpointPace::Finished(Clock::time_point startedAt, Result 
         othersUnderWay = it->second;
         underWayWhenStarted_.erase(it);
     }
-    for (std::optional<Budget>* budget : {&requests_, &tokens_}) {
-        if (*budget && (*budget)->startedAt == startedAt) {
-            (*budget)->reporterUnderWay = false;
+    for (Budget* budget : {&requests_, &tokens_}) {
+        // Of requests started at the same moment, any may be the one that ended: each of their views
+        // counts its own request as ended too, which only ever counts one more.
+        for (View& view : budget->views) {
+            if (view.startedAt == startedAt) {
+                view.reporterUnderWay = false;
+            }
+        }
+        if (budget->latest && budget->latest->startedAt == startedAt) {
+            budget->latest->reporterUnderWay = false;
         }
     }
     if (result != Result::kNoAnswer) {
@@ -176,6 +277,9 @@ EndpointPace::Change EndpointPace::Finished(Clock::time_point startedAt, Result 
         const double used = static_cast<double>(*tokensUsed);
         tokensPerRequest_ = tokensPerRequest_ ? 0.7 * *tokensPerRequest_ + 0.3 * used : used;
     }
+    Prune(requests_, now);
+    Prune(tokens_, now);
+    ForgetOldStarts();
     Change change;
     if (result == Result::kSuccess) {
         rateLimitedInARow_ = 0;
@@ -192,18 +296,20 @@ EndpointPace::Change EndpointPace::Finished(Clock::time_point startedAt, Result 
     }
     ++rateLimitedInARow_;
     // Held back until the service's own time, else until a spent budget is whole again, else for a
-    // pause of our own that grows while 429s keep coming.
+    // pause of our own.
     Clock::time_point until = now;
     if (limits.retryAfter) {
         until = now + *limits.retryAfter;
     }
-    for (const std::optional<Budget>* budget : {&requests_, &tokens_}) {
-        if (*budget && (*budget)->remaining <= 0 && now < (*budget)->resetAt) {
-            until = std::max(until, (*budget)->resetAt);
+    for (const Budget* budget : {&requests_, &tokens_}) {
+        for (const View& view : budget->views) {
+            if (view.remaining <= 0 && now < view.resetAt) {
+                until = std::max(until, view.resetAt);
+            }
         }
     }
     if (until == now) {
-        until = now + UninformedPause(rateLimitedInARow_);
+        until = now + UninformedPause(rateLimitedInARow_, growingPause_);
     }
     holdUntil_ = std::max(holdUntil_, until);
     change.holdFor = holdUntil_ - now;
