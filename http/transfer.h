@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "http/http_instance.h"
 #include "http/request_headers.h"
@@ -29,6 +30,7 @@ struct TransferPlan {
     std::optional<Credentials> credentials;
     const std::atomic<bool>* cancel = nullptr;
     std::function<void(int status, const Text& responseHeaders)> onResponseStart;  // see HttpRequestParams
+    std::function<bool(std::string_view bodyBytes)> bodyProgress;                  // see HttpRequestParams
 };
 
 // A reply larger than this is refused rather than exhausting memory.

@@ -44,6 +44,7 @@ struct TransferState {
     bool bodyTooLarge = false;
     CURL* easy = nullptr;
     const std::function<void(int, const Text&)>* onResponseStart = nullptr;
+    const std::function<bool(std::string_view)>* bodyProgress = nullptr;
     bool started = false;  // onResponseStart has been called
 
     bool connecting = false;  // a socket exists, the request cannot go out yet
@@ -66,7 +67,13 @@ void ReportResponseStart(TransferState& state) {
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto* state = static_cast<TransferState*>(user);
     const size_t length = size * count;
-    state->Touch();
+    try {
+        if (!*state->bodyProgress || (*state->bodyProgress)(std::string_view(data, length))) {
+            state->Touch();
+        }
+    } catch (...) {
+        return 0;
+    }
     if (!state->started && state->onResponseStart && *state->onResponseStart) {
         try {
             ReportResponseStart(*state);
@@ -210,6 +217,7 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
         state.cancel = plan.cancel;
         state.easy = easy;
         state.onResponseStart = &plan.onResponseStart;
+        state.bodyProgress = &plan.bodyProgress;
         char errorBuffer[CURL_ERROR_SIZE] = {};
 
         Slist headers = MakeSlist(WireHeaderLines(plan.headers, plan.sendsBody));

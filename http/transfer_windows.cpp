@@ -124,6 +124,9 @@ struct Exchange {
     bool connecting = true;  // the request has not gone out yet
     long long phaseStart = 0;
     long long lastActivity = 0;
+    // The body is under way and the plan judges which of its bytes are progress: reading alone is
+    // then no activity.
+    bool judgingBody = false;
 
     bool bodyStarted = false;  // the first bytes of the final response's body are in
     int startStatus = 0;
@@ -154,8 +157,9 @@ void CALLBACK OnProgress(HINTERNET, DWORD_PTR context, DWORD status, void*, DWOR
     if (status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT) {
         ex->connecting = false;
     }
-    if (status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT || status == WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED ||
-        status == WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER) {
+    if ((status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT || status == WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED ||
+         status == WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER) &&
+        !ex->judgingBody) {
         ex->lastActivity = NowMs();
     }
 }
@@ -187,7 +191,7 @@ struct ReplyHead {
 // Everything the worker needs, copied: the caller's objects may be gone before it ends.
 struct Job {
     std::shared_ptr<void> session;
-    TransferPlan plan;  // without cancel and onResponseStart
+    TransferPlan plan;  // without cancel and onResponseStart; bodyProgress is called on the worker
     HttpInstance::Settings settings;
     TimeoutPolicy policy;
     std::string url;  // wire form
@@ -241,7 +245,9 @@ private:
         error_ = ok ? 0 : GetLastError();
         std::lock_guard lock(ex_->mutex);
         ex_->inCall = nullptr;
-        ex_->lastActivity = NowMs();
+        if (!ex_->judgingBody) {
+            ex_->lastActivity = NowMs();
+        }
         return ok && !ex_->abandoned;
     }
 
@@ -586,6 +592,10 @@ private:
         }
         Bytes body;
         std::string buffer(kChunkBytes, '\0');
+        if (job_.plan.bodyProgress) {
+            std::lock_guard lock(ex_->mutex);
+            ex_->judgingBody = true;
+        }
         while (!bodyless) {
             // Asked first how much has arrived, so that a read returns what is there rather than
             // waiting for a full buffer: each piece of a slow reply counts as activity.
@@ -606,7 +616,12 @@ private:
                 return Failure("response body too large");
             }
             body.append(buffer.data(), read);
+            const bool progress =
+                !job_.plan.bodyProgress || job_.plan.bodyProgress(std::string_view(buffer.data(), read));
             std::lock_guard lock(ex_->mutex);
+            if (progress) {
+                ex_->lastActivity = NowMs();
+            }
             if (!ex_->bodyStarted) {
                 ex_->bodyStarted = true;
                 ex_->startStatus = status;
