@@ -56,8 +56,10 @@ struct HttpRequestParams {
     // on some thread of the exchange, and keeps its own state: it may be called after the exchange
     // was given up.
     std::function<bool(std::string_view bodyBytes)> bodyProgress;
-    // Out, with a proxy: true when no connection to the proxy could be made (its name unknown, the
-    // connection refused or timed out), so nothing reached the server.
+    // Out, with a proxy: true when no connection through the proxy could be made (its name unknown,
+    // the connection refused or timed out, the tunnel request unanswered within the proxy's set-up
+    // time (see ProxySetUpMs), answered with something that is no HTTP reply, or the connection
+    // closed), so nothing reached the server.
     bool* proxyUnreachable = nullptr;
     // Out, with a proxy: true when the status is the proxy's own refusal of the tunnel to an https
     // server (its credentials refused, the server unreachable from it), not the server's answer.

@@ -42,7 +42,7 @@ struct TransferResult {
     Text responseHeaders;           // the final response's lines
     int status = 0;                 // 0 when there was no reply
     std::string error;              // why the exchange failed; empty on success
-    bool proxyUnreachable = false;  // a proxy was set and could not be connected to
+    bool proxyUnreachable = false;  // a proxy was set and nothing could be made through it (see HttpRequestParams)
     bool refusedByProxy = false;    // the status is the proxy's answer to the tunnel request
 };
 

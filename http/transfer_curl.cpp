@@ -267,7 +267,11 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
         if (plan.credentials) {
             SetCredentials(easy, *plan.credentials);
         }
-        if (state.policy.resolveAndConnectMs > 0) {
+        // Through a proxy the connection phase takes in the tunnel request and the handshakes through
+        // the tunnel: a proxy that never answers it ends the exchange after ProxySetUpMs.
+        if (!proxy.empty()) {
+            curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, ProxySetUpMs(state.policy));
+        } else if (state.policy.resolveAndConnectMs > 0) {
             curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, state.policy.resolveAndConnectMs);
         }
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
@@ -338,11 +342,13 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
                 failed.status = static_cast<int>(connectStatus);
                 failed.responseHeaders = state.headers.Block();
                 failed.refusedByProxy = true;
-            } else if (!proxy.empty() && status == 0) {
-                // Through a proxy the only connection made is the one to the proxy.
+            } else if (!proxy.empty() && status == 0 && !(state.cancel && state.cancel->load())) {
+                // Nothing went to the server while neither the connection to the proxy nor its tunnel
+                // could be made: the proxy is unknown, refused, did not answer, answered with something
+                // that is no HTTP reply, or closed the connection.
+                const bool tunnelOpen = connectStatus >= 200 && connectStatus < 300;
                 failed.proxyUnreachable = connectTimedOut || code == CURLE_COULDNT_RESOLVE_PROXY ||
-                                          code == CURLE_COULDNT_CONNECT ||
-                                          (code == CURLE_OPERATION_TIMEDOUT && !state.connected);
+                                          (!state.connected && !tunnelOpen);
             }
             return failed;
         }

@@ -352,7 +352,8 @@ private:
             for (const auto& [name, value] : job_.plan.proxyHeaders.Lines()) {
                 proxyLines.push_back(name + ": " + GbkToWire(value));
             }
-            hop.relay = std::make_unique<TunnelRelay>(proxy->host, proxy->port, std::move(proxyLines));
+            hop.relay =
+                std::make_unique<TunnelRelay>(proxy->host, proxy->port, std::move(proxyLines), ProxySetUpMs(job_.policy));
             UrlParts relay;
             relay.host = "127.0.0.1";
             relay.port = hop.relay->port();

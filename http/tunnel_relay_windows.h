@@ -22,14 +22,17 @@ class TunnelRelay {
 public:
     // What happened on the way to the real proxy.
     struct Outcome {
-        bool unreachable = false;  // no connection to the proxy could be made
+        // No tunnel could be made: no connection to the proxy, or no answer to the tunnel request
+        // within the set-up time, one that is no HTTP reply, or the connection closed instead.
+        bool unreachable = false;
         int refusedStatus = 0;     // the proxy's status when it refused the tunnel
         std::vector<std::string> refusedLines;  // and its reply's header lines (status line first)
         std::string error;
     };
 
-    // `proxyLines` are "Name: value" lines sent with the CONNECT request (UTF-8).
-    TunnelRelay(std::string proxyHost, int proxyPort, std::vector<std::string> proxyLines);
+    // `proxyLines` are "Name: value" lines sent with the CONNECT request (UTF-8). Connecting to the
+    // proxy and its answer to the tunnel request take at most `setUpMs` together.
+    TunnelRelay(std::string proxyHost, int proxyPort, std::vector<std::string> proxyLines, long setUpMs);
     ~TunnelRelay();
     TunnelRelay(const TunnelRelay&) = delete;
     TunnelRelay& operator=(const TunnelRelay&) = delete;
@@ -46,6 +49,7 @@ private:
     std::string proxyHost_;
     int proxyPort_;
     std::vector<std::string> proxyLines_;
+    long setUpMs_;
     std::uintptr_t listener_;
     int port_ = 0;
     std::atomic<bool> stopping_{false};

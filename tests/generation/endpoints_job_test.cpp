@@ -207,8 +207,9 @@ TEST_F(EndpointsJobTest, RateLimitsHoldEndpointsBackButFailNoKeyword) {
 }
 
 // Through tinyproxy with basic authentication: the right password gets through; a wrong or missing
-// one, or a proxy nobody listens on, is named in the log and ends the run with the keywords kept;
-// an endpoint line may go direct instead.
+// one, a proxy nobody listens on, or one that answers the tunnel request with garbage, closes at
+// once or never answers, is named in the log and ends the run with the keywords kept (the endpoint
+// rests at once); an endpoint line may go direct instead.
 TEST_F(EndpointsJobTest, AProxyWithCredentials) {
     LocalChatService service;
     test::TinyProxy proxy("qj", "s3cret");
@@ -230,11 +231,23 @@ TEST_F(EndpointsJobTest, AProxyWithCredentials) {
     });
     tls.Start();
     const test::RefusingPort refusing;
+    // Proxies that answer the tunnel request with garbage, close at once, or never answer it.
+    test::RawServer garbage([](test::SocketId socket, const test::RawRequest&) {
+        test::RawServer::Send(socket, "SSH-2.0-OpenSSH_9.2\r\n\r\n");
+    });
+    test::RawServer closing([](test::SocketId, const test::RawRequest&) {});
+    std::unique_ptr<test::RawServer> silent;
+    silent = std::make_unique<test::RawServer>([&](test::SocketId, const test::RawRequest&) { silent->Stall(60000); });
+    const auto local = [](int port) { return "127.0.0.1:" + std::to_string(port); };
+    SetChatTimeoutSeconds(1);  // also the longest the tunnel may take to open
     const struct {
         Text proxy;
         std::string base;
         Text reason;
     } refused[] = {
+        {local(garbage.port()), service.Base(), "代理服务器 " + local(garbage.port()) + " 连接不上："},
+        {local(closing.port()), service.Base(), "代理服务器 " + local(closing.port()) + " 连接不上："},
+        {local(silent->port()), service.Base(), "代理服务器 " + local(silent->port()) + " 连接不上："},
         {"http://qj:wrong@" + address, service.Base(), "代理服务器 qj@" + address + " 拒绝了用户名或密码（HTTP 401）"},
         {"http://qj@" + address, service.Base(), "代理服务器 qj@" + address + " 拒绝了用户名或密码（HTTP 401）"},
         {"http://qj:wrong@" + address, tls.Url("/v1"), "代理服务器 qj@" + address + " 拒绝了用户名或密码（HTTP 401）"},
