@@ -65,8 +65,16 @@ bool IsReservedDeviceName(std::string_view stem) {
 
 // Whether a name part ends the way a name with a tag ends ("~" and eight hexadecimal digits): such
 // a keyword gets a tag of its own, so that no keyword's own name can equal another keyword's tagged one.
+// The "~" must be a character of its own, not the second byte of a double-byte one.
 bool EndsLikeATag(std::string_view stem) {
     if (stem.size() < kTagLength || stem[stem.size() - kTagLength] != '~') {
+        return false;
+    }
+    std::size_t at = 0;
+    while (at < stem.size() - kTagLength) {
+        at += CharacterLength(stem, at);
+    }
+    if (at != stem.size() - kTagLength) {
         return false;
     }
     for (std::size_t i = stem.size() - kTagLength + 1; i < stem.size(); ++i) {
