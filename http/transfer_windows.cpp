@@ -127,6 +127,8 @@ struct Exchange {
     // The body is under way and the plan judges which of its bytes are progress: reading alone is
     // then no activity.
     bool judgingBody = false;
+    // The relay is still opening the tunnel through the proxy: the exchange is still connecting.
+    bool tunnelOpening = false;
 
     bool bodyStarted = false;  // the first bytes of the final response's body are in
     int startStatus = 0;
@@ -352,8 +354,17 @@ private:
             for (const auto& [name, value] : job_.plan.proxyHeaders.Lines()) {
                 proxyLines.push_back(name + ": " + GbkToWire(value));
             }
-            hop.relay =
-                std::make_unique<TunnelRelay>(proxy->host, proxy->port, std::move(proxyLines), ProxySetUpMs(job_.policy));
+            {
+                std::lock_guard lock(ex_->mutex);
+                ex_->tunnelOpening = true;
+            }
+            Exchange* ex = ex_.get();  // outlives the relay, which this worker owns
+            hop.relay = std::make_unique<TunnelRelay>(proxy->host, proxy->port, std::move(proxyLines),
+                                                      ProxySetUpMs(job_.policy), [ex] {
+                                                          std::lock_guard lock(ex->mutex);
+                                                          ex->tunnelOpening = false;
+                                                          ex->lastActivity = NowMs();
+                                                      });
             UrlParts relay;
             relay.host = "127.0.0.1";
             relay.port = hop.relay->port();
@@ -742,8 +753,11 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
             }
             const long long now = NowMs();
             long waitMs = plan.cancel ? kCancelPollMs : kIdlePollMs;
-            const long connectLimit = policy.resolveAndConnectMs > 0 ? policy.resolveAndConnectMs : policy.connectMs;
-            if (ex->connecting && connectLimit > 0) {
+            // Through a proxy, connecting includes opening the tunnel, with the proxy's own limit.
+            const long connectLimit = viaProxy                         ? ProxySetUpMs(policy)
+                                      : policy.resolveAndConnectMs > 0 ? policy.resolveAndConnectMs
+                                                                       : policy.connectMs;
+            if ((ex->connecting || ex->tunnelOpening) && connectLimit > 0) {
                 const long elapsed = static_cast<long>(now - ex->phaseStart);
                 if (elapsed >= connectLimit) {
                     Abandon(*ex, lock);
@@ -753,7 +767,7 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
                 }
                 waitMs = std::min(waitMs, connectLimit - elapsed);
             }
-            if (!ex->connecting && policy.idleMs > 0) {
+            if (!ex->connecting && !ex->tunnelOpening && policy.idleMs > 0) {
                 const long idle = static_cast<long>(now - ex->lastActivity);
                 if (idle >= policy.idleMs) {
                     Abandon(*ex, lock);

@@ -145,8 +145,13 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
-TunnelRelay::TunnelRelay(std::string proxyHost, int proxyPort, std::vector<std::string> proxyLines, long setUpMs)
-    : proxyHost_(std::move(proxyHost)), proxyPort_(proxyPort), proxyLines_(std::move(proxyLines)), setUpMs_(setUpMs) {
+TunnelRelay::TunnelRelay(std::string proxyHost, int proxyPort, std::vector<std::string> proxyLines, long setUpMs,
+                         std::function<void()> onTunnelOpen)
+    : proxyHost_(std::move(proxyHost)),
+      proxyPort_(proxyPort),
+      proxyLines_(std::move(proxyLines)),
+      setUpMs_(setUpMs),
+      onTunnelOpen_(std::move(onTunnelOpen)) {
     StartWinsock();
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     listener_ = static_cast<std::uintptr_t>(listener);
@@ -280,6 +285,9 @@ void TunnelRelay::Relay(std::uintptr_t clientId) {
         }
         finish(proxy);
         return;
+    }
+    if (onTunnelOpen_) {
+        onTunnelOpen_();
     }
     // Bytes the proxy sent behind its reply already belong to the server.
     const std::string early = reply.substr(replyEnd);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,8 +32,10 @@ public:
     };
 
     // `proxyLines` are "Name: value" lines sent with the CONNECT request (UTF-8). Connecting to the
-    // proxy and its answer to the tunnel request take at most `setUpMs` together.
-    TunnelRelay(std::string proxyHost, int proxyPort, std::vector<std::string> proxyLines, long setUpMs);
+    // proxy and its answer to the tunnel request take at most `setUpMs` together; `onTunnelOpen` is
+    // called (on the relay's thread) once the proxy has opened the tunnel.
+    TunnelRelay(std::string proxyHost, int proxyPort, std::vector<std::string> proxyLines, long setUpMs,
+                std::function<void()> onTunnelOpen);
     ~TunnelRelay();
     TunnelRelay(const TunnelRelay&) = delete;
     TunnelRelay& operator=(const TunnelRelay&) = delete;
@@ -50,6 +53,7 @@ private:
     int proxyPort_;
     std::vector<std::string> proxyLines_;
     long setUpMs_;
+    std::function<void()> onTunnelOpen_;
     std::uintptr_t listener_;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
