@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <bit>
 #include <iterator>
 
 #include "generation/retry_policy.h"
@@ -24,55 +25,32 @@ std::chrono::milliseconds UninformedPause(int rateLimitedInARow, bool growing) {
     return std::chrono::milliseconds(static_cast<long long>(static_cast<double>(pause.count()) * retry::TimeScale()));
 }
 
-// Views kept at most per budget; beyond it the two oldest become one that says no more than either.
-constexpr std::size_t kMostViews = 64;
+// Views kept at most per budget; beyond it the two that end first become one that says no more
+// than either, for as long as either.
+constexpr std::size_t kMostViews = 32;
 
 }  // namespace
 
 EndpointPace::EndpointPace(int ceiling, bool growingPause)
     : ceiling_(std::max(1, ceiling)), growingPause_(growingPause), concurrency_(ceiling_) {}
 
-long long EndpointPace::StartsAfter(Clock::time_point t) const {
-    return static_cast<long long>(starts_.end() - std::upper_bound(starts_.begin(), starts_.end(), t));
-}
-
-long long EndpointPace::UnderWayStartedBy(Clock::time_point t) const {
-    return static_cast<long long>(std::distance(underWayWhenStarted_.begin(), underWayWhenStarted_.upper_bound(t)));
-}
-
-long long EndpointPace::UnderWayBetween(Clock::time_point from, Clock::time_point to) const {
-    return static_cast<long long>(
-        std::distance(underWayWhenStarted_.upper_bound(from), underWayWhenStarted_.upper_bound(to)));
-}
-
 long long EndpointPace::Cost(const Budget& budget) const {
-    if (!budget.tokens) {
+    if (&budget == &requests_) {
         return 1;
     }
     return tokensPerRequest_ ? std::max<long long>(1, std::llround(*tokensPerRequest_)) : 0;
 }
 
-long long EndpointPace::Uncounted(const Budget& budget, const View& view) const {
-    // Requests started after the one whose reply this is were not in its count; once the budget has
-    // been renewed they may have been counted in the old window or in the new one, and taking the
-    // new one costs at most a short wait for the next reply. Nor were, perhaps, the others started
-    // before it or with it that are still under way. Those started before it that have ended since
-    // are in the count of this reply or of another one kept (see Prune).
-    const long long underWay = UnderWayStartedBy(view.startedAt) - (view.reporterUnderWay ? 1 : 0);
-    return std::max<long long>(StartsAfter(view.startedAt) + std::max<long long>(0, underWay),
-                               budget.tokens ? inFlight_ : 0);
+long long EndpointPace::Uncounted(const Budget& budget) const {
+    long long silent = static_cast<long long>(budget.silentEnds.size());
+    for (const auto& [startedAt, request] : underWay_) {
+        silent += (request.reported & budget.kind) ? 0 : 1;
+    }
+    return &budget == &tokens_ ? std::max<long long>(silent, inFlight_) : silent;
 }
 
-std::optional<long long> EndpointPace::Left(const Budget& budget, const View& view, long long perRequest,
-                                            Clock::time_point now) const {
-    const long long uncounted = Uncounted(budget, view);
-    if (now >= view.resetAt) {
-        if (!budget.limit) {
-            return std::nullopt;  // a new window of unknown size: the next reply tells
-        }
-        return *budget.limit - perRequest * uncounted;
-    }
-    return view.remaining - perRequest * uncounted;
+void EndpointPace::DropEnded(Budget& budget, Clock::time_point now) {
+    std::erase_if(budget.views, [&](const View& view) { return now >= view.resetAt; });
 }
 
 EndpointPace::Room EndpointPace::RoomAt(Clock::time_point now) const {
@@ -89,37 +67,36 @@ EndpointPace::Room EndpointPace::RoomAt(Clock::time_point now) const {
         return room;
     }
     const auto limitBy = [&](const Budget& budget) {
+        if (!budget.told) {
+            return;
+        }
         const long long cost = Cost(budget);
-        // The view that says least binds; once the window of every view has ended, the new window is
-        // reckoned from the request started last.
+        // The view that says least binds; once every window told of has ended, what is left of the
+        // new one is its size less what may already count in it.
         const View* binding = nullptr;
-        std::optional<long long> left;
         for (const View& view : budget.views) {
-            if (now < view.resetAt) {
-                const std::optional<long long> l = Left(budget, view, cost, now);
-                if (!binding || (l && *l < *left)) {
-                    binding = &view;
-                    left = l;
-                }
+            if (now < view.resetAt && (!binding || view.remaining < binding->remaining)) {
+                binding = &view;
             }
         }
-        if (!binding && budget.latest) {
-            binding = &*budget.latest;
-            left = Left(budget, *binding, cost, now);
-        }
-        if (!left) {
-            return;
+        std::optional<long long> left;
+        if (binding) {
+            left = binding->remaining - cost * Uncounted(budget);
+        } else if (budget.limit) {
+            left = *budget.limit - cost * Uncounted(budget);
+        } else {
+            return;  // a new window of unknown size: the next reply tells
         }
         // What a request costs in tokens is known from the first reply that reports its usage. Until
         // one has ended, requests go one by one; a service that never reports it is held back by a
         // spent token budget only.
         long long fits = cost > 0 ? *left / cost : (*left <= 0 ? 0 : finishedOne_ ? LLONG_MAX : inFlight_ == 0);
-        if (fits <= 0 && now >= binding->resetAt && inFlight_ == 0) {
+        if (fits <= 0 && !binding && inFlight_ == 0) {
             fits = 1;  // the budget must have been renewed since, and only a reply can say how far
         }
         if (fits <= 0) {
             allowed = 0;
-            if (now < binding->resetAt) {
+            if (binding) {
                 room.lookAgain = std::min(room.lookAgain, binding->resetAt);
                 room.budgetSpent = true;
             }
@@ -137,115 +114,59 @@ EndpointPace::Room EndpointPace::RoomAt(Clock::time_point now) const {
 }
 
 void EndpointPace::Start(Clock::time_point now) {
-    underWayWhenStarted_.emplace(now, inFlight_);
+    underWay_.emplace(now, Request{.othersUnderWay = inFlight_});
     ++inFlight_;
-    starts_.push_back(now);
-    ForgetOldStarts();
 }
 
-void EndpointPace::ForgetOldStarts() {
-    // Only starts after the oldest point a view counts from are ever asked for: a view kept, or one
-    // that the reply to a request under way may bring.
-    std::optional<Clock::time_point> oldest;
-    const auto consider = [&](Clock::time_point t) { oldest = oldest ? std::min(*oldest, t) : t; };
-    for (const Budget* budget : {&requests_, &tokens_}) {
-        for (const View& view : budget->views) {
-            consider(view.startedAt);
-        }
-        if (budget->latest) {
-            consider(budget->latest->startedAt);
-        }
-    }
-    if (!underWayWhenStarted_.empty()) {
-        consider(underWayWhenStarted_.begin()->first);
-    }
-    if (!oldest) {
-        starts_.clear();
-        return;
-    }
-    while (!starts_.empty() && starts_.front() <= *oldest) {
-        starts_.pop_front();
-    }
-}
-
-void EndpointPace::Prune(Budget& budget, Clock::time_point now) {
-    std::vector<View>& views = budget.views;
-    std::erase_if(views, [&](const View& view) { return now >= view.resetAt; });
-    const long long cost = Cost(budget);
-    // Of two views, the one started earlier has more requests it may not have counted, and that
-    // difference only grows while requests started between the two end. So a later view that tells
-    // of no less left is never the least while the earlier one lasts; and an earlier one whose lead
-    // can no longer shrink (its request has ended, none started between is under way) is never the
-    // least once the later one says less.
-    for (std::size_t j = 1; j < views.size();) {
-        bool dominated = false;
-        for (std::size_t i = 0; i < j && !dominated; ++i) {
-            const bool earlier = views[i].startedAt < views[j].startedAt;
-            dominated = views[i].resetAt >= views[j].resetAt &&
-                        views[i].remaining + (earlier ? 0 : std::max<long long>(1, cost)) <= views[j].remaining;
-        }
-        if (dominated) {
-            views.erase(views.begin() + static_cast<std::ptrdiff_t>(j));
-        } else {
-            ++j;
-        }
-    }
-    for (std::size_t i = 0; i + 1 < views.size();) {
-        bool dominated = false;
-        for (std::size_t j = i + 1; j < views.size() && !dominated; ++j) {
-            const View& early = views[i];
-            const View& late = views[j];
-            if (early.reporterUnderWay || early.startedAt >= late.startedAt || late.resetAt < early.resetAt ||
-                UnderWayBetween(early.startedAt, late.startedAt) > (late.reporterUnderWay ? 1 : 0)) {
-                continue;
-            }
-            const long long lead = StartsAfter(early.startedAt) - StartsAfter(late.startedAt) -
-                                   UnderWayBetween(early.startedAt, late.startedAt) + (late.reporterUnderWay ? 1 : 0);
-            dominated = early.remaining - late.remaining >= cost * lead;
-        }
-        if (dominated) {
-            views.erase(views.begin() + static_cast<std::ptrdiff_t>(i));
-        } else {
-            ++i;
-        }
-    }
-    while (views.size() > kMostViews) {
-        // Counted from the older start, with the smaller remainder and the later reset: never more
-        // than either says.
-        View merged = views[0];
-        merged.remaining = std::min(views[0].remaining, views[1].remaining);
-        merged.resetAt = std::max(views[0].resetAt, views[1].resetAt);
-        merged.reporterUnderWay = false;
-        views.erase(views.begin());
-        views[0] = merged;
-    }
-}
-
-void EndpointPace::Take(Budget& budget, const RateBudget& told, Clock::time_point startedAt, Clock::time_point now,
-                        bool& changed) {
+void EndpointPace::Take(Budget& budget, const RateBudget& told, Request* request, Clock::time_point startedAt,
+                        Clock::time_point now, bool& changed) {
     if (!told.remaining || !told.reset) {
         return;
     }
+    budget.told = true;
     if (told.limit) {
         changed |= budget.limit != told.limit;
         budget.limit = told.limit;
     }
-    const View view{startedAt, *told.remaining, now + *told.reset + kResetMargin, true};
-    if (!budget.latest || startedAt >= budget.latest->startedAt) {
-        budget.latest = view;
+    if (request) {
+        request->reported |= budget.kind;
     }
-    budget.views.insert(std::upper_bound(budget.views.begin(), budget.views.end(), view,
-                                         [](const View& a, const View& b) { return a.startedAt < b.startedAt; }),
-                        view);
-    Prune(budget, now);
+    // Requests that ended before this one started reached the service before it.
+    while (!budget.silentEnds.empty() && budget.silentEnds.front() < startedAt) {
+        budget.silentEnds.pop_front();
+    }
+    DropEnded(budget, now);
+    const View view{*told.remaining, now + *told.reset + kResetMargin};
+    std::vector<View>& views = budget.views;
+    // A view that says no less than another, for no longer, can never bind.
+    for (const View& kept : views) {
+        if (kept.remaining <= view.remaining && kept.resetAt >= view.resetAt) {
+            return;
+        }
+    }
+    std::erase_if(views, [&](const View& kept) {
+        return view.remaining <= kept.remaining && view.resetAt >= kept.resetAt;
+    });
+    views.push_back(view);
+    if (views.size() > kMostViews) {
+        std::sort(views.begin(), views.end(), [](const View& a, const View& b) { return a.resetAt < b.resetAt; });
+        views[1] = {std::min(views[0].remaining, views[1].remaining), views[1].resetAt};
+        views.erase(views.begin());
+    }
 }
 
 bool EndpointPace::Announced(Clock::time_point startedAt, const RateLimits& limits, Clock::time_point now) {
     answered_ = true;
+    Request* request = nullptr;
+    for (auto [at, end] = underWay_.equal_range(startedAt); at != end; ++at) {
+        if (at->second.reported == 0) {
+            request = &at->second;
+            break;
+        }
+    }
     bool changed = false;
-    Take(requests_, limits.requests, startedAt, now, changed);
-    Take(tokens_, limits.tokens, startedAt, now, changed);
-    ForgetOldStarts();
+    Take(requests_, limits.requests, request, startedAt, now, changed);
+    Take(tokens_, limits.tokens, request, startedAt, now, changed);
     return changed;
 }
 
@@ -253,21 +174,27 @@ EndpointPace::Change EndpointPace::Finished(Clock::time_point startedAt, Result 
                                             std::optional<long long> tokensUsed, Clock::time_point now) {
     inFlight_ = std::max(0, inFlight_ - 1);
     int othersUnderWay = inFlight_;
-    if (const auto it = underWayWhenStarted_.find(startedAt); it != underWayWhenStarted_.end()) {
-        othersUnderWay = it->second;
-        underWayWhenStarted_.erase(it);
-    }
-    for (Budget* budget : {&requests_, &tokens_}) {
-        // Of requests started at the same moment, any may be the one that ended: each of their views
-        // counts its own request as ended too, which only ever counts one more.
-        for (View& view : budget->views) {
-            if (view.startedAt == startedAt) {
-                view.reporterUnderWay = false;
+    // Of requests started at the same moment, the one that told most is taken for the one that
+    // ended: the others then stay uncounted until they end themselves.
+    auto [first, last] = underWay_.equal_range(startedAt);
+    if (first != last) {
+        auto ending = first;
+        for (auto at = first; at != last; ++at) {
+            if (std::popcount(static_cast<unsigned>(at->second.reported)) >
+                std::popcount(static_cast<unsigned>(ending->second.reported))) {
+                ending = at;
             }
         }
-        if (budget->latest && budget->latest->startedAt == startedAt) {
-            budget->latest->reporterUnderWay = false;
+        othersUnderWay = ending->second.othersUnderWay;
+        for (Budget* budget : {&requests_, &tokens_}) {
+            if (!(ending->second.reported & budget->kind)) {
+                budget->silentEnds.push_back(now);
+            }
         }
+        underWay_.erase(ending);
+    }
+    for (Budget* budget : {&requests_, &tokens_}) {
+        DropEnded(*budget, now);
     }
     if (result != Result::kNoAnswer) {
         answered_ = true;
@@ -277,9 +204,6 @@ EndpointPace::Change EndpointPace::Finished(Clock::time_point startedAt, Result 
         const double used = static_cast<double>(*tokensUsed);
         tokensPerRequest_ = tokensPerRequest_ ? 0.7 * *tokensPerRequest_ + 0.3 * used : used;
     }
-    Prune(requests_, now);
-    Prune(tokens_, now);
-    ForgetOldStarts();
     Change change;
     if (result == Result::kSuccess) {
         rateLimitedInARow_ = 0;

@@ -11,16 +11,17 @@
 namespace qj {
 
 // How fast one endpoint may be asked. It follows the budgets the endpoint's replies announce: a
-// request starts only while the remaining budget covers it, or once the budget is whole again. A
-// reply's figures are those of the moment the service wrote them; it may not yet count requests
-// started after the one it answers, nor those started earlier that were still under way when that
-// one started (requests sent side by side need not arrive in the order they were sent). Tokens are
-// counted when a reply ends, so every request under way still owes its share. Replies may also come
-// back in another order than the service wrote them: one that arrives later may tell of more budget
-// than another already did. So every reply of the budget's window that may still say least is kept,
-// and the least of what they say binds. A 429 holds every request back for its Retry-After, or until
-// the spent budget resets. Until the endpoint's first reply arrives, one request goes alone, so that
-// a small budget is learnt before a whole wave of requests runs into it.
+// request starts only while the remaining budget covers it, or once the budget is whole again.
+// Within a window the service's count only grows, so of the replies at hand the one that tells of
+// least left has the latest figures, and they count every request whose reply told of no less: the
+// requests it may not have counted are those whose reply has not told anything yet (under way, or
+// ended without budget lines until a request started after they ended brings some). Replies may
+// come back in another order than the service wrote them, so a reply that tells of more than one
+// already did changes nothing; one that tells of a window ending later is kept until the earlier
+// has ended. Tokens are counted when a reply ends, so every request under way still owes its share.
+// A 429 holds every request back for its Retry-After, or until the spent budget resets. Until the
+// endpoint's first reply arrives, one request goes alone, so that a small budget is learnt before a
+// whole wave of requests runs into it.
 //
 // The concurrency starts at the ceiling. It halves on a 429 (on one that names no budget, or drops
 // to as many requests as were under way when the refused one started, if fewer: what the service
@@ -70,38 +71,29 @@ public:
 private:
     // A budget as one reply described it.
     struct View {
-        Clock::time_point startedAt;  // of the request whose reply said so
         long long remaining = 0;
         Clock::time_point resetAt;
-        bool reporterUnderWay = true;  // the request whose reply said so has not ended yet
     };
     // What the replies told of one budget (requests or tokens).
     struct Budget {
-        bool tokens = false;
+        int kind = 0;  // its bit in Request::reported
         std::optional<long long> limit{};
-        // The views that may still say least, by their requests' start.
+        bool told = false;  // some reply described it
+        // The views in force that may still say least: none says no less than another for as long.
         std::vector<View> views{};
-        // The view of the request started last: after the window has ended, what is left of the new
-        // one is reckoned from it.
-        std::optional<View> latest{};
+        // When requests ended whose replies told nothing of it, until one started later tells.
+        std::deque<Clock::time_point> silentEnds{};
     };
-    // What a view leaves for further requests now, each costing `perRequest`; nullopt when a new
-    // window of unknown size has begun.
-    std::optional<long long> Left(const Budget& budget, const View& view, long long perRequest,
-                                  Clock::time_point now) const;
-    // Requests that the view's figures may not have counted yet.
-    long long Uncounted(const Budget& budget, const View& view) const;
+    struct Request {
+        int othersUnderWay = 0;  // when it started
+        int reported = 0;        // the bits of the budgets its reply described
+    };
+    // Requests whose cost the figures at hand may not hold yet.
+    long long Uncounted(const Budget& budget) const;
     long long Cost(const Budget& budget) const;
-    // Drops the views that can never say least again.
-    void Prune(Budget& budget, Clock::time_point now);
-    void Take(Budget& budget, const RateBudget& told, Clock::time_point startedAt, Clock::time_point now,
-              bool& changed);
-    long long StartsAfter(Clock::time_point t) const;
-    // How many requests started at `t` or before are still under way.
-    long long UnderWayStartedBy(Clock::time_point t) const;
-    // How many requests started after `from` and before `to` are still under way.
-    long long UnderWayBetween(Clock::time_point from, Clock::time_point to) const;
-    void ForgetOldStarts();
+    void Take(Budget& budget, const RateBudget& told, Request* request, Clock::time_point startedAt,
+              Clock::time_point now, bool& changed);
+    static void DropEnded(Budget& budget, Clock::time_point now);
 
     const int ceiling_;
     const bool growingPause_;
@@ -114,12 +106,10 @@ private:
     Clock::time_point holdUntil_{};
     Clock::time_point lastDecrease_{};
     int tooMany_ = 0;  // the concurrency at the last 429
-    // Per request under way: how many others were when it started.
-    std::multimap<Clock::time_point, int> underWayWhenStarted_;
-    Budget requests_;
-    Budget tokens_{.tokens = true};
+    std::multimap<Clock::time_point, Request> underWay_;  // by start
+    Budget requests_{.kind = 1};
+    Budget tokens_{.kind = 2};
     std::optional<double> tokensPerRequest_;
-    std::deque<Clock::time_point> starts_;  // oldest first
 };
 
 }  // namespace qj
