@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything in build-test/ and runs every test; then builds the
-# Windows programs in build-windows/ and runs their tests under Wine (QJ_WINDOWS=0 skips that part).
+# Installs what is missing, builds everything in build-test/ and runs every test; builds every fuzz
+# target in build-fuzz/ and runs its saved findings and seeds once (QJ_FUZZ=0 skips that part); then
+# builds the Windows programs in build-windows/ and runs their tests under Wine (QJ_WINDOWS=0 skips
+# that part).
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
 cd "$root"
 
-./scripts/install-deps.sh
+./scripts/install-deps.sh --fuzz
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQJ_TESTS=ON -DQJ_GUI=ON >/dev/null
 cmake --build build-test
 (cd build-test && ctest --output-on-failure --timeout 300 -j "$(nproc)")
+
+# The fuzz targets are built and their saved inputs replayed, so that none of them can rot unseen.
+if [ "${QJ_FUZZ:-1}" != "0" ]; then
+    started=$SECONDS
+    ./scripts/fuzz.sh --replay
+    echo "test.sh: fuzz targets built and replayed in $((SECONDS - started)) s"
+fi
 
 if [ "${QJ_WINDOWS:-1}" = "0" ]; then
     exit 0

@@ -83,7 +83,7 @@ int RunBatchMode(int argc, char** argv) {
     OnMainWindowCreated(window, settings);
 
     InterruptWatch watch(StopRequested);
-    const JobSummary summary = GenerationJob();
+    const JobSummary summary = GenerationJob({}, [&watch] { return watch.Interrupted(); });
     RunLog("本次任务：" + ProgressText(summary.figures));
     const bool interrupted = watch.End();
     SetMainWindow(nullptr);

@@ -8,7 +8,7 @@
 
 namespace qj {
 
-JobSummary GenerationJob(const std::function<void()>& onRunEnding) {
+JobSummary GenerationJob(const std::function<void()>& onRunEnding, const std::function<bool()>& interrupted) {
     WindowModel* window = MainWindow();
     if (!window) {
         if (onRunEnding) {
@@ -17,7 +17,8 @@ JobSummary GenerationJob(const std::function<void()>& onRunEnding) {
         return {};
     }
     KeywordQueue queue(JobPathsIn(ProgramFolder()));
-    return RunGenerationJob(*window, queue, ChosenGenerator, CurrentDeployment(), StopRequested, onRunEnding);
+    return RunGenerationJob(*window, queue, ChosenGenerator, CurrentDeployment(), StopRequested, onRunEnding,
+                            interrupted);
 }
 
 bool StartGenerationJob() {

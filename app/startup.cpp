@@ -4,6 +4,7 @@
 #include "generation/generation_job.h"
 #include "http/http_instance.h"
 #include "platform/program_folder.h"
+#include "platform/signals.h"
 #include "settings/settings_store.h"
 
 namespace qj {
@@ -12,6 +13,7 @@ void PrepareProcess() {
     // A failed change of directory is harmless: every path the program uses is absolute.
     [[maybe_unused]] const bool entered = EnterFolder(ProgramFolder());
     HttpGlobalInit();
+    IgnoreFileSizeLimitSignal();
     LoadDeployment(ProgramPath(kSettingsFileTail));
     InstallExitRoutine();
     AtProgramExit([] {

@@ -5,7 +5,8 @@
 // keyword gives a JSON body, and any key a header block of the same lines. A Retry-After as an HTTP
 // date, written by the calendar of the C library, or as a number, reads as the seconds it names,
 // and the wait before the next try is never shorter than it (up to the bound) nor, without it,
-// longer than the back-off's cap.
+// longer than the back-off's cap. No rate-limit header asks for a wait beyond the longest one, and
+// whether a reply brought anything but keep-alive comments does not depend on how it was cut.
 #include <nlohmann/json.hpp>
 #include <random>
 
@@ -14,6 +15,7 @@
 #include "fuzz_support.h"
 #include "generation/chat_reply.h"
 #include "generation/interface_three.h"
+#include "generation/rate_limits.h"
 #include "generation/retry_policy.h"
 #include "text/text_helpers.h"
 
@@ -106,6 +108,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     cut.Finish();
     QJ_FUZZ_CHECK(SameReply(whole.reply(), cut.reply()), "stream " + Shown(body));
+    // Whether a reply brought anything but keep-alive does not depend on how it was cut.
+    qj::StreamProgress progressWhole;
+    qj::StreamProgress progressCut;
+    bool anyPiece = false;
+    for (std::size_t at = 0; at < body.size();) {
+        const std::size_t length = std::min<std::size_t>(body.size() - at, 1 + pieces() % 24);
+        anyPiece |= progressCut.Feed(std::string_view(body).substr(at, length));
+        at += length;
+    }
+    QJ_FUZZ_CHECK(progressWhole.Feed(body) == anyPiece, "progress of " + Shown(body));
 
     const std::time_t now = 1700000000;
     const qj::GenerationOutcome outcome =
@@ -114,6 +126,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::optional<int> retryAfter = qj::RetryAfterSeconds(headers, now);
     QJ_FUZZ_CHECK(!retryAfter || *retryAfter >= 0, "headers " + Shown(headers));
     CheckRetryAfter(at, seconds, attempt, jitter, now);
+    // No header makes anyone wait longer than the longest wait, nor less than nothing.
+    const qj::RateLimits limits = qj::ReadRateLimits(headers, now);
+    for (const std::optional<std::chrono::milliseconds>& wait :
+         {limits.retryAfter, limits.requests.reset, limits.tokens.reset}) {
+        QJ_FUZZ_CHECK(!wait || (wait->count() >= 0 && *wait <= qj::kLongestWait), "headers " + Shown(headers));
+    }
 
     const qj::Text shortText = qj::ShortReplyText(body, logBytes);
     // At most the bytes asked for, and "..." behind a text that was cut.

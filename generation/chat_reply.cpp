@@ -417,6 +417,22 @@ Text ServiceErrorMessage(std::string_view body) {
     return ShortReplyText(body);
 }
 
+bool StreamProgress::Feed(std::string_view bytes) {
+    bool progress = false;
+    for (const char c : bytes) {
+        if (c == '\n' || c == '\r') {
+            lineStart_ = true;
+            continue;
+        }
+        if (lineStart_) {
+            lineStart_ = false;
+            comment_ = c == ':';
+        }
+        progress |= !comment_;
+    }
+    return progress;
+}
+
 std::optional<int> RetryAfterSeconds(std::string_view headerBlock, std::time_t now) {
     for (const Text& line : SplitText(headerBlock, "\r\n")) {
         const std::size_t colon = line.find(':');

@@ -47,6 +47,19 @@ private:
     ChatReply reply_;
 };
 
+// Tells which bytes of a reply, fed in order, bring anything: in an event stream, comment lines (a
+// colon first, such as the ": ping" a service sends to keep the connection open) and empty lines
+// bring nothing. A reply that brings nothing for the idle time-out is idle.
+class StreamProgress {
+public:
+    // True when these bytes hold any byte of another line.
+    bool Feed(std::string_view bytes);
+
+private:
+    bool lineStart_ = true;
+    bool comment_ = false;
+};
+
 // A whole reply body: one JSON object (a server that does not stream) or a stream.
 ChatReply ParseChatReply(std::string_view body);
 

@@ -109,6 +109,10 @@ ProxyReading ReadProxyAddress(std::string_view typed) {
     }
     const std::string_view host = text.substr(0, colon);
     const std::string_view portText = text.substr(colon + 1);
+    if (host.find(':') != std::string_view::npos && !(host.starts_with('[') && host.ends_with(']'))) {
+        reading.error = "代理地址中的IPv6地址要写在方括号里（例如 http://[::1]:7890），现在是：" + shown;
+        return reading;
+    }
     int port = 0;
     const auto [end, error] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
     if (host.empty() || host.find_first_of("/?# ") != std::string_view::npos || error != std::errc() ||

@@ -13,6 +13,9 @@ namespace {
 // How often a waiting worker looks at the stop flag.
 constexpr auto kStopPoll = std::chrono::milliseconds(50);
 
+// Waits for a spent budget from this long on are logged.
+constexpr auto kLoggedWait = std::chrono::seconds(10);
+
 Text PeriodText(std::chrono::seconds period) {
     const long long s = period.count();
     if (s < 60) {
@@ -52,7 +55,7 @@ void EndpointPool::SetRules(const PoolRules& rules) {
     std::lock_guard lock(mutex_);
     rules_ = rules;
     for (Endpoint& endpoint : endpoints_) {
-        endpoint.pace.emplace(rules.ceiling);
+        endpoint.pace.emplace(rules.ceiling, rules.retries > 0);
     }
 }
 
@@ -76,8 +79,8 @@ Text EndpointPool::Named(std::size_t index, const Text& detail) const {
     return endpoints_.size() > 1 ? endpoints_[index].name + "：" + detail : detail;
 }
 
-EndpointPool::Choice EndpointPool::Choose(const std::vector<bool>& tried, std::optional<std::size_t> only,
-                                          const std::atomic<bool>& stop) {
+EndpointPool::Choice EndpointPool::Choose(const std::vector<Clock::time_point>& notBefore,
+                                          std::optional<std::size_t> preferred, const std::atomic<bool>& stop) {
     std::vector<Text> log;
     std::unique_lock lock(mutex_);
     while (true) {
@@ -96,19 +99,26 @@ EndpointPool::Choice EndpointPool::Choose(const std::vector<bool>& tried, std::o
                 continue;
             }
             anyAwake = true;
-            if (only ? i != *only : tried[i]) {
+            if (notBefore[i] == Clock::time_point::max()) {
                 continue;
             }
             anyCandidate = true;
+            if (now < notBefore[i]) {
+                lookAgain = std::min(lookAgain, notBefore[i]);
+                continue;
+            }
             const EndpointPace::Room room = endpoint.pace->RoomAt(now);
             if (room.requests <= 0) {
                 lookAgain = std::min(lookAgain, room.lookAgain);
                 continue;
             }
-            // The most room first; on a tie the one with fewer requests under way, then the lower number.
+            // The preferred one while it has room; else the most room, on a tie the one with fewer
+            // requests under way, then the lower number.
             const int inFlight = endpoint.pace->inFlight();
-            if (!best || room.requests > bestRoom ||
-                (room.requests == bestRoom && inFlight < endpoints_[*best].pace->inFlight())) {
+            const bool better = !best || room.requests > bestRoom ||
+                                (room.requests == bestRoom && inFlight < endpoints_[*best].pace->inFlight());
+            const bool preferredChosen = preferred && best == preferred;
+            if (i == preferred || (better && !preferredChosen)) {
                 best = i;
                 bestRoom = room.requests;
             }
@@ -130,7 +140,35 @@ EndpointPool::Choice EndpointPool::Choose(const std::vector<bool>& tried, std::o
             Log(log);
             return {.kind = Choice::Kind::kChosen, .index = *best, .startedAt = now};
         }
+        NoteBudgetWaits(notBefore, now, log);
+        if (!log.empty()) {
+            lock.unlock();
+            Log(log);
+            log.clear();
+            lock.lock();
+            continue;
+        }
         changed_.wait_until(lock, lookAgain);
+    }
+}
+
+void EndpointPool::NoteBudgetWaits(const std::vector<Clock::time_point>& notBefore, Clock::time_point now,
+                                   std::vector<Text>& log) {
+    for (std::size_t i = 0; i < endpoints_.size(); ++i) {
+        Endpoint& endpoint = endpoints_[i];
+        if (now < notBefore[i] || endpoint.restUntil > now) {
+            continue;
+        }
+        const EndpointPace::Room room = endpoint.pace->RoomAt(now);
+        // Short waits are the pace at work; one that lasts is told once per reset.
+        if (!room.budgetSpent || room.lookAgain - now < kLoggedWait ||
+            room.lookAgain <= endpoint.waitLogged + std::chrono::seconds(1)) {
+            continue;
+        }
+        endpoint.waitLogged = room.lookAgain;
+        log.push_back(endpoint.name + "的服务限额已用完，等待" +
+                      retry::DelayText(std::chrono::ceil<std::chrono::seconds>(room.lookAgain - now)) +
+                      "到额度恢复");
     }
 }
 
@@ -146,10 +184,26 @@ void EndpointPool::Rest(Endpoint& endpoint, std::chrono::seconds period, const T
     log.push_back(endpoint.name + why + "，休息" + PeriodText(period));
 }
 
-std::optional<EndpointPool::Clock::duration> EndpointPool::Book(std::size_t index, Clock::time_point startedAt,
-                                                                const GenerationOutcome& outcome, bool headersSeen) {
+std::chrono::seconds EndpointPool::NextRest(const Endpoint& endpoint) const {
+    const int doublings = std::clamp(endpoint.restsInARow, 0, 10);
+    return std::min(rules_.longestRest, rules_.firstRest * (1 << doublings));
+}
+
+void EndpointPool::TakeLimits(Endpoint& endpoint, Clock::time_point startedAt, const RateLimits& limits,
+                              Clock::time_point now, std::vector<Text>& log) {
+    if (endpoint.pace->Announced(startedAt, limits, now)) {
+        log.push_back(LimitsLine(endpoint));
+    }
+    if (limits.capped && !endpoint.cappedLogged) {
+        endpoint.cappedLogged = true;
+        log.push_back(endpoint.name + "的回复要求等待超过" + PeriodText(std::chrono::ceil<std::chrono::seconds>(kLongestWait)) +
+                      "，最多等待" + PeriodText(std::chrono::ceil<std::chrono::seconds>(kLongestWait)));
+    }
+}
+
+void EndpointPool::Book(std::size_t index, Clock::time_point startedAt, const GenerationOutcome& outcome,
+                        bool headersSeen) {
     std::vector<Text> log;
-    std::optional<Clock::duration> hold;
     {
         std::lock_guard lock(mutex_);
         Endpoint& endpoint = endpoints_[index];
@@ -158,8 +212,8 @@ std::optional<EndpointPool::Clock::duration> EndpointPool::Book(std::size_t inde
         if (outcome.cancelled) {
             pace.Finished(startedAt, EndpointPace::Result::kNoAnswer, {}, std::nullopt, now);
         } else {
-            if (!headersSeen && pace.Announced(startedAt, outcome.rateLimits, now)) {
-                log.push_back(LimitsLine(endpoint));
+            if (!headersSeen) {
+                TakeLimits(endpoint, startedAt, outcome.rateLimits, now, log);
             }
             const bool article = outcome.ok && !outcome.text.empty();
             const EndpointPace::Result result = article               ? EndpointPace::Result::kSuccess
@@ -183,13 +237,11 @@ std::optional<EndpointPool::Clock::duration> EndpointPool::Book(std::size_t inde
                 Rest(endpoint, rules_.longestRest, "无法使用（" + outcome.errorDetail + "）", now, log);
             } else if (outcome.transient && !outcome.rateLimited &&
                        ++endpoint.failuresInARow >= rules_.failuresInARowToRest) {
-                const int doublings = std::clamp(endpoint.restsInARow, 0, 10);
-                const auto period = std::min(rules_.longestRest, rules_.firstRest * (1 << doublings));
-                Rest(endpoint, period, "连续失败" + std::to_string(endpoint.failuresInARow) + "次", now, log);
+                Rest(endpoint, NextRest(endpoint), "连续失败" + std::to_string(endpoint.failuresInARow) + "次", now,
+                     log);
             }
 
             if (change.holdFor) {
-                hold = change.holdFor;
                 const Clock::time_point until = now + *change.holdFor;
                 // Answers to requests that were under way together say the same: one line for them.
                 if (change.concurrency || until > endpoint.holdLogged + std::chrono::seconds(1)) {
@@ -206,59 +258,28 @@ std::optional<EndpointPool::Clock::duration> EndpointPool::Book(std::size_t inde
     }
     changed_.notify_all();
     Log(log);
-    return hold;
 }
 
-GenerationOutcome EndpointPool::Visit(Choice choice, const Text& keyword, const Text& mainKey,
-                                      const std::atomic<bool>& stop) {
+GenerationOutcome EndpointPool::Ask(const Choice& choice, const Text& keyword, const Text& mainKey,
+                                    const std::atomic<bool>& stop) {
     const std::size_t index = choice.index;
     const PoolEndpoint& endpoint = endpoints_[index].endpoint;
     const Text& key = endpoint.key.empty() ? mainKey : endpoint.key;
-    for (int attempt = 1;; ++attempt) {
-        const Clock::time_point startedAt = choice.startedAt;
-        bool headersSeen = false;
-        const auto onResponseStart = [&](int, const Text& headers) {
-            const RateLimits limits = ReadRateLimits(headers, std::time(nullptr));
-            Text line;
-            {
-                std::lock_guard lock(mutex_);
-                headersSeen = true;
-                if (endpoints_[index].pace->Announced(startedAt, limits, Clock::now())) {
-                    line = LimitsLine(endpoints_[index]);
-                }
-            }
-            changed_.notify_all();
-            if (!line.empty()) {
-                RunLog(line);
-            }
-        };
-        GenerationOutcome outcome = endpoint.request(keyword, key, &stop, onResponseStart);
-        const std::optional<Clock::duration> hold = Book(index, startedAt, outcome, headersSeen);
-        if (outcome.ok || outcome.cancelled || outcome.unusableSettings || outcome.endpointUnusable ||
-            !outcome.transient || attempt > rules_.retries) {
-            return outcome;
+    bool headersSeen = false;
+    const auto onResponseStart = [&](int, const Text& headers) {
+        const RateLimits limits = ReadRateLimits(headers, std::time(nullptr));
+        std::vector<Text> log;
+        {
+            std::lock_guard lock(mutex_);
+            headersSeen = true;
+            TakeLimits(endpoints_[index], choice.startedAt, limits, Clock::now(), log);
         }
-        if (Resting(index)) {
-            return outcome;  // the keyword goes on elsewhere
-        }
-        const auto delay = hold ? std::chrono::ceil<std::chrono::milliseconds>(*hold)
-                                : retry::Delay(attempt, outcome.retryAfterSeconds, retry::Jitter());
-        const Text reason = outcome.status == 0 ? Text("没有收到回复") : "HTTP " + std::to_string(outcome.status);
-        RunLog("关键词【" + keyword + "】请求失败（" +
-               (endpoints_.size() > 1 ? endpoints_[index].name + "，" : Text()) + reason + "），" + retry::DelayText(delay) +
-               "后第" + std::to_string(attempt) + "次重试");
-        // After a 429 the endpoint itself holds back until it may be asked again.
-        if (!hold && !SharedPause::Sleep(delay, stop)) {
-            return Cancelled();
-        }
-        choice = Choose({}, index, stop);
-        if (choice.kind == Choice::Kind::kStopped) {
-            return Cancelled();
-        }
-        if (choice.kind != Choice::Kind::kChosen) {
-            return outcome;  // the endpoint rests now: the keyword goes on elsewhere
-        }
-    }
+        changed_.notify_all();
+        Log(log);
+    };
+    GenerationOutcome outcome = endpoint.request(keyword, key, &stop, onResponseStart);
+    Book(index, choice.startedAt, outcome, headersSeen);
+    return outcome;
 }
 
 GenerationOutcome EndpointPool::EveryEndpointResting() {
@@ -274,10 +295,16 @@ GenerationOutcome EndpointPool::EveryEndpointResting() {
 }
 
 GenerationOutcome EndpointPool::Request(const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop) {
-    std::vector<bool> tried(endpoints_.size(), false);
-    std::optional<GenerationOutcome> last;
+    const std::size_t count = endpoints_.size();
+    // Per endpoint, when this keyword may go to it again: max() once it is through with it.
+    std::vector<Clock::time_point> notBefore(count, Clock::time_point::min());
+    std::vector<int> failures(count, 0);  // transient failures other than 429s
+    std::vector<int> rateLimited(count, 0);
+    std::optional<std::size_t> retryOn;    // the endpoint a retry goes to while it has room
+    std::optional<GenerationOutcome> last;  // why the keyword went on from an endpoint
+    bool movedOn = false;
     while (true) {
-        const Choice choice = Choose(tried, std::nullopt, stop);
+        const Choice choice = Choose(notBefore, retryOn, stop);
         switch (choice.kind) {
             case Choice::Kind::kStopped:
                 return Cancelled();
@@ -289,23 +316,56 @@ GenerationOutcome EndpointPool::Request(const Text& keyword, const Text& mainKey
             case Choice::Kind::kChosen:
                 break;
         }
-        if (last) {
-            RunLog("关键词【" + keyword + "】改由" + endpoints_[choice.index].name + "生成" +
-                   (last->errorDetail.empty() ? Text() : "（" + last->errorDetail + "）"));
+        const std::size_t index = choice.index;
+        if (movedOn || (retryOn && *retryOn != index)) {
+            RunLog("关键词【" + keyword + "】改由" + endpoints_[index].name + "生成" +
+                   (movedOn && !last->errorDetail.empty() ? "（" + last->errorDetail + "）" : Text()));
+            movedOn = false;
         }
-        GenerationOutcome outcome = Visit(choice, keyword, mainKey, stop);
-        tried[choice.index] = true;
-        if (outcome.ok || outcome.cancelled || outcome.unusableSettings ||
-            (!outcome.transient && !outcome.endpointUnusable)) {
-            if (!outcome.ok && !outcome.cancelled && !outcome.unusableSettings && !outcome.errorDetail.empty()) {
-                outcome.errorDetail = Named(choice.index, outcome.errorDetail);
+        retryOn.reset();
+        GenerationOutcome outcome = Ask(choice, keyword, mainKey, stop);
+        if (outcome.ok || outcome.cancelled || outcome.unusableSettings) {
+            return outcome;
+        }
+        if (outcome.rateLimited && !outcome.endpointUnusable) {
+            // The pace holds the endpoint back; the keyword goes again where there is room.
+            if (++rateLimited[index] <= kRateLimitedGoes) {
+                continue;
+            }
+            std::vector<Text> log;
+            {
+                std::lock_guard lock(mutex_);
+                Endpoint& endpoint = endpoints_[index];
+                Rest(endpoint, NextRest(endpoint),
+                     "对关键词【" + keyword + "】连续" + std::to_string(rateLimited[index]) + "次回答请求过多（HTTP 429）",
+                     Clock::now(), log);
+            }
+            changed_.notify_all();
+            Log(log);
+        } else if (outcome.transient && !outcome.endpointUnusable && ++failures[index] <= rules_.retries &&
+                   !Resting(index)) {
+            // Another endpoint with room may take the keyword before the wait is over.
+            const auto delay = retry::Delay(failures[index], outcome.retryAfterSeconds, retry::Jitter());
+            const Text reason = outcome.status == 0 ? Text("没有收到回复") : "HTTP " + std::to_string(outcome.status);
+            RunLog("关键词【" + keyword + "】请求失败（" + (count > 1 ? endpoints_[index].name + "，" : Text()) + reason +
+                   "），" + retry::DelayText(delay) + "后第" + std::to_string(failures[index]) + "次重试");
+            notBefore[index] = Clock::now() + std::chrono::duration_cast<Clock::duration>(delay * retry::TimeScale());
+            retryOn = index;
+            continue;
+        } else if (!outcome.transient && !outcome.endpointUnusable) {
+            // The keyword itself fails (a reply without text, a refused request): no endpoint would
+            // do better.
+            if (!outcome.errorDetail.empty()) {
+                outcome.errorDetail = Named(index, outcome.errorDetail);
             }
             return outcome;
         }
         if (!outcome.errorDetail.empty()) {
-            outcome.errorDetail = Named(choice.index, outcome.errorDetail);
+            outcome.errorDetail = Named(index, outcome.errorDetail);
         }
+        notBefore[index] = Clock::time_point::max();
         last = std::move(outcome);
+        movedOn = true;
     }
 }
 

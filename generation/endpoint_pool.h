@@ -36,15 +36,21 @@ struct PoolRules {
 
 // The endpoints of one run, numbered from 1 ("端点1" is the main settings). A keyword goes to the
 // endpoint with the most room (free concurrency within its remaining budget; see EndpointPace),
-// waiting while none has any. A transient failure is tried again on the same endpoint up to
-// `retries` times; when it still fails, or the endpoint refuses (key, quota, proxy), the keyword
-// goes on to another endpoint, each endpoint at most once. An endpoint that fails several times in
-// a row, or refuses, rests for a while and is used again after it. When every endpoint rests, the
-// keyword comes back as unusableSettings (the run ends; the reason is logged once). Every rest, the
-// return from it, a pace change and a failover is logged. Safe for the run's workers.
+// waiting while none has any. A transient failure is tried again up to `retries` times, on the same
+// endpoint while it has room (else on one that has); when it still fails, or the endpoint refuses
+// (key, quota, proxy), the keyword goes on to another endpoint, each endpoint at most once. A 429
+// ("too many requests", not a used-up quota) is no failure of the keyword: the endpoint's pace
+// holds back, and the keyword goes again where there is room, up to kRateLimitedGoes times on one
+// endpoint; after that the endpoint rests as after a run of other transient failures. An endpoint
+// that fails several times in a row, or refuses, rests for a while and is used again after it. When
+// every endpoint rests, the keyword comes back as unusableSettings (the run ends; the reason is
+// logged once). Every rest, the return from it, a pace change, a failover and every wait for a
+// budget of 10 seconds or more is logged. Safe for the run's workers.
 class EndpointPool {
 public:
     using Clock = std::chrono::steady_clock;
+
+    static constexpr int kRateLimitedGoes = 5;
 
     explicit EndpointPool(std::vector<PoolEndpoint> endpoints);
 
@@ -75,6 +81,8 @@ private:
         Clock::time_point restUntil{};
         bool backFromRestUnannounced = false;
         Clock::time_point holdLogged{};
+        Clock::time_point waitLogged{};
+        bool cappedLogged = false;
         Figures figures;
     };
     struct Choice {
@@ -83,11 +91,22 @@ private:
         Clock::time_point startedAt{};
     };
 
-    Choice Choose(const std::vector<bool>& tried, std::optional<std::size_t> only, const std::atomic<bool>& stop);
-    GenerationOutcome Visit(Choice choice, const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop);
-    // Books a finished request; returns how long the endpoint now holds back after a 429.
-    std::optional<Clock::duration> Book(std::size_t index, Clock::time_point startedAt,
-                                        const GenerationOutcome& outcome, bool headersSeen);
+    // An endpoint for the next request of a keyword: `preferred` when it has room now, else the one
+    // with the most room of those the keyword may go to now (`notBefore`, per endpoint: max() for
+    // none that it is through with), waiting until one has some.
+    Choice Choose(const std::vector<Clock::time_point>& notBefore, std::optional<std::size_t> preferred,
+                  const std::atomic<bool>& stop);
+    // One request of the keyword on the chosen endpoint, booked.
+    GenerationOutcome Ask(const Choice& choice, const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop);
+    // Books a finished request.
+    void Book(std::size_t index, Clock::time_point startedAt, const GenerationOutcome& outcome, bool headersSeen);
+    // Takes the limits a reply announced; adds the lines they call for to `log`.
+    void TakeLimits(Endpoint& endpoint, Clock::time_point startedAt, const RateLimits& limits, Clock::time_point now,
+                    std::vector<Text>& log);
+    // Lines for the waits of endpoints whose budget is spent for a while.
+    void NoteBudgetWaits(const std::vector<Clock::time_point>& notBefore, Clock::time_point now,
+                         std::vector<Text>& log);
+    std::chrono::seconds NextRest(const Endpoint& endpoint) const;
     void Rest(Endpoint& endpoint, std::chrono::seconds period, const Text& why, Clock::time_point now,
               std::vector<Text>& log);
     GenerationOutcome EveryEndpointResting();

@@ -408,7 +408,7 @@ Generator ChosenGenerator(WindowModel& window, const Deployment& d) {
 
 JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue, const GeneratorChoice& choose,
                             const Deployment& deployment, std::atomic<bool>& stop,
-                            const std::function<void()>& onRunEnding) {
+                            const std::function<void()>& onRunEnding, const std::function<bool()>& interrupted) {
     stop.store(false);
     window.SetNumber(control::kButtonStart, kPropDisabled, 1);
     const Generator generate = choose(window, deployment);
@@ -439,7 +439,7 @@ JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue, const Gene
         onRunEnding();
     }
     window.SetNumber(control::kButtonStart, kPropDisabled, 0);
-    RunLog("任务完成！");
+    RunLog(summary.end == RunEnd::kStopped && interrupted && interrupted() ? "任务已停止" : "任务完成！");
     return summary;
 }
 

@@ -49,10 +49,13 @@ struct JobSummary {
 // and each endpoint's figures end up in the run log. `choose` is asked once, at the start, with the
 // window and the deployment. The run clears `stop` as it starts; setting it stops the run (the
 // keywords in flight go back into the list). `onRunEnding` runs just before 开始 is enabled again.
+// The last line of the log is 「任务完成！」, or 「任务已停止」 when `interrupted` says that the stop
+// came from an interrupt of the process (Ctrl+C, a request to terminate).
 using GeneratorChoice = std::function<Generator(WindowModel& window, const Deployment& deployment)>;
 JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue, const GeneratorChoice& choose,
                             const Deployment& deployment, std::atomic<bool>& stop,
-                            const std::function<void()>& onRunEnding = {});
+                            const std::function<void()>& onRunEnding = {},
+                            const std::function<bool()>& interrupted = {});
 
 // The generator the window's interface choice asks for, with the deployment's hosts.
 Generator ChosenGenerator(WindowModel& window, const Deployment& deployment);

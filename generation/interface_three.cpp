@@ -20,7 +20,8 @@ namespace qj {
 
 namespace {
 
-// Bounds every stretch without a byte; a streaming service sends its first token well within it.
+// Bounds every stretch without a byte of content (keep-alive comments do not count); a streaming
+// service sends its first token well within it.
 std::atomic<int> g_chatTimeoutSeconds{600};
 
 // GBK as UTF-8 with LF line breaks; zero bytes stay (the JSON writer escapes them) instead of
@@ -276,6 +277,7 @@ GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text
     params.transferError = &exchange.transferError;
     params.refusedHeader = &exchange.refusedHeader;
     params.onResponseStart = onResponseStart;
+    params.bodyProgress = [progress = StreamProgress()](std::string_view bytes) mutable { return progress.Feed(bytes); };
     if (config.proxy) {
         params.proxy = config.proxy->hostPort;
         // Through a tunnel a refusal of the credentials comes before any byte of the request, and

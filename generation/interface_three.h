@@ -87,7 +87,8 @@ GenerationOutcome RequestChatCompletion(const ChatRequestConfig& config, const T
                                         const std::atomic<bool>* cancel = nullptr,
                                         const ResponseStart& onResponseStart = {});
 
-// How long a chat request may go without a byte moved (and take to connect): 600 s. Tests shorten it.
+// How long a chat request may go without a byte of content moved (keep-alive comments of a stream
+// are none), and take to connect: 600 s. Tests shorten it.
 void SetChatTimeoutSeconds(int seconds);
 
 // The generator of interface three. Settings that cannot work give every keyword an outcome with

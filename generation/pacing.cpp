@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <bit>
 #include <iterator>
 
 #include "generation/retry_policy.h"
@@ -15,44 +16,41 @@ namespace {
 // the first request of the new window out of the old one.
 constexpr auto kResetMargin = std::chrono::milliseconds(10);
 
-// The pause after a 429 that names no time: 1 s, 2 s, 4 s … up to a minute.
-std::chrono::milliseconds UninformedPause(int rateLimitedInARow) {
-    const int doublings = std::clamp(rateLimitedInARow - 1, 0, 6);
+// The pause after a 429 that names no time: 1 s, 2 s, 4 s … up to a minute while they keep coming
+// (only 1 s when it does not grow).
+std::chrono::milliseconds UninformedPause(int rateLimitedInARow, bool growing) {
+    const int doublings = growing ? std::clamp(rateLimitedInARow - 1, 0, 6) : 0;
     const auto pause = std::min<std::chrono::milliseconds>(std::chrono::milliseconds(1000 << doublings),
                                                            std::chrono::milliseconds(60000));
     return std::chrono::milliseconds(static_cast<long long>(static_cast<double>(pause.count()) * retry::TimeScale()));
 }
 
+// Views kept at most per budget; beyond it the two that end first become one that says no more
+// than either, for as long as either.
+constexpr std::size_t kMostViews = 32;
+
 }  // namespace
 
-EndpointPace::EndpointPace(int ceiling) : ceiling_(std::max(1, ceiling)), concurrency_(ceiling_) {}
+EndpointPace::EndpointPace(int ceiling, bool growingPause)
+    : ceiling_(std::max(1, ceiling)), growingPause_(growingPause), concurrency_(ceiling_) {}
 
-long long EndpointPace::StartsAfter(Clock::time_point t) const {
-    return static_cast<long long>(starts_.end() - std::upper_bound(starts_.begin(), starts_.end(), t));
-}
-
-long long EndpointPace::UnderWayStartedBy(Clock::time_point t) const {
-    return static_cast<long long>(std::distance(underWayWhenStarted_.begin(), underWayWhenStarted_.upper_bound(t)));
-}
-
-std::optional<long long> EndpointPace::Left(const Budget& budget, bool tokens, long long perRequest,
-                                            Clock::time_point now) const {
-    // Requests started after the one whose reply this is were not in its count; once the budget has
-    // been renewed they may have been counted in the old window or in the new one, and taking the
-    // new one costs at most a short wait for the next reply. Nor were, perhaps, the others started
-    // before it or with it that are still under way: requests sent side by side need not arrive in
-    // the order they were sent. Tokens are counted when a reply ends, so every request under way
-    // still owes its share.
-    const long long underWay = UnderWayStartedBy(budget.startedAt) - (budget.reporterUnderWay ? 1 : 0);
-    const long long uncounted =
-        std::max<long long>(StartsAfter(budget.startedAt) + std::max<long long>(0, underWay), tokens ? inFlight_ : 0);
-    if (now >= budget.resetAt) {
-        if (!budget.limit) {
-            return std::nullopt;  // a new window of unknown size: the next reply tells
-        }
-        return *budget.limit - perRequest * uncounted;
+long long EndpointPace::Cost(const Budget& budget) const {
+    if (&budget == &requests_) {
+        return 1;
     }
-    return budget.remaining - perRequest * uncounted;
+    return tokensPerRequest_ ? std::max<long long>(1, std::llround(*tokensPerRequest_)) : 0;
+}
+
+long long EndpointPace::Uncounted(const Budget& budget) const {
+    long long silent = static_cast<long long>(budget.silentEnds.size());
+    for (const auto& [startedAt, request] : underWay_) {
+        silent += (request.reported & budget.kind) ? 0 : 1;
+    }
+    return &budget == &tokens_ ? std::max<long long>(silent, inFlight_) : silent;
+}
+
+void EndpointPace::DropEnded(Budget& budget, Clock::time_point now) {
+    std::erase_if(budget.views, [&](const View& view) { return now >= view.resetAt; });
 }
 
 EndpointPace::Room EndpointPace::RoomAt(Clock::time_point now) const {
@@ -68,33 +66,46 @@ EndpointPace::Room EndpointPace::RoomAt(Clock::time_point now) const {
     if (allowed <= 0) {
         return room;
     }
-    const auto limitBy = [&](const std::optional<Budget>& budget, bool tokens, std::optional<double> perRequest) {
-        if (!budget) {
+    const auto limitBy = [&](const Budget& budget) {
+        if (!budget.told) {
             return;
         }
-        const long long cost = perRequest ? std::max<long long>(1, std::llround(*perRequest)) : 0;
-        const std::optional<long long> left = Left(*budget, tokens, cost, now);
-        if (!left) {
-            return;
+        const long long cost = Cost(budget);
+        // The view that says least binds; once every window told of has ended, what is left of the
+        // new one is its size less what may already count in it.
+        const View* binding = nullptr;
+        for (const View& view : budget.views) {
+            if (now < view.resetAt && (!binding || view.remaining < binding->remaining)) {
+                binding = &view;
+            }
+        }
+        std::optional<long long> left;
+        if (binding) {
+            left = binding->remaining - cost * Uncounted(budget);
+        } else if (budget.limit) {
+            left = *budget.limit - cost * Uncounted(budget);
+        } else {
+            return;  // a new window of unknown size: the next reply tells
         }
         // What a request costs in tokens is known from the first reply that reports its usage. Until
         // one has ended, requests go one by one; a service that never reports it is held back by a
         // spent token budget only.
         long long fits = cost > 0 ? *left / cost : (*left <= 0 ? 0 : finishedOne_ ? LLONG_MAX : inFlight_ == 0);
-        if (fits <= 0 && now >= budget->resetAt && inFlight_ == 0) {
+        if (fits <= 0 && !binding && inFlight_ == 0) {
             fits = 1;  // the budget must have been renewed since, and only a reply can say how far
         }
         if (fits <= 0) {
             allowed = 0;
-            if (now < budget->resetAt) {
-                room.lookAgain = std::min(room.lookAgain, budget->resetAt);
+            if (binding) {
+                room.lookAgain = std::min(room.lookAgain, binding->resetAt);
+                room.budgetSpent = true;
             }
             return;
         }
         allowed = std::min(allowed, fits);
     };
-    limitBy(requests_, false, 1.0);
-    limitBy(tokens_, true, tokensPerRequest_);
+    limitBy(requests_);
+    limitBy(tokens_);
     room.requests = static_cast<int>(std::max<long long>(0, allowed));
     if (room.requests > 0) {
         room.lookAgain = Clock::time_point::max();
@@ -103,55 +114,59 @@ EndpointPace::Room EndpointPace::RoomAt(Clock::time_point now) const {
 }
 
 void EndpointPace::Start(Clock::time_point now) {
-    underWayWhenStarted_.emplace(now, inFlight_);
+    underWay_.emplace(now, Request{.othersUnderWay = inFlight_});
     ++inFlight_;
-    starts_.push_back(now);
-    ForgetOldStarts();
 }
 
-void EndpointPace::ForgetOldStarts() {
-    // Only starts after the oldest point a budget counts from are ever asked for: a budget known, or
-    // one that the reply to a request under way may bring.
-    std::optional<Clock::time_point> oldest;
-    for (const std::optional<Budget>* budget : {&requests_, &tokens_}) {
-        if (*budget) {
-            oldest = oldest ? std::min(*oldest, (*budget)->startedAt) : (*budget)->startedAt;
-        }
-    }
-    if (!underWayWhenStarted_.empty()) {
-        const Clock::time_point firstUnderWay = underWayWhenStarted_.begin()->first;
-        oldest = oldest ? std::min(*oldest, firstUnderWay) : firstUnderWay;
-    }
-    if (!oldest) {
-        starts_.clear();
+void EndpointPace::Take(Budget& budget, const RateBudget& told, Request* request, Clock::time_point startedAt,
+                        Clock::time_point now, bool& changed) {
+    if (!told.remaining || !told.reset) {
         return;
     }
-    while (!starts_.empty() && starts_.front() <= *oldest) {
-        starts_.pop_front();
+    budget.told = true;
+    if (told.limit) {
+        changed |= budget.limit != told.limit;
+        budget.limit = told.limit;
+    }
+    if (request) {
+        request->reported |= budget.kind;
+    }
+    // Requests that ended before this one started reached the service before it.
+    while (!budget.silentEnds.empty() && budget.silentEnds.front() < startedAt) {
+        budget.silentEnds.pop_front();
+    }
+    DropEnded(budget, now);
+    const View view{*told.remaining, now + *told.reset + kResetMargin};
+    std::vector<View>& views = budget.views;
+    // A view that says no less than another, for no longer, can never bind.
+    for (const View& kept : views) {
+        if (kept.remaining <= view.remaining && kept.resetAt >= view.resetAt) {
+            return;
+        }
+    }
+    std::erase_if(views, [&](const View& kept) {
+        return view.remaining <= kept.remaining && view.resetAt >= kept.resetAt;
+    });
+    views.push_back(view);
+    if (views.size() > kMostViews) {
+        std::sort(views.begin(), views.end(), [](const View& a, const View& b) { return a.resetAt < b.resetAt; });
+        views[1] = {std::min(views[0].remaining, views[1].remaining), views[1].resetAt};
+        views.erase(views.begin());
     }
 }
 
 bool EndpointPace::Announced(Clock::time_point startedAt, const RateLimits& limits, Clock::time_point now) {
     answered_ = true;
+    Request* request = nullptr;
+    for (auto [at, end] = underWay_.equal_range(startedAt); at != end; ++at) {
+        if (at->second.reported == 0) {
+            request = &at->second;
+            break;
+        }
+    }
     bool changed = false;
-    const auto take = [&](std::optional<Budget>& known, const RateBudget& told) {
-        if (!told.remaining || !told.reset) {
-            return;
-        }
-        const std::optional<long long> limit = told.limit ? told.limit : (known ? known->limit : std::nullopt);
-        const Budget view{startedAt, *told.remaining, limit, now + *told.reset + kResetMargin, true};
-        // The answer to an earlier request, come later, is taken when the budget at hand has run
-        // out since, or when it knows of more used up than the budget at hand does (requests
-        // that arrived after that one was counted).
-        if (known && startedAt < known->startedAt && now < known->resetAt && *told.remaining >= known->remaining) {
-            return;
-        }
-        changed |= told.limit && (!known || known->limit != told.limit);
-        known = view;
-    };
-    take(requests_, limits.requests);
-    take(tokens_, limits.tokens);
-    ForgetOldStarts();
+    Take(requests_, limits.requests, request, startedAt, now, changed);
+    Take(tokens_, limits.tokens, request, startedAt, now, changed);
     return changed;
 }
 
@@ -159,14 +174,27 @@ EndpointPace::Change EndpointPace::Finished(Clock::time_point startedAt, Result 
                                             std::optional<long long> tokensUsed, Clock::time_point now) {
     inFlight_ = std::max(0, inFlight_ - 1);
     int othersUnderWay = inFlight_;
-    if (const auto it = underWayWhenStarted_.find(startedAt); it != underWayWhenStarted_.end()) {
-        othersUnderWay = it->second;
-        underWayWhenStarted_.erase(it);
-    }
-    for (std::optional<Budget>* budget : {&requests_, &tokens_}) {
-        if (*budget && (*budget)->startedAt == startedAt) {
-            (*budget)->reporterUnderWay = false;
+    // Of requests started at the same moment, the one that told most is taken for the one that
+    // ended: the others then stay uncounted until they end themselves.
+    auto [first, last] = underWay_.equal_range(startedAt);
+    if (first != last) {
+        auto ending = first;
+        for (auto at = first; at != last; ++at) {
+            if (std::popcount(static_cast<unsigned>(at->second.reported)) >
+                std::popcount(static_cast<unsigned>(ending->second.reported))) {
+                ending = at;
+            }
         }
+        othersUnderWay = ending->second.othersUnderWay;
+        for (Budget* budget : {&requests_, &tokens_}) {
+            if (!(ending->second.reported & budget->kind)) {
+                budget->silentEnds.push_back(now);
+            }
+        }
+        underWay_.erase(ending);
+    }
+    for (Budget* budget : {&requests_, &tokens_}) {
+        DropEnded(*budget, now);
     }
     if (result != Result::kNoAnswer) {
         answered_ = true;
@@ -192,18 +220,20 @@ EndpointPace::Change EndpointPace::Finished(Clock::time_point startedAt, Result 
     }
     ++rateLimitedInARow_;
     // Held back until the service's own time, else until a spent budget is whole again, else for a
-    // pause of our own that grows while 429s keep coming.
+    // pause of our own.
     Clock::time_point until = now;
     if (limits.retryAfter) {
         until = now + *limits.retryAfter;
     }
-    for (const std::optional<Budget>* budget : {&requests_, &tokens_}) {
-        if (*budget && (*budget)->remaining <= 0 && now < (*budget)->resetAt) {
-            until = std::max(until, (*budget)->resetAt);
+    for (const Budget* budget : {&requests_, &tokens_}) {
+        for (const View& view : budget->views) {
+            if (view.remaining <= 0 && now < view.resetAt) {
+                until = std::max(until, view.resetAt);
+            }
         }
     }
     if (until == now) {
-        until = now + UninformedPause(rateLimitedInARow_);
+        until = now + UninformedPause(rateLimitedInARow_, growingPause_);
     }
     holdUntil_ = std::max(holdUntil_, until);
     change.holdFor = holdUntil_ - now;

@@ -4,19 +4,24 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include "generation/rate_limits.h"
 
 namespace qj {
 
 // How fast one endpoint may be asked. It follows the budgets the endpoint's replies announce: a
-// request starts only while the remaining budget covers it (requests started since that reply, and
-// the earlier ones still under way, count against it; tokens by the usage replies reported so far)
-// or once the budget is whole again. Replies may come back in another order than their requests
-// went out: a later reply to an earlier request counts when it knows of less left. A 429 holds
-// every request back for its Retry-After, or until the spent budget resets. Until the endpoint's
-// first reply arrives, one request goes alone, so that a small budget is learnt before a whole wave
-// of requests runs into it.
+// request starts only while the remaining budget covers it, or once the budget is whole again.
+// Within a window the service's count only grows, so of the replies at hand the one that tells of
+// least left has the latest figures, and they count every request whose reply told of no less: the
+// requests it may not have counted are those whose reply has not told anything yet (under way, or
+// ended without budget lines until a request started after they ended brings some). Replies may
+// come back in another order than the service wrote them, so a reply that tells of more than one
+// already did changes nothing; one that tells of a window ending later is kept until the earlier
+// has ended. Tokens are counted when a reply ends, so every request under way still owes its share.
+// A 429 holds every request back for its Retry-After, or until the spent budget resets. Until the
+// endpoint's first reply arrives, one request goes alone, so that a small budget is learnt before a
+// whole wave of requests runs into it.
 //
 // The concurrency starts at the ceiling. It halves on a 429 (on one that names no budget, or drops
 // to as many requests as were under way when the refused one started, if fewer: what the service
@@ -28,13 +33,16 @@ class EndpointPace {
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit EndpointPace(int ceiling);
+    // `growingPause`: a 429 that names no time holds back for 1 s, 2 s, 4 s … while they keep coming;
+    // without it always for 1 s.
+    explicit EndpointPace(int ceiling, bool growingPause = true);
 
     struct Room {
         int requests = 0;  // how many may start now
         // When none may: the moment it is worth looking again; max() when only a finished request
         // can make room.
         Clock::time_point lookAgain = Clock::time_point::max();
+        bool budgetSpent = false;  // none may start until lookAgain because an announced budget is spent
     };
     Room RoomAt(Clock::time_point now) const;
 
@@ -57,25 +65,38 @@ public:
 
     int concurrency() const { return concurrency_; }
     int inFlight() const { return inFlight_; }
-    std::optional<long long> requestLimit() const { return requests_ ? requests_->limit : std::nullopt; }
-    std::optional<long long> tokenLimit() const { return tokens_ ? tokens_->limit : std::nullopt; }
+    std::optional<long long> requestLimit() const { return requests_.limit; }
+    std::optional<long long> tokenLimit() const { return tokens_.limit; }
 
 private:
     // A budget as one reply described it.
-    struct Budget {
-        Clock::time_point startedAt;  // of the request whose reply said so
+    struct View {
         long long remaining = 0;
-        std::optional<long long> limit;
         Clock::time_point resetAt;
-        bool reporterUnderWay = true;  // the request whose reply said so has not ended yet
     };
-    std::optional<long long> Left(const Budget& budget, bool tokens, long long perRequest, Clock::time_point now) const;
-    long long StartsAfter(Clock::time_point t) const;
-    // How many requests started at `t` or before are still under way.
-    long long UnderWayStartedBy(Clock::time_point t) const;
-    void ForgetOldStarts();
+    // What the replies told of one budget (requests or tokens).
+    struct Budget {
+        int kind = 0;  // its bit in Request::reported
+        std::optional<long long> limit{};
+        bool told = false;  // some reply described it
+        // The views in force that may still say least: none says no less than another for as long.
+        std::vector<View> views{};
+        // When requests ended whose replies told nothing of it, until one started later tells.
+        std::deque<Clock::time_point> silentEnds{};
+    };
+    struct Request {
+        int othersUnderWay = 0;  // when it started
+        int reported = 0;        // the bits of the budgets its reply described
+    };
+    // Requests whose cost the figures at hand may not hold yet.
+    long long Uncounted(const Budget& budget) const;
+    long long Cost(const Budget& budget) const;
+    void Take(Budget& budget, const RateBudget& told, Request* request, Clock::time_point startedAt,
+              Clock::time_point now, bool& changed);
+    static void DropEnded(Budget& budget, Clock::time_point now);
 
     const int ceiling_;
+    const bool growingPause_;
     int concurrency_;
     int inFlight_ = 0;
     bool answered_ = false;     // a reply has begun
@@ -85,12 +106,10 @@ private:
     Clock::time_point holdUntil_{};
     Clock::time_point lastDecrease_{};
     int tooMany_ = 0;  // the concurrency at the last 429
-    // Per request under way: how many others were when it started.
-    std::multimap<Clock::time_point, int> underWayWhenStarted_;
-    std::optional<Budget> requests_;
-    std::optional<Budget> tokens_;
+    std::multimap<Clock::time_point, Request> underWay_;  // by start
+    Budget requests_{.kind = 1};
+    Budget tokens_{.kind = 2};
     std::optional<double> tokensPerRequest_;
-    std::deque<Clock::time_point> starts_;  // oldest first
 };
 
 }  // namespace qj

@@ -13,6 +13,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
+constexpr double kLongestWaitMs = static_cast<double>(kLongestWait.count());
 constexpr double kLongestResetMs = 24.0 * 3600 * 1000;
 
 bool SameName(std::string_view name, std::string_view wanted) {
@@ -38,15 +39,23 @@ std::optional<double> Decimal(std::string_view text) {
     return value;
 }
 
-}  // namespace
+// A wait in milliseconds as a duration, within kLongestWait; `capped` is set when it was longer.
+milliseconds Bounded(double ms, bool& capped) {
+    if (ms > kLongestWaitMs) {
+        capped = true;
+        return kLongestWait;
+    }
+    return milliseconds(static_cast<long long>(std::ceil(ms)));
+}
 
-std::optional<milliseconds> ParseResetDuration(std::string_view text) {
+// A reset time in milliseconds, as long as it is written (finite), or nullopt.
+std::optional<double> ResetMilliseconds(std::string_view text) {
     text = TrimAsciiBlanks(text);
     if (text.empty()) {
         return std::nullopt;
     }
     if (const std::optional<double> seconds = Decimal(text)) {
-        return milliseconds(static_cast<long long>(std::ceil(std::min(*seconds * 1000, kLongestResetMs))));
+        return *seconds * 1000;
     }
     // Go's way of writing a duration: numbers each followed by a unit, largest unit first.
     static constexpr std::pair<std::string_view, double> kUnits[] = {{"ms", 1.0},      {"us", 0.001},  {"ns", 0.000001},
@@ -75,7 +84,18 @@ std::optional<milliseconds> ParseResetDuration(std::string_view text) {
             return std::nullopt;
         }
     }
-    return milliseconds(static_cast<long long>(std::ceil(std::min(total, kLongestResetMs))));
+    if (!std::isfinite(total)) {
+        return std::nullopt;
+    }
+    return total;
+}
+
+}  // namespace
+
+std::optional<milliseconds> ParseResetDuration(std::string_view text) {
+    const std::optional<double> ms = ResetMilliseconds(text);
+    return ms ? std::optional(milliseconds(static_cast<long long>(std::ceil(std::min(*ms, kLongestResetMs)))))
+              : std::nullopt;
 }
 
 RateLimits ReadRateLimits(std::string_view headerBlock, std::time_t now) {
@@ -105,12 +125,13 @@ RateLimits ReadRateLimits(std::string_view headerBlock, std::time_t now) {
         }
         for (const auto& [wanted, field] : resets) {
             if (SameName(name, wanted)) {
-                *field = ParseResetDuration(value);
+                const std::optional<double> ms = ResetMilliseconds(value);
+                *field = ms ? std::optional(Bounded(*ms, limits.capped)) : std::nullopt;
             }
         }
         if (SameName(name, "retry-after-ms")) {
             if (const std::optional<double> ms = Decimal(value)) {
-                retryAfterMs = milliseconds(static_cast<long long>(std::ceil(std::min(*ms, kLongestResetMs))));
+                retryAfterMs = Bounded(*ms, limits.capped);
             }
         }
     }
@@ -118,7 +139,7 @@ RateLimits ReadRateLimits(std::string_view headerBlock, std::time_t now) {
     if (retryAfterMs) {
         limits.retryAfter = retryAfterMs;
     } else if (const std::optional<int> seconds = RetryAfterSeconds(headerBlock, now)) {
-        limits.retryAfter = std::chrono::seconds(*seconds);
+        limits.retryAfter = Bounded(1000.0 * *seconds, limits.capped);
     }
     return limits;
 }

@@ -7,6 +7,10 @@
 
 namespace qj {
 
+// The longest wait any header of a reply can impose. A service that names a longer one (a reset in
+// a thousand hours, a Retry-After date years ahead) is asked again after this long.
+inline constexpr std::chrono::milliseconds kLongestWait = std::chrono::minutes(10);
+
 // One budget a service announces in its replies (requests or tokens): its size, what is left of it
 // and how long until it is whole again.
 struct RateBudget {
@@ -16,9 +20,10 @@ struct RateBudget {
 };
 
 struct RateLimits {
-    RateBudget requests;
-    RateBudget tokens;
+    RateBudget requests{};
+    RateBudget tokens{};
     std::optional<std::chrono::milliseconds> retryAfter;  // Retry-After or retry-after-ms
+    bool capped = false;  // a header named a longer wait than kLongestWait: it stands as kLongestWait
 
     bool Any() const { return requests.remaining || requests.limit || tokens.remaining || tokens.limit || retryAfter; }
 };
@@ -26,7 +31,7 @@ struct RateLimits {
 // The rate-limit lines of a response header block ("Name: value" lines joined by CR LF):
 // x-ratelimit-limit-requests, x-ratelimit-remaining-requests, x-ratelimit-reset-requests, the same
 // three for tokens, Retry-After (seconds, or an HTTP date counted from `now`) and retry-after-ms.
-// Names in any case; a value that cannot be read counts as absent.
+// Names in any case; a value that cannot be read counts as absent. No wait exceeds kLongestWait.
 RateLimits ReadRateLimits(std::string_view headerBlock, std::time_t now);
 
 // A reset time as services write it: "1s", "6m0s", "20ms", "1h2m3.5s", "0.5s", or a plain number

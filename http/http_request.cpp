@@ -93,6 +93,7 @@ Bytes RunRequest(HttpRequestParams& params) {
     plan.url = params.url;
     plan.cancel = params.cancel;
     plan.onResponseStart = params.onResponseStart;
+    plan.bodyProgress = params.bodyProgress;
     plan.proxyTunnel = params.proxyTunnel.value_or(false);
 
     std::optional<Text> refused;

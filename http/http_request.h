@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <optional>
+#include <string_view>
 
 #include "http/http_instance.h"
 #include "text/types.h"
@@ -50,8 +51,15 @@ struct HttpRequestParams {
     // Called once, on the calling thread, when the body of the final response begins, with its
     // status and header lines: a streamed reply tells its headers long before it ends.
     std::function<void(int status, const Text& responseHeaders)> onResponseStart;
-    // Out, with a proxy: true when no connection to the proxy could be made (its name unknown, the
-    // connection refused or timed out), so nothing reached the server.
+    // When set, bytes of the body count as activity against the idle time-out only when it returns
+    // true for them (a stream's keep-alive comments are no progress). It gets every piece in order,
+    // on some thread of the exchange, and keeps its own state: it may be called after the exchange
+    // was given up.
+    std::function<bool(std::string_view bodyBytes)> bodyProgress;
+    // Out, with a proxy: true when no connection through the proxy could be made (its name unknown,
+    // the connection refused or timed out, the tunnel request unanswered within the proxy's set-up
+    // time (see ProxySetUpMs), answered with something that is no HTTP reply, or the connection
+    // closed), so nothing reached the server.
     bool* proxyUnreachable = nullptr;
     // Out, with a proxy: true when the status is the proxy's own refusal of the tunnel to an https
     // server (its credentials refused, the server unreachable from it), not the server's answer.

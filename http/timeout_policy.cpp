@@ -1,5 +1,6 @@
 #include "http/timeout_policy.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -11,6 +12,7 @@ namespace {
 constexpr int kShortDefaultMs = 15000;
 constexpr long kDefaultConnectMs = 60000;
 constexpr long kDefaultIdleMs = 30000;
+constexpr long kLongestProxySetUpMs = 30000;
 
 }  // namespace
 
@@ -31,6 +33,11 @@ TimeoutPolicy TimeoutPolicyFor(std::optional<int> timeoutMs) {
         return TimeoutPolicy{0, kDefaultConnectMs, kDefaultIdleMs};
     }
     return TimeoutPolicy{*timeoutMs, 0, *timeoutMs};
+}
+
+long ProxySetUpMs(const TimeoutPolicy& policy) {
+    const long own = policy.resolveAndConnectMs > 0 ? policy.resolveAndConnectMs : policy.connectMs;
+    return own > 0 ? std::min(own, kLongestProxySetUpMs) : kLongestProxySetUpMs;
 }
 
 }  // namespace qj

@@ -22,6 +22,11 @@ struct TimeoutPolicy {
 // defaults: resolution unlimited, 60 s to connect, 30 s of idleness.
 TimeoutPolicy TimeoutPolicyFor(std::optional<int> timeoutMs);
 
+// Through a proxy: the longest time connecting to it, opening the tunnel through it and the
+// handshakes through that may take together, 30 s, or the request's own limit when that is shorter.
+// A proxy that never answers the tunnel request costs no more than this.
+long ProxySetUpMs(const TimeoutPolicy& policy);
+
 // How often a transfer looks at its cancel flag when nothing else wakes it, and how long it waits
 // for the network at most otherwise.
 inline constexpr long kCancelPollMs = 50;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "http/http_instance.h"
 #include "http/request_headers.h"
@@ -29,6 +30,7 @@ struct TransferPlan {
     std::optional<Credentials> credentials;
     const std::atomic<bool>* cancel = nullptr;
     std::function<void(int status, const Text& responseHeaders)> onResponseStart;  // see HttpRequestParams
+    std::function<bool(std::string_view bodyBytes)> bodyProgress;                  // see HttpRequestParams
 };
 
 // A reply larger than this is refused rather than exhausting memory.
@@ -40,7 +42,7 @@ struct TransferResult {
     Text responseHeaders;           // the final response's lines
     int status = 0;                 // 0 when there was no reply
     std::string error;              // why the exchange failed; empty on success
-    bool proxyUnreachable = false;  // a proxy was set and could not be connected to
+    bool proxyUnreachable = false;  // a proxy was set and nothing could be made through it (see HttpRequestParams)
     bool refusedByProxy = false;    // the status is the proxy's answer to the tunnel request
 };
 

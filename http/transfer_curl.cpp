@@ -44,6 +44,7 @@ struct TransferState {
     bool bodyTooLarge = false;
     CURL* easy = nullptr;
     const std::function<void(int, const Text&)>* onResponseStart = nullptr;
+    const std::function<bool(std::string_view)>* bodyProgress = nullptr;
     bool started = false;  // onResponseStart has been called
 
     bool connecting = false;  // a socket exists, the request cannot go out yet
@@ -66,7 +67,13 @@ void ReportResponseStart(TransferState& state) {
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto* state = static_cast<TransferState*>(user);
     const size_t length = size * count;
-    state->Touch();
+    try {
+        if (!*state->bodyProgress || (*state->bodyProgress)(std::string_view(data, length))) {
+            state->Touch();
+        }
+    } catch (...) {
+        return 0;
+    }
     if (!state->started && state->onResponseStart && *state->onResponseStart) {
         try {
             ReportResponseStart(*state);
@@ -210,6 +217,7 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
         state.cancel = plan.cancel;
         state.easy = easy;
         state.onResponseStart = &plan.onResponseStart;
+        state.bodyProgress = &plan.bodyProgress;
         char errorBuffer[CURL_ERROR_SIZE] = {};
 
         Slist headers = MakeSlist(WireHeaderLines(plan.headers, plan.sendsBody));
@@ -259,7 +267,11 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
         if (plan.credentials) {
             SetCredentials(easy, *plan.credentials);
         }
-        if (state.policy.resolveAndConnectMs > 0) {
+        // Through a proxy the connection phase takes in the tunnel request and the handshakes through
+        // the tunnel: a proxy that never answers it ends the exchange after ProxySetUpMs.
+        if (!proxy.empty()) {
+            curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, ProxySetUpMs(state.policy));
+        } else if (state.policy.resolveAndConnectMs > 0) {
             curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, state.policy.resolveAndConnectMs);
         }
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
@@ -330,11 +342,13 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
                 failed.status = static_cast<int>(connectStatus);
                 failed.responseHeaders = state.headers.Block();
                 failed.refusedByProxy = true;
-            } else if (!proxy.empty() && status == 0) {
-                // Through a proxy the only connection made is the one to the proxy.
+            } else if (!proxy.empty() && status == 0 && !(state.cancel && state.cancel->load())) {
+                // Nothing went to the server while neither the connection to the proxy nor its tunnel
+                // could be made: the proxy is unknown, refused, did not answer, answered with something
+                // that is no HTTP reply, or closed the connection.
+                const bool tunnelOpen = connectStatus >= 200 && connectStatus < 300;
                 failed.proxyUnreachable = connectTimedOut || code == CURLE_COULDNT_RESOLVE_PROXY ||
-                                          code == CURLE_COULDNT_CONNECT ||
-                                          (code == CURLE_OPERATION_TIMEDOUT && !state.connected);
+                                          (!state.connected && !tunnelOpen);
             }
             return failed;
         }

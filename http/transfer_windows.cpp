@@ -116,6 +116,11 @@ struct Exchange {
     bool connecting = true;  // the request has not gone out yet
     long long phaseStart = 0;
     long long lastActivity = 0;
+    // The body is under way and the plan judges which of its bytes are progress: reading alone is
+    // then no activity.
+    bool judgingBody = false;
+    // The relay is still opening the tunnel through the proxy: the exchange is still connecting.
+    bool tunnelOpening = false;
 
     bool bodyStarted = false;  // the first bytes of the final response's body are in
     int startStatus = 0;
@@ -146,8 +151,9 @@ void CALLBACK OnProgress(HINTERNET, DWORD_PTR context, DWORD status, void*, DWOR
     if (status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT) {
         ex->connecting = false;
     }
-    if (status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT || status == WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED ||
-        status == WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER) {
+    if ((status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT || status == WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED ||
+         status == WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER) &&
+        !ex->judgingBody) {
         ex->lastActivity = NowMs();
     }
 }
@@ -179,7 +185,7 @@ struct ReplyHead {
 // Everything the worker needs, copied: the caller's objects may be gone before it ends.
 struct Job {
     std::shared_ptr<void> session;
-    TransferPlan plan;  // without cancel and onResponseStart
+    TransferPlan plan;  // without cancel and onResponseStart; bodyProgress is called on the worker
     HttpInstance::Settings settings;
     TimeoutPolicy policy;
     std::string url;  // wire form
@@ -233,7 +239,9 @@ private:
         error_ = ok ? 0 : GetLastError();
         std::lock_guard lock(ex_->mutex);
         ex_->inCall = nullptr;
-        ex_->lastActivity = NowMs();
+        if (!ex_->judgingBody) {
+            ex_->lastActivity = NowMs();
+        }
         return ok && !ex_->abandoned;
     }
 
@@ -338,7 +346,17 @@ private:
             for (const auto& [name, value] : job_.plan.proxyHeaders.Lines()) {
                 proxyLines.push_back(name + ": " + GbkToWire(value));
             }
-            hop.relay = std::make_unique<TunnelRelay>(proxy->host, proxy->port, std::move(proxyLines));
+            {
+                std::lock_guard lock(ex_->mutex);
+                ex_->tunnelOpening = true;
+            }
+            Exchange* ex = ex_.get();  // outlives the relay, which this worker owns
+            hop.relay = std::make_unique<TunnelRelay>(proxy->host, proxy->port, std::move(proxyLines),
+                                                      ProxySetUpMs(job_.policy), [ex] {
+                                                          std::lock_guard lock(ex->mutex);
+                                                          ex->tunnelOpening = false;
+                                                          ex->lastActivity = NowMs();
+                                                      });
             UrlParts relay;
             relay.host = "127.0.0.1";
             relay.port = hop.relay->port();
@@ -578,6 +596,10 @@ private:
         }
         Bytes body;
         std::string buffer(kChunkBytes, '\0');
+        if (job_.plan.bodyProgress) {
+            std::lock_guard lock(ex_->mutex);
+            ex_->judgingBody = true;
+        }
         while (!bodyless) {
             // Asked first how much has arrived, so that a read returns what is there rather than
             // waiting for a full buffer: each piece of a slow reply counts as activity.
@@ -598,7 +620,12 @@ private:
                 return Failure("response body too large");
             }
             body.append(buffer.data(), read);
+            const bool progress =
+                !job_.plan.bodyProgress || job_.plan.bodyProgress(std::string_view(buffer.data(), read));
             std::lock_guard lock(ex_->mutex);
+            if (progress) {
+                ex_->lastActivity = NowMs();
+            }
             if (!ex_->bodyStarted) {
                 ex_->bodyStarted = true;
                 ex_->startStatus = status;
@@ -718,8 +745,11 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
             }
             const long long now = NowMs();
             long waitMs = plan.cancel ? kCancelPollMs : kIdlePollMs;
-            const long connectLimit = policy.resolveAndConnectMs > 0 ? policy.resolveAndConnectMs : policy.connectMs;
-            if (ex->connecting && connectLimit > 0) {
+            // Through a proxy, connecting includes opening the tunnel, with the proxy's own limit.
+            const long connectLimit = viaProxy                         ? ProxySetUpMs(policy)
+                                      : policy.resolveAndConnectMs > 0 ? policy.resolveAndConnectMs
+                                                                       : policy.connectMs;
+            if ((ex->connecting || ex->tunnelOpening) && connectLimit > 0) {
                 const long elapsed = static_cast<long>(now - ex->phaseStart);
                 if (elapsed >= connectLimit) {
                     Abandon(*ex, lock);
@@ -729,7 +759,7 @@ TransferResult PerformTransfer(HttpInstance& instance, const TransferPlan& plan)
                 }
                 waitMs = std::min(waitMs, connectLimit - elapsed);
             }
-            if (!ex->connecting && policy.idleMs > 0) {
+            if (!ex->connecting && !ex->tunnelOpening && policy.idleMs > 0) {
                 const long idle = static_cast<long>(now - ex->lastActivity);
                 if (idle >= policy.idleMs) {
                     Abandon(*ex, lock);

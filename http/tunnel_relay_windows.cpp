@@ -4,8 +4,10 @@
 #include <ws2tcpip.h>
 
 #include <cstdint>
+#include <optional>
 
 #include "http/response_headers.h"
+#include "http/timeout_policy.h"
 
 namespace qj {
 
@@ -37,12 +39,21 @@ bool SendAll(SOCKET socket, std::string_view bytes) {
     return true;
 }
 
-// Reads until a blank line closes a head; what came behind it stays in `head` after `end`.
-bool ReadHead(SOCKET socket, std::string& head, std::size_t& end, const std::atomic<bool>& stopping) {
+// Reads until a blank line closes a head; what came behind it stays in `head` after `end`. Gives up
+// at `deadline` (NowMs) when there is one.
+enum class HeadRead { kRead, kClosed, kLate, kStopped };
+HeadRead ReadHead(SOCKET socket, std::string& head, std::size_t& end, const std::atomic<bool>& stopping,
+                  std::optional<long long> deadline = std::nullopt) {
     char buffer[4096];
     while ((end = head.find("\r\n\r\n")) == std::string::npos) {
-        if (stopping.load() || head.size() > kMaxHeadBytes) {
-            return false;
+        if (stopping.load()) {
+            return HeadRead::kStopped;
+        }
+        if (head.size() > kMaxHeadBytes) {
+            return HeadRead::kClosed;
+        }
+        if (deadline && NowMs() >= *deadline) {
+            return HeadRead::kLate;
         }
         WSAPOLLFD waiting{socket, POLLRDNORM, 0};
         if (WSAPoll(&waiting, 1, kPollMs) != 1) {
@@ -50,15 +61,16 @@ bool ReadHead(SOCKET socket, std::string& head, std::size_t& end, const std::ato
         }
         const int n = recv(socket, buffer, sizeof buffer, 0);
         if (n <= 0) {
-            return false;
+            return HeadRead::kClosed;
         }
         head.append(buffer, static_cast<std::size_t>(n));
     }
     end += 4;
-    return true;
+    return HeadRead::kRead;
 }
 
-SOCKET ConnectTo(const std::string& host, int port) {
+// A connection to host:port, tried until `deadline` (NowMs) at most.
+SOCKET ConnectTo(const std::string& host, int port, long long deadline, const std::atomic<bool>& stopping) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -72,7 +84,29 @@ SOCKET ConnectTo(const std::string& host, int port) {
         if (candidate == INVALID_SOCKET) {
             continue;
         }
-        if (connect(candidate, at->ai_addr, static_cast<int>(at->ai_addrlen)) == 0) {
+        u_long nonBlocking = 1;
+        ioctlsocket(candidate, FIONBIO, &nonBlocking);
+        bool done = connect(candidate, at->ai_addr, static_cast<int>(at->ai_addrlen)) == 0;
+        if (!done && WSAGetLastError() == WSAEWOULDBLOCK) {
+            while (!stopping.load() && NowMs() < deadline) {
+                WSAPOLLFD waiting{candidate, POLLWRNORM, 0};
+                const int ready = WSAPoll(&waiting, 1, kPollMs);
+                if (ready == 1) {
+                    int error = 0;
+                    int size = sizeof error;
+                    done = (waiting.revents & POLLWRNORM) != 0 &&
+                           getsockopt(candidate, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
+                           error == 0;
+                    break;
+                }
+                if (ready < 0) {
+                    break;
+                }
+            }
+        }
+        nonBlocking = 0;
+        ioctlsocket(candidate, FIONBIO, &nonBlocking);
+        if (done) {
             connected = candidate;
         } else {
             closesocket(candidate);
@@ -111,8 +145,13 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
-TunnelRelay::TunnelRelay(std::string proxyHost, int proxyPort, std::vector<std::string> proxyLines)
-    : proxyHost_(std::move(proxyHost)), proxyPort_(proxyPort), proxyLines_(std::move(proxyLines)) {
+TunnelRelay::TunnelRelay(std::string proxyHost, int proxyPort, std::vector<std::string> proxyLines, long setUpMs,
+                         std::function<void()> onTunnelOpen)
+    : proxyHost_(std::move(proxyHost)),
+      proxyPort_(proxyPort),
+      proxyLines_(std::move(proxyLines)),
+      setUpMs_(setUpMs),
+      onTunnelOpen_(std::move(onTunnelOpen)) {
     StartWinsock();
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     listener_ = static_cast<std::uintptr_t>(listener);
@@ -171,7 +210,7 @@ void TunnelRelay::Relay(std::uintptr_t clientId) {
     };
     std::string head;
     std::size_t headEnd = 0;
-    if (!ReadHead(client, head, headEnd, stopping_)) {
+    if (ReadHead(client, head, headEnd, stopping_) != HeadRead::kRead) {
         finish(INVALID_SOCKET);
         return;
     }
@@ -202,11 +241,13 @@ void TunnelRelay::Relay(std::uintptr_t clientId) {
         }
     }
 
-    const SOCKET proxy = ConnectTo(proxyHost_, proxyPort_);
+    const long long deadline = NowMs() + setUpMs_;
+    const SOCKET proxy = ConnectTo(proxyHost_, proxyPort_, deadline, stopping_);
     if (proxy == INVALID_SOCKET) {
         std::lock_guard lock(mutex_);
-        outcome_.unreachable = true;
-        outcome_.error = "could not connect to the proxy";
+        outcome_.unreachable = !Stopping();
+        outcome_.error = NowMs() >= deadline ? "connecting to the proxy timed out after " + std::to_string(setUpMs_) + " ms"
+                                             : std::string("could not connect to the proxy");
         finish(INVALID_SOCKET);
         return;
     }
@@ -217,14 +258,21 @@ void TunnelRelay::Relay(std::uintptr_t clientId) {
     connect += "\r\n";
     std::string reply;
     std::size_t replyEnd = 0;
-    if (!SendAll(proxy, connect) || !ReadHead(proxy, reply, replyEnd, stopping_)) {
+    const HeadRead read = SendAll(proxy, connect) ? ReadHead(proxy, reply, replyEnd, stopping_, deadline)
+                                                  : HeadRead::kClosed;
+    const int status = read == HeadRead::kRead && reply.size() > 12 && reply.starts_with("HTTP/")
+                           ? std::atoi(reply.c_str() + reply.find(' ') + 1)
+                           : 0;
+    if (read != HeadRead::kRead || status <= 0) {
         std::lock_guard lock(mutex_);
-        outcome_.error = "the proxy did not answer the tunnel request";
+        outcome_.unreachable = read != HeadRead::kStopped;
+        outcome_.error = read == HeadRead::kLate ? "the proxy did not answer the tunnel request within " +
+                                                       std::to_string(setUpMs_) + " ms"
+                         : read == HeadRead::kRead ? std::string("the proxy's answer to the tunnel request is no HTTP reply")
+                                                   : std::string("the proxy closed the connection instead of opening the tunnel");
         finish(proxy);
         return;
     }
-    const int status = reply.size() > 12 && reply.starts_with("HTTP/") ? std::atoi(reply.c_str() + reply.find(' ') + 1)
-                                                                        : 0;
     if (status < 200 || status >= 300) {
         std::lock_guard lock(mutex_);
         outcome_.refusedStatus = status;
@@ -237,6 +285,9 @@ void TunnelRelay::Relay(std::uintptr_t clientId) {
         }
         finish(proxy);
         return;
+    }
+    if (onTunnelOpen_) {
+        onTunnelOpen_();
     }
     // Bytes the proxy sent behind its reply already belong to the server.
     const std::string early = reply.substr(replyEnd);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,14 +23,19 @@ class TunnelRelay {
 public:
     // What happened on the way to the real proxy.
     struct Outcome {
-        bool unreachable = false;  // no connection to the proxy could be made
+        // No tunnel could be made: no connection to the proxy, or no answer to the tunnel request
+        // within the set-up time, one that is no HTTP reply, or the connection closed instead.
+        bool unreachable = false;
         int refusedStatus = 0;     // the proxy's status when it refused the tunnel
         std::vector<std::string> refusedLines;  // and its reply's header lines (status line first)
         std::string error;
     };
 
-    // `proxyLines` are "Name: value" lines sent with the CONNECT request (UTF-8).
-    TunnelRelay(std::string proxyHost, int proxyPort, std::vector<std::string> proxyLines);
+    // `proxyLines` are "Name: value" lines sent with the CONNECT request (UTF-8). Connecting to the
+    // proxy and its answer to the tunnel request take at most `setUpMs` together; `onTunnelOpen` is
+    // called (on the relay's thread) once the proxy has opened the tunnel.
+    TunnelRelay(std::string proxyHost, int proxyPort, std::vector<std::string> proxyLines, long setUpMs,
+                std::function<void()> onTunnelOpen);
     ~TunnelRelay();
     TunnelRelay(const TunnelRelay&) = delete;
     TunnelRelay& operator=(const TunnelRelay&) = delete;
@@ -46,6 +52,8 @@ private:
     std::string proxyHost_;
     int proxyPort_;
     std::vector<std::string> proxyLines_;
+    long setUpMs_;
+    std::function<void()> onTunnelOpen_;
     std::uintptr_t listener_;
     int port_ = 0;
     std::atomic<bool> stopping_{false};

@@ -20,6 +20,9 @@ public:
     // a request to terminate arrived while it lasted.
     bool End();
 
+    // Whether an interrupt or a request to terminate has arrived since the watch began.
+    bool Interrupted() const;
+
 private:
     bool watching_ = true;
 };
@@ -28,5 +31,10 @@ private:
 // program: a write to a closed connection then reports an error instead of raising a signal. A
 // reaction someone else installed is left alone.
 void IgnoreBrokenPipes();
+
+// A write beyond the process's limit on file sizes (ulimit -f) must fail with an error the writer
+// reports (EFBIG), not end the program without a word. A reaction someone else installed is left
+// alone. Windows has no such limit.
+void IgnoreFileSizeLimitSignal();
 
 }  // namespace qj

@@ -44,11 +44,27 @@ bool InterruptWatch::End() {
     return g_interrupted != 0;
 }
 
-void IgnoreBrokenPipes() {
+bool InterruptWatch::Interrupted() const {
+    return g_interrupted != 0;
+}
+
+namespace {
+
+void IgnoreUnlessHandled(int signalNumber) {
     struct sigaction current = {};
-    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
-        signal(SIGPIPE, SIG_IGN);
+    if (sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+        signal(signalNumber, SIG_IGN);
     }
+}
+
+}  // namespace
+
+void IgnoreBrokenPipes() {
+    IgnoreUnlessHandled(SIGPIPE);
+}
+
+void IgnoreFileSizeLimitSignal() {
+    IgnoreUnlessHandled(SIGXFSZ);
 }
 
 }  // namespace qj

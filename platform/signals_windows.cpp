@@ -64,7 +64,14 @@ bool InterruptWatch::End() {
     return g_interrupted.load();
 }
 
+bool InterruptWatch::Interrupted() const {
+    return g_interrupted.load();
+}
+
 // Windows raises no signal for a write to a closed connection: the write fails with an error.
 void IgnoreBrokenPipes() {}
+
+// Nor has it a limit on file sizes that raises one.
+void IgnoreFileSizeLimitSignal() {}
 
 }  // namespace qj

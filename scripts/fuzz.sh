@@ -1,24 +1,35 @@
 #!/usr/bin/env bash
-# Fuzzes the readers of hostile input for a bounded time. Not part of ./test.sh.
+# Fuzzes the readers of hostile input for a bounded time, or (--replay) only builds every target and
+# runs its saved findings and seeds once, as ./test.sh does.
 #
 # Usage: scripts/fuzz.sh [seconds] [target...]
+#        scripts/fuzz.sh --replay [target...]
 #   seconds  how long each target runs (default 60)
 #   target   names as listed below (default: all of them)
 # QJ_FUZZ_JOBS: targets run at a time (default 2).
 #
 # Builds the libFuzzer targets with clang, AddressSanitizer and UndefinedBehaviorSanitizer in
 # build-fuzz/, checks that the transcoded core sources keep every literal's bytes, replays the
-# saved findings in fuzz/regressions/<target>/, then runs each target on its corpus
-# (build-fuzz/fuzz/corpus/<target>/, seeded from fuzz/seeds/<target>/). The first finding stops
-# the run: its input is in build-fuzz/fuzz/findings/<target>/, the script names it and exits 1.
+# saved findings in fuzz/regressions/<target>/ and the seeds in fuzz/seeds/<target>/, then (unless
+# --replay) runs each target on its corpus (build-fuzz/fuzz/corpus/<target>/, seeded from
+# fuzz/seeds/<target>/). The first finding stops the run: its input is in
+# build-fuzz/fuzz/findings/<target>/, the script names it and exits 1. A build that fails is no
+# finding: the script says so and exits 2.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
 all_targets=(completion_reply chat_reply credit_token ini headers_cookies keyword_queue output_names text_toolkit
     map_library_image)
-seconds="${1:-60}"
-shift || true
+replay_only=0
+if [ "${1:-}" = "--replay" ]; then
+    replay_only=1
+    shift
+    seconds=0
+else
+    seconds="${1:-60}"
+    shift || true
+fi
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
     targets=("${all_targets[@]}")
@@ -36,12 +47,28 @@ launcher=()
 if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQJ_FUZZ=ON -DQJ_TESTS=OFF -DQJ_GUI=OFF "${launcher[@]}" >/dev/null
-cmake --build build-fuzz -j2 | grep -v '^\[' || true
-cmake --build build-fuzz -j2 --target qj_fuzz_literal_check | tail -n 1
-
 out=build-fuzz/fuzz
+mkdir -p build-fuzz
+build_log=build-fuzz/build.log
+build_failed() {
+    echo "fuzz: BUILD FAILED ($1); no target was run"
+    grep -E 'error|FAILED|undefined reference' "$build_log" | head -n 12 || true
+    echo "fuzz: build log: $build_log"
+    exit 2
+}
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQJ_FUZZ=ON -DQJ_TESTS=OFF -DQJ_GUI=OFF "${launcher[@]}" >"$build_log" 2>&1 || build_failed "configure"
+build_targets=(qj_fuzz_skin_seeds)
+for t in "${targets[@]}"; do
+    build_targets+=("qj_fuzz_$t")
+done
+cmake --build build-fuzz -j2 --target "${build_targets[@]}" >>"$build_log" 2>&1 || build_failed "targets"
+cmake --build build-fuzz -j2 --target qj_fuzz_literal_check >>"$build_log" 2>&1 || build_failed "literal check"
+grep '^literal check:' "$build_log" | tail -n 1 || true
+for t in "${targets[@]}"; do
+    [ -x "$out/qj_fuzz_$t" ] || build_failed "no program $out/qj_fuzz_$t"
+done
+
 mkdir -p "$out/logs"
 # The settings and list targets write files for every input: memory is faster than the disk. A
 # target that stops on a finding leaves its scratch folder behind; this run's go with it.
@@ -79,20 +106,41 @@ finding() {
     echo "fuzz: log: $log"
 }
 
-# Saved findings first: each must pass now.
+# Saved findings and seeds first: each must pass now. Each input runs once.
 for t in "${targets[@]}"; do
-    if compgen -G "fuzz/regressions/$t/*" >/dev/null; then
-        log="$out/logs/$t.regressions.log"
-        if ! "$out/qj_fuzz_$t" fuzz/regressions/"$t"/* >"$log" 2>&1; then
-            echo
-            echo "fuzz: FINDING in $t: a saved input of fuzz/regressions/$t/ fails again"
-            grep -E '^Running: |^==qj-fuzz==|ERROR: |runtime error' "$log" | head -n 8 || true
-            echo "fuzz: log: $log"
-            exit 1
+    inputs=()
+    for folder in "fuzz/regressions/$t" "fuzz/seeds/$t"; do
+        if [ -d "$folder" ]; then
+            while IFS= read -r -d '' file; do
+                inputs+=("$file")
+            done < <(find "$folder" -type f -print0 | sort -z)
         fi
-        echo "fuzz: $t: $(ls fuzz/regressions/"$t" | wc -l) saved inputs pass"
+    done
+    if [ "$t" = map_library_image ]; then
+        mkdir -p "$TMPDIR/skin-seeds"
+        "$out/qj_fuzz_skin_seeds" "$TMPDIR/skin-seeds"
+        while IFS= read -r -d '' file; do
+            inputs+=("$file")
+        done < <(find "$TMPDIR/skin-seeds" -type f -print0 | sort -z)
     fi
+    if [ ${#inputs[@]} -eq 0 ]; then
+        echo "fuzz: $t: no saved inputs"
+        continue
+    fi
+    log="$out/logs/$t.replay.log"
+    if ! "$out/qj_fuzz_$t" "${inputs[@]}" >"$log" 2>&1; then
+        echo
+        echo "fuzz: FINDING in $t: a saved input of fuzz/regressions/$t/ or fuzz/seeds/$t/ fails"
+        grep -E '^Running: |^==qj-fuzz==|ERROR: |runtime error' "$log" | tail -n 8 || true
+        echo "fuzz: log: $log"
+        exit 1
+    fi
+    echo "fuzz: $t: ${#inputs[@]} saved inputs pass"
 done
+if [ "$replay_only" = 1 ]; then
+    echo "fuzz: every saved input passes"
+    exit 0
+fi
 
 start() {
     local t="$1"

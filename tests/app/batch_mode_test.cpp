@@ -7,10 +7,14 @@
 #endif
 
 #include <chrono>
+#include <optional>
 #include <set>
 #include <thread>
 
 #include "child_program.h"
+#if !defined(_WIN32)
+#include "file_size_limit.h"
+#endif
 #include "generation/generation_job.h"
 #include "generation/keyword_list.h"
 #include "generation/keyword_queue.h"
@@ -359,7 +363,34 @@ TEST_F(BatchModeTest, ASecondProgramIsRefusedAndAnInterruptReturnsTheKeywordInFl
     EXPECT_EQ(program.Wait(), 130);
     EXPECT_EQ(Read(paths_.keywordList), "甲\r\n乙\r\n");
     EXPECT_EQ(Read(paths_.journal), "");
+    // The log says the run was stopped, not that it was done.
+    const std::string out = testing::ReadBytes(Output());
+    EXPECT_NE(out.find(AnsiToUtf8("】 > > >  任务已停止\n")), std::string::npos) << out;
+    EXPECT_EQ(out.find(AnsiToUtf8("任务完成！")), std::string::npos) << out;
 }
+
+#if !defined(_WIN32)
+// Under a limit on file sizes (ulimit -f) an article that does not fit is a write error like any
+// other: the log names the file and the reason, the keyword goes back and the run ends early,
+// instead of the program dying of SIGXFSZ without a word.
+TEST_F(BatchModeTest, AFileSizeLimitIsAWriteError) {
+    WriteList("甲\r\n乙\r\n");
+    service_.SetAnswer([](const httplib::Request&, httplib::Response& response) {
+        response.set_content(InterfaceOneReply(std::string(200000, 'x')), "application/json");
+    });
+    std::optional<Program> program;
+    {
+        FileSizeLimit limit(64 * 1024);  // the program inherits it
+        program.emplace(std::vector<std::string>{"--batch"}, Output());
+    }
+    EXPECT_EQ(program->Wait(), 4) << testing::ReadBytes(Output());
+    const std::string out = testing::ReadBytes(Output());
+    EXPECT_NE(out.find(AnsiToUtf8("错误信息：" + paths_.outputFolder)), std::string::npos) << out;
+    EXPECT_NE(out.find("File too large"), std::string::npos) << out;
+    EXPECT_EQ(Read(paths_.keywordList), "甲\r\n乙\r\n");
+    EXPECT_EQ(Read(paths_.failureList), "");
+}
+#endif
 
 // A hard kill in the middle of a run loses nothing: every keyword is in the output folder, in the
 // failure list, or (after the next start) back in the keyword list.

@@ -313,6 +313,29 @@ TEST(RequestChatCompletion, AStreamCutBeforeDoneIsAFailure) {
     EXPECT_EQ(outcome.errorDetail.rfind("网络请求失败：", 0), 0u);
 }
 
+// A stream that sends nothing but keep-alive comments brings nothing: it ends as idle after the
+// time-out instead of holding the keyword for as long as the service keeps it open.
+TEST(RequestChatCompletion, KeepAliveCommentsAreNoProgress) {
+    constexpr int kMostPings = 300;
+    std::atomic<int> pings{0};
+    ChatServer server([&](int socket, const test::RawRequest&) {
+        test::RawServer::Send(socket,
+                              "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nConnection: close\r\n\r\n");
+        // A ping every 100 ms for at most half a minute, then the service gives up.
+        while (pings.load() < kMostPings && test::RawServer::Send(socket, ": ping\n\n")) {
+            ++pings;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    SetChatTimeoutSeconds(1);
+    const GenerationOutcome outcome = RequestChatCompletion(ConfigFor(server.Base()), "k", "key");
+    SetChatTimeoutSeconds(600);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_TRUE(outcome.transient);
+    EXPECT_NE(outcome.errorDetail.find("no data moved"), Text::npos) << outcome.errorDetail;
+    EXPECT_LT(pings.load(), kMostPings);
+}
+
 TEST(RequestChatCompletion, RepliesThatAreNotTheProtocol) {
     const struct {
         std::string body;

@@ -44,6 +44,19 @@ TEST(RateLimits, ReadFromTheHeadersAsServicesWriteThem) {
     EXPECT_EQ(limits.retryAfter, milliseconds(3000));
     EXPECT_EQ(ReadRateLimits("Retry-After: 3\r\nretry-after-ms: 250", 0).retryAfter, milliseconds(250));
     EXPECT_FALSE(ReadRateLimits("Content-Length: 3", 0).Any());
+
+    // No header makes the pace wait longer than ten minutes.
+    for (const char* block : {"Retry-After: 99999", "Retry-After: Thu, 31 Dec 2099 23:59:59 GMT",
+                              "retry-after-ms: 1e300", "x-ratelimit-remaining-requests: 0\r\nx-ratelimit-reset-requests: 1e9",
+                              "x-ratelimit-reset-tokens: 1000h"}) {
+        const RateLimits capped = ReadRateLimits(block, 1700000000);
+        EXPECT_TRUE(capped.capped) << block;
+        EXPECT_EQ(std::max({capped.retryAfter.value_or(milliseconds(0)), capped.requests.reset.value_or(milliseconds(0)),
+                            capped.tokens.reset.value_or(milliseconds(0))}),
+                  kLongestWait)
+            << block;
+    }
+    EXPECT_FALSE(ReadRateLimits("Retry-After: 600\r\nx-ratelimit-reset-tokens: 6m0s", 0).capped);
 }
 
 // A service on the virtual clock: windows of `window` from time zero, a hard budget of requests
@@ -106,9 +119,11 @@ struct SimulatedRun {
     milliseconds took{0};
 };
 
-// `workers` workers ask the service `count` times through one pace; a request reaches the service
-// after a transit drawn from [0, transit] (so requests sent side by side may arrive in another
-// order), and its reply comes back after a latency drawn from [lowest, highest].
+// `workers` workers ask the service `count` times through one pace. A request reaches the service
+// after a transit drawn from [0, transit], the service answers after a latency drawn from [lowest,
+// highest] with its figures of that moment, and the reply travels back for another such transit: so
+// requests sent side by side may arrive in another order, and a reply may bring older figures than
+// one that came back before it.
 SimulatedRun Simulate(SimulatedService service, int count, int workers, milliseconds lowest, milliseconds highest,
                       unsigned seed, milliseconds transit = milliseconds(0)) {
     EndpointPace pace(workers);
@@ -116,12 +131,14 @@ SimulatedRun Simulate(SimulatedService service, int count, int workers, millisec
     std::uniform_int_distribution<long long> latency(lowest.count(), highest.count());
     std::uniform_int_distribution<long long> travel(0, transit.count());
     const Clock::time_point zero{};
+    enum class Step { kArrival, kAnswer, kReceipt };
     struct Event {
         milliseconds at;
         milliseconds started;
-        bool arrival;   // else a reply
-        bool admitted;  // of a reply
-        bool operator>(const Event& other) const { return at != other.at ? at > other.at : arrival < other.arrival; }
+        Step step;
+        bool admitted = false;  // of an answer or its receipt
+        RateLimits limits{};    // of a receipt: the figures the answer carried
+        bool operator>(const Event& other) const { return at != other.at ? at > other.at : step > other.step; }
     };
     std::priority_queue<Event, std::vector<Event>, std::greater<>> events;
     SimulatedRun run;
@@ -134,7 +151,7 @@ SimulatedRun Simulate(SimulatedService service, int count, int workers, millisec
              room.requests > 0 && started - done < workers && started < count; room = pace.RoomAt(zero + now)) {
             pace.Start(zero + now);
             ++started;
-            events.push({now + milliseconds(travel(random)), now, true, false});
+            events.push({now + milliseconds(travel(random)), now, Step::kArrival});
         }
         const EndpointPace::Room room = pace.RoomAt(zero + now);
         milliseconds next = events.empty() ? milliseconds::max() : events.top().at;
@@ -147,27 +164,41 @@ SimulatedRun Simulate(SimulatedService service, int count, int workers, millisec
         }
         now = std::max(now, next);
         while (!events.empty() && events.top().at <= now) {
-            const Event event = events.top();
+            Event event = events.top();
             events.pop();
-            if (event.arrival) {
-                const bool admitted = service.Admit(event.at);
-                events.push({admitted ? event.at + milliseconds(latency(random)) : event.at + milliseconds(1),
-                             event.started, false, admitted});
-                continue;
-            }
-            const RateLimits limits = service.Announced(event.at);
-            pace.Announced(zero + event.started, limits, zero + event.at);
-            if (event.admitted) {
-                --service.underWay;
-                ++run.answered;
-                ++done;
-                pace.Finished(zero + event.started, EndpointPace::Result::kSuccess, limits, service.tokensPerReply,
-                              zero + event.at);
-            } else {
-                ++run.rateLimited;
-                --started;  // the same keyword asks again
-                pace.Finished(zero + event.started, EndpointPace::Result::kRateLimited, limits, std::nullopt,
-                              zero + event.at);
+            switch (event.step) {
+                case Step::kArrival:
+                    event.admitted = service.Admit(event.at);
+                    if (!event.admitted) {
+                        ++run.rateLimited;
+                    }
+                    event.step = Step::kAnswer;
+                    event.at += event.admitted ? milliseconds(latency(random)) : milliseconds(1);
+                    events.push(event);
+                    break;
+                case Step::kAnswer:
+                    event.limits = service.Announced(event.at);
+                    if (event.admitted) {
+                        --service.underWay;
+                    }
+                    event.step = Step::kReceipt;
+                    event.at += milliseconds(travel(random));
+                    events.push(event);
+                    break;
+                case Step::kReceipt:
+                    pace.Announced(zero + event.started, event.limits, zero + event.at);
+                    if (event.admitted) {
+                        ++run.answered;
+                        ++done;
+                    } else {
+                        --started;  // the same keyword asks again
+                    }
+                    pace.Finished(zero + event.started,
+                                  event.admitted ? EndpointPace::Result::kSuccess : EndpointPace::Result::kRateLimited,
+                                  event.limits, event.admitted ? std::optional<long long>(service.tokensPerReply)
+                                                               : std::nullopt,
+                                  zero + event.at);
+                    break;
             }
         }
     }
@@ -202,6 +233,20 @@ TEST(EndpointPace, KeepsWithinAnnouncedBudgetsAndUsesThem) {
                 }
             }
         }
+    }
+
+    // Five per two seconds and eight workers, over many draws of latencies and transits: a reply that
+    // brings older figures than one come back before it, or a request started earlier that reaches
+    // the service later, must not let a sixth request into a window.
+    for (unsigned draw = 0; draw < 300; ++draw) {
+        SimulatedService service;
+        service.window = milliseconds(2000);
+        service.requestsPerWindow = 5;
+        const milliseconds transit(draw % 3 * 150);
+        const SimulatedRun run = Simulate(service, 30, 8, milliseconds(0), milliseconds(draw % 2 ? 50 : 600),
+                                          1000 + draw, transit);
+        EXPECT_EQ(run.rateLimited, 0) << "draw " << draw;
+        EXPECT_LE(run.took, milliseconds(14000) + transit * 2) << "draw " << draw;
     }
 
     // A budget of tokens: what a request costs is learnt from the replies.
@@ -248,6 +293,23 @@ TEST(EndpointPace, ConcurrencyHalvesOnA429AndGrowsBack) {
     }
     EXPECT_EQ(pace.concurrency(), 5);  // a round of four successes
     EXPECT_EQ(pace.RoomAt(t0 + milliseconds(2100)).requests, 5);
+
+    // A 429 that names no time holds back for a second, then two, four …; without retries always
+    // for a second.
+    for (const bool growing : {true, false}) {
+        EndpointPace paced(4, growing);
+        std::vector<long long> holds;
+        for (int i = 0; i < 3; ++i) {
+            const Clock::time_point at = t0 + std::chrono::seconds(100 * i);
+            paced.Start(at);
+            holds.push_back(std::chrono::duration_cast<milliseconds>(
+                                *paced.Finished(at, EndpointPace::Result::kRateLimited, {}, std::nullopt, at).holdFor)
+                                .count());
+        }
+        const std::vector<long long> expected =
+            growing ? std::vector<long long>{1000, 2000, 4000} : std::vector<long long>{1000, 1000, 1000};
+        EXPECT_EQ(holds, expected);
+    }
 
     // A 429 to a request that started with two others under way: the service took two.
     EndpointPace small(8);

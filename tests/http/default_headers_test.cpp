@@ -63,6 +63,10 @@ TEST(TimeoutPolicyFor, DefaultsBoundConnectAndIdleButNotResolution) {
     const TimeoutPolicy three = TimeoutPolicyFor(3000);
     EXPECT_EQ(three.resolveAndConnectMs, 3000);
     EXPECT_EQ(three.idleMs, 3000);
+    // Opening a tunnel through a proxy has half a minute at most, however long the request may idle.
+    EXPECT_EQ(ProxySetUpMs(TimeoutPolicyFor(600000)), 30000);
+    EXPECT_EQ(ProxySetUpMs(defaults), 30000);
+    EXPECT_EQ(ProxySetUpMs(three), 3000);
 }
 
 }  // namespace

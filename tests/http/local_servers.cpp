@@ -280,15 +280,16 @@ bool RawServer::Stall(int ms) {
     return wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
 }
 
-void RawServer::Send(SocketId socket, const std::string& bytes) {
+bool RawServer::Send(SocketId socket, const std::string& bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
         const auto n = send(socket, bytes.data() + sent, static_cast<int>(bytes.size() - sent), kSendFlags);
         if (n <= 0) {
-            return;
+            return false;
         }
         sent += static_cast<std::size_t>(n);
     }
+    return true;
 }
 
 void RawServer::AcceptLoop() {

@@ -108,7 +108,8 @@ public:
     std::string Url(const std::string& path) const;
     std::vector<RawRequest> Requests();
     bool Stall(int ms);
-    static void Send(SocketId socket, const std::string& bytes);
+    // False when the peer is gone.
+    static bool Send(SocketId socket, const std::string& bytes);
 
 private:
     void AcceptLoop();

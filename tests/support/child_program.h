@@ -88,9 +88,19 @@ public:
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::unsetenv("DISPLAY");
         ::unsetenv("QT_QPA_PLATFORM");
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+        // The program starts as from a shell: a signal this test process ignores is not ignored there.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGXFSZ);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+        if (posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), environ) != 0) {
             pid_ = -1;
         }
+        posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
 #endif
     }

@@ -23,6 +23,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace qj::testing {
 
@@ -37,6 +39,7 @@ public:
         int failFirst = -1;             // with failStatus: only the first n requests fail; -1: all
         std::string errorBody = R"({"error":{"message":"service trouble"}})";
         bool stall = false;  // never answer (until the service ends)
+        std::vector<std::pair<std::string, std::string>> headers{};  // added to every reply
     };
 
     struct Counts {
@@ -162,6 +165,9 @@ private:
         Roll(state, now);
         const bool overBudget = (plan.requestsPerWindow > 0 && state.requests >= plan.requestsPerWindow) ||
                                 (plan.tokensPerWindow > 0 && state.tokens + tokensPerReply_ > plan.tokensPerWindow);
+        for (const auto& [name, value] : plan.headers) {
+            response.set_header(name, value);
+        }
         if (overBudget) {
             ++state.counts.rateLimited;
             SetLimitHeaders(state, now, response);
