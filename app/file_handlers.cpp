@@ -1,5 +1,5 @@
 #include "app/handlers.h"
-#include "generation/keyword_queue.h"
+#include "run/keyword_queue.h"
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
 

@@ -1,7 +1,7 @@
 #include "app/handlers.h"
 #include "app/main_window_job.h"
 #include "app/process_state.h"
-#include "generation/failure_requeue.h"
+#include "run/failure_requeue.h"
 #include "platform/open_file.h"
 #include "platform/program_folder.h"
 #include "window/run_log.h"

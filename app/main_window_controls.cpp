@@ -1,7 +1,7 @@
 #include "app/main_window_controls.h"
 
 #include "app/process_state.h"
-#include "generation/interface_three.h"
+#include "services/chat_completion.h"
 
 namespace qj {
 

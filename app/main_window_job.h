@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "generation/generation_job.h"
+#include "run/job.h"
 
 namespace qj {
 

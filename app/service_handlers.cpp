@@ -1,7 +1,7 @@
 #include "app/handlers.h"
 #include "app/process_state.h"
-#include "generation/credit_query.h"
-#include "generation/wenxin_client.h"
+#include "services/credit_query.h"
+#include "services/wenxin_client.h"
 #include "window/control_names.h"
 
 namespace qj {

@@ -15,7 +15,7 @@
 
 #include "app/main_window_controls.h"
 #include "app/process_state.h"
-#include "generation/generation_job.h"
+#include "run/job.h"
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
 #include "text/code_page.h"

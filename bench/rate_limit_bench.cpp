@@ -13,7 +13,7 @@
 #include "app/process_state.h"
 #include "bench/bench_job.h"
 #include "bench/bench_report.h"
-#include "generation/generation_job.h"
+#include "run/job.h"
 #include "http/http_instance.h"
 #include "tests/support/local_chat_service.h"
 #include "platform/file_system.h"

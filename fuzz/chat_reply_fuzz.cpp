@@ -13,10 +13,10 @@
 #include <climits>
 
 #include "fuzz_support.h"
-#include "generation/chat_reply.h"
-#include "generation/interface_three.h"
-#include "generation/rate_limits.h"
-#include "generation/retry_policy.h"
+#include "services/chat_reply.h"
+#include "services/chat_completion.h"
+#include "services/rate_limits.h"
+#include "services/retry_policy.h"
 #include "text/text_helpers.h"
 
 namespace {

@@ -3,8 +3,8 @@
 // names no figures and no token, and what is read is a piece of the reply; base64 round-trips;
 // an advert line gives pieces of itself, the title before any separator.
 #include "fuzz_support.h"
-#include "generation/credit_query.h"
-#include "generation/wenxin_client.h"
+#include "services/credit_query.h"
+#include "services/wenxin_client.h"
 #include "http/base64.h"
 #include "notices/advert_list.h"
 #include "notices/notice_sources.h"

@@ -22,7 +22,7 @@
 #include <optional>
 
 #include "fuzz_support.h"
-#include "generation/keyword_queue.h"
+#include "run/keyword_queue.h"
 
 namespace {
 

@@ -15,10 +15,10 @@
 #if !defined(_WIN32)
 #include "file_size_limit.h"
 #endif
-#include "generation/generation_job.h"
-#include "generation/keyword_list.h"
-#include "generation/keyword_queue.h"
-#include "generation/output_files.h"
+#include "run/job.h"
+#include "run/keyword_list.h"
+#include "run/keyword_queue.h"
+#include "run/output_files.h"
 #include "job_test_support.h"
 #include "local_chat_service.h"
 #include "platform/program_folder.h"

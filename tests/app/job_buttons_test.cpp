@@ -10,7 +10,7 @@
 #include "app/main_window_controls.h"
 #include "app/main_window_job.h"
 #include "app/process_state.h"
-#include "generation/keyword_list.h"
+#include "run/keyword_list.h"
 #include "job_test_support.h"
 #include "text/code_page.h"
 #include "window/control_names.h"

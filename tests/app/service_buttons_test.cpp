@@ -10,7 +10,7 @@
 #include "app/main_window_controls.h"
 #include "app/process_state.h"
 #include "core_window.h"
-#include "generation/credit_query.h"
+#include "services/credit_query.h"
 #include "local_deployment.h"
 #include "local_servers.h"
 #include "temporary_home.h"

@@ -8,7 +8,7 @@
 
 #include "app/main_window_job.h"
 #include "app/process_state.h"
-#include "generation/keyword_queue.h"
+#include "run/keyword_queue.h"
 #include "gui/gui_main.h"
 #include "gui_test_support.h"
 #include "job_test_support.h"

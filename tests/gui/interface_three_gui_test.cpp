@@ -6,8 +6,8 @@
 #include <QTabWidget>
 
 #include "app/main_window_job.h"
-#include "generation/generation_job.h"
-#include "generation/keyword_queue.h"
+#include "run/job.h"
+#include "run/keyword_queue.h"
 #include "gui/message_box.h"
 #include "gui_test_support.h"
 #include "local_chat_service.h"

@@ -13,7 +13,7 @@
 #include <QUrl>
 
 #include "app/process_state.h"
-#include "generation/keyword_queue.h"
+#include "run/keyword_queue.h"
 #include "gui/gui_main.h"
 #include "gui/message_box.h"
 #include "gui_test_support.h"

@@ -7,8 +7,8 @@
 
 #include "app/main_window_job.h"
 #include "app/process_state.h"
-#include "generation/credit_query.h"
-#include "generation/keyword_queue.h"
+#include "services/credit_query.h"
+#include "run/keyword_queue.h"
 #include "job_test_support.h"
 #include "local_deployment.h"
 #include "local_servers.h"

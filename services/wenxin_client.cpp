@@ -1,0 +1,76 @@
+#include "services/wenxin_client.h"
+
+#include "services/success_field.h"
+#include "http/http_request.h"
+#include "text/code_page.h"
+#include "text/text_helpers.h"
+#include "window/control_names.h"
+#include "window/responsive_wait.h"
+#include "window/run_log.h"
+
+namespace qj {
+
+namespace {
+
+constexpr const char* kSampleQuestion = "枸杞一天吃多少粒最好";
+constexpr const char* kGenerationParameters =
+    "&async=1&typeId=1&seq_len=512&min_dec_len=2&topp=0.8&task_prompt=qa&penalty_score=1.2&is_unidirectional=0"
+    "&min_dec_penalty_text=。?：！[<S>]&mask_type=word";
+constexpr const char* kTokenFailureLine = "获取accessToken失败，请确认API Key和 Secret key是否正确！";
+
+// One POST with the shared header block, off the window's thread; the reply up to its first zero byte.
+Text PostKeepingWindowResponsive(WindowModel& window, const Text& url, const Text& body, Text& headers) {
+    Bytes reply;
+    RunKeepingWindowResponsive(window, [&] {
+        HttpRequestParams params;
+        params.url = url;
+        params.method = 1;
+        params.body = body;
+        params.headers = &headers;
+        reply = HttpRequest(params);
+    });
+    return Text(reply.c_str());
+}
+
+}  // namespace
+
+Text WenxinTokenUrl(const Deployment& deployment) {
+    return deployment.wenxin + "/moduleApi/portal/api/oauth/token";
+}
+
+Text WenxinGenerationUrlPrefix(const Deployment& deployment) {
+    return deployment.wenxin + "/moduleApi/portal/api/rest/1.0/ernie/3.0.25/zeus?access_token=";
+}
+
+Text WenxinTokenBody(const Text& apiKey, const Text& secretKey) {
+    return "grant_type=client_credentials&client_id=" + apiKey + "&client_secret=" + secretKey;
+}
+
+Text WenxinGenerationBody() {
+    return "text=" + UrlEncode(kSampleQuestion, true, false) + kGenerationParameters;
+}
+
+WenxinToken ReadWenxinTokenReply(const Text& reply) {
+    WenxinToken result;
+    result.ok = ReplySaysSuccess(reply);
+    if (result.ok) {
+        result.token = TextBetween(reply, "data\":\"", "\"");
+    }
+    return result;
+}
+
+void WenxinTest(WindowModel& window, const Deployment& deployment) {
+    const Text apiKey = window.GetText(control::kEditWenxinApiKey, kPropContent);
+    const Text secretKey = window.GetText(control::kEditWenxinSecretKey, kPropContent);
+    Text headers = kWenxinHeaderBlock;
+
+    const WenxinToken token = ReadWenxinTokenReply(
+        PostKeepingWindowResponsive(window, WenxinTokenUrl(deployment), WenxinTokenBody(apiKey, secretKey), headers));
+    if (!token.ok) {
+        RunLog(kTokenFailureLine);
+    }
+    PostKeepingWindowResponsive(window, WenxinGenerationUrlPrefix(deployment) + token.token, WenxinGenerationBody(),
+                                headers);
+}
+
+}  // namespace qj
