@@ -74,9 +74,9 @@ int RunBatchMode(int argc, char** argv) {
     // The window may open with its defaults; a run may not: it would spend the list on settings
     // nobody chose (no key, the first interface).
     const IniRead settings = ReadIniDocument(ProgramPath(kSettingsFileTail));
-    if (settings.failure) {
-        RunLog("错误信息：无法读取配置文件 " + Describe(*settings.failure) + "，本次任务没有开始" +
-               (settings.missing ? "（在窗口中按「保存配置」即可建立它）" : ""));
+    if (!settings) {
+        RunLog("错误信息：无法读取配置文件 " + Describe(settings.error()) + "，本次任务没有开始" +
+               (settings.error().kind == ErrorKind::kMissing ? "（在窗口中按「保存配置」即可建立它）" : ""));
         SetMainWindow(nullptr);
         return kBatchNoSettings;
     }

@@ -29,12 +29,12 @@ void OnRequeueFailedClicked(WindowModel&) {
         RunLog("错误信息：另一个青笺程序正在处理关键词列表 " + queue.paths().keywordList);
         return;
     }
-    const RequeueResult result = RequeueFailedKeywords(queue.paths(), RequeueIntentPath(queue));
-    if (result.error) {
-        RunLog("错误信息：" + Describe(*result.error));
+    const Result<int> moved = RequeueFailedKeywords(queue.paths(), RequeueIntentPath(queue));
+    if (!moved) {
+        RunLog("错误信息：" + Describe(moved.error()));
         return;
     }
-    RunLog("已将" + std::to_string(result.moved) + "个失败关键词移回待采集关键词列表");
+    RunLog("已将" + std::to_string(*moved) + "个失败关键词移回待采集关键词列表");
 }
 
 void OnStopClicked(WindowModel&) {

@@ -17,14 +17,14 @@ void OnMainWindowCreated(WindowModel& window, const IniRead& settings) {
     const Text version = ProgramVersion();
     window.SetText(control::kLabelCurrentVersion, kPropContent, "当前版本：" + version);
     window.SetText(control::kEditRunLog, kPropContent, AboutText(version));
-    RestoreSettings(window, settings.document);
+    const IniDocument document = settings.value_or(IniDocument());
+    RestoreSettings(window, document);
     // No settings file yet is how every installation starts: the defaults are the settings then.
     // A file that is there but cannot be read is another matter: the user's settings are not in
     // the window, and 保存配置 will not replace the file (it says why when pressed).
-    if (settings.failure && !settings.missing) {
-        RunLog("错误信息：无法读取配置文件 " + Describe(*settings.failure) + "，窗口中是默认设置");
+    if (!settings && settings.error().kind != ErrorKind::kMissing) {
+        RunLog("错误信息：无法读取配置文件 " + Describe(settings.error()) + "，窗口中是默认设置");
     }
-    const IniDocument& document = settings.document;
     if (document.encoding() != IniEncoding::kGbk) {
         const Text encoding = IniEncodingName(document.encoding());
         RunLog("配置文件 " + ProgramPath(kSettingsFileTail) + " 是 " + encoding + " 编码，已按 " + encoding + " 读取" +

@@ -39,8 +39,8 @@ inline std::string MakeProgramHome() {
         return {};
     }
     ::setenv("QINGJIAN_HOME", folder, 1);
-    if (const std::optional<FileError> e = EnsureFolder(ProgramPath("OpenAi"))) {
-        std::fprintf(stderr, "cannot create %s\n", AnsiToUtf8(Describe(*e)).c_str());
+    if (const Result<void> made = EnsureFolder(ProgramPath("OpenAi")); !made) {
+        std::fprintf(stderr, "cannot create %s\n", AnsiToUtf8(Describe(made.error())).c_str());
         return {};
     }
     return folder;
@@ -60,7 +60,7 @@ inline bool WriteFreshList(int keywords, int lines = 0) {
             list += "关键词" + std::to_string(i) + "\r\n";
         }
     }
-    if (ReplaceFileContents(ProgramPath(kKeywordListTail), list)) {
+    if (!ReplaceFileContents(ProgramPath(kKeywordListTail), list)) {
         return false;
     }
     // Moved aside, not removed: the file system would make the next run pay for the deletion

@@ -59,7 +59,7 @@ Text Get(WindowModel& window, const Text& encodedAddress, std::optional<int> tim
         HttpRequestParams params;
         params.url = Base64Decode(encodedAddress);
         params.timeoutSeconds = timeoutSeconds;
-        reply = HttpRequest(params);
+        reply = HttpRequest(params).value_or(HttpResponse()).body;
     });
     return Text(reply.c_str());
 }

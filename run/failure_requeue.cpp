@@ -11,24 +11,24 @@ namespace {
 
 // Carries out a recorded move: the list gets the block unless it already has it, then the failure
 // list is emptied and the record removed.
-std::optional<FileError> Complete(const JobPaths& paths, const Text& intentPath, std::size_t listSizeBefore,
-                                  const Bytes& block) {
-    Bytes list;
-    if (std::optional<FileError> e = ReadListFile(paths.keywordList, list)) {
-        return e;
+Result<void> Complete(const JobPaths& paths, const Text& intentPath, std::size_t listSizeBefore, const Bytes& block) {
+    const Result<ListFile> read = ReadListFile(paths.keywordList);
+    if (!read) {
+        return read.error();
     }
+    const Bytes& list = read->contents;
     const bool appended = list.size() == listSizeBefore + block.size() && list.ends_with(block);
     if (!appended) {
         const Bytes base = ListToAppendTo(list, DetectListFormat(list));
-        if (std::optional<FileError> e = ReplaceFileContents(paths.keywordList, base + block)) {
-            return e;
+        if (Result<void> written = ReplaceFileContents(paths.keywordList, base + block); !written) {
+            return written;
         }
     }
-    if (std::optional<FileError> e = ReplaceFileContents(paths.failureList, "")) {
-        return e;
+    if (Result<void> emptied = ReplaceFileContents(paths.failureList, ""); !emptied) {
+        return emptied;
     }
     RemoveFile(NativePath(intentPath));
-    return std::nullopt;
+    return Success();
 }
 
 }  // namespace
@@ -38,19 +38,21 @@ Text RequeueIntentPath(const KeywordQueue& queue) {
     return list.substr(0, list.rfind(kPathSeparator) + 1) + ".requeue";
 }
 
-RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPath) {
-    RequeueResult result;
-    if ((result.error = FinishInterruptedRequeue(paths, intentPath))) {
-        return result;
+Result<int> RequeueFailedKeywords(const JobPaths& paths, const Text& intentPath) {
+    if (Result<void> finished = FinishInterruptedRequeue(paths, intentPath); !finished) {
+        return finished.error();
     }
-    Bytes failures;
-    if ((result.error = ReadListFile(paths.failureList, failures))) {
-        return result;
+    const Result<ListFile> failureFile = ReadListFile(paths.failureList);
+    if (!failureFile) {
+        return failureFile.error();
     }
-    Bytes list;
-    if ((result.error = ReadListFile(paths.keywordList, list))) {
-        return result;
+    const Result<ListFile> listFile = ReadListFile(paths.keywordList);
+    if (!listFile) {
+        return listFile.error();
     }
+    const Bytes& failures = failureFile->contents;
+    const Bytes& list = listFile->contents;
+    int moved = 0;
     // The failures are the program's text; they go into the list in the list's own encoding.
     const ListFormat format = DetectListFormat(list);
     const Bytes lineEnd = LineEndOf(std::string_view(list).substr(format.bomLength), format.encoding);
@@ -59,34 +61,38 @@ RequeueResult RequeueFailedKeywords(const JobPaths& paths, const Text& intentPat
         if (!IsBlankLine(keyword, ListEncoding::kGbk)) {
             block += LineFromKeyword(keyword, format.encoding);
             block += lineEnd;
-            ++result.moved;
+            ++moved;
         }
     }
-    if (result.moved == 0) {
-        return result;
+    if (moved == 0) {
+        return moved;
     }
     const Bytes base = ListToAppendTo(list, format);
     // The record: the size of the list the block goes behind, then the block.
-    if ((result.error = ReplaceFileContents(intentPath, std::to_string(base.size()) + "\r\n" + block))) {
-        return result;
+    Result<void> done = ReplaceFileContents(intentPath, std::to_string(base.size()) + "\r\n" + block);
+    if (done) {
+        done = ReplaceFileContents(paths.keywordList, base + block);
     }
-    if ((result.error = ReplaceFileContents(paths.keywordList, base + block))) {
-        return result;
+    if (done) {
+        done = Complete(paths, intentPath, base.size(), block);
     }
-    result.error = Complete(paths, intentPath, base.size(), block);
-    return result;
+    if (!done) {
+        return done.error();
+    }
+    return moved;
 }
 
-std::optional<FileError> FinishInterruptedRequeue(const JobPaths& paths, const Text& intentPath) {
-    Bytes intent;
-    if (std::optional<FileError> e = ReadFileOrEmpty(intentPath, intent)) {
-        return e;
+Result<void> FinishInterruptedRequeue(const JobPaths& paths, const Text& intentPath) {
+    const Result<Bytes> read = ReadFileOrEmpty(intentPath);
+    if (!read) {
+        return read.error();
     }
+    const Bytes& intent = *read;
     const std::size_t lineEnd = intent.find("\r\n");
     if (lineEnd == Bytes::npos) {
         // No record, or one cut short before it was complete (then nothing had moved yet).
         RemoveFile(NativePath(intentPath));
-        return std::nullopt;
+        return Success();
     }
     const std::size_t sizeBefore = std::strtoull(intent.substr(0, lineEnd).c_str(), nullptr, 10);
     return Complete(paths, intentPath, sizeBefore, intent.substr(lineEnd + 2));

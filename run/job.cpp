@@ -65,13 +65,15 @@ public:
             RunLog("错误信息：另一个青笺程序正在处理关键词列表 " + queue_.paths().keywordList);
             return false;
         }
-        std::optional<FileError> error = FinishInterruptedRequeue(queue_.paths(), RequeueIntentPath(queue_));
-        if (!error) {
-            queue_.Recover(&error);
+        Result<void> settled = FinishInterruptedRequeue(queue_.paths(), RequeueIntentPath(queue_));
+        if (settled) {
+            if (Result<int> recovered = queue_.Recover(); !recovered) {
+                settled = recovered.error();
+            }
         }
-        if (error) {
+        if (!settled) {
             // Taking keywords now would bury the unsettled ones of the journal under new records.
-            RunLog("错误信息：" + Describe(*error));
+            RunLog("错误信息：" + Describe(settled.error()));
             return false;
         }
         // Files a killed run was writing are no articles; nobody else writes into the folder now.
@@ -87,12 +89,16 @@ public:
     // One worker: takes keywords until the list ends, the run is stopped or it must end.
     void Work() {
         while (!stop_.load() && !ending_.load()) {
-            const KeywordQueue::Taken taken = queue_.TakeNextKeyword();
+            const Result<KeywordQueue::Taken> next = queue_.TakeNextKeyword();
+            if (!next) {
+                RunLog("错误信息：" + Describe(next.error()));
+                EndEarly();
+                ending_ = true;
+                break;
+            }
+            const KeywordQueue::Taken& taken = *next;
             if (taken.kind != KeywordQueue::Taken::Kind::kKeyword) {
-                if (taken.kind == KeywordQueue::Taken::Kind::kError) {
-                    RunLog("错误信息：" + Describe(*taken.error));
-                    EndEarly();
-                } else if (taken.keywordsBehind > 0) {
+                if (taken.keywordsBehind > 0) {
                     Halted(taken);
                 }
                 ending_ = true;
@@ -110,8 +116,8 @@ public:
     // The list file shows exactly what remains once a run is over. When it cannot be written, the
     // journal still holds what the file lacks, and the next run (or start of the program) applies it.
     void WriteListBack() {
-        if (std::optional<FileError> e = queue_.Flush()) {
-            RunLog("错误信息：" + Describe(*e));
+        if (Result<void> e = queue_.Flush(); !e) {
+            RunLog("错误信息：" + Describe(e.error()));
             RunLog("关键词列表没能写回，未完成的关键词将在下次运行时放回待采集关键词列表");
             endedEarly_ = true;
         }
@@ -174,8 +180,8 @@ private:
     // whose unsettled keywords the next run (or start of the program) puts back first.
     void PutBack(const KeywordQueue::Taken& taken) {
         const Text& keyword = taken.keyword;
-        if (std::optional<FileError> e = queue_.Return(keyword, taken.line)) {
-            RunLog("错误信息：" + Describe(*e));
+        if (Result<void> e = queue_.Return(keyword, taken.line); !e) {
+            RunLog("错误信息：" + Describe(e.error()));
             RunLog("关键词【" + keyword + "】将在下次运行时放回待采集关键词列表");
         } else {
             RunLog("关键词【" + keyword + "】已放回待采集关键词列表");
@@ -185,7 +191,7 @@ private:
 
     // An outcome that could not be recorded: asking again would only buy the same answer again and
     // fail the same way, so the keyword goes back and the run takes no further one.
-    void Unrecorded(const KeywordQueue::Taken& taken, const FileError& error) {
+    void Unrecorded(const KeywordQueue::Taken& taken, const Error& error) {
         RunLog("错误信息：" + Describe(error));
         PutBack(taken);
         EndEarly();
@@ -195,8 +201,8 @@ private:
     // keyword stays in it (the next run puts it back: done twice, never lost) and the run ends, as
     // every further keyword would need the journal too.
     void Settled(const KeywordQueue::Taken& taken) {
-        if (std::optional<FileError> e = queue_.Finish(taken.keyword, taken.line)) {
-            RunLog("错误信息：" + Describe(*e));
+        if (Result<void> e = queue_.Finish(taken.keyword, taken.line); !e) {
+            RunLog("错误信息：" + Describe(e.error()));
             RunLog("关键词【" + taken.keyword + "】将在下次运行时放回待采集关键词列表");
             EndEarly();
         }
@@ -207,8 +213,8 @@ private:
         if (!detail.empty()) {
             RunLog("错误信息：" + detail);
         }
-        if (std::optional<FileError> e = AppendFailedKeyword(queue_.paths().failureList, taken.keyword)) {
-            Unrecorded(taken, *e);
+        if (Result<void> e = AppendFailedKeyword(queue_.paths().failureList, taken.keyword); !e) {
+            Unrecorded(taken, e.error());
             return;
         }
         Count(&JobSummary::failed);
@@ -315,8 +321,8 @@ private:
         if (window_.GetNumber(control::kCheckSaveAsHtml, kPropChecked)) {
             html = ToParagraphHtml(outcome.text);
         }
-        if (std::optional<FileError> e = output_.Save(keyword, html ? *html : outcome.text, taken.original)) {
-            Unrecorded(taken, *e);
+        if (Result<void> e = output_.Save(keyword, html ? *html : outcome.text, taken.original); !e) {
+            Unrecorded(taken, e.error());
             return;
         }
         Count(&JobSummary::succeeded);
@@ -392,7 +398,8 @@ private:
 
 Generator CompletionGenerator(CompletionProfile profile) {
     return [profile = std::move(profile)](const Text& keyword, const Text& key, const std::atomic<bool>* cancel) {
-        return CompletionOutcome(profile, RequestCompletion(profile, keyword, key, cancel), std::time(nullptr));
+        const Result<HttpResponse> reply = RequestCompletion(profile, keyword, key, cancel);
+        return CompletionOutcome(profile, reply, cancel && cancel->load(), std::time(nullptr));
     };
 }
 
@@ -455,9 +462,10 @@ int RecoverInterruptedKeywords(const Text& programFolder) {
         return 0;
     }
     // Without a window to tell: whatever fails here, the next run meets again and logs.
-    std::optional<FileError> error = FinishInterruptedRequeue(queue.paths(), RequeueIntentPath(queue));
-    const int recovered = error ? 0 : queue.Recover(&error);
-    return error ? 0 : recovered;
+    if (!FinishInterruptedRequeue(queue.paths(), RequeueIntentPath(queue))) {
+        return 0;
+    }
+    return queue.Recover().value_or(0);
 }
 
 }  // namespace qj

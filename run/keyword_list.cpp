@@ -474,38 +474,37 @@ Bytes ListToAppendTo(const Bytes& list, const ListFormat& format) {
            LineEndOf(body, format.encoding);
 }
 
-std::optional<FileError> ReadListFile(const Text& path, Bytes& contents, std::optional<FileIdentity>* stamp) {
-    contents.clear();
-    if (stamp) {
-        stamp->reset();
-    }
+Result<ListFile> ReadListFile(const Text& path) {
+    ListFile read;
     OpenFile file;
     if (!file.Open(NativePath(path), OpenFile::Mode::kRead)) {
-        return file.Error() == ENOENT ? std::nullopt : std::optional(FileError{path, SystemReason(file.Error())});
+        if (file.Error() == ENOENT) {
+            return read;
+        }
+        return FileFailure(path, file.Error());
     }
     if (!file.IsRegularFile()) {
         std::error_code error;
         if (std::filesystem::is_directory(NativePath(path), error)) {
-            return FileError{path, SystemReason(EISDIR)};
+            return FileFailure(path, EISDIR);
         }
-        return FileError{path, "不是普通文件（是管道或设备），不能当作关键词列表读取"};
+        return Error{.where = path, .reason = "不是普通文件（是管道或设备），不能当作关键词列表读取"};
     }
     const std::optional<FileIdentity> identity = file.Identity();
-    const FileError tooLarge{path, "文件大于" + std::to_string(kMaxListBytes >> 20) + "MB，不能当作关键词列表读取"};
+    const Error tooLarge{.where = path,
+                         .reason = "文件大于" + std::to_string(kMaxListBytes >> 20) + "MB，不能当作关键词列表读取",
+                         .code = EFBIG};
     if (identity && identity->size > kMaxListBytes) {
         return tooLarge;
     }
     if (identity) {
-        contents.reserve(static_cast<std::size_t>(identity->size));
+        read.contents.reserve(static_cast<std::size_t>(identity->size));
     }
-    if (!file.ReadToEnd(contents, kMaxListBytes)) {
-        contents.clear();
-        return file.Error() == EFBIG ? tooLarge : FileError{path, SystemReason(file.Error())};
+    if (!file.ReadToEnd(read.contents, kMaxListBytes)) {
+        return file.Error() == EFBIG ? tooLarge : FileFailure(path, file.Error());
     }
-    if (stamp) {
-        *stamp = identity;
-    }
-    return std::nullopt;
+    read.stamp = identity;
+    return read;
 }
 
 }  // namespace qj

@@ -94,7 +94,10 @@ inline constexpr unsigned long long kMaxListBytes = 512ull * 1024 * 1024;
 // Reads a keyword list (or the failure list) whole; a missing file reads as empty, unstamped.
 // Only a regular file is read: a pipe, a device or a folder is refused without waiting for it,
 // and so is a file larger than kMaxListBytes, each with a reason a user can act on.
-[[nodiscard]] std::optional<FileError> ReadListFile(const Text& path, Bytes& contents,
-                                                    std::optional<FileIdentity>* stamp = nullptr);
+struct ListFile {
+    Bytes contents;
+    std::optional<FileIdentity> stamp;  // of the file read; none for a missing one
+};
+[[nodiscard]] Result<ListFile> ReadListFile(const Text& path);
 
 }  // namespace qj

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "platform/atomic_file.h"
 #include "platform/program_folder.h"
 #include "text/ascii.h"
 
@@ -32,23 +33,6 @@ constexpr int kWriteTimeShare = 10;
 
 Text Below(const Text& folder, const char* tail) {
     return folder + kPathSeparator + tail;
-}
-
-FileError ErrorAt(const Text& path, int errorNumber) {
-    return {path, SystemReason(errorNumber)};
-}
-
-// The file a path finally names: a symbolic link is written through, not over.
-fs::path ResolvedTarget(const Text& path) {
-    fs::path target = NativePath(path);
-    std::error_code error;
-    if (fs::is_symlink(fs::symlink_status(target, error))) {
-        fs::path resolved = fs::weakly_canonical(target, error);
-        if (!error) {
-            return resolved;
-        }
-    }
-    return target;
 }
 
 // Where a new version of the list is written before it replaces the list.
@@ -284,17 +268,17 @@ void KeywordQueue::WriteInBackground() {
             wake_.wait_until(lock, due);
             continue;
         }
-        if (FlushLocked()) {
+        if (!FlushLocked()) {
             lastWrite_ = Clock::now();  // tried again after the interval
         }
     }
 }
 
-std::optional<FileError> KeywordQueue::AppendJournal(const Bytes& records) {
+Result<void> KeywordQueue::AppendJournal(const Bytes& records) {
     if (!journal_.IsOpen()) {
         BeforeDiskChange();
         if (!journal_.Open(NativePath(paths_.journal), OpenFile::Mode::kAppend)) {
-            return ErrorAt(paths_.journal, journal_.Error());
+            return FileFailure(paths_.journal, journal_.Error());
         }
         const std::optional<FileIdentity> identity = journal_.Identity();
         journalSuspect_ = !identity || identity->size != journalBytes_;
@@ -303,7 +287,7 @@ std::optional<FileError> KeywordQueue::AppendJournal(const Bytes& records) {
         // A record cut short would run into the next one.
         BeforeDiskChange();
         if (!journal_.Truncate(journalBytes_)) {
-            return ErrorAt(paths_.journal, journal_.Error());
+            return FileFailure(paths_.journal, journal_.Error());
         }
         journalSuspect_ = false;
     }
@@ -315,37 +299,37 @@ std::optional<FileError> KeywordQueue::AppendJournal(const Bytes& records) {
     if (!journal_.WriteAll(data)) {
         const int error = journal_.Error();
         journalSuspect_ = !journal_.Truncate(journalBytes_);
-        return ErrorAt(paths_.journal, error);
+        return FileFailure(paths_.journal, error);
     }
     journalBytes_ += data.size();
-    return std::nullopt;
+    return Success();
 }
 
-std::optional<FileError> KeywordQueue::TruncateJournal() {
+Result<void> KeywordQueue::TruncateJournal() {
     if (journalBytes_ == 0 && !journalSuspect_) {
-        return std::nullopt;
+        return Success();
     }
     if (!journal_.IsOpen() && !journal_.Open(NativePath(paths_.journal), OpenFile::Mode::kAppendExisting)) {
-        return ErrorAt(paths_.journal, journal_.Error());
+        return FileFailure(paths_.journal, journal_.Error());
     }
     BeforeDiskChange();
     if (!journal_.Truncate(0)) {
-        return ErrorAt(paths_.journal, journal_.Error());
+        return FileFailure(paths_.journal, journal_.Error());
     }
     journalBytes_ = 0;
     journalSuspect_ = false;
-    return std::nullopt;
+    return Success();
 }
 
-std::optional<FileError> KeywordQueue::Compact() {
+Result<void> KeywordQueue::Compact() {
     if (dirty_) {
-        return std::nullopt;  // the journal still says what the file lacks
+        return Success();  // the journal still says what the file lacks
     }
     if (inFlight_.empty()) {
         return TruncateJournal();
     }
     if (journalBytes_ <= kJournalCompactBytes) {
-        return std::nullopt;
+        return Success();
     }
     const Bytes checkpoint = Bytes("#") + EncodingName(format_.encoding) + "\r\n";
     Bytes kept = checkpoint;
@@ -355,27 +339,29 @@ std::optional<FileError> KeywordQueue::Compact() {
     kept += checkpoint;
     CloseJournal();
     BeforeDiskChange();
-    if (std::optional<FileError> e = ReplaceFileContents(paths_.journal, kept, 0644, false)) {
+    if (Result<void> e = ReplaceFileContents(paths_.journal, kept, 0644, false); !e) {
         journalSuspect_ = true;  // reopened and checked before the next record
         return e;
     }
     journalBytes_ = kept.size();
-    return std::nullopt;
+    return Success();
 }
 
-std::optional<FileError> KeywordQueue::EnsureLoaded(int* recovered) {
+Result<void> KeywordQueue::EnsureLoaded(int* recovered) {
     if (loaded_) {
-        return std::nullopt;
+        return Success();
     }
-    Bytes journalBytes;
-    if (std::optional<FileError> e = ReadFileOrEmpty(paths_.journal, journalBytes)) {
-        return e;
+    Result<Bytes> journalRead = ReadFileOrEmpty(paths_.journal);
+    if (!journalRead) {
+        return journalRead.error();
     }
-    Bytes list;
-    std::optional<FileStamp> stamp;
-    if (std::optional<FileError> e = ReadListFile(paths_.keywordList, list, &stamp)) {
-        return e;
+    const Bytes journalBytes = std::move(*journalRead);
+    Result<ListFile> listRead = ReadListFile(paths_.keywordList);
+    if (!listRead) {
+        return listRead.error();
     }
+    Bytes list = std::move(listRead->contents);
+    const std::optional<FileStamp> stamp = listRead->stamp;
     CloseJournal();
     inFlight_.clear();
     ended_ = false;
@@ -387,12 +373,12 @@ std::optional<FileError> KeywordQueue::EnsureLoaded(int* recovered) {
     journalSuspect_ = !journalBytes.empty();
     if (journalBytes.empty()) {
         loaded_ = true;
-        return std::nullopt;
+        return Success();
     }
 
     // The list file shows everything up to the last checkpoint: a "#", or an "=" whose file is
     // gone because it replaced the list.
-    const fs::path target = ResolvedTarget(paths_.keywordList);
+    const fs::path target = ResolvedTarget(NativePath(paths_.keywordList));
     std::ptrdiff_t checkpoint = journal.legacy ? static_cast<std::ptrdiff_t>(journal.records.size()) - 1 : -1;
     for (std::size_t i = 0; i < journal.records.size(); ++i) {
         const JournalRecord& r = journal.records[i];
@@ -438,7 +424,7 @@ std::optional<FileError> KeywordQueue::EnsureLoaded(int* recovered) {
         records += Record('<', *it);
     }
     if (!records.empty()) {
-        if (std::optional<FileError> e = AppendJournal(records)) {
+        if (Result<void> e = AppendJournal(records); !e) {
             CloseJournal();
             return e;
         }
@@ -457,7 +443,7 @@ std::optional<FileError> KeywordQueue::EnsureLoaded(int* recovered) {
     if (taken_ != format_.bomLength || !front_.empty()) {
         MarkDirty();
     }
-    if (std::optional<FileError> e = FlushLocked()) {
+    if (Result<void> e = FlushLocked(); !e) {
         return e;
     }
     if (journalBytes_ == 0) {
@@ -473,19 +459,20 @@ std::optional<FileError> KeywordQueue::EnsureLoaded(int* recovered) {
             }
         }
     }
-    return std::nullopt;
+    return Success();
 }
 
-std::optional<FileError> KeywordQueue::Refresh(bool* changed) {
+Result<void> KeywordQueue::Refresh(bool* changed) {
     const std::optional<FileStamp> now = IdentityOfFile(NativePath(paths_.keywordList));
     if (now == stamp_) {
-        return std::nullopt;
+        return Success();
     }
-    Bytes fresh;
-    std::optional<FileStamp> stamp;
-    if (std::optional<FileError> e = ReadListFile(paths_.keywordList, fresh, &stamp)) {
-        return e;
+    Result<ListFile> read = ReadListFile(paths_.keywordList);
+    if (!read) {
+        return read.error();
     }
+    Bytes fresh = std::move(read->contents);
+    const std::optional<FileStamp> stamp = read->stamp;
     // Changed by someone else: it is the list now, less the lines taken since this queue last wrote
     // it where it still has them, in the same order and at the front (lines appended to it come
     // behind everything else).
@@ -513,26 +500,27 @@ std::optional<FileError> KeywordQueue::Refresh(bool* changed) {
     if (changed) {
         *changed = true;
     }
-    return std::nullopt;
+    return Success();
 }
 
-std::optional<FileError> KeywordQueue::FlushLocked() {
-    writeError_ = WriteList();
-    return writeError_;
+Result<void> KeywordQueue::FlushLocked() {
+    Result<void> written = WriteList();
+    writeFailed_ = !written;
+    return written;
 }
 
-std::optional<FileError> KeywordQueue::WriteList() {
+Result<void> KeywordQueue::WriteList() {
     if (!loaded_) {
-        return std::nullopt;
+        return Success();
     }
-    if (std::optional<FileError> e = Refresh()) {
+    if (Result<void> e = Refresh(); !e) {
         return e;
     }
     if (!dirty_) {
         return Compact();
     }
     const Clock::time_point started = Clock::now();
-    const fs::path target = ResolvedTarget(paths_.keywordList);
+    const fs::path target = ResolvedTarget(NativePath(paths_.keywordList));
 
     Bytes contents;
     contents.reserve(base_.size() + front_.size() * 32);
@@ -547,26 +535,21 @@ std::optional<FileError> KeywordQueue::WriteList() {
     BeforeDiskChange();
     // A name no file has: one left by a killed process of the same number is passed over.
     std::string id;
-    fs::path temporary;
-    OpenFile file;
-    do {
+    AtomicFileWriter writer;
+    AtomicFileWriter::Options options{.newFileMode = 0644, .keepOpen = true};
+    options.temporaryName = [&](int) {
         id = std::to_string(ProcessNumber()) + "-" + std::to_string(++g_listWrites);
-        temporary = TemporaryPath(target, id);
-    } while (!file.Open(temporary, OpenFile::Mode::kCreateNew, 0600) && file.Error() == EEXIST);
-    if (!file.IsOpen()) {
-        return ErrorAt(paths_.keywordList, file.Error());
+        return TemporaryPath(target, id).filename().native();
+    };
+    if (Result<void> e = writer.Begin(paths_.keywordList, options); !e) {
+        return e;
     }
-    if (!file.CopyModeOf(target, 0644) || !file.WriteAll(contents)) {
-        const int error = file.Error();
-        file.Close();
-        RemoveFile(temporary);
-        return ErrorAt(paths_.keywordList, error);
+    if (Result<void> e = writer.Write(contents); !e) {
+        return e;
     }
     // Recorded before the file replaces the list: a kill on either side of the rename then finds
     // out which list the file is by whether the temporary file is still there.
-    if (std::optional<FileError> e = AppendJournal("=" + id + "\r\n")) {
-        file.Close();
-        RemoveFile(temporary);
+    if (Result<void> e = AppendJournal("=" + id + "\r\n"); !e) {
         return e;
     }
     OpenFile old;
@@ -590,19 +573,21 @@ std::optional<FileError> KeywordQueue::WriteList() {
         readLateLines();
     }
     BeforeDiskChange();
-    if (const int error = RenameOver(temporary, target); error != 0) {
+    if (Result<void> e = writer.Commit(); !e) {
         old.Close();
-        file.Close();
         // While the journal names it as about to replace the list, the file must stay.
-        if (!AppendJournal("!\r\n")) {
-            RemoveFile(temporary);
+        if (AppendJournal("!\r\n")) {
+            writer.Abandon();
+        } else {
+            writer.Leave();
         }
-        return ErrorAt(paths_.keywordList, error);
+        return e;
     }
     readLateLines();
-    if (!late.empty() && file.WriteAll(late)) {
+    if (!late.empty() && writer.Write(late)) {
         contents += late;
     }
+    OpenFile& file = writer.File();
     const std::optional<FileStamp> stamp = file.Identity();
     file.Close();
     Adopt(std::move(contents), stamp, format_.encoding);
@@ -611,42 +596,36 @@ std::optional<FileError> KeywordQueue::WriteList() {
     return Compact();
 }
 
-int KeywordQueue::Recover(std::optional<FileError>* error) {
+Result<int> KeywordQueue::Recover() {
     std::lock_guard lock(mutex_);
     if (loaded_ && !dirty_ && inFlight_.empty()) {
         Unload();
     }
     int recovered = 0;
-    const std::optional<FileError> e = EnsureLoaded(&recovered);
-    if (error) {
-        *error = e;
+    if (Result<void> e = EnsureLoaded(&recovered); !e) {
+        return e.error();
     }
-    return e ? 0 : recovered;
+    return recovered;
 }
 
-KeywordQueue::Taken KeywordQueue::TakeNextKeyword() {
+Result<KeywordQueue::Taken> KeywordQueue::TakeNextKeyword() {
     std::lock_guard lock(mutex_);
     Taken taken;
-    auto fail = [&taken](FileError e) {
-        taken.kind = Taken::Kind::kError;
-        taken.error = std::move(e);
-        return taken;
-    };
-    if (std::optional<FileError> e = EnsureLoaded(); e && !loaded_) {
-        return fail(*e);
+    if (Result<void> e = EnsureLoaded(); !e && !loaded_) {
+        return e.error();
     }
     if (ended_) {
         return taken;
     }
-    if (writeError_) {
+    if (writeFailed_) {
         // The list could not be written lately: no keyword leaves it while that lasts.
-        if (std::optional<FileError> e = FlushLocked()) {
-            return fail(*e);
+        if (Result<void> e = FlushLocked(); !e) {
+            return e.error();
         }
     }
     bool changed = false;
-    if (std::optional<FileError> e = Refresh(&changed)) {
-        return fail(*e);
+    if (Result<void> e = Refresh(&changed); !e) {
+        return e.error();
     }
     if (changed && dirty_) {
         // A new checkpoint for the list as someone else wrote it; when it fails, the writer tries again.
@@ -681,8 +660,8 @@ KeywordQueue::Taken KeywordQueue::TakeNextKeyword() {
         taken.keywordsBehind += KeywordsIn(rest, format_.encoding);
         return taken;
     }
-    if (std::optional<FileError> e = AppendJournal(Record('+', line))) {
-        return fail(*e);
+    if (Result<void> e = AppendJournal(Record('+', line)); !e) {
+        return e.error();
     }
     if (fromFront) {
         front_.pop_front();
@@ -705,10 +684,11 @@ int KeywordQueue::RemainingCount() {
     std::lock_guard lock(mutex_);
     if (!loaded_) {
         // Only reads: the journal may belong to a run of another process.
-        Bytes list;
-        if (ReadListFile(paths_.keywordList, list)) {
+        const Result<ListFile> read = ReadListFile(paths_.keywordList);
+        if (!read) {
             return 0;  // an unreadable list shows as empty; the next take reports why
         }
+        const Bytes& list = read->contents;
         const ListFormat format = DetectListFormat(list);
         return KeywordsUpToEnd(std::string_view(list).substr(format.bomLength), format.encoding);
     }
@@ -722,37 +702,37 @@ std::vector<KeywordQueue::InFlight>::iterator KeywordQueue::FindInFlight(const T
                         [&](const InFlight& k) { return line ? k.line == *line : k.keyword == keyword; });
 }
 
-std::optional<FileError> KeywordQueue::Finish(const Text& keyword, std::optional<std::string_view> line) {
+Result<void> KeywordQueue::Finish(const Text& keyword, std::optional<std::string_view> line) {
     std::lock_guard lock(mutex_);
-    if (std::optional<FileError> e = EnsureLoaded(); e && !loaded_) {
+    if (Result<void> e = EnsureLoaded(); !e && !loaded_) {
         return e;
     }
     auto it = FindInFlight(keyword, line);
     const Bytes settled = it != inFlight_.end() ? it->line
                           : line                ? Bytes(*line)
                                                 : LineFromKeyword(keyword, format_.encoding);
-    if (std::optional<FileError> e = AppendJournal(Record('-', settled))) {
+    if (Result<void> e = AppendJournal(Record('-', settled)); !e) {
         return e;
     }
     if (it != inFlight_.end()) {
         inFlight_.erase(it);
     }
-    return std::nullopt;
+    return Success();
 }
 
-std::optional<FileError> KeywordQueue::Return(const Text& keyword, std::optional<std::string_view> line) {
+Result<void> KeywordQueue::Return(const Text& keyword, std::optional<std::string_view> line) {
     std::lock_guard lock(mutex_);
     if (keyword.empty()) {
-        return std::nullopt;
+        return Success();
     }
-    if (std::optional<FileError> e = EnsureLoaded(); e && !loaded_) {
+    if (Result<void> e = EnsureLoaded(); !e && !loaded_) {
         return e;
     }
     auto it = FindInFlight(keyword, line);
     Bytes returned = it != inFlight_.end() ? it->line
                      : line                ? Bytes(*line)
                                            : LineFromKeyword(keyword, format_.encoding);
-    if (std::optional<FileError> e = AppendJournal(Record('<', returned))) {
+    if (Result<void> e = AppendJournal(Record('<', returned)); !e) {
         return e;
     }
     if (it != inFlight_.end()) {
@@ -760,10 +740,10 @@ std::optional<FileError> KeywordQueue::Return(const Text& keyword, std::optional
     }
     front_.push_front(std::move(returned));
     MarkDirty();
-    return std::nullopt;
+    return Success();
 }
 
-std::optional<FileError> KeywordQueue::Flush() {
+Result<void> KeywordQueue::Flush() {
     std::lock_guard lock(mutex_);
     return FlushLocked();
 }

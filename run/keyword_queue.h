@@ -69,9 +69,8 @@ public:
     KeywordQueue& operator=(const KeywordQueue&) = delete;
 
     struct Taken {
-        enum class Kind { kKeyword, kEnd, kError } kind = Kind::kEnd;
+        enum class Kind { kKeyword, kEnd } kind = Kind::kEnd;
         Text keyword;
-        std::optional<FileError> error;
         bool lossy = false;  // the line had characters that GBK lacks: they are "?" in `keyword`
         Bytes line;          // as the list holds it
         Bytes original;      // when lossy: the line as UTF-8, which tells such keywords apart
@@ -85,26 +84,26 @@ public:
 
     // Applies what a run that ended without settling left in the journal, and puts its keywords in
     // flight back at the front of the list, in the order they were taken. Returns how many went back.
-    int Recover(std::optional<FileError>* error = nullptr);
+    [[nodiscard]] Result<int> Recover();
 
     // Takes the first line of the list: kEnd for a missing or empty list, and before a line that
     // is empty or blank or in another encoding (see Taken::Halt; that line stays, and no further
-    // keyword is taken until the next run); kError when the list could not be read, or not be
+    // keyword is taken until the next run); a failure when the list could not be read, or not be
     // written lately, or the journal not be written (nothing was taken then).
-    [[nodiscard]] Taken TakeNextKeyword();
+    [[nodiscard]] Result<Taken> TakeNextKeyword();
 
     // The keyword's outcome is recorded: it is settled. With `line` (Taken::line), the keyword
     // taken from that line, which two lines whose characters GBK lacks may share a keyword.
-    [[nodiscard]] std::optional<FileError> Finish(const Text& keyword,
+    [[nodiscard]] Result<void> Finish(const Text& keyword,
                                                   std::optional<std::string_view> line = std::nullopt);
 
     // The keyword was not settled (the run was stopped): back to the front of the list, with the
     // bytes its line had.
-    [[nodiscard]] std::optional<FileError> Return(const Text& keyword,
+    [[nodiscard]] Result<void> Return(const Text& keyword,
                                                   std::optional<std::string_view> line = std::nullopt);
 
     // Rewrites the list file to show what remains, if it does not yet.
-    [[nodiscard]] std::optional<FileError> Flush();
+    [[nodiscard]] Result<void> Flush();
 
     // One run at a time per keyword list, also across processes: a run holds this lock (released
     // by the system when the process ends, however it ends). False when another holder has it.
@@ -133,14 +132,14 @@ private:
     };
 
     std::vector<InFlight>::iterator FindInFlight(const Text& keyword, std::optional<std::string_view> line);
-    [[nodiscard]] std::optional<FileError> EnsureLoaded(int* recovered = nullptr);
-    [[nodiscard]] std::optional<FileError> Refresh(bool* changed = nullptr);
+    [[nodiscard]] Result<void> EnsureLoaded(int* recovered = nullptr);
+    [[nodiscard]] Result<void> Refresh(bool* changed = nullptr);
     // Writes the list if it does not show what remains, and remembers how that went.
-    [[nodiscard]] std::optional<FileError> FlushLocked();
-    [[nodiscard]] std::optional<FileError> WriteList();
-    [[nodiscard]] std::optional<FileError> Compact();
-    [[nodiscard]] std::optional<FileError> AppendJournal(const Bytes& records);
-    [[nodiscard]] std::optional<FileError> TruncateJournal();
+    [[nodiscard]] Result<void> FlushLocked();
+    [[nodiscard]] Result<void> WriteList();
+    [[nodiscard]] Result<void> Compact();
+    [[nodiscard]] Result<void> AppendJournal(const Bytes& records);
+    [[nodiscard]] Result<void> TruncateJournal();
     // Takes `contents` as the file's bytes, nothing taken from them yet, read in `encoding` (none:
     // decided from the bytes).
     void Adopt(Bytes contents, std::optional<FileStamp> stamp, std::optional<ListEncoding> encoding);
@@ -168,7 +167,7 @@ private:
     int baseKeywords_ = 0;                 // in base_ from taken_ up to its first empty line
     bool ended_ = false;                   // an empty line was taken
     bool dirty_ = false;                   // the file does not show what remains
-    std::optional<FileError> writeError_;  // why the last write of the list failed
+    bool writeFailed_ = false;             // the last write of the list failed
 
     OpenFile journal_;              // open while records are being appended
     std::size_t journalBytes_ = 0;  // whole records in the journal

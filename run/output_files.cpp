@@ -214,20 +214,16 @@ Text OutputNames::Claim(const Text& keyword, std::string_view original) {
     return name;
 }
 
-std::optional<Text> OutputFolder::PathOf(const Text& keyword, std::string_view original, bool claim,
-                                         std::optional<FileError>* error) {
+Result<Text> OutputFolder::PathOf(const Text& keyword, std::string_view original, bool claim) {
     Text name;
     {
         std::lock_guard lock(mutex_);
         if (!names_) {
-            std::vector<Text> present;
-            if (std::optional<FileError> e = ListFolder(folder_, present)) {
-                if (error) {
-                    *error = std::move(e);
-                }
-                return std::nullopt;
+            Result<std::vector<Text>> present = ListFolder(folder_);
+            if (!present) {
+                return present.error();
             }
-            names_.emplace(present);
+            names_.emplace(*present);
         }
         name = claim ? names_->Claim(keyword, original) : names_->NameOf(keyword, original);
     }
@@ -238,37 +234,36 @@ std::optional<Text> OutputFolder::PathOf(const Text& keyword, std::string_view o
     return path + name;
 }
 
-std::optional<FileError> OutputFolder::Save(const Text& keyword, const Text& text, std::string_view original) {
-    std::optional<FileError> failure;
-    const std::optional<Text> path = PathOf(keyword, original, true, &failure);
+Result<void> OutputFolder::Save(const Text& keyword, const Text& text, std::string_view original) {
+    const Result<Text> path = PathOf(keyword, original, true);
     if (!path) {
-        return failure;
+        return path.error();
     }
-    failure = WriteFileInOneStep(*path, text);
-    if (failure) {
+    Result<void> written = WriteFileInOneStep(*path, text);
+    if (!written) {
         // The folder is made on first use rather than looked for before every file; another
         // worker may have made it in the meantime, so the write is tried again in any case.
-        if (std::optional<FileError> e = EnsureFolder(folder_)) {
-            return e;
+        if (Result<void> made = EnsureFolder(folder_); !made) {
+            return made;
         }
-        failure = WriteFileInOneStep(*path, text);
+        written = WriteFileInOneStep(*path, text);
     }
-    return failure;
+    return written;
 }
 
 bool OutputFolder::Exists(const Text& keyword, std::string_view original) {
     // An empty file is never an article (a reply without text is a failure): it can only be what a
     // power cut left of one, and the keyword is done again.
-    const std::optional<Text> path = PathOf(keyword, original, false, nullptr);
+    const Result<Text> path = PathOf(keyword, original, false);
     const std::optional<unsigned long long> size = path ? RegularFileSize(*path) : std::nullopt;
     return size && *size > 0;
 }
 
-std::optional<FileError> AppendFailedKeyword(const Text& failureList, const Text& keyword) {
+Result<void> AppendFailedKeyword(const Text& failureList, const Text& keyword) {
     const std::size_t slash = failureList.rfind(kPathSeparator);
     if (slash != Text::npos && slash > 0) {
-        if (std::optional<FileError> e = EnsureFolder(failureList.substr(0, slash))) {
-            return e;
+        if (Result<void> made = EnsureFolder(failureList.substr(0, slash)); !made) {
+            return made;
         }
     }
     return AppendToFile(failureList, keyword + "\r\n");

@@ -64,12 +64,11 @@ public:
     // Writes a keyword's text as its article into the folder (created when missing), replacing an
     // older article of the keyword as one step: the file is never seen half written (see
     // WriteFileInOneStep).
-    [[nodiscard]] std::optional<FileError> Save(const Text& keyword, const Text& text, std::string_view original = {});
+    [[nodiscard]] Result<void> Save(const Text& keyword, const Text& text, std::string_view original = {});
 
 private:
     // The path of the keyword's article; with `claim`, the name is given out to it.
-    std::optional<Text> PathOf(const Text& keyword, std::string_view original, bool claim,
-                               std::optional<FileError>* error);
+    Result<Text> PathOf(const Text& keyword, std::string_view original, bool claim);
 
     const Text folder_;
     std::mutex mutex_;
@@ -77,6 +76,6 @@ private:
 };
 
 // Appends the keyword and CR LF to the failure list, creating it (and its folder) when needed.
-[[nodiscard]] std::optional<FileError> AppendFailedKeyword(const Text& failureList, const Text& keyword);
+[[nodiscard]] Result<void> AppendFailedKeyword(const Text& failureList, const Text& keyword);
 
 }  // namespace qj

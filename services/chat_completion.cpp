@@ -84,30 +84,34 @@ Text CleanKey(const Text& key) {
 // with a Basic challenge and a page that is no JSON: chat services answer in JSON.
 bool JudgedAsProxyTrouble(const ChatExchange& exchange, GenerationOutcome& outcome) {
     const Text which = "代理服务器 " + exchange.proxy;
-    if (exchange.proxyUnreachable) {
+    const Result<HttpResponse>& reply = exchange.reply;
+    if (!reply && reply.error().kind == ErrorKind::kProxyUnreachable) {
         outcome.transient = false;
         outcome.endpointUnusable = true;
-        outcome.errorDetail = which + " 连接不上：" + exchange.transferError;
+        outcome.errorDetail = which + " 连接不上：" + reply.error().reason;
         return true;
     }
-    const std::string_view body = TrimAsciiBlanks(exchange.body);
-    const bool basicChallenge = FindText(exchange.responseHeaders, "-Authenticate: Basic", 0, true) != kNotFound;
+    if (!reply) {
+        return false;
+    }
+    const std::string_view body = TrimAsciiBlanks(reply->body);
+    const bool basicChallenge = FindText(reply->headers, "-Authenticate: Basic", 0, true) != kNotFound;
     const bool credentialsRefused =
-        exchange.status == 407 ||
-        (exchange.status == 401 && (exchange.refusedByProxy || (basicChallenge && !body.starts_with('{'))));
+        reply->status == 407 ||
+        (reply->status == 401 && (reply->refusedByProxy || (basicChallenge && !body.starts_with('{'))));
     if (credentialsRefused) {
         outcome.transient = false;
         outcome.endpointUnusable = true;
-        outcome.errorDetail = which + " 拒绝了用户名或密码（HTTP " + std::to_string(exchange.status) + "）";
+        outcome.errorDetail = which + " 拒绝了用户名或密码（HTTP " + std::to_string(reply->status) + "）";
         return true;
     }
-    if (exchange.refusedByProxy) {
+    if (reply->refusedByProxy) {
         // A proxy that forbids the address refuses every request; one that cannot reach the
         // service may manage later.
-        outcome.endpointUnusable = exchange.status == 403;
+        outcome.endpointUnusable = reply->status == 403;
         outcome.transient = !outcome.endpointUnusable;
         outcome.rateLimited = false;
-        outcome.errorDetail = which + " 拒绝了到服务的连接（HTTP " + std::to_string(exchange.status) + "）";
+        outcome.errorDetail = which + " 拒绝了到服务的连接（HTTP " + std::to_string(reply->status) + "）";
         return true;
     }
     return false;
@@ -200,42 +204,46 @@ Text ChatRequestHeaders(const Text& key, bool withJsonBody) {
 
 GenerationOutcome ChatOutcome(const ChatExchange& exchange, std::time_t now) {
     GenerationOutcome outcome;
-    if (exchange.cancelled) {
+    const Result<HttpResponse>& response = exchange.reply;
+    if (exchange.cancelled || (!response && response.error().kind == ErrorKind::kCancelled)) {
         outcome.cancelled = true;
         return outcome;
     }
-    if (!exchange.refusedHeader.empty()) {
+    if (!response && response.error().kind == ErrorKind::kRefusedHeader) {
         outcome.unusableSettings = true;
-        outcome.errorDetail = RefusedHeaderReason(exchange.refusedHeader);
+        outcome.errorDetail = RefusedHeaderReason(response.error().reason);
         return outcome;
     }
-    ClassifyStatus(outcome, exchange.status, exchange.body);
-    outcome.retryAfterSeconds = RetryAfterSeconds(exchange.responseHeaders, now);
-    outcome.rateLimits = ReadRateLimits(exchange.responseHeaders, now);
+    const int status = response ? response->status : 0;
+    const std::string_view headers = response ? std::string_view(response->headers) : std::string_view();
+    const std::string_view body = response ? std::string_view(response->body) : std::string_view();
+    ClassifyStatus(outcome, status, body);
+    outcome.retryAfterSeconds = RetryAfterSeconds(headers, now);
+    outcome.rateLimits = ReadRateLimits(headers, now);
     if (!exchange.proxy.empty() && JudgedAsProxyTrouble(exchange, outcome)) {
         return outcome;
     }
-    if (exchange.status == 0) {
-        outcome.errorDetail =
-            "网络请求失败：" + (exchange.transferError.empty() ? Text("没有收到回复") : exchange.transferError);
+    if (!response) {
+        const Text& transferError = response.error().reason;
+        outcome.errorDetail = "网络请求失败：" + (transferError.empty() ? Text("没有收到回复") : transferError);
         return outcome;
     }
-    const Text statusText = "（HTTP " + std::to_string(exchange.status) + "）";
-    if (exchange.status < 200 || exchange.status > 299) {
-        const Text message = ServiceErrorMessage(exchange.body);
+    const Text statusText = "（HTTP " + std::to_string(status) + "）";
+    if (status < 200 || status > 299) {
+        const Text message = ServiceErrorMessage(body);
         outcome.errorDetail = (message.empty() ? Text("服务返回了错误") : message) + statusText;
         return outcome;
     }
 
-    const ChatReply reply = ParseChatReply(exchange.body);
+    const ChatReply reply = ParseChatReply(body);
     outcome.usage = reply.usage;
     if (!reply.error.empty()) {
         outcome.errorDetail = ShortReplyText(reply.error);
     } else if (!reply.malformed.empty()) {
         outcome.errorDetail = "无法解析服务的回复：" + ShortReplyText(reply.malformed);
     } else if (!reply.recognised) {
-        outcome.errorDetail = exchange.body.empty() ? "服务返回了空回复" + statusText
-                                                    : "服务的回复不是对话补全格式：" + ShortReplyText(exchange.body);
+        outcome.errorDetail = body.empty() ? "服务返回了空回复" + statusText
+                                           : "服务的回复不是对话补全格式：" + ShortReplyText(body);
     } else if (!reply.complete) {
         // The connection ended in the middle of the text.
         outcome.transient = true;
@@ -260,22 +268,17 @@ GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text
                                      const std::atomic<bool>* cancel, const ResponseStart& onResponseStart) {
     ChatExchange exchange;
     if (KeyBreaksHeaderLine(TrimAsciiBlanks(key))) {
-        exchange.refusedHeader = "Authorization";
+        exchange.reply = Error{.kind = ErrorKind::kRefusedHeader, .where = config.chatUrl, .reason = "Authorization"};
         return ChatOutcome(exchange, std::time(nullptr));
     }
-    Text headers = ChatRequestHeaders(key, true);
     HttpRequestParams params;
     params.url = config.chatUrl;
     params.method = 1;  // POST
     params.bodyBytes = ChatRequestBody(config, keyword);
-    params.headers = &headers;
+    params.headers = ChatRequestHeaders(key, true);
     params.addDefaultHeaders = false;
-    params.responseHeaders = &exchange.responseHeaders;
-    params.status = &exchange.status;
     params.timeoutSeconds = g_chatTimeoutSeconds.load();
     params.cancel = cancel;
-    params.transferError = &exchange.transferError;
-    params.refusedHeader = &exchange.refusedHeader;
     params.onResponseStart = onResponseStart;
     params.bodyProgress = [progress = StreamProgress()](std::string_view bytes) mutable { return progress.Feed(bytes); };
     if (config.proxy) {
@@ -287,11 +290,9 @@ GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text
             params.proxyUser = config.proxy->user;
             params.proxyPassword = config.proxy->password;
         }
-        params.proxyUnreachable = &exchange.proxyUnreachable;
-        params.refusedByProxy = &exchange.refusedByProxy;
         exchange.proxy = config.proxy->Shown();
     }
-    exchange.body = HttpRequest(params);
+    exchange.reply = HttpRequest(params);
     exchange.cancelled = cancel && cancel->load();
     return ChatOutcome(exchange, std::time(nullptr));
 }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 
+#include "http/http_request.h"
 #include "services/endpoint_lines.h"
 #include "services/generator.h"
 #include "settings/deployment.h"
@@ -63,15 +64,9 @@ Text ChatRequestHeaders(const Text& key, bool withJsonBody);
 
 // One finished exchange, as the HTTP layer reported it.
 struct ChatExchange {
-    int status = 0;
-    Text responseHeaders;
-    Bytes body;
-    Text transferError;
-    bool cancelled = false;
-    Text refusedHeader;  // a request header line that could not be sent (nothing was sent)
-    Text proxy;          // the proxy it went through, as the log shows it; empty: direct
-    bool proxyUnreachable = false;
-    bool refusedByProxy = false;  // the status is the proxy's refusal of the tunnel
+    Result<HttpResponse> reply = HttpResponse();
+    Text proxy;              // the proxy it went through, as the log shows it; empty: direct
+    bool cancelled = false;  // the stop request came during the exchange
 };
 
 // Judges one exchange: the generated text, or why there is none, with the status, Retry-After and

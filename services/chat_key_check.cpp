@@ -18,38 +18,40 @@ constexpr int kKeyCheckTimeoutSeconds = 30;
 
 KeyCheckResult CheckKey(const Text& baseUrl, const Text& key, const Text& defaultBaseUrl,
                         const std::atomic<bool>* cancel) {
-    KeyCheckResult result;
     const ChatEndpoints endpoints = ResolveChatEndpoints(baseUrl, defaultBaseUrl);
+    const auto failure = [&](Text reason, int status) {
+        return Error{.kind = status == 0 ? ErrorKind::kNoReply : ErrorKind::kStatus,
+                     .where = endpoints.modelsUrl,
+                     .reason = std::move(reason),
+                     .code = status};
+    };
     if (!endpoints.error.empty()) {
-        result.error = endpoints.error;
-        return result;
+        return Error{.kind = ErrorKind::kSettings, .where = baseUrl, .reason = endpoints.error};
     }
     if (KeyBreaksHeaderLine(TrimAsciiBlanks(key))) {
-        result.error = RefusedHeaderReason("Authorization");
-        return result;
+        return Error{.kind = ErrorKind::kRefusedHeader,
+                     .where = endpoints.modelsUrl,
+                     .reason = RefusedHeaderReason("Authorization")};
     }
-    Text headers = ChatRequestHeaders(key, false);
-    Text transferError;
     HttpRequestParams params;
     params.url = endpoints.modelsUrl;
     params.method = 0;  // GET
-    params.headers = &headers;
+    params.headers = ChatRequestHeaders(key, false);
     params.addDefaultHeaders = false;
-    params.status = &result.status;
     params.timeoutSeconds = kKeyCheckTimeoutSeconds;
     params.cancel = cancel;
-    params.transferError = &transferError;
-    const Bytes body = HttpRequest(params);
+    const Result<HttpResponse> reply = HttpRequest(params);
 
-    if (result.status == 0) {
-        result.error = "网络请求失败：" + (transferError.empty() ? Text("没有收到回复") : transferError);
-        return result;
+    if (!reply) {
+        const Text& transferError = reply.error().reason;
+        return failure("网络请求失败：" + (transferError.empty() ? Text("没有收到回复") : transferError), 0);
     }
-    const Text statusText = "（HTTP " + std::to_string(result.status) + "）";
-    if (result.status < 200 || result.status > 299) {
+    const int status = reply->status;
+    const Bytes& body = reply->body;
+    const Text statusText = "（HTTP " + std::to_string(status) + "）";
+    if (status < 200 || status > 299) {
         const Text message = ServiceErrorMessage(body);
-        result.error = (message.empty() ? Text("服务返回了错误") : message) + statusText;
-        return result;
+        return failure((message.empty() ? Text("服务返回了错误") : message) + statusText, status);
     }
     const nlohmann::json list = nlohmann::json::parse(body, nullptr, false);
     const nlohmann::json* models = nullptr;
@@ -63,12 +65,11 @@ KeyCheckResult CheckKey(const Text& baseUrl, const Text& key, const Text& defaul
     }
     if (!models) {
         const Text message = ServiceErrorMessage(body);
-        result.error = "回复中没有模型列表" + (message.empty() ? Text() : "：" + message) + statusText;
-        return result;
+        Error noList = failure("回复中没有模型列表" + (message.empty() ? Text() : "：" + message) + statusText, status);
+        noList.kind = ErrorKind::kBadReply;
+        return noList;
     }
-    result.ok = true;
-    result.modelCount = static_cast<int>(models->size());
-    return result;
+    return ModelList{.modelCount = static_cast<int>(models->size()), .status = status};
 }
 
 }  // namespace
@@ -79,9 +80,7 @@ KeyCheckResult InterfaceThreeKeyCheck(const Text& baseUrl, const Text& key, cons
         return CheckKey(baseUrl, key, defaultBaseUrl, cancel);
     } catch (const std::exception& e) {
         // Only memory exhaustion gets here.
-        KeyCheckResult result;
-        result.error = Text("内部错误：") + e.what();
-        return result;
+        return Error{.kind = ErrorKind::kNoReply, .where = baseUrl, .reason = Text("内部错误：") + e.what()};
     }
 }
 
@@ -91,8 +90,8 @@ KeyCheckResult InterfaceThreeKeyCheck(const WindowModel& window, const Deploymen
                                   DefaultChatBaseUrl(deployment));
 }
 
-Text KeyCheckCaption(const KeyCheckResult& result) {
-    return "密钥有效，可用模型：" + std::to_string(result.modelCount) + "个";
+Text KeyCheckCaption(const ModelList& models) {
+    return "密钥有效，可用模型：" + std::to_string(models.modelCount) + "个";
 }
 
 }  // namespace qj

@@ -164,31 +164,21 @@ Text RefusedHeaderReason(const Text& headerName) {
     return "请求头 " + headerName + " 中含有换行符或其他不能发送的字符，请求没有发出";
 }
 
-CompletionReply RequestCompletion(const CompletionProfile& profile, const Text& keyword, const Text& key,
-                                  const std::atomic<bool>* cancel) {
-    CompletionReply reply;
+Result<HttpResponse> RequestCompletion(const CompletionProfile& profile, const Text& keyword, const Text& key,
+                                       const std::atomic<bool>* cancel) {
+    HttpRequestParams params;
+    params.url = profile.url;
     if (KeyBreaksHeaderLine(key)) {
         // Put into the block, a line break would cut the Authorization line in two, and the
         // second half would be dropped as a line without a name.
-        reply.refusedHeader = "Authorization";
-        return reply;
+        return Error{.kind = ErrorKind::kRefusedHeader, .where = params.url, .reason = "Authorization"};
     }
-    Text headers = CompletionHeaders(profile, key);
-    HttpRequestParams params;
-    params.url = profile.url;
     params.method = profile.method;
     params.body = CompletionBody(profile, keyword);
-    params.headers = &headers;
+    params.headers = CompletionHeaders(profile, key);
     params.timeoutSeconds = kCompletionTimeoutSeconds;
-    params.status = &reply.status;
-    params.responseHeaders = &reply.responseHeaders;
     params.cancel = cancel;
-    params.transferError = &reply.error;
-    params.refusedHeader = &reply.refusedHeader;
-    const Bytes bytes = HttpRequest(params);
-    reply.text = Utf8ToAnsi(std::string_view(bytes.c_str()));
-    reply.cancelled = cancel && cancel->load();
-    return reply;
+    return HttpRequest(params);
 }
 
 std::size_t JsonStringEnd(const Text& text, std::size_t begin) {
@@ -347,20 +337,22 @@ Text NormaliseLineBreaks(const Text& text) {
 
 }  // namespace
 
-GenerationOutcome CompletionOutcome(const CompletionProfile& profile, const CompletionReply& reply, std::time_t now) {
+GenerationOutcome CompletionOutcome(const CompletionProfile& profile, const Result<HttpResponse>& reply,
+                                    bool cancelled, std::time_t now) {
     GenerationOutcome outcome;
-    outcome.cancelled = reply.cancelled;
-    if (!reply.refusedHeader.empty()) {
+    outcome.cancelled = cancelled;
+    if (!reply && reply.error().kind == ErrorKind::kRefusedHeader) {
         outcome.unusableSettings = true;
-        outcome.errorDetail = RefusedHeaderReason(reply.refusedHeader);
+        outcome.errorDetail = RefusedHeaderReason(reply.error().reason);
         return outcome;
     }
-    ExtractedText extracted = ExtractCompletionText(profile, reply.text);
+    const Text text = reply ? Utf8ToAnsi(std::string_view(reply->body.c_str())) : Text();
+    ExtractedText extracted = ExtractCompletionText(profile, text);
     outcome.ok = extracted.ok;
     outcome.text = std::move(extracted.text);
-    outcome.errorDetail = reply.text;
-    ClassifyStatus(outcome, reply.status, reply.text);
-    outcome.retryAfterSeconds = RetryAfterSeconds(reply.responseHeaders, now);
+    outcome.errorDetail = text;
+    ClassifyStatus(outcome, reply ? reply->status : 0, text);
+    outcome.retryAfterSeconds = RetryAfterSeconds(reply ? std::string_view(reply->headers) : std::string_view(), now);
     return outcome;
 }
 

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <string_view>
 
+#include "http/http_request.h"
 #include "services/generator.h"
 
 #include "text/types.h"
@@ -40,25 +41,18 @@ Text JsonEscape(const Text& text);
 Text CompletionBody(const CompletionProfile& profile, const Text& keyword);
 Text CompletionHeaders(const CompletionProfile& profile, const Text& key);
 
-struct CompletionReply {
-    Text text;       // the reply up to its first zero byte, converted from UTF-8 to GBK
-    int status = 0;  // HTTP status, 0 when there was no reply
-    Text error;      // the transfer's own error (no connection, time-out, ...), empty otherwise
-    bool cancelled = false;
-    Text responseHeaders;  // the reply's header lines
-    Text refusedHeader;    // a request header line that could not be sent (nothing was sent)
-};
-
 // One request for one keyword; blocks for the whole exchange. When `cancel` becomes true the
-// exchange is aborted and the reply says so. A key holding a line break or a zero byte would split
-// or lose its Authorization line: nothing is sent and refusedHeader says "Authorization".
-CompletionReply RequestCompletion(const CompletionProfile& profile, const Text& keyword, const Text& key,
-                                  const std::atomic<bool>* cancel = nullptr);
+// exchange is aborted (a failure of kind kCancelled). A key holding a line break or a zero byte
+// would split or lose its Authorization line: nothing is sent (kRefusedHeader, "Authorization").
+[[nodiscard]] Result<HttpResponse> RequestCompletion(const CompletionProfile& profile, const Text& keyword,
+                                                     const Text& key, const std::atomic<bool>* cancel = nullptr);
 
 // Judges one exchange of interface one or two. A refused header line makes settings that cannot
-// work (every keyword would fail alike); otherwise success is the profile's marker, and the reply
-// itself is the error detail.
-GenerationOutcome CompletionOutcome(const CompletionProfile& profile, const CompletionReply& reply, std::time_t now);
+// work (every keyword would fail alike); otherwise success is the profile's marker in the reply
+// (taken up to its first zero byte and converted from UTF-8), and that reply text is the error
+// detail. `cancelled`: the stop request came during the exchange.
+GenerationOutcome CompletionOutcome(const CompletionProfile& profile, const Result<HttpResponse>& reply,
+                                    bool cancelled, std::time_t now);
 
 // Whether a key cannot go into a header line as it is: it holds CR, LF or a zero byte.
 bool KeyBreaksHeaderLine(std::string_view key);

@@ -105,33 +105,35 @@ Text CreditResultLine(const CreditFigures& figures) {
     return "余额：" + figures.available + " 美元,已使用：" + figures.used + " 美元";
 }
 
-Text SendCreditRequest(const CreditRequest& request) {
-    Text headers = request.headers;
+Result<Text> SendCreditRequest(const CreditRequest& request) {
     HttpRequestParams params;
     params.url = request.url;
     params.method = request.method;
     params.body = request.body;
-    params.headers = &headers;
+    params.headers = request.headers;
     params.timeoutSeconds = kKeepTransportTimeouts;
-    const Bytes reply = HttpRequest(params);
-    return Text(reply.c_str());
+    const Result<HttpResponse> reply = HttpRequest(params);
+    if (!reply) {
+        return reply.error();
+    }
+    return Text(reply->body.c_str());
 }
 
 void CreditQuery(WindowModel& window, const Deployment& deployment) {
     // Interface three has no credit figures to ask for: its key is checked against the model list.
     if (window.GetNumber(control::kRadioInterfaceThree, kPropChecked)) {
         const KeyCheckResult check = InterfaceThreeKeyCheck(window, deployment);
-        if (!check.ok) {
+        if (!check) {
             ShowFailure(window);
             return;
         }
-        window.SetText(control::kLabelCredit, kPropContent, KeyCheckCaption(check));
+        window.SetText(control::kLabelCredit, kPropContent, KeyCheckCaption(*check));
         window.SetText(control::kButtonQueryCredit, kPropCaption, kIdleCaption);
         return;
     }
     const CreditService service = ChosenCreditService(window);
     const Text key = window.GetText(control::kEditOpenAiKey, kPropContent);
-    const CreditFigures figures = service.read(SendCreditRequest(service.request(deployment, key)));
+    const CreditFigures figures = service.read(SendCreditRequest(service.request(deployment, key)).value_or(Text()));
     if (!figures.ok) {
         ShowFailure(window);
         return;

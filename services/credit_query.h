@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "platform/result.h"
 #include "settings/deployment.h"
 #include "text/types.h"
 #include "window/window_model.h"
@@ -43,8 +44,8 @@ inline constexpr const char* kInterfaceTwoKeyField = "Qm4TzR8vKp2WxN6bJd0LsYh3Fg
 // "余额：" + available + " 美元,已使用：" + used + " 美元".
 Text CreditResultLine(const CreditFigures& figures);
 
-// Sends the request; the reply up to its first zero byte (empty when the exchange failed).
-Text SendCreditRequest(const CreditRequest& request);
+// Sends the request; the reply up to its first zero byte, whatever its status.
+[[nodiscard]] Result<Text> SendCreditRequest(const CreditRequest& request);
 
 // One whole query on the calling thread: reads the interface and the key from the window, asks the
 // deployment's service and shows the outcome (the result line in 透明标签3, or the failure message

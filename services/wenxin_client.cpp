@@ -26,8 +26,10 @@ Text PostKeepingWindowResponsive(WindowModel& window, const Text& url, const Tex
         params.url = url;
         params.method = 1;
         params.body = body;
-        params.headers = &headers;
-        reply = HttpRequest(params);
+        params.headers = headers;
+        // The block as it went, default lines added: the next request shares it.
+        headers = RequestHeaderBlock(params);
+        reply = HttpRequest(params).value_or(HttpResponse()).body;
     });
     return Text(reply.c_str());
 }

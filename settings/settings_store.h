@@ -22,7 +22,7 @@ inline constexpr const char* kSettingsFileTail = "\xC5\xE4\xD6\xC3.ini";  // 配
 
 struct SaveResult {
     int controlCount = 0;
-    std::optional<FileError> failure;
+    std::optional<Error> failure;
     // The control whose value could not be written, when the value itself was the cause (it holds
     // a line break the file cannot keep); empty otherwise.
     Text failedControl;

@@ -385,8 +385,8 @@ TEST(InterfaceThreeKeyCheck, ReadsTheAddressAndTheKeyFromTheWindow) {
     window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Url("/api/v1/"));
     window->SetText(control::kEditOpenAiKey, kPropContent, "sk-window");
     const KeyCheckResult result = InterfaceThreeKeyCheck(*window, CurrentDeployment());
-    EXPECT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.modelCount, 1);
+    EXPECT_TRUE(result) << result.error().reason;
+    EXPECT_EQ(result->modelCount, 1);
     ASSERT_EQ(server.Requests().size(), 1u);
     EXPECT_EQ(server.Requests()[0].RequestLine(), "GET /api/v1/models HTTP/1.1");
     const std::vector<std::string> lines = server.Requests()[0].HeaderLines();

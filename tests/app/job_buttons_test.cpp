@@ -58,7 +58,7 @@ protected:
         KeywordQueue queue(paths_);
         return RunGenerationJob(window_, queue, ChosenGenerator, CurrentDeployment(), StopRequested);
     }
-    void WriteList(const Bytes& contents) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, contents)); }
+    void WriteList(const Bytes& contents) { ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, contents)); }
     void FailFirstAttemptOf(const Text& keyword, int status) {
         std::lock_guard lock(mutex_);
         failFirst_[keyword] = status;
@@ -97,7 +97,7 @@ TEST_F(JobButtonsTest, FailureRetryButtonPutsFailuresBackBehindTheList) {
     FailFirstAttemptOf("k0", 400);
     Run();
     EXPECT_EQ(Read(paths_.failureList), "k0\r\n");
-    ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, "new\r\n"));
+    ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, "new\r\n"));
     HandleClick(window_, control::kButtonRequeueFailed);
     EXPECT_EQ(Read(paths_.keywordList), "new\r\nk0\r\n");
     EXPECT_EQ(Read(paths_.failureList), "");
@@ -120,7 +120,7 @@ TEST_P(UnicodeList, ARunSendsTheRightKeywordsAndRetriesFailuresInTheListsEncodin
     SetMainWindow(&window);
     window.SetText(control::kEditOpenAiKey, kPropContent, "sk-test");
     const JobPaths paths = JobPathsIn(ProgramFolder());
-    ASSERT_FALSE(
+    ASSERT_TRUE(
         ReplaceFileContents(paths.keywordList, mark + line("泡脚\n表情") + grin + line("\n") + line("槟榔\n")));
     service.SetAnswer([](const httplib::Request& request, httplib::Response& response) {
         const std::string prompt = nlohmann::json::parse(request.body)["prompt"];

@@ -15,7 +15,7 @@ namespace qj::testing {
 inline void PrepareRuns(const LocalCompletionService& service) {
     service.Deploy();
     LoadDeployment(ProgramPath(kSettingsFileTail));
-    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+    ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
     StopRequested = false;
 }
 

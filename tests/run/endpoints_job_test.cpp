@@ -28,7 +28,7 @@ using Plan = LocalChatService::KeyPlan;
 class EndpointsJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+        ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
         SetRunLogWindow(&window_);
         retry::SetTimeScale(0.01);
         window_.SetNumber(control::kRadioInterfaceThree, kPropChecked, 1);
@@ -57,7 +57,7 @@ protected:
             keywords.push_back("k" + std::to_string(i));
             list += keywords.back() + "\r\n";
         }
-        EXPECT_FALSE(ReplaceFileContents(paths_.keywordList, list));
+        EXPECT_TRUE(ReplaceFileContents(paths_.keywordList, list));
         return keywords;
     }
     Text Log() const { return window_.GetText(kRunLogControl, kPropContent); }

@@ -26,7 +26,7 @@ class GenerationJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
         deployment_ = service_.Deploy();
-        ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+        ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
         SetRunLogWindow(&window_);
         SetRunLogClock([] {
             std::tm t{};
@@ -51,7 +51,7 @@ protected:
         return RunGenerationJob(window_, queue, ChosenGenerator, deployment_, stop_);
     }
 
-    void WriteList(const Bytes& contents) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, contents)); }
+    void WriteList(const Bytes& contents) { ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, contents)); }
     static Bytes Read(const Text& path) { return ReadFileBytes(path).value_or("<missing>"); }
 
     // The messages of the run log, time stamps removed.
@@ -188,7 +188,7 @@ TEST_F(GenerationJobTest, FailuresAreListedAndLoggedAndTheRunGoesOn) {
 
 TEST_F(GenerationJobTest, NoServiceAtAllFailsEveryKeywordQuietly) {
     const test::RefusingPort refusing;
-    ASSERT_FALSE(WriteIniValue(ProgramPath(kSettingsFileTail), kDeploymentSection, "OpenAI", refusing.Url()));
+    ASSERT_TRUE(WriteIniValue(ProgramPath(kSettingsFileTail), kDeploymentSection, "OpenAI", refusing.Url()));
     deployment_ = ReadDeployment(ProgramPath(kSettingsFileTail));
     WriteList("甲\r\n");
     EXPECT_EQ(Run().failed, 1);
@@ -309,7 +309,7 @@ TEST_F(GenerationJobTest, StopAbortsTheRequestAndReturnsTheKeyword) {
 
 TEST_F(GenerationJobTest, KeywordsLeftInTheJournalGoFirst) {
     WriteList("新\r\n");
-    ASSERT_FALSE(ReplaceFileContents(paths_.journal, "旧\r\n"));
+    ASSERT_TRUE(ReplaceFileContents(paths_.journal, "旧\r\n"));
     AnswerWith(200, InterfaceOneReply("x"));
     EXPECT_EQ(Run().succeeded, 2);
     const auto seen = service_.Seen();

@@ -140,30 +140,30 @@ TEST(ListFormat, LinesBlanksAndAppendingKeepEveryOtherByte) {
 // The queue over a UTF-8 list: the program sees GBK keywords, the list only ever its own bytes.
 TEST(Utf8List, LinesGoBackWithTheBytesTheyHad) {
     testing::TemporaryHome home;
-    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+    ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
     const JobPaths paths = JobPathsIn(ProgramFolder());
     const Bytes list = kBom + U("甲") + kGrin + "\r\n" + U("乙") + "\r\n";
-    ASSERT_FALSE(ReplaceFileContents(paths.keywordList, list));
+    ASSERT_TRUE(ReplaceFileContents(paths.keywordList, list));
     {
         KeywordQueue crashed(paths, std::chrono::hours(1));
-        const KeywordQueue::Taken taken = crashed.TakeNextKeyword();
+        const KeywordQueue::Taken taken = *crashed.TakeNextKeyword();
         EXPECT_EQ(taken.keyword, "甲?");
         EXPECT_TRUE(taken.lossy);
-        ASSERT_FALSE(crashed.Flush());
+        ASSERT_TRUE(crashed.Flush());
         EXPECT_EQ(ReadFileBytes(paths.keywordList), kBom + U("乙") + "\r\n");
     }
     KeywordQueue queue(paths, std::chrono::hours(1));
-    EXPECT_EQ(queue.Recover(), 1);
+    EXPECT_EQ(*queue.Recover(), 1);
     EXPECT_EQ(ReadFileBytes(paths.keywordList), list);
 
-    EXPECT_EQ(queue.TakeNextKeyword().keyword, "甲?");
-    const KeywordQueue::Taken second = queue.TakeNextKeyword();
+    EXPECT_EQ(queue.TakeNextKeyword()->keyword, "甲?");
+    const KeywordQueue::Taken second = *queue.TakeNextKeyword();
     EXPECT_EQ(second.keyword, "乙");
     EXPECT_FALSE(second.lossy);
     EXPECT_EQ(queue.RemainingCount(), 2);
-    EXPECT_FALSE(queue.Return("乙"));
-    EXPECT_FALSE(queue.Return("甲?"));
-    ASSERT_FALSE(queue.Flush());
+    EXPECT_TRUE(queue.Return("乙"));
+    EXPECT_TRUE(queue.Return("甲?"));
+    ASSERT_TRUE(queue.Flush());
     EXPECT_EQ(ReadFileBytes(paths.keywordList), list);
 }
 
@@ -172,46 +172,46 @@ TEST(Utf8List, LinesGoBackWithTheBytesTheyHad) {
 // Files of two encodings joined into one list: the run ends where the second begins.
 TEST(ListEncodingOfARun, StaysTheSameAcrossAKillAndEndsWhereAnotherBegins) {
     testing::TemporaryHome home;
-    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+    ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
     const JobPaths paths = JobPathsIn(ProgramFolder());
     // Read whole it is UTF-8; its last line alone ("café", whose é is C3 A9, 茅 in GBK) reads as GBK.
     const Bytes cafe = "caf\xC3\xA9\r\n";
-    ASSERT_FALSE(ReplaceFileContents(paths.keywordList, U("表情") + "\r\n" + cafe));
+    ASSERT_TRUE(ReplaceFileContents(paths.keywordList, U("表情") + "\r\n" + cafe));
     ASSERT_EQ(DetectListFormat(cafe).encoding, kGbk);
     {
         KeywordQueue crashed(paths, std::chrono::hours(1));
-        EXPECT_EQ(crashed.TakeNextKeyword().keyword, "表情");
-        ASSERT_FALSE(crashed.Flush());
+        EXPECT_EQ(crashed.TakeNextKeyword()->keyword, "表情");
+        ASSERT_TRUE(crashed.Flush());
         EXPECT_EQ(ReadFileBytes(paths.keywordList), cafe);
     }
     {
         KeywordQueue queue(paths, std::chrono::hours(1));
-        EXPECT_EQ(queue.Recover(), 1);
+        EXPECT_EQ(*queue.Recover(), 1);
         EXPECT_EQ(queue.Format().encoding, kUtf8);
-        EXPECT_EQ(queue.TakeNextKeyword().keyword, "表情");
-        EXPECT_EQ(queue.TakeNextKeyword().keyword, "caf\xA8\xA6");  // é of GBK's pinyin row
-        EXPECT_FALSE(queue.Finish("表情"));
-        EXPECT_FALSE(queue.Finish("caf\xA8\xA6"));
-        ASSERT_FALSE(queue.Flush());
+        EXPECT_EQ(queue.TakeNextKeyword()->keyword, "表情");
+        EXPECT_EQ(queue.TakeNextKeyword()->keyword, "caf\xA8\xA6");  // é of GBK's pinyin row
+        EXPECT_TRUE(queue.Finish("表情"));
+        EXPECT_TRUE(queue.Finish("caf\xA8\xA6"));
+        ASSERT_TRUE(queue.Flush());
     }
 
     // A GBK list with a UTF-16 file appended: the line with the mark stays, and the next run
     // reads from it on as UTF-16.
     const Bytes utf16 = "\xFF\xFE" + LineFromKeyword("丙\r\n丁\r\n", kLe);
-    ASSERT_FALSE(ReplaceFileContents(paths.keywordList, "甲\r\n" + utf16));
+    ASSERT_TRUE(ReplaceFileContents(paths.keywordList, "甲\r\n" + utf16));
     KeywordQueue joined(paths, std::chrono::hours(1));
     ASSERT_TRUE(joined.TryLockRun());
-    EXPECT_EQ(joined.TakeNextKeyword().keyword, "甲");
-    const KeywordQueue::Taken end = joined.TakeNextKeyword();
+    EXPECT_EQ(joined.TakeNextKeyword()->keyword, "甲");
+    const KeywordQueue::Taken end = *joined.TakeNextKeyword();
     EXPECT_EQ(end.kind, KeywordQueue::Taken::Kind::kEnd);
     EXPECT_EQ(end.halt, KeywordQueue::Taken::Halt::kOtherEncoding);
     EXPECT_EQ(end.other, kLe);
     EXPECT_EQ(end.keywordsBehind, 2);
-    EXPECT_FALSE(joined.Finish("甲"));
+    EXPECT_TRUE(joined.Finish("甲"));
     joined.UnlockRun();
     EXPECT_EQ(ReadFileBytes(paths.keywordList), utf16);
     ASSERT_TRUE(joined.TryLockRun());
-    EXPECT_EQ(joined.TakeNextKeyword().keyword, "丙");
+    EXPECT_EQ(joined.TakeNextKeyword()->keyword, "丙");
     EXPECT_EQ(joined.Format(), (ListFormat{kLe, 2}));
     joined.UnlockRun();
 }

@@ -16,13 +16,13 @@ namespace {
 
 class KeywordQueueTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi"))); }
+    void SetUp() override { ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi"))); }
 
-    void WriteList(const Bytes& contents) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, contents)); }
+    void WriteList(const Bytes& contents) { ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, contents)); }
     Bytes Read(const Text& path) { return ReadFileBytes(path).value_or(""); }
     // The list as it stands on disk once the queue has written it.
     Bytes Written() {
-        EXPECT_FALSE(queue_.Flush());
+        EXPECT_TRUE(queue_.Flush());
         return Read(paths_.keywordList);
     }
 
@@ -47,32 +47,32 @@ TEST_F(KeywordQueueTest, TakesLinesInOrderAndEndsAtAnEmptyLine) {
     EXPECT_EQ(paths_.keywordList, ProgramFolder() + "/OpenAi/待采集关键词.txt");
     WriteList("甲\r\n\r\n乙\r\n");
     auto taken = queue_.TakeNextKeyword();
-    ASSERT_EQ(taken.kind, KeywordQueue::Taken::Kind::kKeyword);
-    EXPECT_EQ(taken.keyword, "甲");
+    ASSERT_EQ(taken->kind, KeywordQueue::Taken::Kind::kKeyword);
+    EXPECT_EQ(taken->keyword, "甲");
     EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{"甲"}));
     EXPECT_EQ(Written(), "\r\n乙\r\n");
-    EXPECT_FALSE(queue_.Finish("甲"));
-    const KeywordQueue::Taken end = queue_.TakeNextKeyword();
+    EXPECT_TRUE(queue_.Finish("甲"));
+    const KeywordQueue::Taken end = *queue_.TakeNextKeyword();
     EXPECT_EQ(end.kind, KeywordQueue::Taken::Kind::kEnd);
     EXPECT_EQ(end.halt, KeywordQueue::Taken::Halt::kEmptyLine);
     EXPECT_EQ(end.keywordsBehind, 1);
-    EXPECT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kEnd) << "no keyword behind the empty line";
+    EXPECT_EQ(queue_.TakeNextKeyword()->kind, KeywordQueue::Taken::Kind::kEnd) << "no keyword behind the empty line";
     EXPECT_EQ(Written(), "\r\n乙\r\n") << "the empty line stays, to show where the run ended";
     EXPECT_EQ(Read(paths_.journal), "");
 }
 
 TEST_F(KeywordQueueTest, LfOnlyAndLastLineWithoutEnd) {
     WriteList("one\ntwo\rthree");
-    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "one");
+    EXPECT_EQ(queue_.TakeNextKeyword()->keyword, "one");
     EXPECT_EQ(Written(), "two\rthree");  // nothing of the next keyword is eaten
-    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "two");
-    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "three");
+    EXPECT_EQ(queue_.TakeNextKeyword()->keyword, "two");
+    EXPECT_EQ(queue_.TakeNextKeyword()->keyword, "three");
     EXPECT_EQ(Written(), "");
-    EXPECT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kEnd);
+    EXPECT_EQ(queue_.TakeNextKeyword()->kind, KeywordQueue::Taken::Kind::kEnd);
 }
 
 TEST_F(KeywordQueueTest, MissingListEndsTheRun) {
-    EXPECT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kEnd);
+    EXPECT_EQ(queue_.TakeNextKeyword()->kind, KeywordQueue::Taken::Kind::kEnd);
 }
 
 TEST_F(KeywordQueueTest, InterruptedKeywordsGoBackToTheFront) {
@@ -80,19 +80,19 @@ TEST_F(KeywordQueueTest, InterruptedKeywordsGoBackToTheFront) {
     {
         // A queue that ends without settling or writing the list, as in a crash.
         KeywordQueue crashed(paths_, std::chrono::hours(1));
-        EXPECT_EQ(crashed.TakeNextKeyword().keyword, "a");
-        EXPECT_EQ(crashed.TakeNextKeyword().keyword, "b");
+        EXPECT_EQ(crashed.TakeNextKeyword()->keyword, "a");
+        EXPECT_EQ(crashed.TakeNextKeyword()->keyword, "b");
     }
     EXPECT_EQ(Read(paths_.keywordList), "a\r\nb\r\nc\r\n");
     KeywordQueue afterCrash(paths_);
-    EXPECT_EQ(afterCrash.Recover(), 2);
+    EXPECT_EQ(*afterCrash.Recover(), 2);
     EXPECT_EQ(Read(paths_.keywordList), "a\r\nb\r\nc\r\n");
     EXPECT_EQ(Read(paths_.journal), "");
-    EXPECT_EQ(afterCrash.Recover(), 0);
+    EXPECT_EQ(*afterCrash.Recover(), 0);
 
-    EXPECT_EQ(afterCrash.TakeNextKeyword().keyword, "a");
-    EXPECT_FALSE(afterCrash.Return("a"));
-    EXPECT_FALSE(afterCrash.Flush());
+    EXPECT_EQ(afterCrash.TakeNextKeyword()->keyword, "a");
+    EXPECT_TRUE(afterCrash.Return("a"));
+    EXPECT_TRUE(afterCrash.Flush());
     EXPECT_EQ(Read(paths_.keywordList), "a\r\nb\r\nc\r\n");
     EXPECT_EQ(Read(paths_.journal), "");
 }
@@ -104,25 +104,25 @@ TEST_F(KeywordQueueTest, AMarkInsideTheListIsAMarkOnceItStandsFirst) {
     WriteList("a\r\n\xEF\xBB\xBF" "b\r\nc\r\n");
     {
         KeywordQueue crashed(paths_, std::chrono::hours(1));
-        EXPECT_EQ(crashed.TakeNextKeyword().keyword, "a");
-        EXPECT_FALSE(crashed.Flush());
-        EXPECT_EQ(crashed.TakeNextKeyword().keyword, "b");
+        EXPECT_EQ(crashed.TakeNextKeyword()->keyword, "a");
+        EXPECT_TRUE(crashed.Flush());
+        EXPECT_EQ(crashed.TakeNextKeyword()->keyword, "b");
     }
     KeywordQueue afterCrash(paths_);
-    EXPECT_EQ(afterCrash.Recover(), 2);
+    EXPECT_EQ(*afterCrash.Recover(), 2);
     EXPECT_EQ(Read(paths_.keywordList), "\xEF\xBB\xBF" "a\r\nb\r\nc\r\n");
 }
 
 TEST_F(KeywordQueueTest, FinishSettlesOneOccurrence) {
     WriteList("x\r\nx\r\ny\r\n");
-    ASSERT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kKeyword);
-    ASSERT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kKeyword);
-    ASSERT_EQ(queue_.TakeNextKeyword().kind, KeywordQueue::Taken::Kind::kKeyword);
+    ASSERT_EQ(queue_.TakeNextKeyword()->kind, KeywordQueue::Taken::Kind::kKeyword);
+    ASSERT_EQ(queue_.TakeNextKeyword()->kind, KeywordQueue::Taken::Kind::kKeyword);
+    ASSERT_EQ(queue_.TakeNextKeyword()->kind, KeywordQueue::Taken::Kind::kKeyword);
     EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{"x", "x", "y"}));
-    EXPECT_FALSE(queue_.Finish("x"));
+    EXPECT_TRUE(queue_.Finish("x"));
     EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{"x", "y"}));
-    EXPECT_FALSE(queue_.Finish("y"));
-    EXPECT_FALSE(queue_.Finish("x"));
+    EXPECT_TRUE(queue_.Finish("y"));
+    EXPECT_TRUE(queue_.Finish("x"));
     EXPECT_EQ(Written(), "");
     EXPECT_EQ(Read(paths_.journal), "");
 }
@@ -141,15 +141,15 @@ TEST_F(KeywordQueueTest, ALongJournalIsCompactedAndStillRight) {
         list += "keyword-number-" + std::to_string(i) + "\r\n";
     }
     WriteList(list);
-    const Text held = queue_.TakeNextKeyword().keyword;  // stays in flight throughout
+    const Text held = queue_.TakeNextKeyword()->keyword;  // stays in flight throughout
     for (int i = 1; i < 3000; ++i) {
-        ASSERT_FALSE(queue_.Finish(queue_.TakeNextKeyword().keyword));
+        ASSERT_TRUE(queue_.Finish(queue_.TakeNextKeyword()->keyword));
     }
     EXPECT_EQ(Written(), "");
     EXPECT_LT(Read(paths_.journal).size(), 100u);
     EXPECT_EQ(UnsettledKeywords(Read(paths_.journal)), (TextList{held}));
     KeywordQueue afterCrash(paths_);
-    EXPECT_EQ(afterCrash.Recover(), 1);
+    EXPECT_EQ(*afterCrash.Recover(), 1);
     EXPECT_EQ(Read(paths_.keywordList), held + "\r\n");
 }
 
@@ -157,27 +157,27 @@ TEST_F(KeywordQueueTest, ALongJournalIsCompactedAndStillRight) {
 // is the list from then on (less what was taken and is still at its front).
 TEST_F(KeywordQueueTest, EditsDuringARunAreKept) {
     WriteList("a\r\nb\r\n");
-    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "a");
-    ASSERT_FALSE(AppendToFile(paths_.keywordList, "c\r\n"));
+    EXPECT_EQ(queue_.TakeNextKeyword()->keyword, "a");
+    ASSERT_TRUE(AppendToFile(paths_.keywordList, "c\r\n"));
     EXPECT_EQ(queue_.RemainingCount(), 3);
     EXPECT_EQ(Written(), "b\r\nc\r\n");
-    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "b");
-    ASSERT_FALSE(AppendToFile(paths_.keywordList, "d\r\n"));
-    EXPECT_FALSE(queue_.Return("b"));
+    EXPECT_EQ(queue_.TakeNextKeyword()->keyword, "b");
+    ASSERT_TRUE(AppendToFile(paths_.keywordList, "d\r\n"));
+    EXPECT_TRUE(queue_.Return("b"));
     EXPECT_EQ(Written(), "b\r\nc\r\nd\r\n");
 
-    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "b");
-    ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, "b\r\nedited\r\n"));
-    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "edited");
+    EXPECT_EQ(queue_.TakeNextKeyword()->keyword, "b");
+    ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, "b\r\nedited\r\n"));
+    EXPECT_EQ(queue_.TakeNextKeyword()->keyword, "edited");
     EXPECT_EQ(Written(), "");
-    ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, "later\r\n"));
-    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "later");
+    ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, "later\r\n"));
+    EXPECT_EQ(queue_.TakeNextKeyword()->keyword, "later");
 }
 
 TEST_F(KeywordQueueTest, TheFileCatchesUpWithoutBeingAsked) {
     WriteList("a\r\nb\r\n");
     KeywordQueue queue(paths_, std::chrono::milliseconds(10));
-    EXPECT_EQ(queue.TakeNextKeyword().keyword, "a");
+    EXPECT_EQ(queue.TakeNextKeyword()->keyword, "a");
     for (int i = 0; i < 500 && Read(paths_.keywordList) != "b\r\n"; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -194,26 +194,25 @@ TEST_F(KeywordQueueTest, FilesThatCannotBeWrittenLoseNothing) {
         // Files may grow to 5 bytes only: the journal record does not fit, so nothing is taken.
         FileSizeLimit limit(5);
         const auto taken = queue_.TakeNextKeyword();
-        EXPECT_EQ(taken.kind, KeywordQueue::Taken::Kind::kError);
-        ASSERT_TRUE(taken.error);
-        EXPECT_NE(taken.error->path.find("正在生成关键词.txt"), Text::npos) << "the error names the file";
+        ASSERT_FALSE(taken);
+        EXPECT_NE(taken.error().where.find("正在生成关键词.txt"), Text::npos) << "the error names the file";
         EXPECT_EQ(Read(paths_.journal), "");
     }
-    EXPECT_EQ(queue_.TakeNextKeyword().keyword, "a");
-    EXPECT_FALSE(queue_.Finish("a"));
+    EXPECT_EQ(queue_.TakeNextKeyword()->keyword, "a");
+    EXPECT_TRUE(queue_.Finish("a"));
     {
         // Now the list cannot be written: it keeps its bytes, and the journal what it lacks.
         FileSizeLimit limit(5);
-        const std::optional<FileError> e = queue_.Flush();
-        ASSERT_TRUE(e);
-        EXPECT_NE(e->path.find("待采集关键词.txt"), Text::npos);
+        const Result<void> e = queue_.Flush();
+        ASSERT_FALSE(e);
+        EXPECT_NE(e.error().where.find("待采集关键词.txt"), Text::npos);
         const auto taken = queue_.TakeNextKeyword();
-        EXPECT_EQ(taken.kind, KeywordQueue::Taken::Kind::kError) << "no keyword while the list cannot be written";
-        EXPECT_EQ(taken.error->path, e->path);
+        ASSERT_FALSE(taken) << "no keyword while the list cannot be written";
+        EXPECT_EQ(taken.error().where, e.error().where);
     }
     EXPECT_EQ(Read(paths_.keywordList), "a\r\nbbbbbbbbbbbb\r\n");
     KeywordQueue next(paths_);
-    EXPECT_EQ(next.Recover(), 0);
+    EXPECT_EQ(*next.Recover(), 0);
     EXPECT_EQ(Read(paths_.keywordList), "bbbbbbbbbbbb\r\n");
 }
 #endif

@@ -34,7 +34,7 @@ class ParallelJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
         deployment_ = service_.Deploy();
-        ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+        ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
         SetRunLogWindow(&window_);
         window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-test");
         retry::SetTimeScale(0.01);
@@ -83,7 +83,7 @@ protected:
         for (int i = 0; i < count; ++i) {
             list += "k" + std::to_string(i) + "\r\n";
         }
-        ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, list));
+        ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, list));
     }
     void Plan(const Text& keyword, Misbehaviour plan) {
         std::lock_guard lock(mutex_);
@@ -242,7 +242,7 @@ TEST_F(ParallelJobTest, StopReturnsEveryKeywordInFlight) {
 
 TEST_F(ParallelJobTest, ExistingOutputIsSkippedWhenAsked) {
     WriteList(2);
-    ASSERT_FALSE(OutputFolder(paths_.outputFolder).Save("k0", "earlier"));
+    ASSERT_TRUE(OutputFolder(paths_.outputFolder).Save("k0", "earlier"));
     window_.SetNumber(control::kCheckSkipExisting, kPropChecked, 1);
     const JobSummary summary = Run(1);
     EXPECT_EQ(summary.skipped, 1);
@@ -258,7 +258,7 @@ TEST_F(ParallelJobTest, ExistingOutputIsSkippedWhenAsked) {
 // get tagged ones, with several workers at once and against an article the folder already holds;
 // after a restart every article is found again.
 TEST_F(ParallelJobTest, KeywordsThatDifferOnlyInCaseGetFilesOfTheirOwn) {
-    ASSERT_FALSE(OutputFolder(paths_.outputFolder).Save("Old", "earlier"));
+    ASSERT_TRUE(OutputFolder(paths_.outputFolder).Save("Old", "earlier"));
     const std::vector<std::vector<Text>> groups = {{"Abc", "abc", "ABC"}, {"Σσ", "σΣ", "σσ"}, {"Яблоко", "яблоко"},
                                                    {"Ａｂ", "ａｂ"},      {"Ⅻⅰ", "ⅫⅠ"},       {"Old", "OLD"}};
     Bytes list;
@@ -269,14 +269,15 @@ TEST_F(ParallelJobTest, KeywordsThatDifferOnlyInCaseGetFilesOfTheirOwn) {
             ++count;
         }
     }
-    ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, list));
+    ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, list));
     window_.SetNumber(control::kCheckSkipExisting, kPropChecked, 1);
     const JobSummary first = Run(4);
     EXPECT_EQ(first.succeeded, static_cast<int>(count) - 1) << Log();
     EXPECT_EQ(first.skipped, 1);
 
-    std::vector<Text> names;
-    ASSERT_FALSE(ListFolder(paths_.outputFolder, names));
+    const Result<std::vector<Text>> listed = ListFolder(paths_.outputFolder);
+    ASSERT_TRUE(listed);
+    const std::vector<Text>& names = *listed;
     std::map<Bytes, Text> fileOf;  // article -> name
     for (const Text& name : names) {
         fileOf[Read(paths_.outputFolder + name)] = name;
@@ -296,7 +297,7 @@ TEST_F(ParallelJobTest, KeywordsThatDifferOnlyInCaseGetFilesOfTheirOwn) {
         EXPECT_EQ(plain, 1) << group.front();
     }
 
-    ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, list));
+    ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, list));
     const JobSummary second = Run(4);
     EXPECT_EQ(second.skipped, static_cast<int>(count)) << Log();
     EXPECT_EQ(second.succeeded, 0);

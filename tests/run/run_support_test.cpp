@@ -104,8 +104,8 @@ TEST(Progress, CountsAndEstimatesFromThePaceSoFar) {
 
 class RequeueTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi"))); }
-    void Write(const Text& path, const Bytes& b) { ASSERT_FALSE(ReplaceFileContents(path, b)); }
+    void SetUp() override { ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi"))); }
+    void Write(const Text& path, const Bytes& b) { ASSERT_TRUE(ReplaceFileContents(path, b)); }
     static Bytes Read(const Text& path) { return ReadFileBytes(path).value_or("<missing>"); }
 
     testing::TemporaryHome home_;
@@ -116,13 +116,13 @@ protected:
 TEST_F(RequeueTest, MovesFailuresBehindTheList) {
     Write(paths_.keywordList, "a\r\nb\r\n\r\n");
     Write(paths_.failureList, "x\r\ny\ny\r\n");
-    const RequeueResult r = RequeueFailedKeywords(paths_, intent_);
-    EXPECT_FALSE(r.error);
-    EXPECT_EQ(r.moved, 3);
+    const Result<int> moved = RequeueFailedKeywords(paths_, intent_);
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(*moved, 3);
     EXPECT_EQ(Read(paths_.keywordList), "a\r\nb\r\nx\r\ny\r\ny\r\n");
     EXPECT_EQ(Read(paths_.failureList), "");
     EXPECT_EQ(Read(intent_), "<missing>");
-    EXPECT_EQ(RequeueFailedKeywords(paths_, intent_).moved, 0);
+    EXPECT_EQ(RequeueFailedKeywords(paths_, intent_), 0);
 }
 
 TEST_F(RequeueTest, AMoveCutShortIsFinishedOnceAtWhicheverStepItStopped) {
@@ -130,7 +130,7 @@ TEST_F(RequeueTest, AMoveCutShortIsFinishedOnceAtWhicheverStepItStopped) {
     Write(paths_.keywordList, "a\r\n");
     Write(paths_.failureList, "x\r\n");
     Write(intent_, "3\r\nx\r\n");
-    EXPECT_FALSE(FinishInterruptedRequeue(paths_, intent_));
+    EXPECT_TRUE(FinishInterruptedRequeue(paths_, intent_));
     EXPECT_EQ(Read(paths_.keywordList), "a\r\nx\r\n");
     EXPECT_EQ(Read(paths_.failureList), "");
     EXPECT_EQ(Read(intent_), "<missing>");
@@ -139,7 +139,7 @@ TEST_F(RequeueTest, AMoveCutShortIsFinishedOnceAtWhicheverStepItStopped) {
     Write(paths_.keywordList, "a\r\nx\r\n");
     Write(paths_.failureList, "x\r\n");
     Write(intent_, "3\r\nx\r\n");
-    EXPECT_FALSE(FinishInterruptedRequeue(paths_, intent_));
+    EXPECT_TRUE(FinishInterruptedRequeue(paths_, intent_));
     EXPECT_EQ(Read(paths_.keywordList), "a\r\nx\r\n");
     EXPECT_EQ(Read(paths_.failureList), "");
 }

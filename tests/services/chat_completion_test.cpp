@@ -421,21 +421,21 @@ TEST(InterfaceThreeKeyCheck, TheModelListSaysTheKeyWorks) {
         }
     });
     KeyCheckResult result = InterfaceThreeKeyCheck(server.Base("/v1/"), "sk-good", kOpenAiBase);
-    EXPECT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.modelCount, 3);
-    EXPECT_EQ(result.status, 200);
-    EXPECT_EQ(KeyCheckCaption(result), "密钥有效，可用模型：3个");
+    EXPECT_TRUE(result) << result.error().reason;
+    EXPECT_EQ(result->modelCount, 3);
+    EXPECT_EQ(result->status, 200);
+    EXPECT_EQ(KeyCheckCaption(*result), "密钥有效，可用模型：3个");
     EXPECT_EQ(server.Requests().back().RequestLine(), "GET /v1/models HTTP/1.1");
 
     // A full chat URL asks the models of its base.
     result = InterfaceThreeKeyCheck(server.Base("/v1/chat/completions"), "sk-good", kOpenAiBase);
-    EXPECT_TRUE(result.ok);
+    EXPECT_TRUE(result);
     EXPECT_EQ(server.Requests().back().RequestLine(), "GET /v1/models HTTP/1.1");
 
     result = InterfaceThreeKeyCheck(server.Base(""), "sk-bad", kOpenAiBase);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.status, 401);
-    EXPECT_EQ(result.error, "Incorrect API key provided（HTTP 401）");
+    EXPECT_FALSE(result);
+    EXPECT_EQ(result.error().code, 401);
+    EXPECT_EQ(result.error().reason, "Incorrect API key provided（HTTP 401）");
     EXPECT_EQ(server.Requests().back().RequestLine(), "GET /v1/models HTTP/1.1");
 }
 
@@ -444,23 +444,23 @@ TEST(InterfaceThreeKeyCheck, RepliesWithoutAModelList) {
         test::RawServer::Send(socket, HttpReply(200, "text/html", "<html><title>Login</title></html>"));
     });
     KeyCheckResult result = InterfaceThreeKeyCheck(page.Base(), "k", kOpenAiBase);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, "回复中没有模型列表：Login（HTTP 200）");
+    EXPECT_FALSE(result);
+    EXPECT_EQ(result.error().reason, "回复中没有模型列表：Login（HTTP 200）");
 
     const test::RefusingPort refusing;
     result = InterfaceThreeKeyCheck(refusing.Url(), "k", kOpenAiBase);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.error.rfind("网络请求失败：", 0), 0u);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(result.error().code, 0);
+    EXPECT_EQ(result.error().reason.rfind("网络请求失败：", 0), 0u);
 
     result = InterfaceThreeKeyCheck("localhost", "k", kOpenAiBase);
-    EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.error.find("http://"), Text::npos);
+    EXPECT_FALSE(result);
+    EXPECT_NE(result.error().reason.find("http://"), Text::npos);
 
     // A key with a line break inside is not checked in a shortened form: nothing is sent.
     result = InterfaceThreeKeyCheck(page.Base(), "sk-a\r\nb", kOpenAiBase);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error.rfind("API秘钥中含有换行符", 0), 0u);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(result.error().reason.rfind("API秘钥中含有换行符", 0), 0u);
     EXPECT_EQ(page.Requests().size(), 1u);
 }
 

@@ -50,7 +50,7 @@ public:
     // returns it as start-up reads it.
     Deployment Deploy() const {
         const Text ini = ProgramPath(kSettingsFileTail);
-        if (WriteIniValue(ini, kDeploymentSection, "OpenAI", Origin())) {
+        if (!WriteIniValue(ini, kDeploymentSection, "OpenAI", Origin())) {
             throw std::runtime_error("the test deployment cannot be written");
         }
         return ReadDeployment(ini);
