@@ -4,7 +4,7 @@
 #include "run/failure_requeue.h"
 #include "platform/open_file.h"
 #include "platform/program_folder.h"
-#include "window/run_log.h"
+#include "app/run_log.h"
 
 namespace qj {
 
@@ -38,7 +38,7 @@ void OnRequeueFailedClicked(WindowModel&) {
 }
 
 void OnStopClicked(WindowModel&) {
-    StopRequested = true;
+    RequestRunStop();
     RunLog("程序将在1分钟后自动结束");
 }
 

@@ -1,7 +1,7 @@
 #include "app/handlers.h"
 #include "platform/program_folder.h"
 #include "settings/settings_store.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 
 namespace qj {
 

@@ -15,11 +15,11 @@
 
 #include "app/main_window_controls.h"
 #include "app/process_state.h"
-#include "run/job.h"
+#include "app/main_window_job.h"
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
 #include "text/code_page.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/memory_window.h"
 
 namespace qj::bench {
@@ -109,10 +109,9 @@ inline void TimeRuns(benchmark::State& state, int keywords, const std::function<
         window.SetText(control::kEditOpenAiKey, kPropContent, "sk-bench");
         configure(window);
         SetMainWindow(&window);
-        KeywordQueue queue(JobPathsIn(ProgramFolder()));
         const long long before = BytesWrittenSoFar();
         state.ResumeTiming();
-        const JobSummary summary = RunGenerationJob(window, queue, ChosenGenerator, CurrentDeployment(), StopRequested);
+        const JobSummary summary = RunOnWindow(window);
         state.PauseTiming();
         if (tally) {
             tally->bytesWritten += BytesWrittenSoFar() - before;

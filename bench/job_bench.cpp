@@ -30,7 +30,7 @@
 #include "settings/ini_file.h"
 #include "settings/settings_store.h"
 #include "text/code_page.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/memory_window.h"
 
 namespace {

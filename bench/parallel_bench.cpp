@@ -18,7 +18,7 @@
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
 #include "text/code_page.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/memory_window.h"
 
 namespace {

@@ -5,7 +5,6 @@
 #include "http/base64.h"
 #include "http/http_request.h"
 #include "text/text_helpers.h"
-#include "window/responsive_wait.h"
 
 namespace qj {
 
@@ -53,9 +52,9 @@ EncodedSources SourcesFor(const Deployment& deployment) {
     return *cached;
 }
 
-Text Get(WindowModel& window, const Text& encodedAddress, std::optional<int> timeoutSeconds) {
+Text Get(const ExchangeWait& wait, const Text& encodedAddress, std::optional<int> timeoutSeconds) {
     Bytes reply;
-    RunKeepingWindowResponsive(window, [&] {
+    WaitFor(wait, [&] {
         HttpRequestParams params;
         params.url = Base64Decode(encodedAddress);
         params.timeoutSeconds = timeoutSeconds;
@@ -92,10 +91,10 @@ bool IsUnusableNotice(const Text& text) {
     return text.empty() || FindText(text, "404") != kNotFound;
 }
 
-Text FetchNoticeText(WindowModel& window, const NoticeSource& source) {
-    Text text = Get(window, source.primary, source.timeoutSeconds);
+Text FetchNoticeText(const NoticeSource& source, const ExchangeWait& wait) {
+    Text text = Get(wait, source.primary, source.timeoutSeconds);
     if (IsUnusableNotice(text)) {
-        text = Get(window, source.fallback, source.timeoutSeconds);
+        text = Get(wait, source.fallback, source.timeoutSeconds);
     }
     if (IsUnusableNotice(text)) {
         text = Base64Decode(source.builtIn);

@@ -1,24 +1,19 @@
 #pragma once
 
-#include <atomic>
 #include <functional>
 
-#include "services/completion.h"
-#include "services/generator.h"
-#include "run/keyword_queue.h"
+#include "platform/stop_token.h"
 #include "run/progress.h"
-#include "settings/deployment.h"
-#include "window/window_model.h"
+#include "run/run_inputs.h"
+#include "run/run_observer.h"
+#include "services/token_usage.h"
 
 namespace qj {
-
-// The generator of a completion interface (one or two).
-Generator CompletionGenerator(CompletionProfile profile);
 
 // How a run ended.
 enum class RunEnd {
     kListDone,    // it went through to the end of the list
-    kStopped,     // the stop flag ended it; the keywords in flight went back into the list
+    kStopped,     // the stop request ended it; the keywords in flight went back into the list
     kNotStarted,  // another run holds the list, the list cannot be read, or what an earlier run left
                   // could not be put back
     kEndedEarly,  // keywords are left: settings that cannot work, a file that cannot be written, or
@@ -36,29 +31,30 @@ struct JobSummary {
     RunEnd end = RunEnd::kListDone;
 };
 
-// One complete run over the keyword list: the window's controls are read at the moments the job
-// needs them, every step is logged, and every keyword taken ends in its output file, in the failure
-// list, or back in the keyword list. A keyword whose outcome cannot be recorded (its file or the
-// failure list cannot be written) goes back into the list and ends the run, so that no keyword is
-// asked for again and again; when even the list or the journal cannot take it, it stays in the
-// journal for the next run. 编辑框_并发数 workers (1 to 32, 1 when empty) share the list;
-// a transient failure is tried again up to 编辑框_失败重试次数 times (0 to 10) after a growing
-// pause; "too many requests" pauses every worker; the figures of the run show in the window's
-// title and progress bar and end up in the run log. A generator over a pool of endpoints (interface
-// three, see PoolBehind) does its tries, pauses and failover itself, with 编辑框_并发数 as its ceiling,
-// and each endpoint's figures end up in the run log. `choose` is asked once, at the start, with the
-// window and the deployment. The run clears `stop` as it starts; setting it stops the run (the
-// keywords in flight go back into the list). `onRunEnding` runs just before 开始 is enabled again.
-// The last line of the log is 「任务完成！」, or 「任务已停止」 when `interrupted` says that the stop
-// came from an interrupt of the process (Ctrl+C, a request to terminate).
-using GeneratorChoice = std::function<Generator(WindowModel& window, const Deployment& deployment)>;
-JobSummary RunGenerationJob(WindowModel& window, KeywordQueue& queue, const GeneratorChoice& choose,
-                            const Deployment& deployment, std::atomic<bool>& stop,
-                            const std::function<void()>& onRunEnding = {},
-                            const std::function<bool()>& interrupted = {});
+// What happens around a run besides its inputs: `onRunEnding` runs just before the run says it no
+// longer goes on (the window's run guard is released there, so that a click on the enabled 开始
+// always starts a run), and `interrupted` tells whether a stop came from an interrupt of the process
+// (Ctrl+C, a request to terminate).
+struct RunHooks {
+    std::function<void()> onRunEnding;
+    std::function<bool()> interrupted;
+};
 
-// The generator the window's interface choice asks for, with the deployment's hosts.
-Generator ChosenGenerator(WindowModel& window, const Deployment& deployment);
+// One complete run over the keyword list, its inputs read once before (see RunInputs); no window.
+// Every keyword taken ends in its output file, in the failure list, or back in the keyword list. A
+// keyword whose outcome cannot be recorded (its file or the failure list cannot be written) goes
+// back into the list and ends the run, so that no keyword is asked for again and again; when even
+// the list or the journal cannot take it, it stays in the journal for the next run. The request's
+// workers share the list (see RequestStage for tries, pauses and endpoints). Every step is logged
+// through `observer` and into the run's log file (OpenAi/运行日志/, see RunLogFile), and the
+// figures of the run are told as they change, at most every 200 ms. A stop request ends the run
+// (the keywords in flight go back into the list). The last line of the log is 「任务完成！」, or
+// 「任务已停止」 when the stop came from an interrupt of the process.
+//
+// A keyword goes through the stages in this order, each with its own settings in the inputs:
+// take (the queue, the skip rule) -> request (RequestStage) -> check the reply -> write the article
+// -> record the outcome (journal, failure list, figures, tokens) -> (publish).
+JobSummary RunJob(const RunInputs& inputs, RunObserver& observer, const StopToken& stop, const RunHooks& hooks = {});
 
 // Puts the keywords that a run left in its journal (the program was closed or killed during a
 // request) back at the front of the keyword list, unless a run of another process holds the list.

@@ -154,6 +154,7 @@ JobPaths JobPathsIn(const Text& programFolder) {
     p.outputFolder = Below(programFolder, kOutputFolderTail);
     p.failureList = Below(programFolder, kFailureListTail);
     p.runLock = Below(programFolder, kRunLockTail);
+    p.runLogFolder = Below(programFolder, kRunLogFolderTail);
     return p;
 }
 

@@ -23,6 +23,7 @@ struct JobPaths {
     Text outputFolder;  // one file per keyword, ends with the separator
     Text failureList;   // keywords that failed, one per line
     Text runLock;       // held by the run that works on this list
+    Text runLogFolder;  // the run-log file of every run, ends with the separator
 };
 
 // Tails of the job's files, appended to the program folder.
@@ -37,6 +38,8 @@ inline constexpr const char* kJournalTail =
     "OpenAi/\xD5\xFD\xD4\xDA\xC9\xFA\xB3\xC9\xB9\xD8\xBC\xFC\xB4\xCA.txt";  // OpenAi/正在生成关键词.txt
 
 inline constexpr const char* kRunLockTail = "OpenAi/.run.lock";
+
+inline constexpr const char* kRunLogFolderTail = "OpenAi/\xD4\xCB\xD0\xD0\xC8\xD5\xD6\xBE/";  // OpenAi/运行日志/
 
 // The paths below a program folder (a GBK path without trailing separator).
 JobPaths JobPathsIn(const Text& programFolder);

@@ -14,7 +14,6 @@
 #include "text/ascii.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
-#include "window/control_names.h"
 
 namespace qj {
 
@@ -121,18 +120,6 @@ bool JudgedAsProxyTrouble(const ChatExchange& exchange, GenerationOutcome& outco
 
 void SetChatTimeoutSeconds(int seconds) {
     g_chatTimeoutSeconds.store(seconds);
-}
-
-InterfaceThreeSettings ReadInterfaceThreeSettings(const WindowModel& window) {
-    InterfaceThreeSettings settings;
-    settings.baseUrl = window.GetText(control::kEditInterfaceThreeBaseUrl, kPropContent);
-    settings.model = window.GetText(control::kEditInterfaceThreeModel, kPropContent);
-    settings.promptTemplate = window.GetText(control::kEditInterfaceThreePrompt, kPropContent);
-    settings.systemPrompt = window.GetText(control::kEditInterfaceThreeSystemPrompt, kPropContent);
-    settings.temperature = window.GetText(control::kEditInterfaceThreeTemperature, kPropContent);
-    settings.backupEndpoints = window.GetText(control::kEditInterfaceThreeBackups, kPropContent);
-    settings.proxy = window.GetText(control::kEditInterfaceThreeProxy, kPropContent);
-    return settings;
 }
 
 Text DefaultChatBaseUrl(const Deployment& deployment) {

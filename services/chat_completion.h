@@ -10,7 +10,6 @@
 #include "services/generator.h"
 #include "settings/deployment.h"
 #include "text/types.h"
-#include "window/window_model.h"
 
 namespace qj {
 
@@ -27,9 +26,6 @@ struct InterfaceThreeSettings {
     Text backupEndpoints{};  // one further endpoint per line (see ReadEndpointLines)
     Text proxy{};            // empty: direct
 };
-
-// Reads the settings from the edit boxes of the interface-three page.
-InterfaceThreeSettings ReadInterfaceThreeSettings(const WindowModel& window);
 
 // The base URL used when the user gave none: the deployment's OpenAI origin with "/v1".
 Text DefaultChatBaseUrl(const Deployment& deployment);

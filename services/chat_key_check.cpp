@@ -8,7 +8,6 @@
 #include "services/chat_completion.h"
 #include "http/http_request.h"
 #include "text/ascii.h"
-#include "window/control_names.h"
 
 namespace qj {
 
@@ -82,12 +81,6 @@ KeyCheckResult InterfaceThreeKeyCheck(const Text& baseUrl, const Text& key, cons
         // Only memory exhaustion gets here.
         return Error{.kind = ErrorKind::kNoReply, .where = baseUrl, .reason = Text("内部错误：") + e.what()};
     }
-}
-
-KeyCheckResult InterfaceThreeKeyCheck(const WindowModel& window, const Deployment& deployment) {
-    return InterfaceThreeKeyCheck(window.GetText(control::kEditInterfaceThreeBaseUrl, kPropContent),
-                                  window.GetText(control::kEditOpenAiKey, kPropContent),
-                                  DefaultChatBaseUrl(deployment));
 }
 
 Text KeyCheckCaption(const ModelList& models) {

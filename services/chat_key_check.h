@@ -5,7 +5,6 @@
 #include "platform/result.h"
 #include "settings/deployment.h"
 #include "text/types.h"
-#include "window/window_model.h"
 
 namespace qj {
 
@@ -23,10 +22,6 @@ using KeyCheckResult = Result<ModelList>;
 // interface's address; empty means `defaultBaseUrl`). A success is a 2xx reply carrying a model list.
 KeyCheckResult InterfaceThreeKeyCheck(const Text& baseUrl, const Text& key, const Text& defaultBaseUrl,
                                       const std::atomic<bool>* cancel = nullptr);
-
-// The same with the address of 编辑框_接口三_API地址 and the key of 编辑框_OpenAi_API秘钥, read from
-// the window (the default address comes from the deployment).
-KeyCheckResult InterfaceThreeKeyCheck(const WindowModel& window, const Deployment& deployment);
 
 // What the credit label shows after a successful check.
 Text KeyCheckCaption(const ModelList& models);

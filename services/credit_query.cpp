@@ -1,26 +1,20 @@
 #include "services/credit_query.h"
 
 #include <atomic>
-#include <system_error>
-#include <thread>
 
 #include "services/completion.h"
 #include "services/chat_key_check.h"
 #include "services/success_field.h"
 #include "http/http_request.h"
 #include "text/text_helpers.h"
-#include "window/control_names.h"
+#include "services/chat_completion.h"
 
 namespace qj {
 
 namespace {
 
-constexpr const char* kIdleCaption = "查询余额";
-constexpr const char* kFailureText = "余额查询失败，请确认API秘钥正确！";
 // Neither service is given a time-out of its own: the transport's defaults apply.
 constexpr int kKeepTransportTimeouts = -1;
-
-std::atomic<int> g_runningQueries{0};
 
 CreditRequest InterfaceOneRequest(const Deployment& deployment, const Text& key) {
     return CreditRequest{
@@ -32,14 +26,16 @@ CreditRequest InterfaceOneRequest(const Deployment& deployment, const Text& key)
     };
 }
 
-CreditFigures ReadInterfaceOneReply(const Text& reply) {
-    CreditFigures figures;
-    figures.ok = FindText(reply, "total_used") != kNotFound;
-    if (figures.ok) {
-        figures.available = TextBetween(reply, "total_available\":", ",");
-        figures.used = TextBetween(reply, "total_used\":", ",");
+Error NoSuccess(const Text& reply) {
+    return Error{.kind = ErrorKind::kBadReply, .reason = reply};
+}
+
+Result<CreditFigures> ReadInterfaceOneReply(const Text& reply) {
+    if (FindText(reply, "total_used") == kNotFound) {
+        return NoSuccess(reply);
     }
-    return figures;
+    return CreditFigures{.available = TextBetween(reply, "total_available\":", ","),
+                         .used = TextBetween(reply, "total_used\":", ",")};
 }
 
 CreditRequest InterfaceTwoRequest(const Deployment& deployment, const Text& key) {
@@ -67,21 +63,12 @@ CreditRequest InterfaceTwoRequest(const Deployment& deployment, const Text& key)
     };
 }
 
-CreditFigures ReadInterfaceTwoReply(const Text& reply) {
-    CreditFigures figures;
-    figures.ok = ReplySaysSuccess(reply);
-    if (figures.ok) {
-        figures.available = TextBetween(reply, "balance\":", "}");
-        // The first key ending in "use" counts, "total_use" among them.
-        figures.used = TextBetween(reply, "use\":", ",");
+Result<CreditFigures> ReadInterfaceTwoReply(const Text& reply) {
+    if (!ReplySaysSuccess(reply)) {
+        return NoSuccess(reply);
     }
-    return figures;
-}
-
-void ShowFailure(WindowModel& window) {
-    // The caption comes back first: the box waits for the user.
-    window.SetText(control::kButtonQueryCredit, kPropCaption, kIdleCaption);
-    window.MessageBox(kFailureText, kDefaultMessageCaption, MessageIcon::kNone);
+    // The first key ending in "use" counts, "total_use" among them.
+    return CreditFigures{.available = TextBetween(reply, "balance\":", "}"), .used = TextBetween(reply, "use\":", ",")};
 }
 
 }  // namespace
@@ -92,13 +79,6 @@ CreditService InterfaceOneCredit() {
 
 CreditService InterfaceTwoCredit() {
     return CreditService{.request = InterfaceTwoRequest, .read = ReadInterfaceTwoReply};
-}
-
-CreditService ChosenCreditService(WindowModel& window) {
-    if (window.GetNumber(control::kRadioInterfaceOne, kPropChecked)) {
-        return InterfaceOneCredit();
-    }
-    return InterfaceTwoCredit();
 }
 
 Text CreditResultLine(const CreditFigures& figures) {
@@ -119,44 +99,29 @@ Result<Text> SendCreditRequest(const CreditRequest& request) {
     return Text(reply->body.c_str());
 }
 
-void CreditQuery(WindowModel& window, const Deployment& deployment) {
+Result<Text> CreditQuery(const CreditQueryInputs& inputs) {
     // Interface three has no credit figures to ask for: its key is checked against the model list.
-    if (window.GetNumber(control::kRadioInterfaceThree, kPropChecked)) {
-        const KeyCheckResult check = InterfaceThreeKeyCheck(window, deployment);
+    if (inputs.chosen == Interface::kThree) {
+        const KeyCheckResult check =
+            InterfaceThreeKeyCheck(inputs.chatBaseUrl, inputs.key, DefaultChatBaseUrl(inputs.deployment));
         if (!check) {
-            ShowFailure(window);
-            return;
+            return check.error();
         }
-        window.SetText(control::kLabelCredit, kPropContent, KeyCheckCaption(*check));
-        window.SetText(control::kButtonQueryCredit, kPropCaption, kIdleCaption);
-        return;
+        return KeyCheckCaption(*check);
     }
-    const CreditService service = ChosenCreditService(window);
-    const Text key = window.GetText(control::kEditOpenAiKey, kPropContent);
-    const CreditFigures figures = service.read(SendCreditRequest(service.request(deployment, key)).value_or(Text()));
-    if (!figures.ok) {
-        ShowFailure(window);
-        return;
+    const CreditService service = inputs.chosen == Interface::kOne ? InterfaceOneCredit() : InterfaceTwoCredit();
+    const CreditRequest request = service.request(inputs.deployment, inputs.key);
+    const Result<Text> reply = SendCreditRequest(request);
+    if (!reply) {
+        return reply.error();
     }
-    window.SetText(control::kLabelCredit, kPropContent, CreditResultLine(figures));
-    window.SetText(control::kButtonQueryCredit, kPropCaption, kIdleCaption);
-}
-
-void StartCreditQuery(WindowModel& window, const Deployment& deployment) {
-    ++g_runningQueries;
-    try {
-        std::thread([&window, deployment] {
-            CreditQuery(window, deployment);
-            --g_runningQueries;
-        }).detach();
-    } catch (const std::system_error&) {
-        --g_runningQueries;
-        ShowFailure(window);
+    Result<CreditFigures> figures = service.read(*reply);
+    if (!figures) {
+        Error noSuccess = figures.error();
+        noSuccess.where = request.url;
+        return noSuccess;
     }
-}
-
-int RunningCreditQueries() {
-    return g_runningQueries.load();
+    return CreditResultLine(*figures);
 }
 
 }  // namespace qj

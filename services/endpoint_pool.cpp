@@ -4,7 +4,6 @@
 #include <ctime>
 
 #include "services/retry_policy.h"
-#include "window/run_log.h"
 
 namespace qj {
 
@@ -24,12 +23,6 @@ Text PeriodText(std::chrono::seconds period) {
     return std::to_string(s / 60) + "分钟" + (s % 60 ? std::to_string(s % 60) + "秒" : Text());
 }
 
-void Log(const std::vector<Text>& lines) {
-    for (const Text& line : lines) {
-        RunLog(line);
-    }
-}
-
 GenerationOutcome Cancelled() {
     GenerationOutcome outcome;
     outcome.cancelled = true;
@@ -42,13 +35,21 @@ std::chrono::steady_clock::duration Scaled(std::chrono::seconds period) {
 
 }  // namespace
 
-EndpointPool::EndpointPool(std::vector<PoolEndpoint> endpoints) {
+EndpointPool::EndpointPool(std::vector<PoolEndpoint> endpoints, LogSink log) : log_(std::move(log)) {
     for (std::size_t i = 0; i < endpoints.size(); ++i) {
         Endpoint& endpoint = endpoints_.emplace_back();
         endpoint.endpoint = std::move(endpoints[i]);
         endpoint.name = "端点" + std::to_string(i + 1);
     }
     SetRules(rules_);
+}
+
+void EndpointPool::Log(const std::vector<Text>& lines) const {
+    if (log_) {
+        for (const Text& line : lines) {
+            log_(line);
+        }
+    }
 }
 
 void EndpointPool::SetRules(const PoolRules& rules) {
@@ -318,8 +319,8 @@ GenerationOutcome EndpointPool::Request(const Text& keyword, const Text& mainKey
         }
         const std::size_t index = choice.index;
         if (movedOn || (retryOn && *retryOn != index)) {
-            RunLog("关键词【" + keyword + "】改由" + endpoints_[index].name + "生成" +
-                   (movedOn && !last->errorDetail.empty() ? "（" + last->errorDetail + "）" : Text()));
+            Log({"关键词【" + keyword + "】改由" + endpoints_[index].name + "生成" +
+                   (movedOn && !last->errorDetail.empty() ? "（" + last->errorDetail + "）" : Text())});
             movedOn = false;
         }
         retryOn.reset();
@@ -347,8 +348,8 @@ GenerationOutcome EndpointPool::Request(const Text& keyword, const Text& mainKey
             // Another endpoint with room may take the keyword before the wait is over.
             const auto delay = retry::Delay(failures[index], outcome.retryAfterSeconds, retry::Jitter());
             const Text reason = outcome.status == 0 ? Text("没有收到回复") : "HTTP " + std::to_string(outcome.status);
-            RunLog("关键词【" + keyword + "】请求失败（" + (count > 1 ? endpoints_[index].name + "，" : Text()) + reason +
-                   "），" + retry::DelayText(delay) + "后第" + std::to_string(failures[index]) + "次重试");
+            Log({"关键词【" + keyword + "】请求失败（" + (count > 1 ? endpoints_[index].name + "，" : Text()) + reason +
+                   "），" + retry::DelayText(delay) + "后第" + std::to_string(failures[index]) + "次重试"});
             notBefore[index] = Clock::now() + std::chrono::duration_cast<Clock::duration>(delay * retry::TimeScale());
             retryOn = index;
             continue;
@@ -381,8 +382,8 @@ std::vector<EndpointPool::Figures> EndpointPool::figures() const {
 void EndpointPool::LogFigures() const {
     const std::vector<Figures> all = figures();
     for (std::size_t i = 0; i < all.size(); ++i) {
-        RunLog(endpoints_[i].name + "：文章" + std::to_string(all[i].articles) + "篇，失败" +
-               std::to_string(all[i].failures) + "次，429回答" + std::to_string(all[i].rateLimited) + "次");
+        Log({endpoints_[i].name + "：文章" + std::to_string(all[i].articles) + "篇，失败" +
+               std::to_string(all[i].failures) + "次，429回答" + std::to_string(all[i].rateLimited) + "次"});
     }
 }
 

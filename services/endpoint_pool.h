@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "services/generator.h"
+#include "services/caller_hooks.h"
 #include "services/pacing.h"
 
 namespace qj {
@@ -52,7 +53,8 @@ public:
 
     static constexpr int kRateLimitedGoes = 5;
 
-    explicit EndpointPool(std::vector<PoolEndpoint> endpoints);
+    // The pool's run-log lines go to `log`.
+    EndpointPool(std::vector<PoolEndpoint> endpoints, LogSink log);
 
     // Before the first request.
     void SetRules(const PoolRules& rules);
@@ -114,7 +116,10 @@ private:
     static Text LimitsLine(const Endpoint& endpoint);
     Text Named(std::size_t index, const Text& detail) const;
 
+    void Log(const std::vector<Text>& lines) const;
+
     std::vector<Endpoint> endpoints_;
+    const LogSink log_;
     PoolRules rules_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -12,6 +12,10 @@
 
 namespace qj {
 
+// The interfaces a user may choose: one and two ask completion services (relays, long gone), three
+// a chat-completion service.
+enum class Interface { kOne, kTwo, kThree };
+
 // What one interface made of one keyword.
 struct GenerationOutcome {
     bool ok = false;         // the reply is a success

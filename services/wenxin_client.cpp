@@ -4,9 +4,6 @@
 #include "http/http_request.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
-#include "window/control_names.h"
-#include "window/responsive_wait.h"
-#include "window/run_log.h"
 
 namespace qj {
 
@@ -18,10 +15,11 @@ constexpr const char* kGenerationParameters =
     "&min_dec_penalty_text=。?：！[<S>]&mask_type=word";
 constexpr const char* kTokenFailureLine = "获取accessToken失败，请确认API Key和 Secret key是否正确！";
 
-// One POST with the shared header block, off the window's thread; the reply up to its first zero byte.
-Text PostKeepingWindowResponsive(WindowModel& window, const Text& url, const Text& body, Text& headers) {
+// One POST with the shared header block, waited for the caller's way; the reply up to its first
+// zero byte (empty when there is none).
+Text Post(const ExchangeWait& wait, const Text& url, const Text& body, Text& headers) {
     Bytes reply;
-    RunKeepingWindowResponsive(window, [&] {
+    WaitFor(wait, [&] {
         HttpRequestParams params;
         params.url = url;
         params.method = 1;
@@ -52,27 +50,21 @@ Text WenxinGenerationBody() {
     return "text=" + UrlEncode(kSampleQuestion, true, false) + kGenerationParameters;
 }
 
-WenxinToken ReadWenxinTokenReply(const Text& reply) {
-    WenxinToken result;
-    result.ok = ReplySaysSuccess(reply);
-    if (result.ok) {
-        result.token = TextBetween(reply, "data\":\"", "\"");
+Result<Text> ReadWenxinTokenReply(const Text& reply) {
+    if (!ReplySaysSuccess(reply)) {
+        return Error{.kind = ErrorKind::kBadReply, .reason = reply};
     }
-    return result;
+    return TextBetween(reply, "data\":\"", "\"");
 }
 
-void WenxinTest(WindowModel& window, const Deployment& deployment) {
-    const Text apiKey = window.GetText(control::kEditWenxinApiKey, kPropContent);
-    const Text secretKey = window.GetText(control::kEditWenxinSecretKey, kPropContent);
+void WenxinTest(const WenxinKeys& keys, const Deployment& deployment, const ExchangeWait& wait, const LogSink& log) {
     Text headers = kWenxinHeaderBlock;
-
-    const WenxinToken token = ReadWenxinTokenReply(
-        PostKeepingWindowResponsive(window, WenxinTokenUrl(deployment), WenxinTokenBody(apiKey, secretKey), headers));
-    if (!token.ok) {
-        RunLog(kTokenFailureLine);
+    const Result<Text> token = ReadWenxinTokenReply(
+        Post(wait, WenxinTokenUrl(deployment), WenxinTokenBody(keys.apiKey, keys.secretKey), headers));
+    if (!token && log) {
+        log(kTokenFailureLine);
     }
-    PostKeepingWindowResponsive(window, WenxinGenerationUrlPrefix(deployment) + token.token, WenxinGenerationBody(),
-                                headers);
+    Post(wait, WenxinGenerationUrlPrefix(deployment) + token.value_or(Text()), WenxinGenerationBody(), headers);
 }
 
 }  // namespace qj

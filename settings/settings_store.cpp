@@ -32,10 +32,14 @@ Text CheckedValue(const WindowModel& window, const Text& name) {
 }
 
 void ApplyChecked(WindowModel& window, const Text& name, const Text& value) {
-    window.SetNumber(name, kPropChecked, value == kFalse ? 0 : 1);
+    window.SetNumber(name, kPropChecked, IsCheckedValue(value) ? 1 : 0);
 }
 
 }  // namespace
+
+bool IsCheckedValue(const Text& value) {
+    return value != kFalse;
+}
 
 bool IsExcluded(const Text& name, const Text& exclusions) {
     for (const Text& excluded : SplitText(exclusions, "|")) {

@@ -56,6 +56,9 @@ bool IsExcluded(const Text& name, const Text& exclusions);
 // The program folder + "/data/setsoft.ini"; the data folder exists afterwards.
 Text DefaultSettingsPath();
 
+// A check or radio box in the file: checked unless its value is 假.
+bool IsCheckedValue(const Text& value);
+
 // Edit box contents in the file: CR LF becomes "><br><", then '"' becomes "#引号"; restoring undoes
 // both in the same order.
 Text EscapeEditContent(const Text& content);

@@ -23,7 +23,7 @@
 #include "local_chat_service.h"
 #include "platform/program_folder.h"
 #include "text/code_page.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/window_model.h"
 
 namespace qj {

@@ -16,7 +16,7 @@ inline void PrepareRuns(const LocalCompletionService& service) {
     service.Deploy();
     LoadDeployment(ProgramPath(kSettingsFileTail));
     ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
-    StopRequested = false;
+    StartRunStop();
 }
 
 // Every request waits until the service ends (at most thirty seconds) before it is answered: the

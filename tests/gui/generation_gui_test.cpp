@@ -25,7 +25,7 @@ class GenerationGuiTest : public ::testing::Test {
 protected:
     void SetUp() override { testing::PrepareRuns(service_); }
     void TearDown() override {
-        StopRequested = true;
+        RequestRunStop();
         WaitFor([] { return !GenerationJobRunning(); });
         ResetProcessState();
     }

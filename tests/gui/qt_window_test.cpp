@@ -30,7 +30,7 @@
 #include "temporary_home.h"
 #include "text/text_helpers.h"
 #include "window/memory_window.h"
-#include "window/run_log.h"
+#include "app/run_log.h"
 
 namespace qj {
 namespace {

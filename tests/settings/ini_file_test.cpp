@@ -79,7 +79,7 @@ TEST(IniFile, FindValueDropsBlanksAndOnePairOfQuotes) {
 }
 
 TEST(IniFile, NamesIgnoreAsciiCaseButNeverSplitADoubleByteCharacter) {
-    EXPECT_TRUE(IniNamesEqual("编辑框_OpenAi_API秘钥", "编辑框_OPENAI_api秘钥"));
+    EXPECT_TRUE(IniNamesEqual("编辑框_Demo_API秘钥", "编辑框_DEMO_api秘钥"));
     // 丄 (81 41) and 乤 (81 61) differ only in a trail byte that looks like 'A' and 'a'.
     EXPECT_FALSE(IniNamesEqual("\x81\x41", "\x81\x61"));
     EXPECT_FALSE(IniNamesEqual("ab", "abc"));
@@ -89,13 +89,13 @@ TEST(IniFile, NamesIgnoreAsciiCaseButNeverSplitADoubleByteCharacter) {
 TEST(IniFile, ReadsGbkFileWithChineseNamesOnDisk) {
     TemporaryHome home;
     const Text path = ProgramPath(kSettingsFileTail);
-    WriteBytes(NativePath(path), "[编辑框]\n编辑框_OpenAi_API秘钥=sk-123\n");
-    EXPECT_EQ(ReadIniValue(path, "编辑框", "编辑框_OpenAi_API秘钥"), "sk-123");
+    WriteBytes(NativePath(path), "[编辑框]\n编辑框_Demo_API秘钥=sk-123\n");
+    EXPECT_EQ(ReadIniValue(path, "编辑框", "编辑框_Demo_API秘钥"), "sk-123");
     // Leading bytes up to 32 are skipped in the file, section and key names.
-    EXPECT_EQ(ReadIniValue(" \t\x01" + path, "\r\n 编辑框", "  编辑框_OpenAi_API秘钥"), "sk-123");
-    EXPECT_EQ(ReadIniValue(path, "  ", "编辑框_OpenAi_API秘钥"), "");
+    EXPECT_EQ(ReadIniValue(" \t\x01" + path, "\r\n 编辑框", "  编辑框_Demo_API秘钥"), "sk-123");
+    EXPECT_EQ(ReadIniValue(path, "  ", "编辑框_Demo_API秘钥"), "");
     EXPECT_EQ(ReadIniValue(path, "编辑框", "\x01"), "");
-    EXPECT_EQ(ReadIniValue(ProgramPath("missing.ini"), "编辑框", "编辑框_OpenAi_API秘钥"), "");
+    EXPECT_EQ(ReadIniValue(ProgramPath("missing.ini"), "编辑框", "编辑框_Demo_API秘钥"), "");
 }
 
 // A GBK file must never be read as UTF-8. About 1,900 GBK characters are also a valid two-byte

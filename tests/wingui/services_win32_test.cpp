@@ -7,7 +7,7 @@
 
 #include "app/main_window_job.h"
 #include "app/process_state.h"
-#include "services/credit_query.h"
+#include "app/service_queries.h"
 #include "run/keyword_queue.h"
 #include "job_test_support.h"
 #include "local_deployment.h"
@@ -37,7 +37,7 @@ class JobWin32Test : public ::testing::Test {
 protected:
     void SetUp() override { testing::PrepareRuns(service_); }
     void TearDown() override {
-        StopRequested = true;
+        RequestRunStop();
         window_.WaitFor([] { return !GenerationJobRunning(); });
         ResetProcessState();
     }

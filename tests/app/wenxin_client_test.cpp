@@ -1,18 +1,20 @@
 // The Wenxin test against a local server: the token request, the generation request that follows it
 // with the header block the first one completed, and the one run-log line of a refused token.
 
-#include "services/wenxin_client.h"
+#include "app/service_queries.h"
 
 #include <gtest/gtest.h>
 
-#include "core_window.h"
+#include "app/main_window_controls.h"
+#include "services/wenxin_client.h"
+#include "window/memory_window.h"
 #include "http_test_util.h"
 #include "local_servers.h"
 #include "local_sites.h"
 #include "temporary_home.h"
 #include "text/code_page.h"
-#include "window/control_names.h"
-#include "window/run_log.h"
+#include "app/control_names.h"
+#include "app/run_log.h"
 
 namespace qj {
 namespace {
@@ -67,7 +69,7 @@ protected:
     testing::TemporaryHome home_;
     std::optional<RawServer> server_;
     Deployment deployment_;
-    testing::CoreWindow window_;
+    MemoryWindow window_{MainWindowLayout().controls};
 };
 
 const std::string kGenerationBody =
@@ -78,7 +80,7 @@ const std::string kGenerationBody =
 TEST_F(WenxinTestTest, TokenThenOneGenerationRequestCarryingTheCompletedBlock) {
     Start(R"({"code":0,"msg":"success","data":"24.6a1b-c2d3.2592000.17"})");
     Keys("ak-1", "sk-2");
-    WenxinTest(window_, deployment_);
+    RunWenxinTest(window_, deployment_);
 
     const std::vector<RawRequest> requests = server_->Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -97,7 +99,7 @@ TEST_F(WenxinTestTest, TokenThenOneGenerationRequestCarryingTheCompletedBlock) {
 TEST_F(WenxinTestTest, ARefusedTokenIsLoggedOnceAndTheGenerationGoesOutWithoutIt) {
     Start(R"({"code":110,"msg":"invalid client","data":"nope"})");
     Keys("", "");
-    WenxinTest(window_, deployment_);
+    RunWenxinTest(window_, deployment_);
 
     const std::vector<RawRequest> requests = server_->Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -112,7 +114,7 @@ TEST_F(WenxinTestTest, ARefusedTokenIsLoggedOnceAndTheGenerationGoesOutWithoutIt
 TEST_F(WenxinTestTest, KeysGoIntoTheFormAsTheyStand) {
     Start(R"({"msg":"success"})");  // success without a token: the token is empty, nothing is logged
     Keys("a&b=c ", "密钥");
-    WenxinTest(window_, deployment_);
+    RunWenxinTest(window_, deployment_);
 
     const std::vector<RawRequest> requests = server_->Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -125,23 +127,23 @@ TEST_F(WenxinTestTest, WithoutAServiceTheTokenFailureIsLogged) {
     const test::RefusingPort refusing;
     deployment_ = DeploymentWith({.wenxin = LocalOrigin(refusing.port())});
     SetRunLogWindow(&window_);
-    WenxinTest(window_, deployment_);
+    RunWenxinTest(window_, deployment_);
     EXPECT_TRUE(RunLogText().ends_with(kFailureLine + "\r\n"));
 }
 
 // The token is the JSON string value of "data", quotation mark to quotation mark, once the reply
 // says success.
 TEST(WenxinTokenReply, TokenOnlyBehindTheExactMarker) {
-    EXPECT_EQ(ReadWenxinTokenReply(R"({"data":"t-1","msg":"success"})").token, "t-1");
-    EXPECT_FALSE(ReadWenxinTokenReply(R"({"data":"t-1"})").ok);
-    EXPECT_TRUE(ReadWenxinTokenReply(R"({"msg":"success","data": "spaced"})").ok);
-    EXPECT_EQ(ReadWenxinTokenReply(R"({"msg":"success","data": "spaced"})").token, "");
-    EXPECT_EQ(ReadWenxinTokenReply(R"({"msg":"success","data":"unterminated)").token, "");
+    EXPECT_EQ(ReadWenxinTokenReply(R"({"data":"t-1","msg":"success"})").value_or("<failed>"), "t-1");
+    EXPECT_FALSE(ReadWenxinTokenReply(R"({"data":"t-1"})").ok());
+    EXPECT_TRUE(ReadWenxinTokenReply(R"({"msg":"success","data": "spaced"})").ok());
+    EXPECT_EQ(ReadWenxinTokenReply(R"({"msg":"success","data": "spaced"})").value_or("<failed>"), "");
+    EXPECT_EQ(ReadWenxinTokenReply(R"({"msg":"success","data":"unterminated)").value_or("<failed>"), "");
     // The word alone is not enough: a success field set to false is a refusal.
-    EXPECT_FALSE(ReadWenxinTokenReply(R"({"success":false,"msg":"success is not yours","data":"t-1"})").ok);
-    EXPECT_FALSE(ReadWenxinTokenReply(R"({"data":"t-1", "success" : "false"})").ok);
-    EXPECT_EQ(ReadWenxinTokenReply(R"({"success":false,"data":"t-1"})").token, "");
-    EXPECT_TRUE(ReadWenxinTokenReply(R"({"success":true,"data":"t-2"})").ok);
+    EXPECT_FALSE(ReadWenxinTokenReply(R"({"success":false,"msg":"success is not yours","data":"t-1"})").ok());
+    EXPECT_FALSE(ReadWenxinTokenReply(R"({"data":"t-1", "success" : "false"})").ok());
+    EXPECT_EQ(ReadWenxinTokenReply(R"({"success":false,"data":"t-1"})").value_or(""), "");
+    EXPECT_TRUE(ReadWenxinTokenReply(R"({"success":true,"data":"t-2"})").ok());
 }
 
 }  // namespace

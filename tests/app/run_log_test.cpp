@@ -1,9 +1,10 @@
-#include "window/run_log.h"
+#include "app/run_log.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
+#include "app/control_names.h"
 #include "window/memory_window.h"
 
 namespace qj {
@@ -45,10 +46,10 @@ protected:
 };
 
 TEST_F(RunLogTest, AppendsWholeLinesAtTheEnd) {
-    window_.SetText(kRunLogControl, kPropContent, "about\r\n");
+    window_.SetText(control::kEditRunLog, kPropContent, "about\r\n");
     RunLog("任务完成！");
     RunLog("");
-    EXPECT_EQ(window_.GetText(kRunLogControl, kPropContent),
+    EXPECT_EQ(window_.GetText(control::kEditRunLog, kPropContent),
               "about\r\n【2023年2月11日9时5分7秒】 > > >  任务完成！\r\n【2023年2月11日9时5分7秒】 > > >  \r\n");
 }
 
@@ -64,7 +65,7 @@ TEST_F(RunLogTest, LinesFromSeveralThreadsStayWhole) {
     for (auto& t : threads) {
         t.join();
     }
-    const Text log = window_.GetText(kRunLogControl, kPropContent);
+    const Text log = window_.GetText(control::kEditRunLog, kPropContent);
     const Text line = RunLogLine("0123456789", At(2023, 2, 11, 9, 5, 7));
     ASSERT_EQ(log.size(), line.size() * 800);
     for (size_t i = 0; i < log.size(); i += line.size()) {

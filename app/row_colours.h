@@ -36,6 +36,12 @@ private:
     std::vector<RowColourEntry> entries_;
 };
 
+// The text colours of the advert rows, by draw (1 to 5, DrawAdvertColourNumber): red, blue, violet,
+// green, black.
+inline constexpr Colour kAdvertColours[] = {0x0000FF, 0xFF0000, 0xFF0090, 0x00FF00, 0x000000};
+// The colour of a draw; black for a draw outside 1 to 5.
+Colour AdvertColour(int draw);
+
 // Colours one cell of a report list of `window` and records it in `colours`. Without a background
 // the list's own is meant; a cell whose colours both equal the list's own shows them and keeps no
 // entry.

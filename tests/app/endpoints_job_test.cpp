@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "core_window.h"
+#include "job_fixture.h"
 #include "services/endpoint_pool.h"
 #include "run/job.h"
 #include "services/chat_completion.h"
@@ -16,8 +16,8 @@
 #include "platform/program_folder.h"
 #include "temporary_home.h"
 #include "text/text_helpers.h"
-#include "window/control_names.h"
-#include "window/run_log.h"
+#include "app/control_names.h"
+#include "app/run_log.h"
 
 namespace qj {
 namespace {
@@ -25,19 +25,17 @@ namespace {
 using testing::LocalChatService;
 using Plan = LocalChatService::KeyPlan;
 
-class EndpointsJobTest : public ::testing::Test {
+class EndpointsJobTest : public testing::JobFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
-        SetRunLogWindow(&window_);
+        JobFixture::SetUp();
         retry::SetTimeScale(0.01);
         window_.SetNumber(control::kRadioInterfaceThree, kPropChecked, 1);
         window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-main");
     }
     void TearDown() override {
-        retry::SetTimeScale(1.0);
         SetChatTimeoutSeconds(600);
-        SetRunLogWindow(nullptr);
+        JobFixture::TearDown();
     }
 
     JobSummary Run(const std::string& base, const Text& backups, int workers, int retries = 0) {
@@ -45,9 +43,8 @@ protected:
         window_.SetText(control::kEditInterfaceThreeBackups, kPropContent, backups);
         window_.SetText(control::kEditConcurrency, kPropContent, std::to_string(workers));
         window_.SetText(control::kEditRetryCount, kPropContent, std::to_string(retries));
-        window_.SetText(kRunLogControl, kPropContent, "");
-        KeywordQueue queue(paths_);
-        return RunGenerationJob(window_, queue, ChosenGenerator, deployment_, stop_);
+        ClearLog();
+        return JobFixture::Run();
     }
 
     TextList WriteList(int count) {
@@ -60,19 +57,12 @@ protected:
         EXPECT_TRUE(ReplaceFileContents(paths_.keywordList, list));
         return keywords;
     }
-    Text Log() const { return window_.GetText(kRunLogControl, kPropContent); }
-    bool Logged(const Text& words) const { return Log().find(words) != Text::npos; }
     static Bytes Read(const Text& path) { return ReadFileBytes(path).value_or(""); }
     std::set<Text> Listed() const {
         const TextList lines = ListLines(Read(paths_.keywordList));
         return {lines.begin(), lines.end()};
     }
 
-    testing::TemporaryHome home_;
-    testing::CoreWindow window_;
-    Deployment deployment_;
-    std::atomic<bool> stop_{false};
-    JobPaths paths_ = JobPathsIn(ProgramFolder());
 };
 
 // One endpoint refuses the key, one fails with 500, one says its quota is used up, one never

@@ -7,15 +7,15 @@
 #include <set>
 #include <thread>
 
-#include "core_window.h"
+#include "job_fixture.h"
 #include "run/job.h"
 #include "run/output_files.h"
 #include "services/retry_policy.h"
 #include "job_test_support.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
-#include "window/control_names.h"
-#include "window/run_log.h"
+#include "app/control_names.h"
+#include "app/run_log.h"
 
 namespace qj {
 namespace {
@@ -30,12 +30,11 @@ struct Misbehaviour {
     std::string body = R"({"error":{"message":"busy"}})";
 };
 
-class ParallelJobTest : public ::testing::Test {
+class ParallelJobTest : public testing::JobFixture {
 protected:
     void SetUp() override {
+        JobFixture::SetUp();
         deployment_ = service_.Deploy();
-        ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
-        SetRunLogWindow(&window_);
         window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-test");
         retry::SetTimeScale(0.01);
         service_.SetAnswer([this](const httplib::Request& request, httplib::Response& response) {
@@ -66,16 +65,10 @@ protected:
         });
     }
 
-    void TearDown() override {
-        retry::SetTimeScale(1.0);
-        SetRunLogWindow(nullptr);
-    }
-
     JobSummary Run(int workers, int retries = 0) {
         window_.SetText(control::kEditConcurrency, kPropContent, std::to_string(workers));
         window_.SetText(control::kEditRetryCount, kPropContent, std::to_string(retries));
-        KeywordQueue queue(paths_);
-        return RunGenerationJob(window_, queue, ChosenGenerator, deployment_, stop_);
+        return JobFixture::Run();
     }
 
     void WriteList(int count) {
@@ -93,15 +86,9 @@ protected:
         std::lock_guard lock(mutex_);
         return attempts_[keyword];
     }
-    Text Log() const { return window_.GetText(kRunLogControl, kPropContent); }
     static Bytes Read(const Text& path) { return ReadFileBytes(path).value_or(""); }
 
-    testing::TemporaryHome home_;
     testing::LocalCompletionService service_;
-    testing::CoreWindow window_;
-    Deployment deployment_;
-    std::atomic<bool> stop_{false};
-    JobPaths paths_ = JobPathsIn(ProgramFolder());
     std::atomic<int> current_{0};
     std::atomic<int> peak_{0};
     int latencyMs_ = 0;
@@ -138,8 +125,7 @@ TEST_F(ParallelJobTest, EmptyOrInvalidSettingsMeanOneWorkerAndNoRetry) {
     Plan("k1", {.failures = 1, .status = 500});
     window_.SetText(control::kEditConcurrency, kPropContent, "many");
     window_.SetText(control::kEditRetryCount, kPropContent, "");
-    KeywordQueue queue(paths_);
-    const JobSummary summary = RunGenerationJob(window_, queue, ChosenGenerator, deployment_, stop_);
+    const JobSummary summary = JobFixture::Run();
     EXPECT_EQ(peak_.load(), 1);
     EXPECT_EQ(summary.failed, 1);
     EXPECT_EQ(Attempts("k1"), 1);
@@ -191,7 +177,7 @@ TEST_F(ParallelJobTest, RateLimitsPauseAsLongAsAskedAndUsedUpQuotasFailAtOnce) {
                 .status = 429,
                 .retryAfter = "30",
                 .body = R"({"error":{"message":"You exceeded your current quota","code":"insufficient_quota"}})"});
-    window_.SetText(kRunLogControl, kPropContent, "");
+    ClearLog();
     EXPECT_EQ(Run(1, 3).failed, 1);
     EXPECT_EQ(Attempts("k0"), 1);
     EXPECT_EQ(Attempts("k1"), 1);
@@ -206,7 +192,7 @@ TEST_F(ParallelJobTest, RateLimitsPauseAsLongAsAskedAndUsedUpQuotasFailAtOnce) {
     WriteList(2);
     Plan("k0", {.failures = 1, .status = 429, .retryAfter = "300"});
     Plan("k1", {.failures = 1, .status = 503, .retryAfter = "86400"});
-    window_.SetText(kRunLogControl, kPropContent, "");
+    ClearLog();
     EXPECT_EQ(Run(1, 1).succeeded, 2);
     log = Log();
     EXPECT_NE(log.find("关键词【k0】请求失败（HTTP 429），300秒后第1次重试"), Text::npos) << log;
@@ -230,7 +216,7 @@ TEST_F(ParallelJobTest, StopReturnsEveryKeywordInFlight) {
     while (peak_.load() < 4) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    stop_ = true;
+    RequestRunStop();
     run.join();
     EXPECT_EQ(summary.returned, 4);
     EXPECT_EQ(summary.succeeded + summary.failed, 0);
@@ -313,7 +299,7 @@ TEST_F(ParallelJobTest, TheTitleShowsTheFiguresDuringTheRunOnly) {
     }
     EXPECT_TRUE(
         window_.GetText(kWindowItself, kPropCaption).starts_with("青笺 - 已完成 0，失败 0，跳过 0，剩余 3，已用 "));
-    stop_ = true;
+    RequestRunStop();
     run.join();
     EXPECT_EQ(window_.GetText(kWindowItself, kPropCaption), "青笺");
 }
@@ -334,7 +320,7 @@ TEST_F(ParallelJobTest, TheTitleCatchesUpDuringALongKeyword) {
     EXPECT_TRUE(window_.GetText(kWindowItself, kPropCaption).starts_with(expected))
         << window_.GetText(kWindowItself, kPropCaption);
     EXPECT_EQ(Attempts("k1"), 1);  // still in its request
-    stop_ = true;
+    RequestRunStop();
     run.join();
     EXPECT_EQ(window_.GetText(kWindowItself, kPropCaption), "青笺");
 }

@@ -1,20 +1,22 @@
 // The credit query against local servers: what each interface sends byte for byte, how replies are
 // judged, and what the window shows.
 
-#include "services/credit_query.h"
+#include "app/service_queries.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include "core_window.h"
+#include "app/main_window_controls.h"
+#include "credit_window.h"
+#include "window/memory_window.h"
 #include "http_test_util.h"
 #include "local_servers.h"
 #include "local_sites.h"
 #include "temporary_home.h"
-#include "window/control_names.h"
-#include "window/run_log.h"
+#include "app/control_names.h"
+#include "app/run_log.h"
 
 namespace qj {
 namespace {
@@ -38,9 +40,9 @@ RawServer::Responder Reply(int status, const std::string& body) {
 }
 
 // A window in memory that remembers the button's caption at the moment a message box appears.
-class CreditWindow : public testing::CreditControls<testing::CoreWindow> {
+class CreditWindow : public testing::CreditControls<MemoryWindow> {
 public:
-    CreditWindow() { SetRunLogWindow(this); }
+    CreditWindow() : CreditControls(MainWindowLayout().controls) { SetRunLogWindow(this); }
     ~CreditWindow() override { SetRunLogWindow(nullptr); }
 
     void MessageBox(const Text& text, const Text& caption, MessageIcon icon) override {
@@ -74,7 +76,7 @@ TEST_F(CreditQueryTest, InterfaceOneAsksTheCreditGrantsWithTheKeyAsBearer) {
                                 R"("total_available":16.75,"grants":{"data":[]}})"));
     PointAt(server);
     window_.Choose(1, "sk-abc123");
-    CreditQuery(window_, deployment_);
+    QueryCredit(window_, deployment_);
 
     ASSERT_EQ(server.Requests().size(), 1u);
     const RawRequest request = server.Requests()[0];
@@ -97,7 +99,7 @@ TEST_F(CreditQueryTest, InterfaceOneRefusalRestoresTheCaptionBeforeTheFailureBox
         Reply(401, R"({"error":{"message":"Incorrect API key provided","type":"invalid_request_error"}})"));
     PointAt(server);
     window_.Choose(1, "");
-    CreditQuery(window_, deployment_);
+    QueryCredit(window_, deployment_);
 
     ASSERT_EQ(server.Requests().size(), 1u);
     const Lines lines = server.Requests()[0].HeaderLines();
@@ -136,7 +138,7 @@ TEST_F(CreditQueryTest, RepliesAreJudgedByTheirMarkersOnly) {
         PointAt(server);
         CreditWindow window;
         window.Choose(c.interfaceNumber, "sk-x");
-        CreditQuery(window, deployment_);
+        QueryCredit(window, deployment_);
         EXPECT_EQ(window.Label(), c.label) << c.reply;
         EXPECT_EQ(window.Caption(), "查询余额") << c.reply;
         EXPECT_EQ(window.ShownMessages().size(), c.ok ? 0u : 1u) << c.reply;
@@ -148,7 +150,7 @@ TEST_F(CreditQueryTest, InterfaceTwoPostsTheKeyFormWithItsOwnBlockAndTheRealLeng
     PointAt(server);
     const Text key = "sk-" + Text(60, 'k');  // not the 51 characters the fixed length line is made for
     window_.Choose(2, key);
-    CreditQuery(window_, deployment_);
+    QueryCredit(window_, deployment_);
 
     ASSERT_EQ(server.Requests().size(), 1u);
     const RawRequest request = server.Requests()[0];
@@ -169,7 +171,7 @@ TEST_F(CreditQueryTest, NoServiceAtAllIsTheSameFailure) {
     const test::RefusingPort refusing;
     deployment_ = DeploymentWith({.relayTwoApi = LocalOrigin(refusing.port())});
     window_.Choose(2, "sk-x");
-    CreditQuery(window_, deployment_);
+    QueryCredit(window_, deployment_);
     ASSERT_EQ(window_.ShownMessages().size(), 1u);
     EXPECT_EQ(window_.ShownMessages()[0].text, kFailureText);
     EXPECT_EQ(window_.Label(), "");
@@ -187,14 +189,14 @@ TEST_F(CreditQueryTest, InterfaceThreeChecksTheKeyAgainstTheModelList) {
     window_.SetNumber(control::kRadioInterfaceThree, kPropChecked, 1);
     window_.SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Url("/v1"));
     window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-good");
-    CreditQuery(window_, deployment_);
+    QueryCredit(window_, deployment_);
     EXPECT_EQ(window_.Label(), "密钥有效，可用模型：2个");
     EXPECT_EQ(window_.Caption(), "查询余额");
     EXPECT_TRUE(window_.ShownMessages().empty());
 
     window_.SetText(control::kLabelCredit, kPropContent, "");
     window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-bad");
-    CreditQuery(window_, deployment_);
+    QueryCredit(window_, deployment_);
     EXPECT_EQ(window_.Label(), "");
     ASSERT_EQ(window_.ShownMessages().size(), 1u);
     EXPECT_EQ(window_.ShownMessages()[0].text, kFailureText);

@@ -1,19 +1,25 @@
-#include "window/run_log.h"
+#include "run/log_line.h"
 
-#include <atomic>
 #include <cstdio>
 #include <mutex>
 
 #include "platform/local_time.h"
-#include "window/window_model.h"
 
 namespace qj {
 
 namespace {
 
-std::atomic<WindowModel*> g_window{nullptr};
 std::mutex g_clockMutex;
 std::function<std::tm()> g_clock;
+
+Text LineOf(const Text& message, const Text& stamp) {
+    static constexpr std::string_view kOpen = "【";
+    static constexpr std::string_view kClose = "】 > > >  ";
+    Text line;
+    line.reserve(kOpen.size() + stamp.size() + kClose.size() + message.size() + 2);
+    line.append(kOpen).append(stamp).append(kClose).append(message).append("\r\n");
+    return line;
+}
 
 // The time stamp of a line logged now. A run logs several lines per keyword, so the stamp of the
 // current second is made once.
@@ -32,15 +38,6 @@ Text StampNow() {
         stampedAt = t;
     }
     return stamp;
-}
-
-Text LineOf(const Text& message, const Text& stamp) {
-    static constexpr std::string_view kOpen = "【";
-    static constexpr std::string_view kClose = "】 > > >  ";
-    Text line;
-    line.reserve(kOpen.size() + stamp.size() + kClose.size() + message.size() + 2);
-    line.append(kOpen).append(stamp).append(kClose).append(message).append("\r\n");
-    return line;
 }
 
 }  // namespace
@@ -66,14 +63,18 @@ Text RunLogLine(const Text& message, const std::tm& when) {
     return LineOf(message, RunLogTimeStamp(when));
 }
 
-void RunLog(const Text& message) {
-    if (WindowModel* window = g_window.load()) {
-        window->AppendText(kRunLogControl, LineOf(message, StampNow()));
-    }
+Text RunLogLineNow(const Text& message) {
+    return LineOf(message, StampNow());
 }
 
-void SetRunLogWindow(WindowModel* window) {
-    g_window.store(window);
+std::tm RunLogNow() {
+    {
+        std::lock_guard lock(g_clockMutex);
+        if (g_clock) {
+            return g_clock();
+        }
+    }
+    return LocalTime(std::time(nullptr));
 }
 
 void SetRunLogClock(std::function<std::tm()> clock) {

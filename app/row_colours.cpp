@@ -1,4 +1,4 @@
-#include "notices/row_colours.h"
+#include "app/row_colours.h"
 
 #include <algorithm>
 
@@ -39,6 +39,10 @@ void RowColourTable::Release() {
     std::lock_guard lock(mutex_);
     entries_.clear();
     entries_.shrink_to_fit();
+}
+
+Colour AdvertColour(int draw) {
+    return draw >= 1 && draw <= 5 ? kAdvertColours[draw - 1] : kAdvertColours[4];
 }
 
 void SetListRowColour(WindowModel& window, RowColourTable& colours, const Text& list, int row, int column, Colour text,

@@ -7,14 +7,14 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "core_window.h"
+#include "job_fixture.h"
 #include "run/output_files.h"
 #include "job_test_support.h"
 #include "local_servers.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
-#include "window/control_names.h"
-#include "window/run_log.h"
+#include "app/control_names.h"
+#include "app/run_log.h"
 
 namespace qj {
 namespace {
@@ -22,50 +22,13 @@ namespace {
 using testing::InterfaceOneReply;
 using testing::InterfaceTwoReply;
 
-class GenerationJobTest : public ::testing::Test {
+class GenerationJobTest : public testing::JobFixture {
 protected:
     void SetUp() override {
+        JobFixture::SetUp();
         deployment_ = service_.Deploy();
-        ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
-        SetRunLogWindow(&window_);
-        SetRunLogClock([] {
-            std::tm t{};
-            t.tm_year = 123;
-            t.tm_mon = 1;
-            t.tm_mday = 11;
-            t.tm_hour = 9;
-            t.tm_min = 5;
-            t.tm_sec = 7;
-            return t;
-        });
+        SetRunLogClock(testing::FixedRunLogTime);
         window_.SetText(control::kEditOpenAiKey, kPropContent, "sk-test");
-    }
-
-    void TearDown() override {
-        SetRunLogClock(nullptr);
-        SetRunLogWindow(nullptr);
-    }
-
-    JobSummary Run() {
-        KeywordQueue queue(paths_);
-        return RunGenerationJob(window_, queue, ChosenGenerator, deployment_, stop_);
-    }
-
-    void WriteList(const Bytes& contents) { ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, contents)); }
-    static Bytes Read(const Text& path) { return ReadFileBytes(path).value_or("<missing>"); }
-
-    // The messages of the run log, time stamps removed.
-    TextList Messages() const {
-        TextList messages;
-        for (const Text& line : SplitText(window_.GetText(kRunLogControl, kPropContent), "\r\n")) {
-            const std::size_t at = line.find("】 > > >  ");
-            if (at != Text::npos) {
-                messages.push_back(line.substr(at + Text("】 > > >  ").size()));
-            } else {
-                messages.push_back(line);  // a continuation line of a multi-line message
-            }
-        }
-        return messages;
     }
 
     void AnswerWith(int status, const std::string& body) {
@@ -75,22 +38,10 @@ protected:
         });
     }
 
-    testing::TemporaryHome home_;
     testing::LocalCompletionService service_;
-    testing::CoreWindow window_;
-    Deployment deployment_;
-    std::atomic<bool> stop_{false};
-    JobPaths paths_ = JobPathsIn(ProgramFolder());
 };
 
-// The messages as UTF-8, one per line, for a failure's report.
-std::string Utf8Lines(const TextList& messages) {
-    std::string lines;
-    for (const Text& m : messages) {
-        lines += AnsiToUtf8(m) + "\n";
-    }
-    return lines;
-}
+using testing::Utf8Lines;
 
 TEST_F(GenerationJobTest, InterfaceOneWritesOneFilePerKeywordWithPreview) {
     WriteList("泡脚\r\n槟榔\r\n");
@@ -239,7 +190,7 @@ TEST_F(GenerationJobTest, AnOutcomeThatCannotBeRecordedPutsTheKeywordBackAndEnds
         WriteList("甲\r\n乙\r\n");
         fs::remove(NativePath(c.blocked));
         fs::create_directories(NativePath(c.blocked));
-        window_.SetText(kRunLogControl, kPropContent, "");
+        ClearLog();
         AnswerWith(c.status, c.status == 200 ? InterfaceOneReply("text") : R"({"error":"down"})");
         const std::size_t before = service_.Seen().size();
 
@@ -249,7 +200,7 @@ TEST_F(GenerationJobTest, AnOutcomeThatCannotBeRecordedPutsTheKeywordBackAndEnds
         EXPECT_EQ(Read(paths_.keywordList), "甲\r\n乙\r\n");
         EXPECT_EQ(summary.end, c.end);
         EXPECT_EQ(summary.succeeded + summary.failed, 0);
-        const Text log = window_.GetText(kRunLogControl, kPropContent);
+        const Text log = Log();
         const Text logged = "错误信息：" + c.loggedPath + "：Is a directory";
         EXPECT_NE(log.find(logged), Text::npos) << log;
         EXPECT_EQ(Messages().back(), "任务完成！");
@@ -295,7 +246,7 @@ TEST_F(GenerationJobTest, StopAbortsTheRequestAndReturnsTheKeyword) {
     }
     EXPECT_EQ(window_.GetNumber(control::kButtonStart, kPropDisabled), 1);
     const auto stopAt = std::chrono::steady_clock::now();
-    stop_ = true;
+    RequestRunStop();
     run.join();
     EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(2));
 

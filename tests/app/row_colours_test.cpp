@@ -1,12 +1,16 @@
 // Cell colours of a report list: the table keeps what differs from the list's own colours and the
-// window shows it.
+// window shows it; the colours of the advert rows.
 
-#include "notices/row_colours.h"
+#include "app/row_colours.h"
 
 #include <gtest/gtest.h>
 
-#include "core_window.h"
-#include "window/control_names.h"
+#include <set>
+
+#include "app/main_window_controls.h"
+#include "notices/advert_list.h"
+#include "window/memory_window.h"
+#include "app/control_names.h"
 
 namespace qj {
 namespace {
@@ -28,7 +32,7 @@ protected:
     }
 
     RowColourTable colours_;
-    testing::CoreWindow window_;
+    MemoryWindow window_{MainWindowLayout().controls};
     const Text list_ = control::kListAdverts;
     const Colour ownText_ = window_.ListTextColour(list_);
     const Colour ownBackground_ = window_.ListBackgroundColour(list_);
@@ -70,6 +74,22 @@ TEST_F(RowColoursTest, EntriesOutliveTheirRowsUntilReleased) {
     colours_.Release();
     EXPECT_TRUE(colours_.Entries().empty());
     EXPECT_FALSE(colours_.Find(2, 1).has_value());
+}
+
+TEST(AdvertColours, DrawsCoverOneToFiveAndMapToTheTable) {
+    std::set<int> seen;
+    for (int i = 0; i < 500; ++i) {
+        const int draw = DrawAdvertColourNumber();
+        ASSERT_GE(draw, 1);
+        ASSERT_LE(draw, 5);
+        seen.insert(draw);
+    }
+    EXPECT_EQ(seen.size(), 5u);
+    EXPECT_EQ(AdvertColour(1), RgbColour(255, 0, 0));
+    EXPECT_EQ(AdvertColour(2), RgbColour(0, 0, 255));
+    EXPECT_EQ(AdvertColour(3), RgbColour(144, 0, 255));
+    EXPECT_EQ(AdvertColour(4), RgbColour(0, 255, 0));
+    EXPECT_EQ(AdvertColour(5), RgbColour(0, 0, 0));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <string_view>
 
-#include "window/run_log.h"
 
 namespace qj {
 
@@ -136,8 +135,6 @@ inline constexpr const char* kCheckSkipExisting =
 inline constexpr const char* kProgressRun =
     "\xBD\xF8\xB6\xC8\xCC\xF5_\xC8\xCE\xCE\xF1\xBD\xF8\xB6\xC8";  // 进度条_任务进度
 }  // namespace control
-
-static_assert(std::string_view(control::kEditRunLog) == kRunLogControl);
 
 // Pages of the tab control kTabMain.
 namespace page {
