@@ -34,7 +34,7 @@ public:
         bool keepOpen = false;
         // The temporary file's name for each attempt (0, 1, ...) until one is free; by default
         // "." + the target's name + "." + six random letters.
-        std::function<std::filesystem::path::string_type(int attempt)> temporaryName;
+        std::function<std::filesystem::path::string_type(int attempt)> temporaryName{};
     };
 
     AtomicFileWriter() = default;

@@ -27,9 +27,9 @@ enum class ErrorKind {
 // layer words it anew on the way.
 struct Error {
     ErrorKind kind = ErrorKind::kFile;
-    Text where;    // the path or URL (GBK)
-    Text reason;   // the system's text (GBK): an errno's reason, a transfer's error, a service's message
-    int code = 0;  // the errno value of a file failure, the HTTP status of a reply; 0 when none
+    Text where{};   // the path or URL (GBK)
+    Text reason{};  // the system's text (GBK): an errno's reason, a transfer's error, a service's message
+    int code = 0;   // the errno value of a file failure, the HTTP status of a reply; 0 when none
 };
 
 // "where：reason", as a log line names a failure.

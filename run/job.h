@@ -36,8 +36,8 @@ struct JobSummary {
 // always starts a run), and `interrupted` tells whether a stop came from an interrupt of the process
 // (Ctrl+C, a request to terminate).
 struct RunHooks {
-    std::function<void()> onRunEnding;
-    std::function<bool()> interrupted;
+    std::function<void()> onRunEnding{};
+    std::function<bool()> interrupted{};
 };
 
 // One complete run over the keyword list, its inputs read once before (see RunInputs); no window.
