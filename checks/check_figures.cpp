@@ -2,6 +2,15 @@
 
 namespace qj {
 
+bool CheckFigures::Any() const {
+    for (const auto& count : stopped_) {
+        if (count.load() > 0) {
+            return true;
+        }
+    }
+    return continuations() > 0 || replaced() > 0;
+}
+
 Text CheckFigures::ClosingLine(const CheckSettings& settings, bool bannedWordsOn) const {
     const auto count = [this](ArticleCheck check) { return std::to_string(stopped(check)) + "篇"; };
     Text line = "文章检查拦下的回复：截断" + count(ArticleCheck::kCutOff) + "（另续写" +

@@ -19,6 +19,8 @@ public:
     long long stopped(ArticleCheck check) const { return stopped_[static_cast<int>(check)].load(); }
     long long continuations() const { return continuations_.load(); }
     long long replaced() const { return replaced_.load(); }
+    // Whether any check stopped, continued or replaced anything.
+    bool Any() const;
 
     // One line for the run log: each check that was on with the replies it stopped, the
     // continuations asked for, the banned words replaced.

@@ -167,7 +167,7 @@ bool DuplicateIndex::StillTrue(std::uint32_t entry) {
         return true;  // its file is being written
     }
     const Text name = entries_[entry].fileName;
-    std::optional<Bytes> contents = ReadFileBytes(folder_ + name);
+    Result<Bytes> contents = ReadFileBytes(folder_ + name);
     if (!contents || contents->empty()) {
         Remove(entry);  // deleted by the user (an empty file is no article either)
         return false;
@@ -189,24 +189,25 @@ DuplicateIndex::Opened DuplicateIndex::Open() {
     std::unordered_map<Text, Fingerprint> indexed;
     std::size_t lines = 0;
     bool upToDate = true;
-    if (std::optional<FileError> e = ReadFileOrEmpty(indexFile_, contents)) {
-        opened.error = std::move(e);
+    if (Result<Bytes> read = ReadFileOrEmpty(indexFile_); !read) {
+        opened.error = read.error();
         upToDate = false;
-    } else if (!contents.empty() && !ParseIndex(contents, indexed, lines)) {
+    } else if (contents = std::move(*read); !contents.empty() && !ParseIndex(contents, indexed, lines)) {
         upToDate = false;  // not our file, or one of another version: made anew
     }
     headerWritten_ = !contents.empty() && upToDate;
 
-    std::vector<Text> names;
-    if (std::optional<FileError> e = ListFolder(folder_, names)) {
+    Result<std::vector<Text>> listed = ListFolder(folder_);
+    if (!listed) {
         // Without the names nothing can be told about the folder: the index counts as it is.
-        opened.error = std::move(e);
+        opened.error = listed.error();
         for (const auto& [name, fingerprint] : indexed) {
             Add(fingerprint, name, {}, false);
         }
         opened.articles = byName_.size();
         return opened;
     }
+    std::vector<Text>& names = *listed;
     std::sort(names.begin(), names.end());  // the same order in every run, whatever the system lists
     for (const Text& name : names) {
         if (!IsArticleName(name)) {
@@ -216,7 +217,7 @@ DuplicateIndex::Opened DuplicateIndex::Open() {
             Add(it->second, name, {}, false);
             continue;
         }
-        std::optional<Bytes> article = ReadFileBytes(folder_ + name);
+        Result<Bytes> article = ReadFileBytes(folder_ + name);
         if (article && !article->empty()) {
             Add(ArticleFingerprint(*article), name, {}, false);
             ++opened.read;
@@ -233,8 +234,8 @@ DuplicateIndex::Opened DuplicateIndex::Open() {
             }
         }
         // A cache of what the folder holds: a lost update costs a read of the articles next time.
-        if (std::optional<FileError> e = ReplaceFileContents(indexFile_, rewritten, 0644, false)) {
-            opened.error = std::move(e);
+        if (Result<void> e = ReplaceFileContents(indexFile_, rewritten, 0644, false); !e) {
+            opened.error = e.error();
         } else {
             headerWritten_ = true;
         }
@@ -274,23 +275,23 @@ void DuplicateIndex::Withdraw(const Text& fileName) {
     }
 }
 
-std::optional<FileError> DuplicateIndex::Written(const Text& fileName) {
+Result<void> DuplicateIndex::Written(const Text& fileName) {
     std::lock_guard lock(mutex_);
     const auto it = byName_.find(fileName);
     if (it == byName_.end()) {
-        return std::nullopt;
+        return Success();
     }
     entries_[it->second].pending = false;
     return AppendLine(entries_[it->second]);
 }
 
-std::optional<FileError> DuplicateIndex::AppendLine(const Entry& entry) {
+Result<void> DuplicateIndex::AppendLine(const Entry& entry) {
     Bytes line = IndexLine(entry);
     if (!headerWritten_) {
         line = Text(kHeader) + "\r\n" + line;
     }
-    std::optional<FileError> error = AppendToFile(indexFile_, line);
-    headerWritten_ = headerWritten_ || !error;
+    Result<void> error = AppendToFile(indexFile_, line);
+    headerWritten_ = headerWritten_ || error.ok();
     return error;
 }
 

@@ -38,7 +38,7 @@ public:
         std::size_t articles = 0;        // fingerprints that count now
         std::size_t read = 0;            // articles read because the index file lacked them
         std::size_t dropped = 0;         // lines of articles no longer in the folder
-        std::optional<FileError> error;  // the index file could not be read or brought up to date
+        std::optional<Error> error;  // the index file could not be read or brought up to date
     };
     // Reads the index file and the folder's names; writes the index file anew when it was not up to
     // date. Once, before the first Admit. A missing folder holds no articles and nothing is created.
@@ -51,7 +51,7 @@ public:
     // The admitted article was not written after all: an earlier article of its name counts again.
     void Withdraw(const Text& fileName);
     // The admitted article is in its file: its line goes into the index file.
-    [[nodiscard]] std::optional<FileError> Written(const Text& fileName);
+    [[nodiscard]] Result<void> Written(const Text& fileName);
 
     std::size_t size() const;
 
@@ -86,7 +86,7 @@ private:
     bool StillTrue(std::uint32_t entry);
     Bytes IndexLine(const Entry& entry) const;
     // One line more in the index file (the header first when it has none yet).
-    std::optional<FileError> AppendLine(const Entry& entry);
+    Result<void> AppendLine(const Entry& entry);
 
     const Text folder_;
     const Text indexFile_;

@@ -172,7 +172,7 @@ CheckVerdict ArticleChecks::Check(const Text& text, std::string_view finishReaso
         verdict.article = std::move(scanned.text);
         verdict.replaced = scanned.replaced;
     }
-    if (settings_.similarity > 0 && duplicates_) {
+    if (settings_.similarity > 0 && duplicates_ && CountCharacters(verdict.article) >= kFingerprintedCharacters) {
         verdict.duplicate = duplicates_->Admit(ArticleFingerprint(verdict.article), fileName, keyword);
         if (verdict.duplicate) {
             return stop(ArticleCheck::kDuplicate, "与【" + verdict.duplicate->keyword + "】的文章重复");
@@ -181,8 +181,8 @@ CheckVerdict ArticleChecks::Check(const Text& text, std::string_view finishReaso
     return verdict;
 }
 
-std::optional<FileError> ArticleChecks::Written(const Text& fileName) {
-    return settings_.similarity > 0 && duplicates_ ? duplicates_->Written(fileName) : std::nullopt;
+Result<void> ArticleChecks::Written(const Text& fileName) {
+    return settings_.similarity > 0 && duplicates_ ? duplicates_->Written(fileName) : Success();
 }
 
 void ArticleChecks::NotWritten(const Text& fileName) {

@@ -41,6 +41,11 @@ std::size_t CountCharacters(std::string_view gbk);
 // apostrophes as straight ones, and a run of blanks as one blank.
 bool OpensWithRefusal(std::string_view gbk, const std::vector<Text>& phrases, std::size_t characters = 200);
 
+// The fewest characters an article has for the duplicate check to look at it: the fingerprint of a
+// few sentences says little (a handful of 3-grams moves half its bits), and a reply that short is the
+// length check's matter.
+inline constexpr std::size_t kFingerprintedCharacters = 100;
+
 // What the checks made of a reply.
 struct CheckVerdict {
     std::optional<ArticleCheck> stopped;  // nullopt: the reply is an article
@@ -65,7 +70,7 @@ public:
     // stops it deciding; `fileName` is the name its article would have.
     CheckVerdict Check(const Text& text, std::string_view finishReason, const Text& fileName, const Text& keyword);
 
-    [[nodiscard]] std::optional<FileError> Written(const Text& fileName);
+    [[nodiscard]] Result<void> Written(const Text& fileName);
     void NotWritten(const Text& fileName);
 
 private:

@@ -88,9 +88,9 @@ std::string CsvCell(std::string_view utf8) {
     return quoted;
 }
 
-std::optional<FileError> RunReport::Open(const Text& folder, std::time_t start) {
+Result<void> RunReport::Open(const Text& folder, std::time_t start) {
     std::lock_guard lock(mutex_);
-    if (std::optional<FileError> e = EnsureFolder(folder)) {
+    if (Result<void> e = EnsureFolder(folder); !e) {
         return e;
     }
     const std::tm t = LocalTime(start);
@@ -108,7 +108,7 @@ std::optional<FileError> RunReport::Open(const Text& folder, std::time_t start) 
             break;
         }
         if (file_.Error() != EEXIST || n == 100) {
-            return FileError{path_, SystemReason(file_.Error())};
+            return FileFailure(path_, file_.Error());
         }
     }
     std::vector<Text> headings;
@@ -120,12 +120,12 @@ std::optional<FileError> RunReport::Open(const Text& folder, std::time_t start) 
     if (!file_.WriteAll(opening)) {
         const int error = file_.Error();
         file_.Close();
-        return FileError{path_, SystemReason(error)};
+        return FileFailure(path_, error);
     }
-    return std::nullopt;
+    return Success();
 }
 
-std::optional<FileError> RunReport::Add(const ReportRow& row) {
+Result<void> RunReport::Add(const ReportRow& row) {
     std::vector<Text> cells;
     for (const ReportColumn& column : kColumns) {
         cells.push_back(column.cell(row));
@@ -133,13 +133,13 @@ std::optional<FileError> RunReport::Add(const ReportRow& row) {
     const std::string line = CsvLine(cells);
     std::lock_guard lock(mutex_);
     if (!file_.IsOpen()) {
-        return std::nullopt;
+        return Success();
     }
     // One write per row: a kill leaves whole rows, at worst the end of the last one missing.
     if (!file_.WriteAll(line)) {
-        return FileError{path_, SystemReason(file_.Error())};
+        return FileFailure(path_, file_.Error());
     }
-    return std::nullopt;
+    return Success();
 }
 
 }  // namespace qj

@@ -51,11 +51,11 @@ class RunReport {
 public:
     // Makes `folder` when missing and starts folder/<start time>.csv there ("20240501-083015.csv";
     // with "-2", "-3"... when a report of that second exists).
-    [[nodiscard]] std::optional<FileError> Open(const Text& folder, std::time_t start);
+    [[nodiscard]] Result<void> Open(const Text& folder, std::time_t start);
     bool IsOpen() const { return file_.IsOpen(); }
     const Text& path() const { return path_; }
 
-    [[nodiscard]] std::optional<FileError> Add(const ReportRow& row);
+    [[nodiscard]] Result<void> Add(const ReportRow& row);
 
 private:
     std::mutex mutex_;

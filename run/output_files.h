@@ -66,6 +66,9 @@ public:
     // WriteFileInOneStep).
     [[nodiscard]] Result<void> Save(const Text& keyword, const Text& text, std::string_view original = {});
 
+    // The name (within the folder) that Save gives the keyword's article, given out to it.
+    [[nodiscard]] Result<Text> ClaimName(const Text& keyword, std::string_view original = {});
+
 private:
     // The path of the keyword's article; with `claim`, the name is given out to it.
     Result<Text> PathOf(const Text& keyword, std::string_view original, bool claim);

@@ -57,8 +57,8 @@ protected:
     Text Folder() const { return ProgramPath("OpenAi/生成内容/"); }
     Text IndexFile() const { return ProgramPath("OpenAi/文章指纹.txt"); }
     void Write(const Text& name, const Text& article) {
-        ASSERT_FALSE(EnsureFolder(Folder()));
-        ASSERT_FALSE(ReplaceFileContents(Folder() + name, article));
+        ASSERT_TRUE(EnsureFolder(Folder()));
+        ASSERT_TRUE(ReplaceFileContents(Folder() + name, article));
     }
     Text Article(int seed) {
         std::mt19937 random(seed);
@@ -98,7 +98,7 @@ TEST_F(DuplicateFolderTest, TheIndexFollowsTheFolderAndAnEarlierArticleCountsOnl
         // Written during the run: a near copy of it is a duplicate, before and after its file exists.
         EXPECT_EQ(index.Admit(ArticleFingerprint(Edited(Article(4))), "戊.txt", "戊")->keyword, "丁");
         Write("丁.txt", Article(4));
-        EXPECT_FALSE(index.Written("丁.txt"));
+        EXPECT_TRUE(index.Written("丁.txt"));
         EXPECT_EQ(index.Admit(ArticleFingerprint(Edited(Article(4))), "戊.txt", "戊")->keyword, "丁");
         // The same keyword written again replaces its article: no duplicate of itself.
         EXPECT_FALSE(index.Admit(ArticleFingerprint(Edited(Article(4))), "丁.txt", "丁"));
@@ -112,7 +112,7 @@ TEST_F(DuplicateFolderTest, TheIndexFollowsTheFolderAndAnEarlierArticleCountsOnl
         EXPECT_EQ(index.Admit(ArticleFingerprint(Edited(Article(6))), "辛.txt", "辛")->keyword, "丙");
     }
     // A killed run left half a line; the user deleted an article between runs.
-    ASSERT_FALSE(AppendToFile(IndexFile(), "0123456789ab"));
+    ASSERT_TRUE(AppendToFile(IndexFile(), "0123456789ab"));
     std::filesystem::remove(NativePath(Folder() + "甲_乙~22077c91.txt"));
     {
         DuplicateIndex index(Folder(), IndexFile(), 3);

@@ -6,6 +6,7 @@
 
 #include "checks/check_figures.h"
 #include "text/code_page.h"
+#include "text/text_helpers.h"
 
 namespace qj {
 namespace {
@@ -23,7 +24,11 @@ CheckSettings AllOn() {
 
 // Each reply is stopped by the first check it fails, whatever later checks would say.
 TEST(ReplyChecksTest, TheFirstCheckAReplyFailsDecides) {
-    const Text article = "泡脚能促进血液循环，缓解一天的疲劳，还能帮助睡眠。";
+    // Long enough for the duplicate check to look at it.
+    const Text article =
+        "泡脚能促进血液循环，缓解一天的疲劳，还能帮助睡眠。水温以四十度左右为宜，时间不要超过半小时，"
+        "饭后一小时内不宜泡脚。泡的时候可以加一点生姜或者艾叶，冬天手脚冰凉的人坚持一段时间会有明显的感觉。"
+        "患有糖尿病或者静脉曲张的人应当先问过医生。";
     const Text refusal = "作为一个人工智能语言模型，我无法为您撰写这篇文章。";
     DuplicateIndex index("/nonexistent/", "/nonexistent/index.txt", 3);
     ArticleChecks checks(AllOn(), BannedWords({{"赌博", {}}, {"睡眠", "休息"}}), &index);
@@ -52,7 +57,7 @@ TEST(ReplyChecksTest, TheFirstCheckAReplyFailsDecides) {
         EXPECT_EQ(verdict.stopped, c.stopped) << AnsiToUtf8(c.text);
         EXPECT_EQ(verdict.reason, c.reason) << AnsiToUtf8(c.text);
         if (c.text == article) {
-            EXPECT_EQ(verdict.article, "泡脚能促进血液循环，缓解一天的疲劳，还能帮助休息。");
+            EXPECT_EQ(verdict.article, ReplaceAll(article, "睡眠", "休息"));
             EXPECT_EQ(verdict.replaced, 1);
         }
     }
