@@ -37,7 +37,9 @@ CheckSettings ReadCheckSettings(const CheckSettingsText& typed, const Text& prog
     while (from < phrases.size()) {
         const std::size_t end = FindLineBreak(phrases, from);
         const Text phrase = TrimSpaces(TrimAsciiBlanks(std::string_view(phrases).substr(from, end - from)));
-        if (!phrase.empty()) {
+        // A box that holds only "-" keeps the check off across a restart: an empty value in the
+        // settings file brings back the prefilled phrases.
+        if (!phrase.empty() && phrase != "-") {
             settings.refusalPhrases.push_back(phrase);
         }
         from = end + 1;

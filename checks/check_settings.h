@@ -50,7 +50,7 @@ inline constexpr const char* kDefaultRefusalPhrases =
 // The settings of the article checks as the user typed them (GBK).
 struct CheckSettingsText {
     Text continuations{};   // 0 to 5; empty: 2
-    Text refusalPhrases{};  // one a line; empty: the check is off
+    Text refusalPhrases{};  // one a line; empty (or only "-" lines): the check is off
     Text minCharacters{};   // empty or 0: the check is off
     Text bannedWordFile{};  // a path, relative ones in the program folder; empty: the check is off
     Text similarity{};      // 0 to 10 bits; empty or 0: the check is off

@@ -124,6 +124,7 @@ TEST(ReplyChecksTest, SettingsAsTypedBecomeTheRunsChecks) {
     EXPECT_EQ(typed.similarity, 0);
     EXPECT_EQ(ReadCheckSettings({.continuations = "0", .similarity = "15"}, "/").similarity, 10);
     EXPECT_EQ(ReadCheckSettings({.continuations = "0"}, "/").continuations, 0);
+    EXPECT_TRUE(ReadCheckSettings({.refusalPhrases = " - \r\n"}, "/").refusalPhrases.empty());
 }
 
 }  // namespace
