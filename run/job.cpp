@@ -343,7 +343,7 @@ private:
         Log("Chat GPT 思考中，请耐心等待.....");
         // Without the folder's names the duplicate check goes by an empty name; Save meets the
         // same failure and tells it.
-        const Text fileName = output_.ClaimName(keyword, taken.original).value_or(Text());
+        const Text fileName = output_.NameOf(keyword, taken.original).value_or(Text());
         const CheckedReply checked = check_.Obtain(keyword, fileName, request_, stop_);
         row.endpoint = checked.outcome.endpoint;
         row.tries = checked.outcome.requests;

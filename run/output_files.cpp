@@ -234,8 +234,8 @@ Result<Text> OutputFolder::PathOf(const Text& keyword, std::string_view original
     return path + name;
 }
 
-Result<Text> OutputFolder::ClaimName(const Text& keyword, std::string_view original) {
-    Result<Text> path = PathOf(keyword, original, true);
+Result<Text> OutputFolder::NameOf(const Text& keyword, std::string_view original) {
+    Result<Text> path = PathOf(keyword, original, false);
     if (!path) {
         return path;
     }

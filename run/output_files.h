@@ -66,8 +66,8 @@ public:
     // WriteFileInOneStep).
     [[nodiscard]] Result<void> Save(const Text& keyword, const Text& text, std::string_view original = {});
 
-    // The name (within the folder) that Save gives the keyword's article, given out to it.
-    [[nodiscard]] Result<Text> ClaimName(const Text& keyword, std::string_view original = {});
+    // The name (within the folder) that Save would give the keyword's article now; not given out.
+    [[nodiscard]] Result<Text> NameOf(const Text& keyword, std::string_view original = {});
 
 private:
     // The path of the keyword's article; with `claim`, the name is given out to it.
