@@ -10,11 +10,12 @@ constexpr std::size_t kFailuresKept = 64;
 
 }  // namespace
 
-std::optional<FileError> DurableLines::Load() {
-    Bytes contents;
-    if (std::optional<FileError> error = ReadFileOrEmpty(path_, contents)) {
-        return error;
+std::optional<Error> DurableLines::Load() {
+    Result<Bytes> read = ReadFileOrEmpty(path_);
+    if (!read) {
+        return read.error();
     }
+    const Bytes& contents = *read;
     Lines lines;
     for (std::size_t start = 0; start < contents.size();) {
         std::size_t end = contents.find('\n', start);
@@ -40,7 +41,7 @@ void DurableLines::Read(const std::function<void(const Lines&)>& read) const {
     read(lines_);
 }
 
-std::optional<FileError> DurableLines::Change(const std::function<void(Lines&)>& change) {
+std::optional<Error> DurableLines::Change(const std::function<void(Lines&)>& change) {
     std::unique_lock lock(mutex_);
     change(lines_);
     return WaitWritten(lock, ++changes_);
@@ -52,12 +53,12 @@ std::uint64_t DurableLines::ChangeLater(const std::function<void(Lines&)>& chang
     return ++changes_;
 }
 
-std::optional<FileError> DurableLines::WaitWritten(std::uint64_t change) {
+std::optional<Error> DurableLines::WaitWritten(std::uint64_t change) {
     std::unique_lock lock(mutex_);
     return WaitWritten(lock, change);
 }
 
-std::optional<FileError> DurableLines::Flush() {
+std::optional<Error> DurableLines::Flush() {
     std::unique_lock lock(mutex_);
     if (changes_ == writtenUpTo_ && !writing_ && !lastWriteFailed_) {
         return std::nullopt;
@@ -68,7 +69,7 @@ std::optional<FileError> DurableLines::Flush() {
     return WaitWritten(lock, changes_);
 }
 
-std::optional<FileError> DurableLines::WaitWritten(std::unique_lock<std::mutex>& lock, std::uint64_t change) {
+std::optional<Error> DurableLines::WaitWritten(std::unique_lock<std::mutex>& lock, std::uint64_t change) {
     while (writtenUpTo_ < change) {
         if (writing_) {
             written_.wait(lock);
@@ -84,7 +85,7 @@ std::optional<FileError> DurableLines::WaitWritten(std::unique_lock<std::mutex>&
             bytes += "\r\n";
         }
         lock.unlock();
-        std::optional<FileError> error = ReplaceFileContents(path_, bytes, 0644, true);
+        std::optional<Error> error = ErrorOf(ReplaceFileContents(path_, bytes, 0644, true));
         lock.lock();
         writing_ = false;
         writtenUpTo_ = upTo;

@@ -13,6 +13,11 @@
 
 namespace qj::publishing {
 
+// Why an operation failed, or nothing when it did not.
+inline std::optional<Error> ErrorOf(const Result<void>& result) {
+    return result ? std::nullopt : std::optional<Error>(result.error());
+}
+
 // A file of lines (GBK, CR LF) that several workers change at once, where each of them must know
 // its change is on the disk before it goes on. The file is always replaced whole, durably, through
 // the platform's atomic writer, so a kill or power cut leaves the old lines or the new ones. Changes
@@ -27,7 +32,7 @@ public:
     const Text& path() const { return path_; }
 
     // Reads the file into memory; a missing file holds no lines. Blank lines are dropped.
-    [[nodiscard]] std::optional<FileError> Load();
+    [[nodiscard]] std::optional<Error> Load();
 
     // Runs `read` on the lines under the lock.
     void Read(const std::function<void(const Lines&)>& read) const;
@@ -35,7 +40,7 @@ public:
     // Applies `change` to the lines and returns once a write holding the change reached the disk;
     // the write's failure when it did not (the change then stays in memory and goes with a later
     // write).
-    [[nodiscard]] std::optional<FileError> Change(const std::function<void(Lines&)>& change);
+    [[nodiscard]] std::optional<Error> Change(const std::function<void(Lines&)>& change);
 
     // Applies `change` in memory only: it reaches the disk with the next write. Returns its number
     // for WaitWritten.
@@ -43,19 +48,19 @@ public:
 
     // Returns once the change numbered `change` is on the disk (writing it when no other worker
     // is); the write's failure when it did not get there.
-    [[nodiscard]] std::optional<FileError> WaitWritten(std::uint64_t change);
+    [[nodiscard]] std::optional<Error> WaitWritten(std::uint64_t change);
 
     // Writes what changed in memory since the last write, if anything did (or the last write failed).
-    [[nodiscard]] std::optional<FileError> Flush();
+    [[nodiscard]] std::optional<Error> Flush();
 
 private:
     // WaitWritten with `lock` holding mutex_.
-    std::optional<FileError> WaitWritten(std::unique_lock<std::mutex>& lock, std::uint64_t change);
+    std::optional<Error> WaitWritten(std::unique_lock<std::mutex>& lock, std::uint64_t change);
 
     struct FailedWrite {
         std::uint64_t from = 0;
         std::uint64_t upTo = 0;
-        FileError error;
+        Error error;
     };
 
     const Text path_;

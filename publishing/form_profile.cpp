@@ -113,10 +113,11 @@ FormProfileReading ParseFormProfile(std::string_view bytes, const Text& file) {
 }
 
 FormProfileReading ReadFormProfile(const Text& file) {
-    Bytes bytes;
-    if (std::optional<FileError> error = ReadFileOrEmpty(file, bytes)) {
-        return {std::nullopt, "读不出表单配置文件：" + Describe(*error)};
+    const Result<Bytes> read = ReadFileOrEmpty(file);
+    if (!read) {
+        return {std::nullopt, "读不出表单配置文件：" + Describe(read.error())};
     }
+    const Bytes& bytes = *read;
     if (bytes.empty()) {
         return {std::nullopt, "表单配置文件不存在或是空的：" + file};
     }

@@ -38,8 +38,8 @@ Text JournalLine(const Text& file, const Text& site) {
 
 }  // namespace
 
-std::optional<FileError> Ledger::Load() {
-    if (std::optional<FileError> error = lines_.Load()) {
+std::optional<Error> Ledger::Load() {
+    if (std::optional<Error> error = lines_.Load()) {
         return error;
     }
     lines_.Read([&](const DurableLines::Lines& lines) {
@@ -79,8 +79,8 @@ Text Ledger::LatestDate(const Text& site) const {
     return found == latest_.end() ? Text() : found->second;
 }
 
-std::optional<FileError> Ledger::Record(const std::vector<LedgerEntry>& entries) {
-    std::optional<FileError> error = lines_.Change([&](DurableLines::Lines& lines) {
+std::optional<Error> Ledger::Record(const std::vector<LedgerEntry>& entries) {
+    std::optional<Error> error = lines_.Change([&](DurableLines::Lines& lines) {
         for (const LedgerEntry& entry : entries) {
             lines.push_back(entry.file + "\t" + entry.site + "\t" + Field(entry.id) + "\t" + Field(entry.link) + "\t" +
                             Field(entry.date));
@@ -94,8 +94,8 @@ std::optional<FileError> Ledger::Record(const std::vector<LedgerEntry>& entries)
     return error;
 }
 
-std::optional<FileError> PublishJournal::Load(const Ledger& ledger) {
-    if (std::optional<FileError> error = lines_.Load()) {
+std::optional<Error> PublishJournal::Load(const Ledger& ledger) {
+    if (std::optional<Error> error = lines_.Load()) {
         return error;
     }
     (void)lines_.ChangeLater([&](DurableLines::Lines& lines) {
@@ -115,7 +115,7 @@ bool PublishJournal::Has(const Text& file, const Text& site) const {
     return found;
 }
 
-std::optional<FileError> PublishJournal::Begin(const Text& file, const Text& site, const TextList& ahead) {
+std::optional<Error> PublishJournal::Begin(const Text& file, const Text& site, const TextList& ahead) {
     std::unique_lock lock(mutex_);
     const auto present = added_.find(JournalLine(file, site));
     if (present != added_.end()) {

@@ -26,7 +26,7 @@ class Ledger {
 public:
     explicit Ledger(Text path) : lines_(std::move(path)) {}
 
-    [[nodiscard]] std::optional<FileError> Load();
+    [[nodiscard]] std::optional<Error> Load();
 
     bool Has(const Text& file, const Text& site) const;
     // Whether the article went to any site.
@@ -35,7 +35,7 @@ public:
     Text LatestDate(const Text& site) const;
 
     // Adds the entries and returns once they are on the disk (in one write).
-    [[nodiscard]] std::optional<FileError> Record(const std::vector<LedgerEntry>& entries);
+    [[nodiscard]] std::optional<Error> Record(const std::vector<LedgerEntry>& entries);
 
     const Text& path() const { return lines_.path(); }
 
@@ -58,17 +58,17 @@ public:
     explicit PublishJournal(Text path) : lines_(std::move(path)) {}
 
     // Reads the journal; lines of posts the ledger holds are dropped.
-    [[nodiscard]] std::optional<FileError> Load(const Ledger& ledger);
+    [[nodiscard]] std::optional<Error> Load(const Ledger& ledger);
 
     bool Has(const Text& file, const Text& site) const;
 
     // Adds the line of `file` and returns once it is on the disk. The lines of `ahead` (posts about
     // to follow) go to the disk in the same write, so that their own Begin finds them there.
-    [[nodiscard]] std::optional<FileError> Begin(const Text& file, const Text& site, const TextList& ahead = {});
+    [[nodiscard]] std::optional<Error> Begin(const Text& file, const Text& site, const TextList& ahead = {});
     // Drops a line; it leaves the disk with the next write.
     void End(const Text& file, const Text& site);
     // Writes the lines dropped since the last write.
-    [[nodiscard]] std::optional<FileError> Flush() { return lines_.Flush(); }
+    [[nodiscard]] std::optional<Error> Flush() { return lines_.Flush(); }
 
 private:
     DurableLines lines_;

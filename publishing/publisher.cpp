@@ -91,15 +91,15 @@ Publisher::~Publisher() {
     }
 }
 
-std::optional<FileError> Publisher::Start() {
+std::optional<Error> Publisher::Start() {
     const Text folder = files_.ledger.substr(0, files_.ledger.rfind('/'));
-    if (std::optional<FileError> error = EnsureFolder(folder)) {
+    if (std::optional<Error> error = ErrorOf(EnsureFolder(folder))) {
         return error;
     }
-    if (std::optional<FileError> error = ledger_.Load()) {
+    if (std::optional<Error> error = ledger_.Load()) {
         return error;
     }
-    if (std::optional<FileError> error = journal_.Load(ledger_)) {
+    if (std::optional<Error> error = journal_.Load(ledger_)) {
         return error;
     }
     LoadFailureList();
@@ -188,11 +188,12 @@ void Publisher::Publish(const Text& file, const Text& keyword, const TextList& c
 }
 
 int Publisher::PublishFolder() {
-    std::vector<Text> names;
-    if (std::optional<FileError> error = ListFolder(files_.outputFolder, names)) {
-        observer_.Log("错误信息：" + Describe(*error));
+    Result<std::vector<Text>> listed = ListFolder(files_.outputFolder);
+    if (!listed) {
+        observer_.Log("错误信息：" + Describe(listed.error()));
         return 0;
     }
+    std::vector<Text>& names = *listed;
     std::sort(names.begin(), names.end());
     int handed = 0;
     for (const Text& name : names) {
@@ -310,12 +311,11 @@ void Publisher::Rest(std::size_t s, const SiteFailure& failure) {
 }
 
 std::optional<PostRequest> Publisher::MakeRequest(const Job& job) {
-    int errorNumber = 0;
-    const std::optional<Bytes> content = ReadFileBytes(files_.outputFolder + "/" + job.file, &errorNumber);
+    const Result<Bytes> content = ReadFileBytes(files_.outputFolder + "/" + job.file);
     if (!content || content->empty()) {
         Fail(job,
              content ? "文章文件是空的：" + files_.outputFolder + "/" + job.file
-                     : "读不出文章文件：" + Describe({files_.outputFolder + "/" + job.file, SystemReason(errorNumber)}),
+                     : "读不出文章文件：" + Describe(content.error()),
              false);
         return std::nullopt;
     }
@@ -383,7 +383,7 @@ void Publisher::Work(Job job, HttpInstance& http) {
                     }
                 }
             }
-            if (std::optional<FileError> error = journal_.Begin(job.file, name, ahead)) {
+            if (std::optional<Error> error = journal_.Begin(job.file, name, ahead)) {
                 FileFailure(*error);
                 Leave(job);
                 return;
@@ -495,7 +495,7 @@ void Publisher::Record(const std::vector<Shown>& posts) {
         entries.push_back({post.job.file, slots_[post.job.site]->site->Name(), post.record.id, post.record.link,
                            post.record.date});
     }
-    if (std::optional<FileError> error = ledger_.Record(entries)) {
+    if (std::optional<Error> error = ledger_.Record(entries)) {
         FileFailure(*error);
         for (const Shown& post : posts) {
             Leave(post.job);
@@ -529,7 +529,7 @@ void Publisher::Record(const std::vector<Shown>& posts) {
     }
 }
 
-void Publisher::FileFailure(const FileError& error) {
+void Publisher::FileFailure(const Error& error) {
     bool first = false;
     {
         std::lock_guard lock(mutex_);
@@ -660,7 +660,7 @@ PublishSummary Publisher::Finish() {
     PublishSummary summary = summary_;
     lock.unlock();
 
-    if (std::optional<FileError> error = journal_.Flush(); error && !summary.fileError) {
+    if (std::optional<Error> error = journal_.Flush(); error && !summary.fileError) {
         summary.fileError = error;
         observer_.Log("错误信息：" + Describe(*error));
     }
@@ -677,10 +677,11 @@ PublishSummary Publisher::Finish() {
 }
 
 void Publisher::LoadFailureList() {
-    Bytes bytes;
-    if (ReadFileOrEmpty(files_.failureList, bytes)) {
+    const Result<Bytes> read = ReadFileOrEmpty(files_.failureList);
+    if (!read) {
         return;
     }
+    const Bytes& bytes = *read;
     std::lock_guard lock(failuresMutex_);
     failureLines_ = SplitText(ReplaceAll(bytes, "\r\n", "\n"), "\n");
     std::erase(failureLines_, Text());
@@ -693,7 +694,7 @@ void Publisher::AddToFailureList(const Text& keyword) {
         return;
     }
     failureLines_.push_back(keyword);
-    if (std::optional<FileError> error = AppendToFile(files_.failureList, keyword + "\r\n")) {
+    if (std::optional<Error> error = ErrorOf(AppendToFile(files_.failureList, keyword + "\r\n"))) {
         observer_.Log("错误信息：" + Describe(*error));
     }
 }
@@ -709,7 +710,7 @@ void Publisher::DropFromFailureList(const Text& keyword) {
     for (const Text& line : failureLines_) {
         bytes += line + "\r\n";
     }
-    if (std::optional<FileError> error = WriteFileInOneStep(files_.failureList, bytes)) {
+    if (std::optional<Error> error = ErrorOf(WriteFileInOneStep(files_.failureList, bytes))) {
         observer_.Log("错误信息：" + Describe(*error));
     }
 }

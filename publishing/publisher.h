@@ -58,7 +58,7 @@ struct PublishSummary {
     int recovered = 0;  // of those, posts an earlier run had made and not recorded
     int failed = 0;     // on the failure list
     int left = 0;       // not done: the publication was stopped
-    std::optional<FileError> fileError;  // a file of publishing could not be written
+    std::optional<Error> fileError;  // a file of publishing could not be written
 };
 
 // Publishes articles of the output folder to the sites of the settings, each site with workers of
@@ -78,7 +78,7 @@ public:
 
     // Reads the ledger, the journal and the failure list and starts the workers; the reason when a
     // file cannot be read.
-    [[nodiscard]] std::optional<FileError> Start();
+    [[nodiscard]] std::optional<Error> Start();
 
     // Hands over one article (a file name of the output folder) and returns at once. Empty
     // categories and tags mean those of the settings. An article the ledger holds (for the site it
@@ -150,7 +150,7 @@ private:
         bool recovered = false;
     };
     void Record(const std::vector<Shown>& posts);
-    void FileFailure(const FileError& error);
+    void FileFailure(const Error& error);
     void Finished();  // one job less outstanding
     bool Wait(std::chrono::milliseconds delay);
 

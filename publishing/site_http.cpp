@@ -6,30 +6,29 @@
 namespace qj::publishing {
 
 SiteResult<SiteAnswer> Send(const SiteExchange& exchange, HttpInstance& http, const std::atomic<bool>* stop) {
-    SiteAnswer answer;
-    Text headers = exchange.headers;
-    Text transferError;
     HttpRequestParams params;
     params.url = exchange.url;
     params.method = exchange.method;
     params.bodyBytes = exchange.body;
-    params.headers = &headers;
-    params.cookies = exchange.cookies;
-    params.responseHeaders = &answer.headers;
-    params.status = &answer.status;
+    params.headers = exchange.headers;
+    if (exchange.cookies) {
+        params.cookies = *exchange.cookies;
+    }
     params.timeoutSeconds = kSiteTimeoutSeconds;
     params.reuseInstance = &http;
     params.cancel = stop;
-    params.transferError = &transferError;
-    answer.body = HttpRequest(params);
-    if (stop && stop->load()) {
+    Result<HttpResponse> reply = HttpRequest(params);
+    if ((stop && stop->load()) || (!reply && reply.error().kind == ErrorKind::kCancelled)) {
         return SiteFailure{SiteFailure::Kind::kStopped, "任务已停止", exchange.method == kMethodPost, {}};
     }
-    if (answer.status == 0) {
-        return SiteFailure{SiteFailure::Kind::kTransient, "网站没有回答：" + transferError,
+    if (!reply) {
+        return SiteFailure{SiteFailure::Kind::kTransient, "网站没有回答：" + reply.error().reason,
                            exchange.method == kMethodPost, {}};
     }
-    return answer;
+    if (exchange.cookies) {
+        *exchange.cookies = reply->cookies;
+    }
+    return SiteAnswer{reply->status, std::move(reply->body), std::move(reply->headers)};
 }
 
 Text StatusText(int status) {

@@ -49,7 +49,7 @@ private:
 
 int main(int argc, char** argv) {
     const Text folder = ProgramFolder();
-    const std::optional<Bytes> sites = ReadFileBytes(folder + "/站点.txt");
+    const Result<Bytes> sites = ReadFileBytes(folder + "/站点.txt");
     PublishTexts texts;
     texts.sites = sites.value_or(Bytes());
     PublishSettingsReading reading = ReadPublishSettings(texts, folder);

@@ -53,14 +53,11 @@ struct WordPressPeer {
 
     // GET of a REST route ("/wp/v2/posts?...") as the administrator; the JSON answer.
     nlohmann::json Get(const std::string& routeAndQuery) const {
-        Text headers = "Authorization: Basic " + Base64Encode(user + ":" + appPassword);
-        int status = 0;
         HttpRequestParams params;
         params.url = url + "/wp-json" + routeAndQuery;
-        params.headers = &headers;
-        params.status = &status;
+        params.headers = "Authorization: Basic " + Base64Encode(user + ":" + appPassword);
         params.timeoutSeconds = 60;
-        const Bytes body = HttpRequest(params);
+        const Bytes body = HttpRequest(params).value_or(HttpResponse{}).body;
         return nlohmann::json::parse(body, nullptr, false);
     }
 
@@ -169,7 +166,7 @@ inline publishing::PublishSummary PublishFolder(const PublishingHome& home, publ
     std::atomic<bool> stop{false};
     publishing::Publisher publisher(std::move(settings), publishing::PublishFiles::InProgramFolder(home.Folder()), log,
                                     stop, [](int, const Text&) { return std::chrono::milliseconds(20); });
-    if (std::optional<FileError> error = publisher.Start()) {
+    if (std::optional<Error> error = publisher.Start()) {
         log.Log("start failed: " + Describe(*error));
         return {};
     }
