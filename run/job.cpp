@@ -12,6 +12,7 @@
 #include "run/failure_requeue.h"
 #include "run/log_line.h"
 #include "run/output_files.h"
+#include "run/publish_stage.h"
 #include "run/request_stage.h"
 #include "run/run_log_file.h"
 
@@ -130,7 +131,8 @@ public:
           stop_(stop),
           request_(inputs.request, log.Sink()),
           output_(queue.paths().outputFolder),
-          progress_(observer, queue, meter_) {}
+          progress_(observer, queue, meter_),
+          publish_(inputs.publish, log.Sink(), stop) {}
 
     // What must hold before the first keyword is taken: the list is this run's alone, and what an
     // earlier run left unsettled is back in it. False when the run cannot start.
@@ -152,6 +154,7 @@ public:
         }
         // Files a killed run was writing are no articles; nobody else writes into the folder now.
         RemovePartialFiles(queue_.paths().outputFolder);
+        publish_.Begin();
         if (!PathExists(NativePath(queue_.paths().keywordList)).value_or(false)) {
             Log("没有找到关键词列表 " + queue_.paths().keywordList + "：请建立这个文本文件，每行写一个关键词");
         } else if (const ListEncoding encoding = queue_.Format().encoding; encoding != ListEncoding::kGbk) {
@@ -199,6 +202,7 @@ public:
     void Begin() { progress_.Begin(); }
 
     JobSummary End(bool started) {
+        publish_.End();  // the articles handed over reach their sites (or wait for a later run)
         progress_.End();  // the final figures stay in the progress bar
         std::lock_guard lock(mutex_);
         summary_.figures = meter_.Figures();
@@ -347,7 +351,8 @@ private:
             return;
         }
         const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(outcome.text) : outcome.text;
-        if (Result<void> e = output_.Save(keyword, article, taken.original); !e) {
+        Text file;
+        if (Result<void> e = output_.Save(keyword, article, taken.original, &file); !e) {
             Unrecorded(taken, e.error());
             return;
         }
@@ -355,6 +360,8 @@ private:
         meter_.Succeeded();
         Log("关键词【" + keyword + "】内容生成成功，已保存到本地目录中！");
         Settled(taken);
+        // Publish: handed over, posted by the publisher's own workers.
+        publish_.Written(file, keyword);
     }
 
     const RunInputs& inputs_;
@@ -367,6 +374,7 @@ private:
     OutputFolder output_;
     ProgressMeter meter_;
     ProgressTeller progress_;
+    PublishStage publish_;
     std::mutex mutex_;
     JobSummary summary_;
 };

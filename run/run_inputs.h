@@ -3,6 +3,8 @@
 #include <atomic>
 #include <memory>
 
+#include "publishing/publish_settings.h"
+#include "publishing/publisher.h"
 #include "run/keyword_queue.h"
 #include "services/chat_endpoints.h"
 #include "services/completion.h"
@@ -54,11 +56,19 @@ struct ReportSettings {
     std::shared_ptr<const LiveSwitch> preview = std::make_shared<LiveSwitch>();
 };
 
+// Publish the article onto the user's sites right after it is written: the page of publishing as
+// read (the sites, or why none can be used) and the files of publishing.
+struct PublishStageSettings {
+    publishing::PublishSettingsReading reading;
+    publishing::PublishFiles files;
+};
+
 struct RunInputs {
     TakeSettings take;
     RequestSettings request;
     WriteSettings write;
     ReportSettings report;
+    PublishStageSettings publish;
 };
 
 inline constexpr int kMaxWorkers = 32;
