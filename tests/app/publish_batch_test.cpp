@@ -4,7 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "app/control_names.h"
+#include "app/handlers.h"
+#include "app/main_window_controls.h"
+#include "app/main_window_job.h"
+#include "app/process_state.h"
 #include "child_program.h"
 #include "job_test_support.h"
 #include "platform/atomic_file.h"
@@ -15,6 +22,7 @@
 #include "settings/ini_file.h"
 #include "settings/settings_store.h"
 #include "text/code_page.h"
+#include "window/memory_window.h"
 #include "window/window_model.h"
 
 namespace qj {
@@ -107,6 +115,39 @@ TEST_F(PublishBatchTest, ArticlesOfTheRunPublishedRightAfterAndEarlierOnesByPubl
     Set(kind::kEdit, control::kEditPublishSites, "wordpress 不是网址");
     EXPECT_EQ(Run({"--batch", "--publish"}), 4) << Log();
     EXPECT_NE(Log().find(Utf8("发布站点第1行无法使用")), std::string::npos) << Log();
+}
+
+// 发布已生成 on the main window: the publication runs by a worker of its own, 开始 waits for it, and
+// its lines reach the run log.
+TEST_F(PublishBatchTest, PublishGeneratedButtonPublishesFromTheWindow) {
+    ResetProcessState();
+    MemoryWindow window{MainWindowLayout().controls};
+    SetMainWindow(&window);
+    window.SetText(control::kEditPublishSites, kPropContent, WireToGbk(wp_.SiteLine()));
+    window.SetText(control::kEditPublishStatus, kPropContent, "草稿");
+    const Text keyword = "窗口" + id_;
+    home_.AddArticle(keyword + ".txt", "一段正文。\r\n");
+
+    HandleClick(window, control::kButtonPublishGenerated);
+    // Over once its last line is in the run log and 开始 is enabled again.
+    const auto over = [&] {
+        return !GenerationJobRunning() && window.GetNumber(control::kButtonStart, kPropDisabled) == 0 &&
+               window.GetText(control::kEditRunLog, kPropContent).find("发布结束") != Text::npos;
+    };
+    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (!over() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(over()) << Utf8(window.GetText(control::kEditRunLog, kPropContent));
+    const Text log = window.GetText(control::kEditRunLog, kPropContent);
+    EXPECT_NE(log.find("文章【" + keyword + "】已作为草稿发到 "), Text::npos) << Utf8(log);
+    EXPECT_NE(log.find("发布结束：成功1篇"), Text::npos) << Utf8(log);
+    const std::vector<nlohmann::json> posts = wp_.PostsTitled(Utf8(keyword));
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_EQ(posts.front()["status"], "draft");
+    EXPECT_EQ(home_.LedgerLines().size(), 1u);
+    SetMainWindow(nullptr);
+    ResetProcessState();
 }
 
 }  // namespace
