@@ -47,7 +47,7 @@ constexpr const char* kUsage =
     "       run did not start and no keyword was taken\n"
     "  130  interrupted by Ctrl+C or SIGTERM (the keyword in flight goes back into the list)\n"
     "exit codes of --batch --publish: 0 every article published, 1 some failed (see\n"
-    "  OpenAi/发布失败关键词.txt), 3 the files of publishing cannot be read, 4 no site can be used or\n"
+    "  OpenAi/发布失败关键词.txt), 3 another program publishes or the files of publishing cannot be read, 4 no site can be used or\n"
     "  a file of publishing cannot be written, 5 as above, 130 interrupted (what is left is\n"
     "  published the next time)\n"
     "\n"

@@ -96,6 +96,9 @@ std::optional<Error> Publisher::Start() {
     if (std::optional<Error> error = ErrorOf(EnsureFolder(folder))) {
         return error;
     }
+    if (!lock_.TryLock(folder + "/发布.lock")) {
+        return Error{.kind = ErrorKind::kFile, .where = files_.ledger, .reason = "另一个青笺程序正在用这份发布记录发布"};
+    }
     if (std::optional<Error> error = ledger_.Load()) {
         return error;
     }
@@ -673,6 +676,7 @@ PublishSummary Publisher::Finish() {
         line += "，未完成" + std::to_string(summary.left) + "篇（下次发布）";
     }
     observer_.Log(line);
+    lock_.Unlock();  // the ledger and the journal are on the disk: another publication may begin
     return summary;
 }
 

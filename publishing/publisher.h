@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/run_lock.h"
 #include "publishing/ledger.h"
 #include "publishing/publish_settings.h"
 #include "publishing/schedule.h"
@@ -76,8 +77,10 @@ public:
     Publisher(const Publisher&) = delete;
     Publisher& operator=(const Publisher&) = delete;
 
-    // Reads the ledger, the journal and the failure list and starts the workers; the reason when a
-    // file cannot be read.
+    // Takes the publishing lock of the ledger's folder (one publication at a time there, across
+    // processes: each keeps the ledger in memory and writes it whole), reads the ledger, the journal
+    // and the failure list and starts the workers; the reason when another publication holds the
+    // lock or a file cannot be read.
     [[nodiscard]] std::optional<Error> Start();
 
     // Hands over one article (a file name of the output folder) and returns at once. Empty
@@ -165,6 +168,7 @@ private:
     const RetryDelay retryDelay_;
     std::atomic<bool> aborted_{false};
 
+    RunLock lock_;
     Ledger ledger_;
     PublishJournal journal_;
 

@@ -17,6 +17,7 @@
 #include "platform/atomic_file.h"
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
+#include "platform/run_lock.h"
 #include "publishing_peers.h"
 #include "run/keyword_queue.h"
 #include "settings/ini_file.h"
@@ -110,6 +111,14 @@ TEST_F(PublishBatchTest, ArticlesOfTheRunPublishedRightAfterAndEarlierOnesByPubl
     EXPECT_NE(Log().find(Utf8("没有需要发布的文章")), std::string::npos) << Log();
     EXPECT_EQ(home_.LedgerLines().size(), 3u);
     EXPECT_EQ(Posts(first + "的标题") + Posts(earlier + "的旧标题") + Posts(second + "的标题"), 3u);
+
+    // Another program publishes with the same ledger: this one does not start.
+    {
+        RunLock other;
+        ASSERT_TRUE(other.TryLock(ProgramPath("OpenAi/发布.lock")));
+        EXPECT_EQ(Run({"--batch", "--publish"}), 3) << Log();
+        EXPECT_NE(Log().find(Utf8("另一个青笺程序正在用这份发布记录发布")), std::string::npos) << Log();
+    }
 
     // A site line that cannot work: the publication says so and ends with code 4.
     Set(kind::kEdit, control::kEditPublishSites, "wordpress 不是网址");
