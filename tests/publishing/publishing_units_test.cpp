@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/file_system.h"
 #include "publishing/article.h"
 #include "publishing/durable_lines.h"
 #include "publishing/form_profile.h"
@@ -295,11 +296,18 @@ TEST(Ledger, ConcurrentRecordsAllDurableAndJournalFollowsLedger) {
             for (int k = 0; k < 25; ++k) {
                 const Text file = "文章" + std::to_string(w) + "-" + std::to_string(k) + ".txt";
                 ASSERT_FALSE(journal.Begin(file, "http://a.example"));
-                ASSERT_TRUE(testing::ReadBytes(home.OpenAi() / u8"正在发布.txt").find(file) != std::string::npos);
+                // Read while other workers replace the file: Windows refuses a replacement while the
+                // file is open, so there the reads are left out (a reader in that moment makes the
+                // write fail, and the publication stops with its journal kept).
+#if !defined(_WIN32)
+                ASSERT_TRUE(ReadFileBytes(folder + "/正在发布.txt").value_or("").find(file) != std::string::npos);
+#endif
                 if (k % 5 != 4) {
                     ASSERT_FALSE(ledger.Record({{file, "http://a.example", std::to_string(k), "http://a.example/?p=1",
                                                  "2031-01-01 00:00:0" + std::to_string(w % 10)}}));
-                    ASSERT_TRUE(testing::ReadBytes(home.OpenAi() / u8"发布记录.txt").find(file) != std::string::npos);
+#if !defined(_WIN32)
+                    ASSERT_TRUE(ReadFileBytes(folder + "/发布记录.txt").value_or("").find(file) != std::string::npos);
+#endif
                     journal.End(file, "http://a.example");
                 }
             }
