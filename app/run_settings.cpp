@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/control_names.h"
+#include "platform/program_folder.h"
 #include "services/retry_policy.h"
 #include "text/ascii.h"
 
@@ -19,6 +20,14 @@ int BoundedNumber(const Text& typed, int low, int high, int fallback) {
         return fallback;
     }
     return std::clamp(std::atoi(text.c_str()), low, high);
+}
+
+// Beside the output folder: the fingerprints of its articles, and the run reports.
+constexpr const char* kFingerprintFileTail = "OpenAi/文章指纹.txt";
+constexpr const char* kRunReportFolderTail = "OpenAi/运行报告/";
+
+Text Below(const Text& folder, const char* tail) {
+    return folder + kPathSeparator + tail;
 }
 
 }  // namespace
@@ -59,6 +68,16 @@ InterfaceThreeSettings ReadChatSettings(const SettingReader& settings) {
     };
 }
 
+CheckSettingsText ReadCheckSettingsText(const SettingReader& settings) {
+    return CheckSettingsText{
+        .continuations = settings.TextOf(control::kEditChecksContinuations),
+        .refusalPhrases = settings.TextOf(control::kEditChecksRefusalPhrases),
+        .minCharacters = settings.TextOf(control::kEditChecksMinCharacters),
+        .bannedWordFile = settings.TextOf(control::kEditChecksBannedWords),
+        .similarity = settings.TextOf(control::kEditChecksSimilarity),
+    };
+}
+
 RunInputs ReadRunInputs(const SettingReader& settings, const Deployment& deployment, const Text& programFolder,
                         const RunSwitches& switches) {
     switches.preview->Set(settings.IsChecked(control::kCheckPreview));
@@ -85,6 +104,11 @@ RunInputs ReadRunInputs(const SettingReader& settings, const Deployment& deploym
     }
     request.workers = BoundedNumber(settings.TextOf(control::kEditConcurrency), 1, kMaxWorkers, 1);
     request.retries = BoundedNumber(settings.TextOf(control::kEditRetryCount), 0, retry::kMaxRetries, 0);
+
+    inputs.check.checks = ReadCheckSettings(ReadCheckSettingsText(settings), programFolder + kPathSeparator);
+    inputs.check.outputFolder = inputs.take.files.outputFolder;
+    inputs.check.fingerprintFile = Below(programFolder, kFingerprintFileTail);
+    inputs.record.reportFolder = Below(programFolder, kRunReportFolderTail);
 
     inputs.write.asHtml = switches.asHtml;
     inputs.report.preview = switches.preview;

@@ -24,6 +24,9 @@ PublishStageSettings ReadPublishInputs(const SettingReader& settings, const Text
 // Interface three's settings as typed.
 InterfaceThreeSettings ReadChatSettings(const SettingReader& settings);
 
+// The article checks' settings as typed.
+CheckSettingsText ReadCheckSettingsText(const SettingReader& settings);
+
 // The interface the radio boxes choose.
 Interface ChosenInterface(const SettingReader& settings);
 

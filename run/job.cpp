@@ -1,14 +1,17 @@
 #include "run/job.h"
 
 #include <algorithm>
+#include <ctime>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "checks/run_report.h"
 #include "platform/file_system.h"
 #include "platform/open_file.h"
 #include "platform/program_folder.h"
+#include "run/check_stage.h"
 #include "run/failure_requeue.h"
 #include "run/log_line.h"
 #include "run/output_files.h"
@@ -130,6 +133,7 @@ public:
           log_(log),
           stop_(stop),
           request_(inputs.request, log.Sink()),
+          check_(inputs.check, inputs.request.retries, log.Sink()),
           output_(queue.paths().outputFolder),
           progress_(observer, queue, meter_),
           publish_(inputs.publish, log.Sink(), stop) {}
@@ -154,6 +158,15 @@ public:
         }
         // Files a killed run was writing are no articles; nobody else writes into the folder now.
         RemovePartialFiles(queue_.paths().outputFolder);
+        if (!check_.Prepare()) {
+            return false;
+        }
+        if (const Text& folder = inputs_.record.reportFolder; !folder.empty()) {
+            // The run goes on without its report: the run log still tells every keyword's outcome.
+            if (Result<void> e = report_.Open(folder, std::time(nullptr)); !e) {
+                Log("错误信息：运行报告无法写入 " + Describe(e.error()));
+            }
+        }
         publish_.Begin();
         if (!PathExists(NativePath(queue_.paths().keywordList)).value_or(false)) {
             Log("没有找到关键词列表 " + queue_.paths().keywordList + "：请建立这个文本文件，每行写一个关键词");
@@ -209,6 +222,7 @@ public:
         summary_.figures.timeLeft.reset();
         if (started) {
             request_.LogFigures();
+            check_.LogFigures();
         }
         if (summary_.keywordsWithTokens > 0) {
             Log("本次任务共消耗Token：" + TokenCounts(summary_.tokens) + "（" +
@@ -246,7 +260,8 @@ private:
 
     // Back to the front of the list. When even that fails, the keyword is still in the journal,
     // whose unsettled keywords the next run (or start of the program) puts back first.
-    void PutBack(const KeywordQueue::Taken& taken) {
+    void PutBack(const KeywordQueue::Taken& taken, ReportRow& row) {
+        row.outcome = KeywordOutcome::kReturned;
         const Text& keyword = taken.keyword;
         if (Result<void> e = queue_.Return(keyword, taken.line); !e) {
             Log("错误信息：" + Describe(e.error()));
@@ -259,9 +274,10 @@ private:
 
     // An outcome that could not be recorded: asking again would only buy the same answer again and
     // fail the same way, so the keyword goes back and the run takes no further one.
-    void Unrecorded(const KeywordQueue::Taken& taken, const Error& error) {
+    void Unrecorded(const KeywordQueue::Taken& taken, const Error& error, ReportRow& row) {
         Log("错误信息：" + Describe(error));
-        PutBack(taken);
+        row.reason = Describe(error);
+        PutBack(taken, row);
         EndEarly();
     }
 
@@ -276,13 +292,17 @@ private:
         }
     }
 
-    void RecordFailure(const KeywordQueue::Taken& taken, const Text& detail) {
+    void RecordFailure(const KeywordQueue::Taken& taken, const Text& detail, ReportRow& row) {
         Log("关键词【" + taken.keyword + "】内容生成失败！");
         if (!detail.empty()) {
             Log("错误信息：" + detail);
         }
+        row.outcome = KeywordOutcome::kFailed;
+        if (row.reason.empty()) {
+            row.reason = detail.empty() ? Text("服务没有返回任何内容") : detail;
+        }
         if (Result<void> e = AppendFailedKeyword(queue_.paths().failureList, taken.keyword); !e) {
-            Unrecorded(taken, e.error());
+            Unrecorded(taken, e.error(), row);
             return;
         }
         Count(&JobSummary::failed);
@@ -290,8 +310,10 @@ private:
         Settled(taken);
     }
 
-    void RecordTokens(const Text& keyword, const GenerationOutcome& outcome) {
+    void RecordTokens(const Text& keyword, const GenerationOutcome& outcome, ReportRow& row) {
         if (outcome.usage) {
+            row.promptTokens = outcome.usage->promptTokens;
+            row.completionTokens = outcome.usage->completionTokens;
             Log("关键词【" + keyword + "】消耗Token：" + TokenCounts(*outcome.usage));
             std::lock_guard lock(mutex_);
             summary_.tokens += *outcome.usage;
@@ -306,62 +328,92 @@ private:
 
     // --- The stages of one keyword -------------------------------------------------------------
 
-    // The whole work for one keyword.
+    // The whole work for one keyword; its row of the run report is added when its outcome is
+    // recorded.
     void Process(const KeywordQueue::Taken& taken) {
         const Text& keyword = taken.keyword;
+        ReportRow row{.keyword = keyword};
         // Take: a keyword whose article exists is passed over.
         if (inputs_.take.skipExisting->On() && output_.Exists(keyword, taken.original)) {
             Log("关键词【" + keyword + "】已有生成内容，跳过");
             Count(&JobSummary::skipped);
             meter_.Skipped();
             Settled(taken);
+            row.outcome = KeywordOutcome::kSkipped;
+            AddRow(row);
             return;
         }
         Log("开始生成关键词【" + keyword + "】相关内容");
         Log("Chat GPT 思考中，请耐心等待.....");
-        const GenerationOutcome outcome = request_.Ask(keyword, stop_);
-        Settle(taken, outcome);
-        RecordTokens(keyword, outcome);
+        // Without the folder's names the duplicate check goes by an empty name; Save meets the
+        // same failure and tells it.
+        const Text fileName = output_.NameOf(keyword, taken.original).value_or(Text());
+        const CheckedReply checked = check_.Obtain(keyword, fileName, request_, stop_);
+        row.endpoint = checked.outcome.endpoint;
+        row.tries = checked.outcome.requests;
+        const Text saved = Settle(taken, checked, fileName, row);
+        RecordTokens(keyword, checked.outcome, row);
+        AddRow(row);
+        // Publish: handed over, posted by the publisher's own workers.
+        if (!saved.empty()) {
+            publish_.Written(saved, keyword);
+        }
     }
 
-    // Check the reply, write the article, record the outcome.
-    void Settle(const KeywordQueue::Taken& taken, const GenerationOutcome& outcome) {
+    void AddRow(ReportRow& row) {
+        row.when = std::time(nullptr);
+        if (Result<void> e = report_.Add(row); !e && !reportFailed_.exchange(true)) {
+            Log("错误信息：运行报告无法写入 " + Describe(e.error()));
+        }
+    }
+
+    // Check the reply, write the article, record the outcome. The article's name in the folder
+    // when it was written, else empty.
+    Text Settle(const KeywordQueue::Taken& taken, const CheckedReply& checked, const Text& fileName, ReportRow& row) {
         const Text& keyword = taken.keyword;
+        const GenerationOutcome& outcome = checked.outcome;
         if (outcome.unusableSettings && !outcome.errorDetail.empty()) {
             Log("错误信息：" + outcome.errorDetail);
         }
         if (outcome.cancelled || outcome.unusableSettings) {
-            PutBack(taken);
+            row.reason = outcome.cancelled ? Text("任务已停止") : outcome.errorDetail;
+            PutBack(taken, row);
             if (outcome.unusableSettings) {
                 EndEarly();
             }
             ending_ = true;
-            return;
+            return {};
         }
-        if (!outcome.ok) {
-            RecordFailure(taken, outcome.errorDetail);
-            return;
+        if (!checked.failedCheck.empty()) {
+            Log("关键词【" + keyword + "】未通过检查：" + checked.failedCheck);
+            row.reason = checked.failedCheck;
+        }
+        if (!checked.passed) {
+            if (inputs_.report.preview->On() && !outcome.text.empty()) {
+                Log(outcome.text);
+            }
+            RecordFailure(taken, outcome.errorDetail, row);
+            return {};
         }
         if (inputs_.report.preview->On()) {
-            Log(outcome.text);
+            Log(checked.article);
         }
-        if (outcome.text.empty()) {
-            // A success without text would otherwise vanish without a trace.
-            RecordFailure(taken, outcome.errorDetail);
-            return;
+        const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(checked.article) : checked.article;
+        Text saved;
+        if (Result<void> e = output_.Save(keyword, article, taken.original, &saved); !e) {
+            check_.NotWritten(fileName);
+            Unrecorded(taken, e.error(), row);
+            return {};
         }
-        const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(outcome.text) : outcome.text;
-        Text file;
-        if (Result<void> e = output_.Save(keyword, article, taken.original, &file); !e) {
-            Unrecorded(taken, e.error());
-            return;
-        }
+        check_.Written(fileName);
+        row.outcome = KeywordOutcome::kWritten;
+        row.characters = static_cast<long long>(CountCharacters(checked.article));
+        row.fileName = fileName;
         Count(&JobSummary::succeeded);
         meter_.Succeeded();
         Log("关键词【" + keyword + "】内容生成成功，已保存到本地目录中！");
         Settled(taken);
-        // Publish: handed over, posted by the publisher's own workers.
-        publish_.Written(file, keyword);
+        return saved;
     }
 
     const RunInputs& inputs_;
@@ -371,6 +423,9 @@ private:
     std::atomic<bool> ending_{false};
     std::atomic<bool> endedEarly_{false};
     RequestStage request_;
+    CheckStage check_;
+    RunReport report_;
+    std::atomic<bool> reportFailed_{false};
     OutputFolder output_;
     ProgressMeter meter_;
     ProgressTeller progress_;

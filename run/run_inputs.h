@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 
+#include "checks/check_settings.h"
 #include "publishing/publish_settings.h"
 #include "publishing/publisher.h"
 #include "run/keyword_queue.h"
@@ -46,6 +47,14 @@ struct RequestSettings {
     int retries = 0;                // 0 to retry::kMaxRetries: further tries of a transient failure
 };
 
+// Check the reply: the article checks, and the fingerprints of the output folder's articles (for the
+// duplicate check) kept in a file beside it.
+struct CheckStageSettings {
+    CheckSettings checks;
+    Text outputFolder;     // ends with the separator
+    Text fingerprintFile;  // empty: no duplicate check
+};
+
 // Write the article: in which form.
 struct WriteSettings {
     std::shared_ptr<const LiveSwitch> asHtml = std::make_shared<LiveSwitch>();
@@ -54,6 +63,12 @@ struct WriteSettings {
 // Tell what happens: whether the run log shows each article.
 struct ReportSettings {
     std::shared_ptr<const LiveSwitch> preview = std::make_shared<LiveSwitch>();
+};
+
+// Record the outcome: the run report (one row per keyword taken) goes into this folder as
+// <start time>.csv; empty: no report.
+struct RecordSettings {
+    Text reportFolder;
 };
 
 // Publish the article onto the user's sites right after it is written: the page of publishing as
@@ -66,7 +81,9 @@ struct PublishStageSettings {
 struct RunInputs {
     TakeSettings take;
     RequestSettings request;
+    CheckStageSettings check;
     WriteSettings write;
+    RecordSettings record;
     ReportSettings report;
     PublishStageSettings publish;
 };
