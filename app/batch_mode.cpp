@@ -11,6 +11,7 @@
 #include "platform/program_folder.h"
 #include "platform/signals.h"
 #include "run/job.h"
+#include "run/publish_stage.h"
 #include "settings/setting_reader.h"
 #include "settings/settings_store.h"
 #include "text/code_page.h"
@@ -21,11 +22,14 @@ namespace qj {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: qingjian [--batch]\n"
+    "usage: qingjian [--batch [--publish]]\n"
     "\n"
     "  (no option)  open the window\n"
     "  --batch      without a window: restore the settings of 配置.ini, run the keyword list to its\n"
     "               end, print every run-log line\n"
+    "  --batch --publish\n"
+    "               without a window: publish the articles of OpenAi/生成内容 not yet published\n"
+    "               to the sites of the page 发布设置 (see OpenAi/发布记录.txt), print every line\n"
     "  --help       show this text\n"
     "\n"
     "exit codes of --batch:\n"
@@ -42,6 +46,10 @@ constexpr const char* kUsage =
     "  5    配置.ini is missing or cannot be read (the log names the file and the reason); the\n"
     "       run did not start and no keyword was taken\n"
     "  130  interrupted by Ctrl+C or SIGTERM (the keyword in flight goes back into the list)\n"
+    "exit codes of --batch --publish: 0 every article published, 1 some failed (see\n"
+    "  OpenAi/发布失败关键词.txt), 3 another program publishes or the files of publishing cannot be read, 4 no site can be used or\n"
+    "  a file of publishing cannot be written, 5 as above, 130 interrupted (what is left is\n"
+    "  published the next time)\n"
     "\n"
     "QINGJIAN_HOME selects the program folder (default: the folder of the executable).\n";
 
@@ -68,7 +76,8 @@ int RunBatchMode(int argc, char** argv) {
         WriteStandardOutput(AnsiToUtf8(kUsage));
         return kBatchAllDone;
     }
-    if (argc != 2 || std::strcmp(argv[1], "--batch") != 0) {
+    const bool publish = argc == 3 && std::strcmp(argv[1], "--batch") == 0 && std::strcmp(argv[2], "--publish") == 0;
+    if (!publish && (argc != 2 || std::strcmp(argv[1], "--batch") != 0)) {
         WriteStandardError(AnsiToUtf8(kUsage));
         return kBatchUsageError;
     }
@@ -91,9 +100,24 @@ int RunBatchMode(int argc, char** argv) {
     const RunSwitches switches;
     const RunInputs inputs = ReadRunInputs(StoredSettings(MainWindowLayout().controls, *settings),
                                            CurrentDeployment(), ProgramFolder(), switches);
-    PrintingObserver observer;
     StopSource stop;
     InterruptWatch watch(stop.Flag());
+    if (publish) {
+        const PublishOutcome outcome = PublishGenerated(inputs.publish, RunLog, stop.Token());
+        const bool interrupted = watch.End();
+        SetRunLogTarget({});
+        if (interrupted) {
+            return kBatchInterrupted;
+        }
+        if (!inputs.publish.reading.error.empty() || outcome.summary.fileError) {
+            return kBatchEndedEarly;
+        }
+        if (!outcome.started) {
+            return kBatchNotStarted;
+        }
+        return outcome.summary.failed > 0 || outcome.summary.left > 0 ? kBatchSomeFailed : kBatchAllDone;
+    }
+    PrintingObserver observer;
     const JobSummary summary = RunJob(inputs, observer, stop.Token(), {.interrupted = [&watch] { return watch.Interrupted(); }});
     RunLog("本次任务：" + ProgressText(summary.figures));
     const bool interrupted = watch.End();

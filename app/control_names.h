@@ -157,6 +157,39 @@ inline constexpr const char* kEditChecksRefusalPhrases =
     "\xB1\xE0\xBC\xAD\xBF\xF2_\xBC\xEC\xB2\xE9_\xBE\xDC\xB4\xF0\xB6\xCC\xD3\xEF";  // 编辑框_检查_拒答短语
 inline constexpr const char* kLabelChecksHint =
     "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBC\xEC\xB2\xE9_\xCB\xB5\xC3\xF7";  // 透明标签_检查_说明
+// The page of publishing: the sites articles go to, when and how.
+inline constexpr const char* kLabelPublishSites =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB7\xA2\xB2\xBC_\xD5\xBE\xB5\xE3";  // 透明标签_发布_站点
+inline constexpr const char* kEditPublishSites =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xB7\xA2\xB2\xBC_\xD5\xBE\xB5\xE3";  // 编辑框_发布_站点
+inline constexpr const char* kCheckPublishOn =
+    "\xD1\xA1\xD4\xF1\xBF\xF2_\xB7\xA2\xB2\xBC_\xBF\xAA\xC6\xF4";  // 选择框_发布_开启
+inline constexpr const char* kCheckPublishEverySite =
+    "\xD1\xA1\xD4\xF1\xBF\xF2_\xB7\xA2\xB2\xBC_\xC3\xBF\xD5\xBE\xB6\xBC\xB7\xA2";  // 选择框_发布_每站都发
+inline constexpr const char* kLabelPublishStatus =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB7\xA2\xB2\xBC_\xD7\xB4\xCC\xAC";  // 透明标签_发布_状态
+inline constexpr const char* kEditPublishStatus =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xB7\xA2\xB2\xBC_\xD7\xB4\xCC\xAC";  // 编辑框_发布_状态
+inline constexpr const char* kLabelPublishCategories =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB7\xA2\xB2\xBC_\xB7\xD6\xC0\xE0";  // 透明标签_发布_分类
+inline constexpr const char* kEditPublishCategories =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xB7\xA2\xB2\xBC_\xB7\xD6\xC0\xE0";  // 编辑框_发布_分类
+inline constexpr const char* kLabelPublishTags =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB7\xA2\xB2\xBC_\xB1\xEA\xC7\xA9";  // 透明标签_发布_标签
+inline constexpr const char* kEditPublishTags =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xB7\xA2\xB2\xBC_\xB1\xEA\xC7\xA9";  // 编辑框_发布_标签
+inline constexpr const char* kLabelPublishPerDay =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB7\xA2\xB2\xBC_\xC3\xBF\xCC\xEC\xC6\xAA\xCA\xFD";  // 透明标签_发布_每天篇数
+inline constexpr const char* kEditPublishPerDay =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xB7\xA2\xB2\xBC_\xC3\xBF\xCC\xEC\xC6\xAA\xCA\xFD";  // 编辑框_发布_每天篇数
+inline constexpr const char* kLabelPublishHours =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB7\xA2\xB2\xBC_\xCA\xB1\xB6\xCE";  // 透明标签_发布_时段
+inline constexpr const char* kEditPublishHours =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xB7\xA2\xB2\xBC_\xCA\xB1\xB6\xCE";  // 编辑框_发布_时段
+inline constexpr const char* kButtonPublishGenerated =
+    "\xB0\xB4\xC5\xA5_\xB7\xA2\xB2\xBC\xD2\xD1\xC9\xFA\xB3\xC9";  // 按钮_发布已生成
+inline constexpr const char* kLabelPublishHint =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB7\xA2\xB2\xBC_\xCB\xB5\xC3\xF7";  // 透明标签_发布_说明
 }  // namespace control
 
 // Pages of the tab control kTabMain.
@@ -168,6 +201,7 @@ inline constexpr int kBusiness = 3;
 inline constexpr int kUpdate = 4;
 inline constexpr int kInterfaceThree = 5;
 inline constexpr int kChecks = 6;
+inline constexpr int kPublishing = 7;
 }  // namespace page
 
 }  // namespace qj

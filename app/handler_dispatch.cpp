@@ -21,6 +21,7 @@ constexpr ClickHandler kClickHandlers[] = {
     {control::kButtonQueryCredit, OnQueryCreditClicked},
     {control::kButtonTest, OnTestClicked},
     {control::kButtonRequeueFailed, OnRequeueFailedClicked},
+    {control::kButtonPublishGenerated, OnPublishGeneratedClicked},
 };
 
 bool Enabled(const WindowModel& window, const Text& control) {

@@ -27,6 +27,8 @@ void OnViewFailedKeywordsClicked(WindowModel& window);
 void OnQueryCreditClicked(WindowModel& window);
 void OnTestClicked(WindowModel& window);
 void OnRequeueFailedClicked(WindowModel& window);
+// 发布已生成: publishes the articles not yet published, by a worker of its own.
+void OnPublishGeneratedClicked(WindowModel& window);
 void OnMainPageSwitched(WindowModel& window, int page);
 void OnAdvertListDoubleClicked(WindowModel& window);
 

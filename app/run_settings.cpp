@@ -39,6 +39,23 @@ Interface ChosenInterface(const SettingReader& settings) {
     return settings.IsChecked(control::kRadioInterfaceOne) ? Interface::kOne : Interface::kTwo;
 }
 
+PublishStageSettings ReadPublishInputs(const SettingReader& settings, const Text& programFolder, int retries) {
+    const publishing::PublishTexts texts{
+        .sites = settings.TextOf(control::kEditPublishSites),
+        .status = settings.TextOf(control::kEditPublishStatus),
+        .categories = settings.TextOf(control::kEditPublishCategories),
+        .tags = settings.TextOf(control::kEditPublishTags),
+        .postsPerDay = settings.TextOf(control::kEditPublishPerDay),
+        .hours = settings.TextOf(control::kEditPublishHours),
+        .afterEachArticle = settings.IsChecked(control::kCheckPublishOn),
+        .everySite = settings.IsChecked(control::kCheckPublishEverySite),
+    };
+    PublishStageSettings publish{.reading = publishing::ReadPublishSettings(texts, programFolder),
+                                 .files = publishing::PublishFiles::InProgramFolder(programFolder)};
+    publish.reading.settings.retries = retries;
+    return publish;
+}
+
 InterfaceThreeSettings ReadChatSettings(const SettingReader& settings) {
     return InterfaceThreeSettings{
         .baseUrl = settings.TextOf(control::kEditInterfaceThreeBaseUrl),
@@ -95,6 +112,7 @@ RunInputs ReadRunInputs(const SettingReader& settings, const Deployment& deploym
 
     inputs.write.asHtml = switches.asHtml;
     inputs.report.preview = switches.preview;
+    inputs.publish = ReadPublishInputs(settings, programFolder, request.retries);
     return inputs;
 }
 

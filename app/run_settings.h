@@ -17,6 +17,10 @@ namespace qj {
 RunInputs ReadRunInputs(const SettingReader& settings, const Deployment& deployment, const Text& programFolder,
                         const RunSwitches& switches);
 
+// The page of publishing, read and checked (the form profiles it names are read now), and the
+// files of publishing in the program folder; `retries` as for the run's requests.
+PublishStageSettings ReadPublishInputs(const SettingReader& settings, const Text& programFolder, int retries);
+
 // Interface three's settings as typed.
 InterfaceThreeSettings ReadChatSettings(const SettingReader& settings);
 

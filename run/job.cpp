@@ -15,6 +15,7 @@
 #include "run/failure_requeue.h"
 #include "run/log_line.h"
 #include "run/output_files.h"
+#include "run/publish_stage.h"
 #include "run/request_stage.h"
 #include "run/run_log_file.h"
 
@@ -134,7 +135,8 @@ public:
           request_(inputs.request, log.Sink()),
           check_(inputs.check, inputs.request.retries, log.Sink()),
           output_(queue.paths().outputFolder),
-          progress_(observer, queue, meter_) {}
+          progress_(observer, queue, meter_),
+          publish_(inputs.publish, log.Sink(), stop) {}
 
     // What must hold before the first keyword is taken: the list is this run's alone, and what an
     // earlier run left unsettled is back in it. False when the run cannot start.
@@ -165,6 +167,7 @@ public:
                 Log("错误信息：运行报告无法写入 " + Describe(e.error()));
             }
         }
+        publish_.Begin();
         if (!PathExists(NativePath(queue_.paths().keywordList)).value_or(false)) {
             Log("没有找到关键词列表 " + queue_.paths().keywordList + "：请建立这个文本文件，每行写一个关键词");
         } else if (const ListEncoding encoding = queue_.Format().encoding; encoding != ListEncoding::kGbk) {
@@ -212,6 +215,7 @@ public:
     void Begin() { progress_.Begin(); }
 
     JobSummary End(bool started) {
+        publish_.End();  // the articles handed over reach their sites (or wait for a later run)
         progress_.End();  // the final figures stay in the progress bar
         std::lock_guard lock(mutex_);
         summary_.figures = meter_.Figures();
@@ -347,9 +351,13 @@ private:
         const CheckedReply checked = check_.Obtain(keyword, fileName, request_, stop_);
         row.endpoint = checked.outcome.endpoint;
         row.tries = checked.outcome.requests;
-        Settle(taken, checked, fileName, row);
+        const Text saved = Settle(taken, checked, fileName, row);
         RecordTokens(keyword, checked.outcome, row);
         AddRow(row);
+        // Publish: handed over, posted by the publisher's own workers.
+        if (!saved.empty()) {
+            publish_.Written(saved, keyword);
+        }
     }
 
     void AddRow(ReportRow& row) {
@@ -359,8 +367,9 @@ private:
         }
     }
 
-    // Check the reply, write the article, record the outcome.
-    void Settle(const KeywordQueue::Taken& taken, const CheckedReply& checked, const Text& fileName, ReportRow& row) {
+    // Check the reply, write the article, record the outcome. The article's name in the folder
+    // when it was written, else empty.
+    Text Settle(const KeywordQueue::Taken& taken, const CheckedReply& checked, const Text& fileName, ReportRow& row) {
         const Text& keyword = taken.keyword;
         const GenerationOutcome& outcome = checked.outcome;
         if (outcome.unusableSettings && !outcome.errorDetail.empty()) {
@@ -373,7 +382,7 @@ private:
                 EndEarly();
             }
             ending_ = true;
-            return;
+            return {};
         }
         if (!checked.failedCheck.empty()) {
             Log("关键词【" + keyword + "】未通过检查：" + checked.failedCheck);
@@ -384,16 +393,17 @@ private:
                 Log(outcome.text);
             }
             RecordFailure(taken, outcome.errorDetail, row);
-            return;
+            return {};
         }
         if (inputs_.report.preview->On()) {
             Log(checked.article);
         }
         const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(checked.article) : checked.article;
-        if (Result<void> e = output_.Save(keyword, article, taken.original); !e) {
+        Text saved;
+        if (Result<void> e = output_.Save(keyword, article, taken.original, &saved); !e) {
             check_.NotWritten(fileName);
             Unrecorded(taken, e.error(), row);
-            return;
+            return {};
         }
         check_.Written(fileName);
         row.outcome = KeywordOutcome::kWritten;
@@ -403,6 +413,7 @@ private:
         meter_.Succeeded();
         Log("关键词【" + keyword + "】内容生成成功，已保存到本地目录中！");
         Settled(taken);
+        return saved;
     }
 
     const RunInputs& inputs_;
@@ -418,6 +429,7 @@ private:
     OutputFolder output_;
     ProgressMeter meter_;
     ProgressTeller progress_;
+    PublishStage publish_;
     std::mutex mutex_;
     JobSummary summary_;
 };

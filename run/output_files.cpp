@@ -244,10 +244,13 @@ Result<Text> OutputFolder::NameOf(const Text& keyword, std::string_view original
     return path->substr(folder);
 }
 
-Result<void> OutputFolder::Save(const Text& keyword, const Text& text, std::string_view original) {
+Result<void> OutputFolder::Save(const Text& keyword, const Text& text, std::string_view original, Text* savedAs) {
     const Result<Text> path = PathOf(keyword, original, true);
     if (!path) {
         return path.error();
+    }
+    if (savedAs) {
+        *savedAs = path->substr(path->find_last_of(kPathSeparator) + 1);
     }
     Result<void> written = WriteFileInOneStep(*path, text);
     if (!written) {

@@ -63,8 +63,9 @@ public:
 
     // Writes a keyword's text as its article into the folder (created when missing), replacing an
     // older article of the keyword as one step: the file is never seen half written (see
-    // WriteFileInOneStep).
-    [[nodiscard]] Result<void> Save(const Text& keyword, const Text& text, std::string_view original = {});
+    // WriteFileInOneStep). `savedAs`, when given, gets the article's name in the folder.
+    [[nodiscard]] Result<void> Save(const Text& keyword, const Text& text, std::string_view original = {},
+                                    Text* savedAs = nullptr);
 
     // The name (within the folder) that Save would give the keyword's article now; not given out.
     [[nodiscard]] Result<Text> NameOf(const Text& keyword, std::string_view original = {});

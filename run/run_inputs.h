@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "checks/check_settings.h"
+#include "publishing/publish_settings.h"
+#include "publishing/publisher.h"
 #include "run/keyword_queue.h"
 #include "services/chat_endpoints.h"
 #include "services/completion.h"
@@ -69,6 +71,13 @@ struct RecordSettings {
     Text reportFolder;
 };
 
+// Publish the article onto the user's sites right after it is written: the page of publishing as
+// read (the sites, or why none can be used) and the files of publishing.
+struct PublishStageSettings {
+    publishing::PublishSettingsReading reading;
+    publishing::PublishFiles files;
+};
+
 struct RunInputs {
     TakeSettings take;
     RequestSettings request;
@@ -76,6 +85,7 @@ struct RunInputs {
     WriteSettings write;
     RecordSettings record;
     ReportSettings report;
+    PublishStageSettings publish;
 };
 
 inline constexpr int kMaxWorkers = 32;

@@ -109,6 +109,8 @@ install_site() {
         define("WP_INSTALLING", true);
         require $argv[1] . "/wp-load.php";
         require_once ABSPATH . "wp-admin/includes/upgrade.php";
+        // No mail leaves the machine (and no sendmail is called to try).
+        add_filter("pre_wp_mail", "__return_false");
         if (!is_blog_installed()) {
             wp_install("青笺测试站", "editor", "editor@127.0.0.1.invalid", false, "", "Editor-Pass-1");
         }
@@ -129,6 +131,9 @@ install_site() {
 
 start() {
     local port app_password
+    # Processes a killed run left behind (their ids written down) are stopped first: the data
+    # folder is theirs until they end.
+    stop
     port="$(free_port)"
     start_mariadb
     prepare_site "$port"

@@ -108,6 +108,22 @@ TEST(MainWindowTable, ControlsInControlOrderWithTheirKinds) {
         {"透明标签_检查_拒答短语", kind::kLabel},
         {"编辑框_检查_拒答短语", kind::kEdit},
         {"透明标签_检查_说明", kind::kLabel},
+        {"透明标签_发布_站点", kind::kLabel},
+        {"编辑框_发布_站点", kind::kEdit},
+        {"选择框_发布_开启", kind::kCheck},
+        {"选择框_发布_每站都发", kind::kCheck},
+        {"透明标签_发布_状态", kind::kLabel},
+        {"编辑框_发布_状态", kind::kEdit},
+        {"透明标签_发布_分类", kind::kLabel},
+        {"编辑框_发布_分类", kind::kEdit},
+        {"透明标签_发布_标签", kind::kLabel},
+        {"编辑框_发布_标签", kind::kEdit},
+        {"透明标签_发布_每天篇数", kind::kLabel},
+        {"编辑框_发布_每天篇数", kind::kEdit},
+        {"透明标签_发布_时段", kind::kLabel},
+        {"编辑框_发布_时段", kind::kEdit},
+        {"按钮_发布已生成", kind::kButton},
+        {"透明标签_发布_说明", kind::kLabel},
     };
     const ControlTable table = MainWindowLayout().controls;
     ASSERT_EQ(table.size(), std::size(expected));
@@ -125,9 +141,9 @@ TEST(MainWindowTable, ParentsAreContainersAndPagesExist) {
         byName[row.name] = &row;
     }
     const ControlRow& tab = *byName.at(control::kTabMain);
-    ASSERT_EQ(tab.pages.size(), 7u);
-    const char* pages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级", "接口三设置", "文章检查"};
-    for (std::size_t i = 0; i < 6; ++i) {
+    ASSERT_EQ(tab.pages.size(), 8u);
+    const char* pages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级", "接口三设置", "文章检查", "发布设置"};
+    for (std::size_t i = 0; i < 8; ++i) {
         EXPECT_EQ(Text(tab.pages[i]), pages[i]);
     }
     EXPECT_EQ(tab.shownPage, 1);
@@ -145,7 +161,7 @@ TEST(MainWindowTable, ParentsAreContainersAndPagesExist) {
             EXPECT_EQ(row.page, -1) << row.name;
         }
     }
-    EXPECT_EQ(usedPages, (std::set<int>{0, 1, 3, 4, 5, 6}));  // page 2 holds no controls
+    EXPECT_EQ(usedPages, (std::set<int>{0, 1, 3, 4, 5, 6, 7}));  // page 2 holds no controls
 }
 
 TEST(MainWindow, FirstStartWithoutSettingsShowsTheDesignedState) {

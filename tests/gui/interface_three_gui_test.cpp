@@ -52,8 +52,9 @@ TEST(InterfaceThreeGui, ThePageComesLastAndItsSettingsComeBack) {
     {
         OpenedMainWindow window;
         auto* tab = window.Get<QTabWidget>(control::kTabMain);
-        ASSERT_EQ(tab->count(), 7);  // the article checks' page after it
+        ASSERT_EQ(tab->count(), 8);  // the article checks' page after it, then publishing's
         EXPECT_EQ(tab->tabText(page::kChecks), QStringLiteral("文章检查"));
+        EXPECT_EQ(tab->tabText(page::kPublishing), QStringLiteral("发布设置"));
         EXPECT_EQ(tab->tabText(4), QStringLiteral("在线升级"));
         EXPECT_EQ(tab->tabText(page::kInterfaceThree), QStringLiteral("接口三设置"));
         EXPECT_EQ(window.Get<QLabel>(control::kLabelInterfaceThreeBaseUrl)->text(), QStringLiteral("API地址："));
