@@ -206,30 +206,32 @@ std::vector<BatchPart> BatchRecord::Parse(std::string_view bytes, bool* torn) {
     return parts;
 }
 
-std::optional<FileError> BatchRecord::Load() {
-    int errorNumber = 0;
-    const std::optional<Bytes> bytes = ReadFileBytes(path_, &errorNumber);
+Result<void> BatchRecord::Load() {
+    const Result<Bytes> bytes = ReadFileBytes(path_);
     if (!bytes) {
         parts_.clear();
         torn_ = false;
-        return errorNumber == ENOENT ? std::nullopt : std::optional(FileError{path_, SystemReason(errorNumber)});
+        if (bytes.error().kind == ErrorKind::kMissing) {
+            return Success();
+        }
+        return bytes.error();
     }
     parts_ = Parse(*bytes, &torn_);
-    return std::nullopt;
+    return Success();
 }
 
-std::optional<FileError> BatchRecord::Save() {
-    if (std::optional<FileError> failure = ReplaceFileContents(path_, Serialize(parts_))) {
-        return failure;
+Result<void> BatchRecord::Save() {
+    if (Result<void> saved = ReplaceFileContents(path_, Serialize(parts_)); !saved) {
+        return saved;
     }
     torn_ = false;
-    return std::nullopt;
+    return Success();
 }
 
-std::optional<FileError> BatchRecord::MarkDone(const Text& partId, const Text& customId) {
+Result<void> BatchRecord::MarkDone(const Text& partId, const Text& customId) {
     BatchPart* part = Find(partId);
     if (part == nullptr) {
-        return std::nullopt;
+        return Success();
     }
     for (PartKeyword& keyword : part->keywords) {
         if (keyword.customId == customId) {

@@ -62,11 +62,11 @@ public:
 
     // Reads the file; a missing file is an empty record. A line cut short by a kill is passed over
     // (and the file is written whole again at the next change).
-    [[nodiscard]] std::optional<FileError> Load();
+    [[nodiscard]] Result<void> Load();
     // Replaces the file with what the record holds now, durably.
-    [[nodiscard]] std::optional<FileError> Save();
+    [[nodiscard]] Result<void> Save();
     // Marks a keyword settled and appends that to the file.
-    [[nodiscard]] std::optional<FileError> MarkDone(const Text& partId, const Text& customId);
+    [[nodiscard]] Result<void> MarkDone(const Text& partId, const Text& customId);
 
     std::vector<BatchPart>& parts() { return parts_; }
     const std::vector<BatchPart>& parts() const { return parts_; }

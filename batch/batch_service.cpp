@@ -199,12 +199,10 @@ BatchService::Exchange BatchService::Send(int method, const Text& url, const Byt
         // An empty body still goes as one (a POST without a body is sent with an empty one).
         params.bodyBytes = body;
     }
-    params.headers = &headers;
+    params.headers = headers;
     params.addDefaultHeaders = false;
-    params.status = &exchange.status;
     params.timeoutSeconds = g_timeoutSeconds.load();
     params.cancel = cancellable ? cancel_ : nullptr;
-    params.transferError = &exchange.transferError;
     if (!connection_.proxyHostPort.empty()) {
         params.proxy = connection_.proxyHostPort;
         params.proxyTunnel = true;
@@ -213,7 +211,13 @@ BatchService::Exchange BatchService::Send(int method, const Text& url, const Byt
             params.proxyPassword = connection_.proxyPassword;
         }
     }
-    exchange.body = HttpRequest(params);
+    Result<HttpResponse> reply = HttpRequest(params);
+    if (!reply) {
+        exchange.transferError = reply.error().reason;
+        return exchange;
+    }
+    exchange.status = reply->status;
+    exchange.body = std::move(reply->body);
     return exchange;
 }
 

@@ -120,15 +120,15 @@ bool BatchSubmissions::Wait(std::chrono::milliseconds delay) const {
 }
 
 BatchProgress BatchSubmissions::Saved() {
-    if (std::optional<FileError> failure = record_.Save()) {
-        return {BatchProgress::Kind::kFailed, Describe(*failure)};
+    if (Result<void> saved = record_.Save(); !saved) {
+        return {BatchProgress::Kind::kFailed, Describe(saved.error())};
     }
     return {};
 }
 
-std::optional<FileError> BatchSubmissions::Load(const std::vector<Bytes>& unsettledLines) {
-    if (std::optional<FileError> failure = record_.Load()) {
-        return failure;
+Result<void> BatchSubmissions::Load(const std::vector<Bytes>& unsettledLines) {
+    if (Result<void> loaded = record_.Load(); !loaded) {
+        return loaded;
     }
     std::map<Bytes, int> inFlight;
     for (const Bytes& line : unsettledLines) {
@@ -156,10 +156,10 @@ std::optional<FileError> BatchSubmissions::Load(const std::vector<Bytes>& unsett
     if (changed || record_.parts().size() != before) {
         return record_.Save();
     }
-    return std::nullopt;
+    return Success();
 }
 
-std::optional<FileError> BatchSubmissions::AddPart(std::vector<PartKeyword> keywords, const Text& runId, Text& partId) {
+Result<void> BatchSubmissions::AddPart(std::vector<PartKeyword> keywords, const Text& runId, Text& partId) {
     TextList ids;
     for (const PartKeyword& keyword : keywords) {
         ids.push_back(CustomIdOf(keyword.keyword));
@@ -182,10 +182,10 @@ std::optional<FileError> BatchSubmissions::AddPart(std::vector<PartKeyword> keyw
     return record_.Save();
 }
 
-std::optional<FileError> BatchSubmissions::Own(const Text& partId) {
+Result<void> BatchSubmissions::Own(const Text& partId) {
     BatchPart* part = record_.Find(partId);
     if (part == nullptr || part->stage != PartStage::kTaken) {
-        return std::nullopt;
+        return Success();
     }
     Before(BatchStep::kRecordOwned);
     part->stage = PartStage::kPrepared;
@@ -511,8 +511,8 @@ BatchProgress BatchSubmissions::Collect(BatchPart& part, const ResultSink& sink)
         Before(BatchStep::kSettle);
         switch (sink(part, keyword, result)) {
             case Settlement::kDone:
-                if (std::optional<FileError> failure = record_.MarkDone(part.id, keyword.customId)) {
-                    return {BatchProgress::Kind::kFailed, Describe(*failure)};
+                if (Result<void> marked = record_.MarkDone(part.id, keyword.customId); !marked) {
+                    return {BatchProgress::Kind::kFailed, Describe(marked.error())};
                 }
                 answered += result.ok ? 1 : 0;
                 break;
@@ -562,16 +562,16 @@ std::vector<std::pair<Text, PartKeyword>> BatchSubmissions::OpenKeywords() const
     return open;
 }
 
-std::optional<FileError> BatchSubmissions::Settle(const Text& partId, const Text& customId) {
-    if (std::optional<FileError> failure = record_.MarkDone(partId, customId)) {
-        return failure;
+Result<void> BatchSubmissions::Settle(const Text& partId, const Text& customId) {
+    if (Result<void> marked = record_.MarkDone(partId, customId); !marked) {
+        return marked;
     }
     const BatchPart* part = record_.Find(partId);
     if (part != nullptr && part->Open() == 0) {
         record_.DropSettledParts();
         return record_.Save();
     }
-    return std::nullopt;
+    return Success();
 }
 
 }  // namespace qj

@@ -103,13 +103,13 @@ public:
     // Reads the record. Parts whose keywords were taken but maybe not let go by the list keep only
     // the keywords that `unsettledLines` (the lines the list's journal still holds in flight, which
     // the list will get back) does not claim; they are the parts' own from then on.
-    [[nodiscard]] std::optional<FileError> Load(const std::vector<Bytes>& unsettledLines);
+    [[nodiscard]] Result<void> Load(const std::vector<Bytes>& unsettledLines);
 
     // Records a new part of keywords just taken from the list (their custom ids made unique) for the
     // run `runId` (see NewRunId); `partId` gets the part's id: the run's id and the part's number.
-    [[nodiscard]] std::optional<FileError> AddPart(std::vector<PartKeyword> keywords, const Text& runId, Text& partId);
+    [[nodiscard]] Result<void> AddPart(std::vector<PartKeyword> keywords, const Text& runId, Text& partId);
     // The list has let the part's keywords go: they are the part's own.
-    [[nodiscard]] std::optional<FileError> Own(const Text& partId);
+    [[nodiscard]] Result<void> Own(const Text& partId);
 
     // Uploads and creates the batch of every part not yet submitted (finding the batch of one that
     // may have been created already). A part the service will not take (it knows no batches, or
@@ -127,7 +127,7 @@ public:
     // The open keywords of collected parts: each waits for a direct request (or the failure list).
     std::vector<std::pair<Text, PartKeyword>> OpenKeywords() const;
     // A keyword of a collected part is settled; a part with none left open leaves the record.
-    [[nodiscard]] std::optional<FileError> Settle(const Text& partId, const Text& customId);
+    [[nodiscard]] Result<void> Settle(const Text& partId, const Text& customId);
 
     // How many parts the record holds, and how many of them have a batch at the service.
     int PartCount() const { return static_cast<int>(record_.parts().size()); }

@@ -155,14 +155,15 @@ Bytes DefaultPriceTableFile() {
 
 PriceTableRead LoadPriceTable(const Text& path) {
     PriceTableRead read;
-    int errorNumber = 0;
-    std::optional<Bytes> bytes = ReadFileBytes(path, &errorNumber);
-    if (!bytes && errorNumber == ENOENT) {
+    Result<Bytes> bytes = ReadFileBytes(path);
+    if (!bytes && bytes.error().kind == ErrorKind::kMissing) {
         bytes = DefaultPriceTableFile();
-        read.failure = ReplaceFileContents(path, *bytes);
+        if (Result<void> written = ReplaceFileContents(path, *bytes); !written) {
+            read.failure = written.error();
+        }
         read.created = !read.failure;
     } else if (!bytes) {
-        read.failure = FileError{path, SystemReason(errorNumber)};
+        read.failure = bytes.error();
         return read;
     }
     read.table = ParsePriceTable(*bytes);

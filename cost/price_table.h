@@ -45,7 +45,7 @@ inline constexpr const char* kPriceTableTail = "\xBC\xDB\xB8\xF1.txt";  // ä»·æ 
 struct PriceTableRead {
     PriceTable table;
     bool created = false;              // the file was missing and has been written
-    std::optional<FileError> failure;  // it could not be read, or not be written when missing
+    std::optional<Error> failure;  // it could not be read, or not be written when missing
 };
 // Reads the price table; a missing one is written with DefaultPriceTableFile first (and those
 // prices are used even when it cannot be written). An existing file, whatever it holds, is never

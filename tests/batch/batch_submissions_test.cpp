@@ -39,7 +39,7 @@ class BatchSubmissionsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         PollSchedule::SetIntervals(1ms, 4ms);
-        ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+        ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
     }
 
     struct Run {
@@ -68,15 +68,15 @@ protected:
                                       }},
                                      stop_);
         self = &submissions;
-        EXPECT_FALSE(submissions.Load({}));
+        EXPECT_TRUE(submissions.Load({}));
         if (!keywords.empty()) {
             std::vector<PartKeyword> part;
             for (const Text& keyword : keywords) {
                 part.push_back({"", keyword, {}, false});
             }
             Text id;
-            EXPECT_FALSE(submissions.AddPart(part, NewRunId(std::time(nullptr)), id));
-            EXPECT_FALSE(submissions.Own(id));
+            EXPECT_TRUE(submissions.AddPart(part, NewRunId(std::time(nullptr)), id));
+            EXPECT_TRUE(submissions.Own(id));
         }
         run.submitted = submissions.SubmitAll(BodyOf);
         if (run.submitted.kind == BatchProgress::Kind::kDone) {
@@ -141,10 +141,10 @@ TEST_F(BatchSubmissionsTest, ScriptedSequencesEndWithEveryKeywordAnsweredOrOpen)
         BatchRecord record(ProgramPath(kBatchRecordTail));
         BatchService service({}, nullptr);
         BatchSubmissions again(record, service, {}, stop_);
-        ASSERT_FALSE(again.Load({}));
+        ASSERT_TRUE(again.Load({}));
         ASSERT_EQ(again.OpenKeywords().size(), run.open.size());
         for (const auto& [part, keyword] : again.OpenKeywords()) {
-            ASSERT_FALSE(again.Settle(part, keyword.customId));
+            ASSERT_TRUE(again.Settle(part, keyword.customId));
         }
         EXPECT_EQ(again.PartCount(), 0);
     }
@@ -224,15 +224,15 @@ TEST_F(BatchSubmissionsTest, AKillAtAnyStepNeitherLosesNorSubmitsTwice) {
             BatchRecord record(ProgramPath(kBatchRecordTail));
             BatchService client({BatchEndpointsOf(service.Base() + "/chat/completions"), "", "", "", "", ""}, nullptr);
             BatchSubmissions submissions(record, client, {[&](const Text& line) { log += line; }, {}}, stop_);
-            EXPECT_FALSE(submissions.Load({}));
+            EXPECT_TRUE(submissions.Load({}));
             if (!taken.empty()) {
                 std::vector<PartKeyword> part;
                 for (const Text& keyword : taken) {
                     part.push_back({"", keyword, {}, false});
                 }
                 Text id;
-                EXPECT_FALSE(submissions.AddPart(part, NewRunId(std::time(nullptr)), id));
-                EXPECT_FALSE(submissions.Own(id));
+                EXPECT_TRUE(submissions.AddPart(part, NewRunId(std::time(nullptr)), id));
+                EXPECT_TRUE(submissions.Own(id));
             }
             BatchSubmissions::SetBeforeStep(DieAtStep);
             EXPECT_EQ(submissions.SubmitAll(BodyOf).kind, BatchProgress::Kind::kDone);
@@ -241,14 +241,14 @@ TEST_F(BatchSubmissionsTest, AKillAtAnyStepNeitherLosesNorSubmitsTwice) {
                               if (!result.ok) {
                                   return Settlement::kLeftOpen;
                               }
-                              EXPECT_FALSE(AppendToFile(settledFile, keyword.customId + "\r\n"));
+                              EXPECT_TRUE(AppendToFile(settledFile, keyword.customId + "\r\n"));
                               return Settlement::kDone;
                           })
                           .kind,
                       BatchProgress::Kind::kDone);
             for (const auto& [part, keyword] : submissions.OpenKeywords()) {
-                EXPECT_FALSE(AppendToFile(settledFile, keyword.customId + "\r\n"));
-                EXPECT_FALSE(submissions.Settle(part, keyword.customId));
+                EXPECT_TRUE(AppendToFile(settledFile, keyword.customId + "\r\n"));
+                EXPECT_TRUE(submissions.Settle(part, keyword.customId));
             }
             BatchSubmissions::SetBeforeStep(nullptr);
         };
@@ -291,7 +291,7 @@ TEST_F(BatchSubmissionsTest, AKillAtAnyStepNeitherLosesNorSubmitsTwice) {
         }
         EXPECT_LE(twice, 1);
         BatchRecord record(ProgramPath(kBatchRecordTail));
-        ASSERT_FALSE(record.Load());
+        ASSERT_TRUE(record.Load());
         EXPECT_TRUE(record.parts().empty());
         if (finished) {
             EXPECT_GT(step, 15);

@@ -64,7 +64,7 @@ TEST(PriceTableTest, IsWrittenOnceWithDatedExamplesAndNeverOverwritten) {
 
     // The user's file, even an empty one, stays as it is.
     for (const Bytes& own : {Bytes("my-model 1 2 元\r\n"), Bytes()}) {
-        ASSERT_FALSE(ReplaceFileContents(path, own));
+        ASSERT_TRUE(ReplaceFileContents(path, own));
         const PriceTableRead again = LoadPriceTable(path);
         EXPECT_FALSE(again.created);
         EXPECT_EQ(again.table.rows.size(), own.empty() ? 0u : 1u);
