@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/open_file.h"
 #include "platform/program_folder.h"
+#include "run/cost_stage.h"
 #include "run/failure_requeue.h"
 #include "run/log_line.h"
 #include "run/output_files.h"
@@ -55,8 +56,8 @@ private:
 // keyword takes.
 class ProgressTeller {
 public:
-    ProgressTeller(RunObserver& observer, KeywordQueue& queue, ProgressMeter& meter)
-        : observer_(observer), queue_(queue), meter_(meter) {}
+    ProgressTeller(RunObserver& observer, KeywordQueue& queue, ProgressMeter& meter, const CostStage& cost)
+        : observer_(observer), queue_(queue), meter_(meter), cost_(cost) {}
 
     void Begin() {
         Tell(false);
@@ -85,7 +86,9 @@ public:
 private:
     void Tell(bool over) {
         meter_.SetRemaining(queue_.RemainingCount());
-        observer_.Progress(meter_.Figures(), over);
+        ProgressFigures figures = meter_.Figures();
+        figures.cost = cost_.SpentText();
+        observer_.Progress(figures, over);
     }
 
     void TellWhileRunning() {
@@ -112,6 +115,7 @@ private:
     RunObserver& observer_;
     KeywordQueue& queue_;
     ProgressMeter& meter_;
+    const CostStage& cost_;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool pending_ = false;
@@ -129,8 +133,9 @@ public:
           log_(log),
           stop_(stop),
           request_(inputs.request, log.Sink()),
+          cost_(inputs.cost, inputs.request, log.Sink()),
           output_(queue.paths().outputFolder),
-          progress_(observer, queue, meter_) {}
+          progress_(observer, queue, meter_, cost_) {}
 
     // What must hold before the first keyword is taken: the list is this run's alone, and what an
     // earlier run left unsettled is back in it. False when the run cannot start.
@@ -157,12 +162,13 @@ public:
         } else if (const ListEncoding encoding = queue_.Format().encoding; encoding != ListEncoding::kGbk) {
             Log(Text("关键词列表按") + EncodingName(encoding) + "编码读取");
         }
+        cost_.LogEstimate(queue_.RemainingCount(), false);
         return true;
     }
 
     // One worker: takes keywords until the list ends, the run is stopped or it must end.
     void Work() {
-        while (!stop_.StopRequested() && !ending_.load()) {
+        while (!stop_.StopRequested() && !ending_.load() && !cost_.CapReached()) {
             const Result<KeywordQueue::Taken> next = queue_.TakeNextKeyword();
             if (!next) {
                 Log("错误信息：" + Describe(next.error()));
@@ -203,6 +209,8 @@ public:
         std::lock_guard lock(mutex_);
         summary_.figures = meter_.Figures();
         summary_.figures.timeLeft.reset();
+        summary_.figures.cost = cost_.SpentText();
+        summary_.capReached = cost_.CapReached();
         if (started) {
             request_.LogFigures();
         }
@@ -210,8 +218,9 @@ public:
             Log("本次任务共消耗Token：" + TokenCounts(summary_.tokens) + "（" +
                 std::to_string(summary_.keywordsWithTokens) + "个关键词）");
         }
-        summary_.end = !started                  ? RunEnd::kNotStarted
-                       : endedEarly_             ? RunEnd::kEndedEarly
+        cost_.LogClosingLines();
+        summary_.end = !started                               ? RunEnd::kNotStarted
+                       : endedEarly_ || summary_.capReached  ? RunEnd::kEndedEarly
                        : stop_.StopRequested()   ? RunEnd::kStopped
                                                  : RunEnd::kListDone;
         return summary_;
@@ -318,6 +327,7 @@ private:
         const GenerationOutcome outcome = request_.Ask(keyword, stop_);
         Settle(taken, outcome);
         RecordTokens(keyword, outcome);
+        cost_.Record(keyword, outcome);
     }
 
     // Check the reply, write the article, record the outcome.
@@ -364,6 +374,7 @@ private:
     std::atomic<bool> ending_{false};
     std::atomic<bool> endedEarly_{false};
     RequestStage request_;
+    CostStage cost_;
     OutputFolder output_;
     ProgressMeter meter_;
     ProgressTeller progress_;

@@ -279,6 +279,7 @@ GenerationOutcome EndpointPool::Ask(const Choice& choice, const Text& keyword, c
         Log(log);
     };
     GenerationOutcome outcome = endpoint.request(keyword, key, &stop, onResponseStart);
+    outcome.endpoint = static_cast<int>(index) + 1;
     Book(index, choice.startedAt, outcome, headersSeen);
     return outcome;
 }

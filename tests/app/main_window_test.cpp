@@ -95,6 +95,13 @@ TEST(MainWindowTable, ControlsInControlOrderWithTheirKinds) {
         {"编辑框_接口三_代理", kind::kEdit},
         {"透明标签_接口三_备用接口", kind::kLabel},
         {"编辑框_接口三_备用接口", kind::kEdit},
+        {"透明标签_费用上限", kind::kLabel},
+        {"编辑框_费用上限", kind::kEdit},
+        {"透明标签_费用上限说明", kind::kLabel},
+        {"选择框_接口三_批量", kind::kCheck},
+        {"透明标签_接口三_批量上限MB", kind::kLabel},
+        {"编辑框_接口三_批量上限MB", kind::kEdit},
+        {"选择框_接口三_批量失败直接请求", kind::kCheck},
     };
     const ControlTable table = MainWindowLayout().controls;
     ASSERT_EQ(table.size(), std::size(expected));
