@@ -9,12 +9,14 @@
 #include "platform/file_system.h"
 #include "platform/open_file.h"
 #include "platform/program_folder.h"
+#include "batch/batch_submissions.h"
 #include "run/cost_stage.h"
 #include "run/failure_requeue.h"
 #include "run/log_line.h"
 #include "run/output_files.h"
 #include "run/request_stage.h"
 #include "run/run_log_file.h"
+#include "services/chat_completion.h"
 
 namespace qj {
 
@@ -145,6 +147,8 @@ public:
             return false;
         }
         Result<void> settled = FinishInterruptedRequeue(queue_.paths(), RequeueIntentPath(queue_));
+        // The record of batch submissions is put right against what the journal gives back.
+        journalInFlight_ = UnsettledKeywords(ReadFileOrEmpty(queue_.paths().journal).value_or(Bytes()));
         if (settled) {
             if (Result<int> recovered = queue_.Recover(); !recovered) {
                 settled = recovered.error();
@@ -162,7 +166,7 @@ public:
         } else if (const ListEncoding encoding = queue_.Format().encoding; encoding != ListEncoding::kGbk) {
             Log(Text("关键词列表按") + EncodingName(encoding) + "编码读取");
         }
-        cost_.LogEstimate(queue_.RemainingCount(), false);
+        cost_.LogEstimate(queue_.RemainingCount(), inputs_.batch.on);
         return true;
     }
 
@@ -203,6 +207,13 @@ public:
     }
 
     void Begin() { progress_.Begin(); }
+
+    // Whether the run goes through the provider's batch interface: interface three, asked for, and
+    // settings that can work (else the direct run says why, as always).
+    bool InBatches() const {
+        return inputs_.batch.on && inputs_.request.chosen == Interface::kThree &&
+               inputs_.request.chat.error.empty() && !inputs_.request.chat.endpoints.empty();
+    }
 
     JobSummary End(bool started) {
         progress_.End();  // the final figures stay in the progress bar
@@ -245,6 +256,251 @@ private:
             Log("关键词列表中遇到空行，本次任务到此结束，空行后还有" + left + "个关键词，删去空行后再开始即可接着生成");
         }
         EndEarly();
+    }
+
+public:
+    // --- The provider's batch interface --------------------------------------------------------
+
+    // The run through the main endpoint's files and batches: the batches recorded by earlier runs
+    // are collected first, then the list goes out in parts, each part's results are written as
+    // direct replies would be, and the lines without a reply get a direct request (or go to the
+    // failure list). A stop leaves every submitted batch at the service for a later run.
+    void WorkInBatches(const std::atomic<bool>& stopFlag) {
+        const ChatEndpoint& main = inputs_.request.chat.endpoints.front();
+        BatchConnection connection;
+        connection.endpoints = BatchEndpointsOf(main.config.chatUrl);
+        connection.key = main.key.empty() ? inputs_.request.key : main.key;
+        if (main.config.proxy) {
+            connection.proxyHostPort = main.config.proxy->hostPort;
+            connection.proxyUser = main.config.proxy->user;
+            connection.proxyPassword = main.config.proxy->password;
+            connection.proxyShown = main.config.proxy->Shown();
+        }
+        BatchService service(connection, &stopFlag);
+        BatchRecord record(inputs_.batch.record);
+        BatchObserver observer{.log = [this](const Text& line) { Log(line); }, .figures = {}};
+        BatchSubmissions submissions(record, service, observer, stopFlag);
+        if (Result<void> loaded = submissions.Load(journalInFlight_); !loaded) {
+            Log("错误信息：" + Describe(loaded.error()));
+            EndEarly();
+            return;
+        }
+        const auto bodyFor = [&main](const PartKeyword& keyword) {
+            return BatchRequestBody(ChatRequestBody(main.config, keyword.keyword));
+        };
+        const ResultSink sink = [&](const BatchPart&, const PartKeyword& keyword, const BatchLineResult& result) {
+            return SettleBatchLine(keyword, result);
+        };
+        // Earlier runs' batches first, so that none of their keywords is asked for again.
+        if (submissions.PartCount() > 0) {
+            Log("收取以前提交的批量任务：" + std::to_string(submissions.PartCount()) + "个部分");
+            if (!Went(submissions.SubmitAll(bodyFor)) || !Went(submissions.CollectAll(sink)) ||
+                !AskOpenDirectly(submissions, stopFlag)) {
+                return;
+            }
+        }
+        const Text runId = NewRunId(std::time(nullptr));
+        while (!stop_.StopRequested() && !ending_.load() && !cost_.CapReached()) {
+            std::vector<PartKeyword> part = TakePart(main);
+            if (part.empty()) {
+                break;
+            }
+            Text partId;
+            if (Result<void> added = submissions.AddPart(part, runId, partId); !added) {
+                Log("错误信息：" + Describe(added.error()));
+                for (const PartKeyword& keyword : part) {
+                    PutBack(Taken(keyword));
+                }
+                EndEarly();
+                return;
+            }
+            for (const PartKeyword& keyword : part) {
+                Settled(Taken(keyword));
+            }
+            if (Result<void> owned = submissions.Own(partId); !owned) {
+                Log("错误信息：" + Describe(owned.error()));
+                EndEarly();
+                return;
+            }
+            Log("批量任务第" + partId.substr(partId.rfind('-') + 1) + "部分：" + std::to_string(part.size()) + "个关键词");
+            if (!Went(submissions.SubmitAll(bodyFor))) {
+                return;
+            }
+        }
+        if (stop_.StopRequested()) {
+            return;
+        }
+        if (Went(submissions.CollectAll(sink))) {
+            AskOpenDirectly(submissions, stopFlag);
+        }
+    }
+
+private:
+    static KeywordQueue::Taken Taken(const PartKeyword& keyword) {
+        KeywordQueue::Taken taken;
+        taken.kind = KeywordQueue::Taken::Kind::kKeyword;
+        taken.keyword = keyword.keyword;
+        taken.line = keyword.line.empty() ? keyword.keyword : keyword.line;
+        return taken;
+    }
+
+    // The next keywords of the list, as many as one batch may hold.
+    std::vector<PartKeyword> TakePart(const ChatEndpoint& main) {
+        PartCutter cutter(kMaxLinesPerPart, inputs_.batch.megabytesPerPart * 1024 * 1024);
+        std::vector<PartKeyword> part;
+        const Text chatPath = BatchEndpointsOf(main.config.chatUrl).chatPath;
+        while (!stop_.StopRequested() && !ending_.load()) {
+            const Result<KeywordQueue::Taken> next = queue_.TakeNextKeyword();
+            if (!next) {
+                Log("错误信息：" + Describe(next.error()));
+                EndEarly();
+                break;
+            }
+            const KeywordQueue::Taken& taken = *next;
+            if (taken.kind != KeywordQueue::Taken::Kind::kKeyword) {
+                if (taken.keywordsBehind > 0) {
+                    Halted(taken);
+                }
+                ending_ = true;
+                break;
+            }
+            if (inputs_.take.skipExisting->On() && output_.Exists(taken.keyword, taken.original)) {
+                Log("关键词【" + taken.keyword + "】已有生成内容，跳过");
+                Count(&JobSummary::skipped);
+                meter_.Skipped();
+                Settled(taken);
+                continue;
+            }
+            const std::size_t bytes =
+                BatchInputLine(CustomIdOf(taken.keyword), chatPath,
+                               BatchRequestBody(ChatRequestBody(main.config, taken.keyword)))
+                    .size();
+            if (!cutter.Take(bytes)) {
+                PutBack(taken);  // the first keyword of the next part
+                break;
+            }
+            part.push_back(PartKeyword{.customId = {},
+                                       .keyword = taken.keyword,
+                                       .line = taken.line == taken.keyword ? Bytes() : taken.line,
+                                       .done = false});
+            if (cutter.lines() >= kMaxLinesPerPart) {
+                break;
+            }
+        }
+        return part;
+    }
+
+    // A step of the submissions; false when the run cannot go on.
+    bool Went(const BatchProgress& progress) {
+        if (progress.kind == BatchProgress::Kind::kFailed) {
+            if (!progress.detail.empty()) {
+                Log("错误信息：" + progress.detail);
+            }
+            EndEarly();
+        }
+        return progress.kind == BatchProgress::Kind::kDone;
+    }
+
+    // One line of a batch's results: written as a direct reply would be, or left for a direct
+    // request, or on the failure list.
+    Settlement SettleBatchLine(const PartKeyword& keyword, const BatchLineResult& result) {
+        if (!result.ok) {
+            if (inputs_.batch.failedDirect) {
+                return Settlement::kLeftOpen;
+            }
+            Log("关键词【" + keyword.keyword + "】内容生成失败！");
+            Log("错误信息：" + result.error);
+            if (Result<void> e = AppendFailedKeyword(queue_.paths().failureList, keyword.keyword); !e) {
+                Log("错误信息：" + Describe(e.error()));
+                return Settlement::kStop;
+            }
+            Count(&JobSummary::failed);
+            meter_.Failed();
+            progress_.Changed();
+            return Settlement::kDone;
+        }
+        ChatExchange exchange;
+        HttpResponse response;
+        response.status = result.status;
+        response.body = result.body;
+        exchange.reply = response;
+        const GenerationOutcome outcome = ChatOutcome(exchange, std::time(nullptr));
+        RecordTokens(keyword.keyword, outcome);
+        cost_.Record(keyword.keyword, outcome, true);
+        if (!outcome.ok || outcome.text.empty()) {
+            BatchLineResult failed = result;
+            failed.ok = false;
+            failed.error = outcome.errorDetail;
+            return SettleBatchLine(keyword, failed);
+        }
+        if (inputs_.report.preview->On()) {
+            Log(outcome.text);
+        }
+        const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(outcome.text) : outcome.text;
+        if (Result<void> e = output_.Save(keyword.keyword, article); !e) {
+            Log("错误信息：" + Describe(e.error()));
+            return Settlement::kStop;
+        }
+        Count(&JobSummary::succeeded);
+        meter_.Succeeded();
+        progress_.Changed();
+        Log("关键词【" + keyword.keyword + "】内容生成成功，已保存到本地目录中！");
+        return Settlement::kDone;
+    }
+
+    // The keywords whose batch line had no reply: one direct request each. False when the run
+    // cannot go on.
+    bool AskOpenDirectly(BatchSubmissions& submissions, const std::atomic<bool>& stopFlag) {
+        for (const auto& [partId, keyword] : submissions.OpenKeywords()) {
+            // (ending_ only says that the list has ended here.)
+            if (stopFlag.load() || endedEarly_.load() || cost_.CapReached()) {
+                return false;
+            }
+            Log("关键词【" + keyword.keyword + "】批量任务中没有结果，直接请求");
+            const GenerationOutcome outcome = request_.Ask(keyword.keyword, stop_);
+            if (outcome.cancelled || outcome.unusableSettings) {
+                if (outcome.unusableSettings) {
+                    if (!outcome.errorDetail.empty()) {
+                        Log("错误信息：" + outcome.errorDetail);
+                    }
+                    EndEarly();
+                }
+                return false;  // it stays open in the record for a later run
+            }
+            RecordTokens(keyword.keyword, outcome);
+            cost_.Record(keyword.keyword, outcome);
+            BatchLineResult result;
+            if (outcome.ok && !outcome.text.empty()) {
+                const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(outcome.text) : outcome.text;
+                if (Result<void> e = output_.Save(keyword.keyword, article); !e) {
+                    Log("错误信息：" + Describe(e.error()));
+                    EndEarly();
+                    return false;
+                }
+                Count(&JobSummary::succeeded);
+                meter_.Succeeded();
+                Log("关键词【" + keyword.keyword + "】内容生成成功，已保存到本地目录中！");
+            } else {
+                Log("关键词【" + keyword.keyword + "】内容生成失败！");
+                if (!outcome.errorDetail.empty()) {
+                    Log("错误信息：" + outcome.errorDetail);
+                }
+                if (Result<void> e = AppendFailedKeyword(queue_.paths().failureList, keyword.keyword); !e) {
+                    Log("错误信息：" + Describe(e.error()));
+                    EndEarly();
+                    return false;
+                }
+                Count(&JobSummary::failed);
+                meter_.Failed();
+            }
+            progress_.Changed();
+            if (Result<void> e = submissions.Settle(partId, keyword.customId); !e) {
+                Log("错误信息：" + Describe(e.error()));
+                EndEarly();
+                return false;
+            }
+        }
+        return true;
     }
 
     // --- Record the outcome -------------------------------------------------------------------
@@ -373,6 +629,7 @@ private:
     const StopToken stop_;
     std::atomic<bool> ending_{false};
     std::atomic<bool> endedEarly_{false};
+    std::vector<Bytes> journalInFlight_;
     RequestStage request_;
     CostStage cost_;
     OutputFolder output_;
@@ -393,7 +650,10 @@ JobSummary RunJob(const RunInputs& inputs, RunObserver& observer, const StopToke
         Run run(inputs, queue, log, observer, stop);
         run.Begin();
         const bool started = run.Prepare();
-        if (started) {
+        if (started && run.InBatches()) {
+            run.WorkInBatches(*stop.Flag());
+            run.WriteListBack();
+        } else if (started) {
             std::vector<std::thread> helpers;
             for (int i = 1; i < inputs.request.workers; ++i) {
                 helpers.emplace_back([&run] { run.Work(); });
