@@ -264,8 +264,10 @@ public:
     // The run through the main endpoint's files and batches: the batches recorded by earlier runs
     // are collected first, then the list goes out in parts, each part's results are written as
     // direct replies would be, and the lines without a reply get a direct request (or go to the
-    // failure list). A stop leaves every submitted batch at the service for a later run.
-    void WorkInBatches(const std::atomic<bool>& stopFlag) {
+    // failure list). A stop leaves every submitted batch at the service for a later run. Without
+    // `submitNew` only the recorded batches are collected (a direct run after a batch run).
+    // False when the run cannot go on.
+    bool WorkInBatches(const std::atomic<bool>& stopFlag, bool submitNew = true) {
         const ChatEndpoint& main = inputs_.request.chat.endpoints.front();
         BatchConnection connection;
         connection.endpoints = BatchEndpointsOf(main.config.chatUrl);
@@ -283,7 +285,7 @@ public:
         if (Result<void> loaded = submissions.Load(journalInFlight_); !loaded) {
             Log("错误信息：" + Describe(loaded.error()));
             EndEarly();
-            return;
+            return false;
         }
         const auto bodyFor = [&main](const PartKeyword& keyword) {
             return BatchRequestBody(ChatRequestBody(main.config, keyword.keyword));
@@ -296,8 +298,11 @@ public:
             Log("收取以前提交的批量任务：" + std::to_string(submissions.PartCount()) + "个部分");
             if (!Went(submissions.SubmitAll(bodyFor)) || !Went(submissions.CollectAll(sink)) ||
                 !AskOpenDirectly(submissions, stopFlag)) {
-                return;
+                return false;
             }
+        }
+        if (!submitNew) {
+            return !stop_.StopRequested();
         }
         const Text runId = NewRunId(std::time(nullptr));
         while (!stop_.StopRequested() && !ending_.load() && !cost_.CapReached()) {
@@ -312,7 +317,7 @@ public:
                     PutBack(Taken(keyword));
                 }
                 EndEarly();
-                return;
+                return false;
             }
             for (const PartKeyword& keyword : part) {
                 Settled(Taken(keyword));
@@ -320,19 +325,27 @@ public:
             if (Result<void> owned = submissions.Own(partId); !owned) {
                 Log("错误信息：" + Describe(owned.error()));
                 EndEarly();
-                return;
+                return false;
             }
             Log("批量任务第" + partId.substr(partId.rfind('-') + 1) + "部分：" + std::to_string(part.size()) + "个关键词");
             if (!Went(submissions.SubmitAll(bodyFor))) {
-                return;
+                return false;
             }
         }
         if (stop_.StopRequested()) {
-            return;
+            return false;
         }
-        if (Went(submissions.CollectAll(sink))) {
-            AskOpenDirectly(submissions, stopFlag);
+        return Went(submissions.CollectAll(sink)) && AskOpenDirectly(submissions, stopFlag);
+    }
+
+    // Batches an earlier run recorded, which a direct run on interface three collects first.
+    bool HasRecordedBatches() const {
+        if (inputs_.request.chosen != Interface::kThree || !inputs_.request.chat.error.empty() ||
+            inputs_.request.chat.endpoints.empty() || inputs_.batch.record.empty()) {
+            return false;
         }
+        BatchRecord record(inputs_.batch.record);
+        return record.Load() && !record.parts().empty();
     }
 
 private:
@@ -392,6 +405,9 @@ private:
 
     // A step of the submissions; false when the run cannot go on.
     bool Went(const BatchProgress& progress) {
+        if (progress.kind == BatchProgress::Kind::kStopped) {
+            Log("批量任务留在服务商处，下次开始时先取回它的结果");
+        }
         if (progress.kind == BatchProgress::Kind::kFailed) {
             if (!progress.detail.empty()) {
                 Log("错误信息：" + progress.detail);
@@ -652,6 +668,8 @@ JobSummary RunJob(const RunInputs& inputs, RunObserver& observer, const StopToke
         const bool started = run.Prepare();
         if (started && run.InBatches()) {
             run.WorkInBatches(*stop.Flag());
+            run.WriteListBack();
+        } else if (started && run.HasRecordedBatches() && !run.WorkInBatches(*stop.Flag(), false)) {
             run.WriteListBack();
         } else if (started) {
             std::vector<std::thread> helpers;

@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <set>
 
 #include "app/batch_mode.h"
+#include "app/control_names.h"
 #include "batch/batch_record.h"
 #include "batch/batch_submissions.h"
 #include "local_batch_service.h"
@@ -14,10 +17,12 @@
 #include "platform/program_folder.h"
 #include "run/keyword_queue.h"
 #include "run/output_files.h"
+#include "settings/ini_file.h"
 #include "settings/settings_store.h"
 #include "temporary_home.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
+#include "window/window_model.h"
 
 namespace qj {
 namespace {
@@ -132,6 +137,42 @@ TEST_F(BatchInterfaceRun, AFailedBatchIsAskedDirectlyAndNothingIsSubmittedTwice)
     EXPECT_EQ(lines, 3u);
     EXPECT_EQ(RecordedParts(), 0u);
 }
+
+#if !defined(_WIN32)
+std::atomic<int> g_pollsBeforeInterrupt{-1};
+
+// Interrupts the program (as Ctrl+C does) at the given poll.
+void InterruptAtPoll(BatchStep step) {
+    if (step == BatchStep::kPoll && g_pollsBeforeInterrupt.fetch_sub(1) == 0) {
+        std::raise(SIGINT);
+    }
+}
+
+// Ctrl+C while the batch runs leaves it at the service with its keywords in the record, none in
+// the list; the next run, even a direct one, collects it before anything else and submits nothing.
+TEST_F(BatchInterfaceRun, AnInterruptLeavesTheBatchForTheNextRunToCollect) {
+    ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, "甲\r\n乙\r\n"));
+    service_.SetPlan({.statuses = {"validating", "in_progress", "in_progress", "in_progress", "completed"}});
+    g_pollsBeforeInterrupt = 1;
+    BatchSubmissions::SetBeforeStep(InterruptAtPoll);
+    EXPECT_EQ(RunProgram(), 130) << RunLogs();
+    BatchSubmissions::SetBeforeStep(nullptr);
+    EXPECT_EQ(Read(paths_.keywordList), "");
+    EXPECT_EQ(RecordedParts(), 1u);
+    EXPECT_EQ(Read(paths_.outputFolder + "甲.txt"), "");
+
+    // The next run asks directly; the recorded batch comes first and no keyword is asked again.
+    ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, "丙\r\n"));
+    ASSERT_TRUE(WriteIniValue(ProgramPath(kSettingsFileTail), kind::kCheck, control::kCheckInterfaceThreeBatch, "假"));
+    EXPECT_EQ(RunProgram(), 0) << RunLogs();
+    EXPECT_EQ(service_.Submitted().size(), 1u);
+    EXPECT_EQ(service_.DirectMessages(), std::vector<std::string>{AnsiToUtf8("写丙")});
+    for (const Text& keyword : TextList{"甲", "乙", "丙"}) {
+        EXPECT_EQ(Read(paths_.outputFolder + keyword + ".txt"), ArticleOf(keyword)) << keyword;
+    }
+    EXPECT_EQ(RecordedParts(), 0u);
+}
+#endif
 
 }  // namespace
 }  // namespace qj
