@@ -1,5 +1,7 @@
 #include "run/cost_stage.h"
 
+#include <algorithm>
+
 #include "cost/run_estimate.h"
 #include "cost/token_estimate.h"
 #include "services/chat_completion.h"
@@ -114,6 +116,21 @@ bool CostStage::CheckCap() {
              FormatMoney(ledger_.Total().money) + "），不再开始新的关键词，进行中的请求完成后任务结束");
     }
     return true;
+}
+
+std::optional<long long> CostStage::KeywordsWithinCap(bool batch) const {
+    const ModelPrice* price = ledger_.prices().Find(ModelOf(1));
+    if (!cap_ || price == nullptr || (!cap_->currency.empty() && cap_->currency != price->currency)) {
+        return std::nullopt;
+    }
+    const double perKeyword = (kDefaultArticleTokens.input * price->inputPerMillion +
+                               kDefaultArticleTokens.output * price->outputPerMillion) *
+                              (batch ? price->batchFactor : 1.0) / 1e6;
+    const double left = cap_->amount - ledger_.Total().money.In(price->currency);
+    if (perKeyword <= 0) {
+        return std::nullopt;
+    }
+    return left <= 0 ? 0 : std::max(1LL, static_cast<long long>(left / perKeyword));
 }
 
 Text CostStage::SpentText() const {

@@ -28,6 +28,9 @@ public:
     bool RecordUsage(const Text& keyword, int endpoint, const RequestUsage& usage, bool batch);
 
     bool CapReached() const { return capReached_.load(); }
+    // How many more keywords the cap leaves room for at the estimated tokens of an article (at the
+    // batch price with `batch`): none when there is no cap or the model has no price.
+    std::optional<long long> KeywordsWithinCap(bool batch) const;
     // The run's cost so far for the title ("0.0123 美元"); empty before any priced request.
     Text SpentText() const;
     // The closing lines of the run log.

@@ -331,6 +331,11 @@ public:
             if (!Went(submissions.SubmitAll(bodyFor))) {
                 return false;
             }
+            // With a cap, what a part cost is known before the next one goes out.
+            if (cost_.KeywordsWithinCap(true) &&
+                (!Went(submissions.CollectAll(sink)) || !AskOpenDirectly(submissions, stopFlag))) {
+                return false;
+            }
         }
         if (stop_.StopRequested()) {
             return false;
@@ -360,6 +365,13 @@ private:
     // The next keywords of the list, as many as one batch may hold.
     std::vector<PartKeyword> TakePart(const ChatEndpoint& main) {
         PartCutter cutter(kMaxLinesPerPart, inputs_.batch.megabytesPerPart * 1024 * 1024);
+        // A cap holds a part to the keywords its money is estimated to pay for.
+        const std::size_t most = static_cast<std::size_t>(
+            std::min<long long>(static_cast<long long>(kMaxLinesPerPart),
+                                cost_.KeywordsWithinCap(true).value_or(static_cast<long long>(kMaxLinesPerPart))));
+        if (most == 0) {
+            return {};
+        }
         std::vector<PartKeyword> part;
         const Text chatPath = BatchEndpointsOf(main.config.chatUrl).chatPath;
         while (!stop_.StopRequested() && !ending_.load()) {
@@ -396,7 +408,7 @@ private:
                                        .keyword = taken.keyword,
                                        .line = taken.line == taken.keyword ? Bytes() : taken.line,
                                        .done = false});
-            if (cutter.lines() >= kMaxLinesPerPart) {
+            if (cutter.lines() >= most) {
                 break;
             }
         }

@@ -138,6 +138,21 @@ TEST_F(BatchInterfaceRun, AFailedBatchIsAskedDirectlyAndNothingIsSubmittedTwice)
     EXPECT_EQ(RecordedParts(), 0u);
 }
 
+// With a cap, a part holds only the keywords the money left is estimated to pay for (about 1,650
+// tokens an article at the batch price: 0.00615 元 here), and each part is collected before the
+// next goes out.
+TEST_F(BatchInterfaceRun, ACapHoldsEachPartToWhatTheMoneyLeftPaysFor) {
+    ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, "甲\r\n乙\r\n丙\r\n丁\r\n戊\r\n"));
+    ASSERT_TRUE(WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditCostCap, "0.013"));
+    EXPECT_EQ(RunProgram(), 0) << RunLogs();
+    std::vector<std::size_t> sizes;
+    for (const auto& batch : service_.Submitted()) {
+        sizes.push_back(batch.size());
+    }
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{2, 2, 1})) << RunLogs();
+    EXPECT_EQ(Read(paths_.keywordList), "");
+}
+
 #if !defined(_WIN32)
 std::atomic<int> g_pollsBeforeInterrupt{-1};
 
