@@ -87,7 +87,7 @@ bool CostStage::Record(const Text& keyword, const GenerationOutcome& outcome, bo
     } else if (outcome.ok && !outcome.text.empty()) {
         // Not counted by the service: about what the prompt and the article hold.
         Text prompt = keyword;
-        if (const ChatEndpoint* chat = EndpointOf(request_, outcome.endpoint)) {
+        if (const ChatEndpoint* chat = EndpointOf(request_, outcome.endpointNumber)) {
             prompt += chat->config.promptTemplate + chat->config.systemPrompt;
         } else {
             prompt += request_.completion.samplePrompt;
@@ -98,7 +98,7 @@ bool CostStage::Record(const Text& keyword, const GenerationOutcome& outcome, bo
     } else {
         return CapReached();
     }
-    return RecordUsage(keyword, outcome.endpoint, usage, batch);
+    return RecordUsage(keyword, outcome.endpointNumber, usage, batch);
 }
 
 bool CostStage::RecordUsage(const Text& keyword, int endpoint, const RequestUsage& usage, bool batch) {

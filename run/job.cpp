@@ -1,15 +1,18 @@
 #include "run/job.h"
 
 #include <algorithm>
+#include <ctime>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "checks/run_report.h"
 #include "platform/file_system.h"
 #include "platform/open_file.h"
 #include "platform/program_folder.h"
 #include "batch/batch_submissions.h"
+#include "run/check_stage.h"
 #include "run/cost_stage.h"
 #include "run/failure_requeue.h"
 #include "run/log_line.h"
@@ -136,6 +139,7 @@ public:
           stop_(stop),
           request_(inputs.request, log.Sink()),
           cost_(inputs.cost, inputs.request, log.Sink()),
+          check_(inputs.check, inputs.request.retries, log.Sink()),
           output_(queue.paths().outputFolder),
           progress_(observer, queue, meter_, cost_) {}
 
@@ -161,6 +165,15 @@ public:
         }
         // Files a killed run was writing are no articles; nobody else writes into the folder now.
         RemovePartialFiles(queue_.paths().outputFolder);
+        if (!check_.Prepare()) {
+            return false;
+        }
+        if (const Text& folder = inputs_.record.reportFolder; !folder.empty()) {
+            // The run goes on without its report: the run log still tells every keyword's outcome.
+            if (Result<void> e = report_.Open(folder, std::time(nullptr)); !e) {
+                Log("错误信息：运行报告无法写入 " + Describe(e.error()));
+            }
+        }
         if (!PathExists(NativePath(queue_.paths().keywordList)).value_or(false)) {
             Log("没有找到关键词列表 " + queue_.paths().keywordList + "：请建立这个文本文件，每行写一个关键词");
         } else if (const ListEncoding encoding = queue_.Format().encoding; encoding != ListEncoding::kGbk) {
@@ -224,6 +237,7 @@ public:
         summary_.capReached = cost_.CapReached();
         if (started) {
             request_.LogFigures();
+            check_.LogFigures();
         }
         if (summary_.keywordsWithTokens > 0) {
             Log("本次任务共消耗Token：" + TokenCounts(summary_.tokens) + "（" +
@@ -314,7 +328,9 @@ public:
             if (Result<void> added = submissions.AddPart(part, runId, partId); !added) {
                 Log("错误信息：" + Describe(added.error()));
                 for (const PartKeyword& keyword : part) {
-                    PutBack(Taken(keyword));
+                    ReportRow row{.keyword = keyword.keyword};
+                    PutBack(Taken(keyword), row);
+                    AddRow(row);
                 }
                 EndEarly();
                 return false;
@@ -394,6 +410,8 @@ private:
                 Count(&JobSummary::skipped);
                 meter_.Skipped();
                 Settled(taken);
+                ReportRow row{.keyword = taken.keyword, .outcome = KeywordOutcome::kSkipped};
+                AddRow(row);
                 continue;
             }
             const std::size_t bytes =
@@ -401,7 +419,8 @@ private:
                                BatchRequestBody(ChatRequestBody(main.config, taken.keyword)))
                     .size();
             if (!cutter.Take(bytes)) {
-                PutBack(taken);  // the first keyword of the next part
+                ReportRow next{.keyword = taken.keyword};  // no row: it is taken again at once
+                PutBack(taken, next);  // the first keyword of the next part
                 break;
             }
             part.push_back(PartKeyword{.customId = {},
@@ -432,6 +451,11 @@ private:
     // One line of a batch's results: written as a direct reply would be, or left for a direct
     // request, or on the failure list.
     Settlement SettleBatchLine(const PartKeyword& keyword, const BatchLineResult& result) {
+        ReportRow row{.keyword = keyword.keyword, .endpoint = "端点1", .tries = 1};
+        return SettleBatchLine(keyword, result, row);
+    }
+
+    Settlement SettleBatchLine(const PartKeyword& keyword, const BatchLineResult& result, ReportRow& row) {
         if (!result.ok) {
             if (inputs_.batch.failedDirect) {
                 return Settlement::kLeftOpen;
@@ -445,6 +469,9 @@ private:
             Count(&JobSummary::failed);
             meter_.Failed();
             progress_.Changed();
+            row.outcome = KeywordOutcome::kFailed;
+            row.reason = result.error;
+            AddRow(row);
             return Settlement::kDone;
         }
         ChatExchange exchange;
@@ -453,18 +480,19 @@ private:
         response.body = result.body;
         exchange.reply = response;
         const GenerationOutcome outcome = ChatOutcome(exchange, std::time(nullptr));
-        RecordTokens(keyword.keyword, outcome);
+        RecordTokens(keyword.keyword, outcome, row);
         cost_.Record(keyword.keyword, outcome, true);
         if (!outcome.ok || outcome.text.empty()) {
             BatchLineResult failed = result;
             failed.ok = false;
             failed.error = outcome.errorDetail;
-            return SettleBatchLine(keyword, failed);
+            return SettleBatchLine(keyword, failed, row);
         }
         if (inputs_.report.preview->On()) {
             Log(outcome.text);
         }
         const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(outcome.text) : outcome.text;
+        const Text fileName = output_.NameOf(keyword.keyword).value_or(Text());
         if (Result<void> e = output_.Save(keyword.keyword, article); !e) {
             Log("错误信息：" + Describe(e.error()));
             return Settlement::kStop;
@@ -472,6 +500,10 @@ private:
         Count(&JobSummary::succeeded);
         meter_.Succeeded();
         progress_.Changed();
+        row.outcome = KeywordOutcome::kWritten;
+        row.characters = static_cast<long long>(CountCharacters(outcome.text));
+        row.fileName = fileName;
+        AddRow(row);
         Log("关键词【" + keyword.keyword + "】内容生成成功，已保存到本地目录中！");
         return Settlement::kDone;
     }
@@ -485,7 +517,10 @@ private:
                 return false;
             }
             Log("关键词【" + keyword.keyword + "】批量任务中没有结果，直接请求");
-            const GenerationOutcome outcome = request_.Ask(keyword.keyword, stop_);
+            // Asked as a direct run asks: through the article checks.
+            const Text fileName = output_.NameOf(keyword.keyword).value_or(Text());
+            const CheckedReply checked = check_.Obtain(keyword.keyword, fileName, request_, stop_);
+            const GenerationOutcome& outcome = checked.outcome;
             if (outcome.cancelled || outcome.unusableSettings) {
                 if (outcome.unusableSettings) {
                     if (!outcome.errorDetail.empty()) {
@@ -495,23 +530,36 @@ private:
                 }
                 return false;  // it stays open in the record for a later run
             }
-            RecordTokens(keyword.keyword, outcome);
+            ReportRow row{.keyword = keyword.keyword, .endpoint = outcome.endpoint, .tries = outcome.requests};
+            RecordTokens(keyword.keyword, outcome, row);
             cost_.Record(keyword.keyword, outcome);
-            BatchLineResult result;
-            if (outcome.ok && !outcome.text.empty()) {
-                const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(outcome.text) : outcome.text;
+            if (!checked.failedCheck.empty()) {
+                Log("关键词【" + keyword.keyword + "】未通过检查：" + checked.failedCheck);
+                row.reason = checked.failedCheck;
+            }
+            if (checked.passed) {
+                const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(checked.article) : checked.article;
                 if (Result<void> e = output_.Save(keyword.keyword, article); !e) {
+                    check_.NotWritten(fileName);
                     Log("错误信息：" + Describe(e.error()));
                     EndEarly();
                     return false;
                 }
+                check_.Written(fileName);
                 Count(&JobSummary::succeeded);
                 meter_.Succeeded();
+                row.outcome = KeywordOutcome::kWritten;
+                row.characters = static_cast<long long>(CountCharacters(checked.article));
+                row.fileName = fileName;
                 Log("关键词【" + keyword.keyword + "】内容生成成功，已保存到本地目录中！");
             } else {
                 Log("关键词【" + keyword.keyword + "】内容生成失败！");
                 if (!outcome.errorDetail.empty()) {
                     Log("错误信息：" + outcome.errorDetail);
+                }
+                row.outcome = KeywordOutcome::kFailed;
+                if (row.reason.empty()) {
+                    row.reason = outcome.errorDetail.empty() ? Text("服务没有返回任何内容") : outcome.errorDetail;
                 }
                 if (Result<void> e = AppendFailedKeyword(queue_.paths().failureList, keyword.keyword); !e) {
                     Log("错误信息：" + Describe(e.error()));
@@ -522,6 +570,7 @@ private:
                 meter_.Failed();
             }
             progress_.Changed();
+            AddRow(row);
             if (Result<void> e = submissions.Settle(partId, keyword.customId); !e) {
                 Log("错误信息：" + Describe(e.error()));
                 EndEarly();
@@ -535,7 +584,8 @@ private:
 
     // Back to the front of the list. When even that fails, the keyword is still in the journal,
     // whose unsettled keywords the next run (or start of the program) puts back first.
-    void PutBack(const KeywordQueue::Taken& taken) {
+    void PutBack(const KeywordQueue::Taken& taken, ReportRow& row) {
+        row.outcome = KeywordOutcome::kReturned;
         const Text& keyword = taken.keyword;
         if (Result<void> e = queue_.Return(keyword, taken.line); !e) {
             Log("错误信息：" + Describe(e.error()));
@@ -548,9 +598,10 @@ private:
 
     // An outcome that could not be recorded: asking again would only buy the same answer again and
     // fail the same way, so the keyword goes back and the run takes no further one.
-    void Unrecorded(const KeywordQueue::Taken& taken, const Error& error) {
+    void Unrecorded(const KeywordQueue::Taken& taken, const Error& error, ReportRow& row) {
         Log("错误信息：" + Describe(error));
-        PutBack(taken);
+        row.reason = Describe(error);
+        PutBack(taken, row);
         EndEarly();
     }
 
@@ -565,13 +616,17 @@ private:
         }
     }
 
-    void RecordFailure(const KeywordQueue::Taken& taken, const Text& detail) {
+    void RecordFailure(const KeywordQueue::Taken& taken, const Text& detail, ReportRow& row) {
         Log("关键词【" + taken.keyword + "】内容生成失败！");
         if (!detail.empty()) {
             Log("错误信息：" + detail);
         }
+        row.outcome = KeywordOutcome::kFailed;
+        if (row.reason.empty()) {
+            row.reason = detail.empty() ? Text("服务没有返回任何内容") : detail;
+        }
         if (Result<void> e = AppendFailedKeyword(queue_.paths().failureList, taken.keyword); !e) {
-            Unrecorded(taken, e.error());
+            Unrecorded(taken, e.error(), row);
             return;
         }
         Count(&JobSummary::failed);
@@ -579,8 +634,10 @@ private:
         Settled(taken);
     }
 
-    void RecordTokens(const Text& keyword, const GenerationOutcome& outcome) {
+    void RecordTokens(const Text& keyword, const GenerationOutcome& outcome, ReportRow& row) {
         if (outcome.usage) {
+            row.promptTokens = outcome.usage->promptTokens;
+            row.completionTokens = outcome.usage->completionTokens;
             Log("关键词【" + keyword + "】消耗Token：" + TokenCounts(*outcome.usage));
             std::lock_guard lock(mutex_);
             summary_.tokens += *outcome.usage;
@@ -595,56 +652,82 @@ private:
 
     // --- The stages of one keyword -------------------------------------------------------------
 
-    // The whole work for one keyword.
+    // The whole work for one keyword; its row of the run report is added when its outcome is
+    // recorded.
     void Process(const KeywordQueue::Taken& taken) {
         const Text& keyword = taken.keyword;
+        ReportRow row{.keyword = keyword};
         // Take: a keyword whose article exists is passed over.
         if (inputs_.take.skipExisting->On() && output_.Exists(keyword, taken.original)) {
             Log("关键词【" + keyword + "】已有生成内容，跳过");
             Count(&JobSummary::skipped);
             meter_.Skipped();
             Settled(taken);
+            row.outcome = KeywordOutcome::kSkipped;
+            AddRow(row);
             return;
         }
         Log("开始生成关键词【" + keyword + "】相关内容");
         Log("Chat GPT 思考中，请耐心等待.....");
-        const GenerationOutcome outcome = request_.Ask(keyword, stop_);
-        Settle(taken, outcome);
-        RecordTokens(keyword, outcome);
-        cost_.Record(keyword, outcome);
+        // Without the folder's names the duplicate check goes by an empty name; Save meets the
+        // same failure and tells it.
+        const Text fileName = output_.NameOf(keyword, taken.original).value_or(Text());
+        const CheckedReply checked = check_.Obtain(keyword, fileName, request_, stop_);
+        row.endpoint = checked.outcome.endpoint;
+        row.tries = checked.outcome.requests;
+        Settle(taken, checked, fileName, row);
+        RecordTokens(keyword, checked.outcome, row);
+        cost_.Record(keyword, checked.outcome);
+        AddRow(row);
+    }
+
+    void AddRow(ReportRow& row) {
+        row.when = std::time(nullptr);
+        if (Result<void> e = report_.Add(row); !e && !reportFailed_.exchange(true)) {
+            Log("错误信息：运行报告无法写入 " + Describe(e.error()));
+        }
     }
 
     // Check the reply, write the article, record the outcome.
-    void Settle(const KeywordQueue::Taken& taken, const GenerationOutcome& outcome) {
+    void Settle(const KeywordQueue::Taken& taken, const CheckedReply& checked, const Text& fileName, ReportRow& row) {
         const Text& keyword = taken.keyword;
+        const GenerationOutcome& outcome = checked.outcome;
         if (outcome.unusableSettings && !outcome.errorDetail.empty()) {
             Log("错误信息：" + outcome.errorDetail);
         }
         if (outcome.cancelled || outcome.unusableSettings) {
-            PutBack(taken);
+            row.reason = outcome.cancelled ? Text("任务已停止") : outcome.errorDetail;
+            PutBack(taken, row);
             if (outcome.unusableSettings) {
                 EndEarly();
             }
             ending_ = true;
             return;
         }
-        if (!outcome.ok) {
-            RecordFailure(taken, outcome.errorDetail);
+        if (!checked.failedCheck.empty()) {
+            Log("关键词【" + keyword + "】未通过检查：" + checked.failedCheck);
+            row.reason = checked.failedCheck;
+        }
+        if (!checked.passed) {
+            if (inputs_.report.preview->On() && !outcome.text.empty()) {
+                Log(outcome.text);
+            }
+            RecordFailure(taken, outcome.errorDetail, row);
             return;
         }
         if (inputs_.report.preview->On()) {
-            Log(outcome.text);
+            Log(checked.article);
         }
-        if (outcome.text.empty()) {
-            // A success without text would otherwise vanish without a trace.
-            RecordFailure(taken, outcome.errorDetail);
-            return;
-        }
-        const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(outcome.text) : outcome.text;
+        const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(checked.article) : checked.article;
         if (Result<void> e = output_.Save(keyword, article, taken.original); !e) {
-            Unrecorded(taken, e.error());
+            check_.NotWritten(fileName);
+            Unrecorded(taken, e.error(), row);
             return;
         }
+        check_.Written(fileName);
+        row.outcome = KeywordOutcome::kWritten;
+        row.characters = static_cast<long long>(CountCharacters(checked.article));
+        row.fileName = fileName;
         Count(&JobSummary::succeeded);
         meter_.Succeeded();
         Log("关键词【" + keyword + "】内容生成成功，已保存到本地目录中！");
@@ -660,6 +743,9 @@ private:
     std::vector<Bytes> journalInFlight_;
     RequestStage request_;
     CostStage cost_;
+    CheckStage check_;
+    RunReport report_;
+    std::atomic<bool> reportFailed_{false};
     OutputFolder output_;
     ProgressMeter meter_;
     ProgressTeller progress_;

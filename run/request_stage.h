@@ -20,14 +20,18 @@ public:
     RequestStage(const RequestSettings& settings, const LogSink& log);
 
     // One keyword's outcome; blocks. A stop request ends any wait and request (the outcome is then
-    // cancelled).
-    GenerationOutcome Ask(const Text& keyword, const StopToken& stop);
+    // cancelled). The outcome counts the requests it took and names the endpoint that answered.
+    GenerationOutcome Ask(const Text& keyword, const StopToken& stop, const FollowUp& followUp = {});
+
+    // Whether the chosen service can go on with an article cut off at its length limit (a chat).
+    bool CanContinue() const { return pool_ != nullptr; }
 
     // The run is over: one line per endpoint of interface three with its figures.
     void LogFigures() const;
 
 private:
     const Text key_;
+    const Text interfaceName_;
     const int retries_;
     const LogSink log_;
     Generator generate_;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 
+#include "checks/check_settings.h"
 #include "run/keyword_queue.h"
 #include "services/chat_endpoints.h"
 #include "services/completion.h"
@@ -44,6 +45,14 @@ struct RequestSettings {
     int retries = 0;                // 0 to retry::kMaxRetries: further tries of a transient failure
 };
 
+// Check the reply: the article checks, and the fingerprints of the output folder's articles (for the
+// duplicate check) kept in a file beside it.
+struct CheckStageSettings {
+    CheckSettings checks;
+    Text outputFolder;     // ends with the separator
+    Text fingerprintFile;  // empty: no duplicate check
+};
+
 // Write the article: in which form.
 struct WriteSettings {
     std::shared_ptr<const LiveSwitch> asHtml = std::make_shared<LiveSwitch>();
@@ -52,6 +61,12 @@ struct WriteSettings {
 // Tell what happens: whether the run log shows each article.
 struct ReportSettings {
     std::shared_ptr<const LiveSwitch> preview = std::make_shared<LiveSwitch>();
+};
+
+// Record the outcome: the run report (one row per keyword taken) goes into this folder as
+// <start time>.csv; empty: no report.
+struct RecordSettings {
+    Text reportFolder;
 };
 
 // Count what the run costs: the price table that turns tokens into money, and the cap at which the
@@ -72,7 +87,9 @@ struct BatchSettings {
 struct RunInputs {
     TakeSettings take;
     RequestSettings request;
+    CheckStageSettings check;
     WriteSettings write;
+    RecordSettings record;
     ReportSettings report;
     CostSettings cost;
     BatchSettings batch;

@@ -15,11 +15,13 @@
 
 namespace qj {
 
-// Asks one endpoint for one keyword's text; `onResponseStart` is called (on the calling thread) as
-// soon as the reply begins, with its status and header lines.
+// Asks one endpoint for one keyword's text (with what the follow-up adds to the request);
+// `onResponseStart` is called (on the calling thread) as soon as the reply begins, with its status
+// and header lines.
 using EndpointRequest =
     std::function<GenerationOutcome(const Text& keyword, const Text& key, const std::atomic<bool>* cancel,
-                                    const std::function<void(int status, const Text& headers)>& onResponseStart)>;
+                                    const std::function<void(int status, const Text& headers)>& onResponseStart,
+                                    const FollowUp& followUp)>;
 
 struct PoolEndpoint {
     Text description;  // how the run log presents it at the start; never a whole key
@@ -61,7 +63,8 @@ public:
 
     // One keyword's text, however many endpoints and tries it takes. Blocks; `stop` ends any wait
     // and request (the outcome is then cancelled).
-    GenerationOutcome Request(const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop);
+    GenerationOutcome Request(const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop,
+                              const FollowUp& followUp = {});
 
     struct Figures {
         int articles = 0;
@@ -98,8 +101,12 @@ private:
     // none that it is through with), waiting until one has some.
     Choice Choose(const std::vector<Clock::time_point>& notBefore, std::optional<std::size_t> preferred,
                   const std::atomic<bool>& stop);
+    // Request, counting the requests made into `requests`.
+    GenerationOutcome Requested(const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop,
+                                const FollowUp& followUp, int& requests);
     // One request of the keyword on the chosen endpoint, booked.
-    GenerationOutcome Ask(const Choice& choice, const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop);
+    GenerationOutcome Ask(const Choice& choice, const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop,
+                          const FollowUp& followUp);
     // Books a finished request.
     void Book(std::size_t index, Clock::time_point startedAt, const GenerationOutcome& outcome, bool headersSeen);
     // Takes the limits a reply announced; adds the lines they call for to `log`.

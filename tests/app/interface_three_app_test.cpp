@@ -54,7 +54,8 @@ TEST(InterfaceThreeTable, TheRadioBoxJoinsTheInterfaceGroupAndThePageComesLast) 
     EXPECT_EQ(Text(Row(control::kRadioInterfaceTwo).parent), Text(radio.parent));
 
     const ControlRow& tab = Row(control::kTabMain);
-    ASSERT_EQ(tab.pages.size(), 6u);
+    ASSERT_EQ(tab.pages.size(), 7u);  // the article checks' page after it
+    EXPECT_EQ(Text(tab.pages[page::kChecks]), "文章检查");
     EXPECT_EQ(Text(tab.pages[page::kBusiness]), "商务服务");
     EXPECT_EQ(Text(tab.pages[page::kUpdate]), "在线升级");
     EXPECT_EQ(Text(tab.pages[page::kInterfaceThree]), "接口三设置");
