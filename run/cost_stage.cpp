@@ -138,6 +138,11 @@ Text CostStage::SpentText() const {
     return money.Empty() ? Text() : FormatMoney(money);
 }
 
+Text CostStage::TakeKeyword(const Text& keyword) {
+    const Money money = ledger_.TakeKeyword(keyword).money;
+    return money.Empty() ? Text() : FormatMoney(money);
+}
+
 void CostStage::LogClosingLines() const {
     if (!log_ || (!priced_ && !cap_ && ledger_.Total().money.Empty())) {
         return;

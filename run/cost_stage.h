@@ -37,6 +37,9 @@ public:
     void LogClosingLines() const;
 
     const CostLedger& ledger() const { return ledger_; }
+    // What the keyword's requests so far cost ("0.0123 美元"), taken out of the keyword sums; empty
+    // when none of them was priced.
+    Text TakeKeyword(const Text& keyword);
 
 private:
     Text ModelOf(int endpoint) const;

@@ -683,6 +683,7 @@ private:
 
     void AddRow(ReportRow& row) {
         row.when = std::time(nullptr);
+        row.cost = cost_.TakeKeyword(row.keyword);
         if (Result<void> e = report_.Add(row); !e && !reportFailed_.exchange(true)) {
             Log("错误信息：运行报告无法写入 " + Describe(e.error()));
         }

@@ -115,6 +115,39 @@ TEST_F(BatchInterfaceRun, EveryKeywordIsSubmittedOnceAndAnsweredOnce) {
         << log;
     EXPECT_NE(log.find("（批量接口价格）"), Text::npos) << log;
     EXPECT_NE(log.find("已完成"), Text::npos) << log;
+
+    // The run report: one row per keyword, written, with what its requests cost; together they are
+    // the run's total.
+    const std::vector<std::filesystem::path> reports = [] {
+        std::vector<std::filesystem::path> found;
+        for (const auto& entry : std::filesystem::directory_iterator(NativePath(ProgramPath("OpenAi/运行报告")))) {
+            found.push_back(entry.path());
+        }
+        return found;
+    }();
+    ASSERT_EQ(reports.size(), 1u);
+    const TextList lines = SplitText(Utf8ToAnsi(testing::ReadBytes(reports[0]).substr(3)), "\r\n");
+    ASSERT_GE(lines.size(), keywords.size() + 1);
+    EXPECT_TRUE(lines[0].ends_with(",费用")) << lines[0];
+    std::set<Text> reported;
+    double total = 0;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        if (lines[i].empty()) {
+            continue;
+        }
+        const TextList cells = SplitText(lines[i], ",");
+        ASSERT_EQ(cells.size(), 11u) << lines[i];
+        EXPECT_EQ(cells[2], "已写入") << lines[i];
+        ASSERT_TRUE(cells[10].ends_with(" 元")) << lines[i];
+        const double cost = std::stod(cells[10]);
+        EXPECT_GT(cost, 0) << lines[i];
+        total += cost;
+        EXPECT_TRUE(reported.insert(cells[1]).second) << lines[i];
+    }
+    EXPECT_EQ(reported, std::set<Text>(keywords.begin(), keywords.end()));
+    const std::size_t at = log.find("费用 ", log.find("本次任务用量："));
+    ASSERT_NE(at, Text::npos) << log;
+    EXPECT_NEAR(total, std::stod(log.substr(at + std::string("费用 ").size())), 0.0002 * keywords.size()) << log;
 }
 
 // A batch that fails at the service: its lines are asked directly; the next run submits only its
