@@ -190,6 +190,22 @@ inline constexpr const char* kButtonPublishGenerated =
     "\xB0\xB4\xC5\xA5_\xB7\xA2\xB2\xBC\xD2\xD1\xC9\xFA\xB3\xC9";  // 按钮_发布已生成
 inline constexpr const char* kLabelPublishHint =
     "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB7\xA2\xB2\xBC_\xCB\xB5\xC3\xF7";  // 透明标签_发布_说明
+// Cost: the cap at which a run takes no further keyword; interface three through the provider's
+// batch interface, the size of its parts, and what becomes of the lines that failed or expired.
+inline constexpr const char* kLabelCostCap =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB7\xD1\xD3\xC3\xC9\xCF\xCF\xDE";  // 透明标签_费用上限
+inline constexpr const char* kEditCostCap =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xB7\xD1\xD3\xC3\xC9\xCF\xCF\xDE";  // 编辑框_费用上限
+inline constexpr const char* kLabelCostCapHint =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB7\xD1\xD3\xC3\xC9\xCF\xCF\xDE\xCB\xB5\xC3\xF7";  // 透明标签_费用上限说明
+inline constexpr const char* kCheckInterfaceThreeBatch =
+    "\xD1\xA1\xD4\xF1\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xC5\xFA\xC1\xBF";  // 选择框_接口三_批量
+inline constexpr const char* kLabelInterfaceThreeBatchMegabytes =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xC5\xFA\xC1\xBF\xC9\xCF\xCF\xDEMB";  // 透明标签_接口三_批量上限MB
+inline constexpr const char* kEditInterfaceThreeBatchMegabytes =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xC5\xFA\xC1\xBF\xC9\xCF\xCF\xDEMB";  // 编辑框_接口三_批量上限MB
+inline constexpr const char* kCheckInterfaceThreeBatchFailedDirect =
+    "\xD1\xA1\xD4\xF1\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xC5\xFA\xC1\xBF\xCA\xA7\xB0\xDC\xD6\xB1\xBD\xD3\xC7\xEB\xC7\xF3";  // 选择框_接口三_批量失败直接请求
 }  // namespace control
 
 // Pages of the tab control kTabMain.

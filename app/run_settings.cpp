@@ -4,6 +4,9 @@
 #include <cstdlib>
 
 #include "app/control_names.h"
+#include "batch/batch_lines.h"
+#include "batch/batch_record.h"
+#include "cost/price_table.h"
 #include "platform/program_folder.h"
 #include "services/retry_policy.h"
 #include "text/ascii.h"
@@ -105,6 +108,14 @@ RunInputs ReadRunInputs(const SettingReader& settings, const Deployment& deploym
     request.workers = BoundedNumber(settings.TextOf(control::kEditConcurrency), 1, kMaxWorkers, 1);
     request.retries = BoundedNumber(settings.TextOf(control::kEditRetryCount), 0, retry::kMaxRetries, 0);
 
+    inputs.cost.priceTable = programFolder + kPathSeparator + kPriceTableTail;
+    inputs.cost.cap = settings.TextOf(control::kEditCostCap);
+    inputs.batch.on = request.chosen == Interface::kThree && settings.IsChecked(control::kCheckInterfaceThreeBatch);
+    inputs.batch.megabytesPerPart = static_cast<unsigned long long>(
+        BoundedNumber(settings.TextOf(control::kEditInterfaceThreeBatchMegabytes), 1, 100000,
+                      static_cast<int>(kDefaultMegabytesPerPart)));
+    inputs.batch.failedDirect = settings.IsChecked(control::kCheckInterfaceThreeBatchFailedDirect);
+    inputs.batch.record = programFolder + kPathSeparator + kBatchRecordTail;
     inputs.check.checks = ReadCheckSettings(ReadCheckSettingsText(settings), programFolder + kPathSeparator);
     inputs.check.outputFolder = inputs.take.files.outputFolder;
     inputs.check.fingerprintFile = Below(programFolder, kFingerprintFileTail);

@@ -127,7 +127,9 @@ struct WindowRunObserver::Shared {
         const long long settled = f.succeeded + f.failed + f.skipped;
         window.SetNumber(control::kProgressRun, kPropProgressMaximum, std::max<long long>(1, settled + f.remaining));
         window.SetNumber(control::kProgressRun, kPropProgressValue, settled);
-        window.SetText(kWindowItself, kPropCaption, over ? title : title + " - " + ProgressText(f));
+        window.SetText(kWindowItself, kPropCaption,
+                       over ? title
+                            : title + " - " + ProgressText(f) + (f.cost.empty() ? Text() : "，费用 " + f.cost));
     }
 };
 

@@ -24,7 +24,7 @@ Text TimeText(std::time_t when) {
     return text;
 }
 
-const std::array<ReportColumn, 10> kColumns{{
+const std::array<ReportColumn, 11> kColumns{{
     {"时间", [](const ReportRow& r) { return TimeText(r.when); }},
     {"关键词", [](const ReportRow& r) { return r.keyword; }},
     {"结果", [](const ReportRow& r) { return Text(OutcomeText(r.outcome)); }},
@@ -35,6 +35,7 @@ const std::array<ReportColumn, 10> kColumns{{
     {"输入Token", [](const ReportRow& r) { return Number(r.promptTokens); }},
     {"输出Token", [](const ReportRow& r) { return Number(r.completionTokens); }},
     {"文件名", [](const ReportRow& r) { return r.fileName; }},
+    {"费用", [](const ReportRow& r) { return r.cost; }},
 }};
 
 std::string CsvLine(const std::vector<Text>& cells) {

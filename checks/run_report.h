@@ -26,6 +26,7 @@ struct ReportRow {
     std::optional<long long> promptTokens{};
     std::optional<long long> completionTokens{};
     Text fileName{};  // of its article in the output folder
+    Text cost{};      // what its requests cost by the price table ("0.0123 美元"); empty: nothing priced
 };
 
 // A column of the report: its heading and how a row fills its cell (GBK; empty for nothing). The

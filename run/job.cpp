@@ -11,13 +11,16 @@
 #include "platform/file_system.h"
 #include "platform/open_file.h"
 #include "platform/program_folder.h"
+#include "batch/batch_submissions.h"
 #include "run/check_stage.h"
+#include "run/cost_stage.h"
 #include "run/failure_requeue.h"
 #include "run/log_line.h"
 #include "run/output_files.h"
 #include "run/publish_stage.h"
 #include "run/request_stage.h"
 #include "run/run_log_file.h"
+#include "services/chat_completion.h"
 
 namespace qj {
 
@@ -59,8 +62,8 @@ private:
 // keyword takes.
 class ProgressTeller {
 public:
-    ProgressTeller(RunObserver& observer, KeywordQueue& queue, ProgressMeter& meter)
-        : observer_(observer), queue_(queue), meter_(meter) {}
+    ProgressTeller(RunObserver& observer, KeywordQueue& queue, ProgressMeter& meter, const CostStage& cost)
+        : observer_(observer), queue_(queue), meter_(meter), cost_(cost) {}
 
     void Begin() {
         Tell(false);
@@ -89,7 +92,9 @@ public:
 private:
     void Tell(bool over) {
         meter_.SetRemaining(queue_.RemainingCount());
-        observer_.Progress(meter_.Figures(), over);
+        ProgressFigures figures = meter_.Figures();
+        figures.cost = cost_.SpentText();
+        observer_.Progress(figures, over);
     }
 
     void TellWhileRunning() {
@@ -116,6 +121,7 @@ private:
     RunObserver& observer_;
     KeywordQueue& queue_;
     ProgressMeter& meter_;
+    const CostStage& cost_;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool pending_ = false;
@@ -133,9 +139,10 @@ public:
           log_(log),
           stop_(stop),
           request_(inputs.request, log.Sink()),
+          cost_(inputs.cost, inputs.request, log.Sink()),
           check_(inputs.check, inputs.request.retries, log.Sink()),
           output_(queue.paths().outputFolder),
-          progress_(observer, queue, meter_),
+          progress_(observer, queue, meter_, cost_),
           publish_(inputs.publish, log.Sink(), stop) {}
 
     // What must hold before the first keyword is taken: the list is this run's alone, and what an
@@ -146,6 +153,8 @@ public:
             return false;
         }
         Result<void> settled = FinishInterruptedRequeue(queue_.paths(), RequeueIntentPath(queue_));
+        // The record of batch submissions is put right against what the journal gives back.
+        journalInFlight_ = UnsettledKeywords(ReadFileOrEmpty(queue_.paths().journal).value_or(Bytes()));
         if (settled) {
             if (Result<int> recovered = queue_.Recover(); !recovered) {
                 settled = recovered.error();
@@ -173,12 +182,13 @@ public:
         } else if (const ListEncoding encoding = queue_.Format().encoding; encoding != ListEncoding::kGbk) {
             Log(Text("关键词列表按") + EncodingName(encoding) + "编码读取");
         }
+        cost_.LogEstimate(queue_.RemainingCount(), inputs_.batch.on);
         return true;
     }
 
     // One worker: takes keywords until the list ends, the run is stopped or it must end.
     void Work() {
-        while (!stop_.StopRequested() && !ending_.load()) {
+        while (!stop_.StopRequested() && !ending_.load() && !cost_.CapReached()) {
             const Result<KeywordQueue::Taken> next = queue_.TakeNextKeyword();
             if (!next) {
                 Log("错误信息：" + Describe(next.error()));
@@ -214,12 +224,21 @@ public:
 
     void Begin() { progress_.Begin(); }
 
+    // Whether the run goes through the provider's batch interface: interface three, asked for, and
+    // settings that can work (else the direct run says why, as always).
+    bool InBatches() const {
+        return inputs_.batch.on && inputs_.request.chosen == Interface::kThree &&
+               inputs_.request.chat.error.empty() && !inputs_.request.chat.endpoints.empty();
+    }
+
     JobSummary End(bool started) {
         publish_.End();  // the articles handed over reach their sites (or wait for a later run)
         progress_.End();  // the final figures stay in the progress bar
         std::lock_guard lock(mutex_);
         summary_.figures = meter_.Figures();
         summary_.figures.timeLeft.reset();
+        summary_.figures.cost = cost_.SpentText();
+        summary_.capReached = cost_.CapReached();
         if (started) {
             request_.LogFigures();
             check_.LogFigures();
@@ -228,8 +247,9 @@ public:
             Log("本次任务共消耗Token：" + TokenCounts(summary_.tokens) + "（" +
                 std::to_string(summary_.keywordsWithTokens) + "个关键词）");
         }
-        summary_.end = !started                  ? RunEnd::kNotStarted
-                       : endedEarly_             ? RunEnd::kEndedEarly
+        cost_.LogClosingLines();
+        summary_.end = !started                               ? RunEnd::kNotStarted
+                       : endedEarly_ || summary_.capReached  ? RunEnd::kEndedEarly
                        : stop_.StopRequested()   ? RunEnd::kStopped
                                                  : RunEnd::kListDone;
         return summary_;
@@ -254,6 +274,314 @@ private:
             Log("关键词列表中遇到空行，本次任务到此结束，空行后还有" + left + "个关键词，删去空行后再开始即可接着生成");
         }
         EndEarly();
+    }
+
+public:
+    // --- The provider's batch interface --------------------------------------------------------
+
+    // The run through the main endpoint's files and batches: the batches recorded by earlier runs
+    // are collected first, then the list goes out in parts, each part's results are written as
+    // direct replies would be, and the lines without a reply get a direct request (or go to the
+    // failure list). A stop leaves every submitted batch at the service for a later run. Without
+    // `submitNew` only the recorded batches are collected (a direct run after a batch run).
+    // False when the run cannot go on.
+    bool WorkInBatches(const std::atomic<bool>& stopFlag, bool submitNew = true) {
+        const ChatEndpoint& main = inputs_.request.chat.endpoints.front();
+        BatchConnection connection;
+        connection.endpoints = BatchEndpointsOf(main.config.chatUrl);
+        connection.key = main.key.empty() ? inputs_.request.key : main.key;
+        if (main.config.proxy) {
+            connection.proxyHostPort = main.config.proxy->hostPort;
+            connection.proxyUser = main.config.proxy->user;
+            connection.proxyPassword = main.config.proxy->password;
+            connection.proxyShown = main.config.proxy->Shown();
+        }
+        BatchService service(connection, &stopFlag);
+        BatchRecord record(inputs_.batch.record);
+        BatchObserver observer{.log = [this](const Text& line) { Log(line); }, .figures = {}};
+        BatchSubmissions submissions(record, service, observer, stopFlag);
+        if (Result<void> loaded = submissions.Load(journalInFlight_); !loaded) {
+            Log("错误信息：" + Describe(loaded.error()));
+            EndEarly();
+            return false;
+        }
+        const auto bodyFor = [&main](const PartKeyword& keyword) {
+            return BatchRequestBody(ChatRequestBody(main.config, keyword.keyword));
+        };
+        const ResultSink sink = [&](const BatchPart&, const PartKeyword& keyword, const BatchLineResult& result) {
+            return SettleBatchLine(keyword, result);
+        };
+        // Earlier runs' batches first, so that none of their keywords is asked for again.
+        if (submissions.PartCount() > 0) {
+            Log("收取以前提交的批量任务：" + std::to_string(submissions.PartCount()) + "个部分");
+            if (!Went(submissions.SubmitAll(bodyFor)) || !Went(submissions.CollectAll(sink)) ||
+                !AskOpenDirectly(submissions, stopFlag)) {
+                return false;
+            }
+        }
+        if (!submitNew) {
+            return !stop_.StopRequested();
+        }
+        const Text runId = NewRunId(std::time(nullptr));
+        while (!stop_.StopRequested() && !ending_.load() && !cost_.CapReached()) {
+            std::vector<PartKeyword> part = TakePart(main);
+            if (part.empty()) {
+                break;
+            }
+            Text partId;
+            if (Result<void> added = submissions.AddPart(part, runId, partId); !added) {
+                Log("错误信息：" + Describe(added.error()));
+                for (const PartKeyword& keyword : part) {
+                    ReportRow row{.keyword = keyword.keyword};
+                    PutBack(Taken(keyword), row);
+                    AddRow(row);
+                }
+                EndEarly();
+                return false;
+            }
+            for (const PartKeyword& keyword : part) {
+                Settled(Taken(keyword));
+            }
+            if (Result<void> owned = submissions.Own(partId); !owned) {
+                Log("错误信息：" + Describe(owned.error()));
+                EndEarly();
+                return false;
+            }
+            Log("批量任务第" + partId.substr(partId.rfind('-') + 1) + "部分：" + std::to_string(part.size()) + "个关键词");
+            if (!Went(submissions.SubmitAll(bodyFor))) {
+                return false;
+            }
+            // With a cap, what a part cost is known before the next one goes out.
+            if (cost_.KeywordsWithinCap(true) &&
+                (!Went(submissions.CollectAll(sink)) || !AskOpenDirectly(submissions, stopFlag))) {
+                return false;
+            }
+        }
+        if (stop_.StopRequested()) {
+            return false;
+        }
+        return Went(submissions.CollectAll(sink)) && AskOpenDirectly(submissions, stopFlag);
+    }
+
+    // Batches an earlier run recorded, which a direct run on interface three collects first.
+    bool HasRecordedBatches() const {
+        if (inputs_.request.chosen != Interface::kThree || !inputs_.request.chat.error.empty() ||
+            inputs_.request.chat.endpoints.empty() || inputs_.batch.record.empty()) {
+            return false;
+        }
+        BatchRecord record(inputs_.batch.record);
+        return record.Load() && !record.parts().empty();
+    }
+
+private:
+    static KeywordQueue::Taken Taken(const PartKeyword& keyword) {
+        KeywordQueue::Taken taken;
+        taken.kind = KeywordQueue::Taken::Kind::kKeyword;
+        taken.keyword = keyword.keyword;
+        taken.line = keyword.line.empty() ? keyword.keyword : keyword.line;
+        return taken;
+    }
+
+    // The next keywords of the list, as many as one batch may hold.
+    std::vector<PartKeyword> TakePart(const ChatEndpoint& main) {
+        PartCutter cutter(kMaxLinesPerPart, inputs_.batch.megabytesPerPart * 1024 * 1024);
+        // A cap holds a part to the keywords its money is estimated to pay for.
+        const std::size_t most = static_cast<std::size_t>(
+            std::min<long long>(static_cast<long long>(kMaxLinesPerPart),
+                                cost_.KeywordsWithinCap(true).value_or(static_cast<long long>(kMaxLinesPerPart))));
+        if (most == 0) {
+            return {};
+        }
+        std::vector<PartKeyword> part;
+        const Text chatPath = BatchEndpointsOf(main.config.chatUrl).chatPath;
+        while (!stop_.StopRequested() && !ending_.load()) {
+            const Result<KeywordQueue::Taken> next = queue_.TakeNextKeyword();
+            if (!next) {
+                Log("错误信息：" + Describe(next.error()));
+                EndEarly();
+                break;
+            }
+            const KeywordQueue::Taken& taken = *next;
+            if (taken.kind != KeywordQueue::Taken::Kind::kKeyword) {
+                if (taken.keywordsBehind > 0) {
+                    Halted(taken);
+                }
+                ending_ = true;
+                break;
+            }
+            if (inputs_.take.skipExisting->On() && output_.Exists(taken.keyword, taken.original)) {
+                Log("关键词【" + taken.keyword + "】已有生成内容，跳过");
+                Count(&JobSummary::skipped);
+                meter_.Skipped();
+                Settled(taken);
+                ReportRow row{.keyword = taken.keyword, .outcome = KeywordOutcome::kSkipped};
+                AddRow(row);
+                continue;
+            }
+            const std::size_t bytes =
+                BatchInputLine(CustomIdOf(taken.keyword), chatPath,
+                               BatchRequestBody(ChatRequestBody(main.config, taken.keyword)))
+                    .size();
+            if (!cutter.Take(bytes)) {
+                ReportRow next{.keyword = taken.keyword};  // no row: it is taken again at once
+                PutBack(taken, next);  // the first keyword of the next part
+                break;
+            }
+            part.push_back(PartKeyword{.customId = {},
+                                       .keyword = taken.keyword,
+                                       .line = taken.line == taken.keyword ? Bytes() : taken.line,
+                                       .done = false});
+            if (cutter.lines() >= most) {
+                break;
+            }
+        }
+        return part;
+    }
+
+    // A step of the submissions; false when the run cannot go on.
+    bool Went(const BatchProgress& progress) {
+        if (progress.kind == BatchProgress::Kind::kStopped) {
+            Log("批量任务留在服务商处，下次开始时先取回它的结果");
+        }
+        if (progress.kind == BatchProgress::Kind::kFailed) {
+            if (!progress.detail.empty()) {
+                Log("错误信息：" + progress.detail);
+            }
+            EndEarly();
+        }
+        return progress.kind == BatchProgress::Kind::kDone;
+    }
+
+    // One line of a batch's results: written as a direct reply would be, or left for a direct
+    // request, or on the failure list.
+    Settlement SettleBatchLine(const PartKeyword& keyword, const BatchLineResult& result) {
+        ReportRow row{.keyword = keyword.keyword, .endpoint = "端点1", .tries = 1};
+        return SettleBatchLine(keyword, result, row);
+    }
+
+    Settlement SettleBatchLine(const PartKeyword& keyword, const BatchLineResult& result, ReportRow& row) {
+        if (!result.ok) {
+            if (inputs_.batch.failedDirect) {
+                return Settlement::kLeftOpen;
+            }
+            Log("关键词【" + keyword.keyword + "】内容生成失败！");
+            Log("错误信息：" + result.error);
+            if (Result<void> e = AppendFailedKeyword(queue_.paths().failureList, keyword.keyword); !e) {
+                Log("错误信息：" + Describe(e.error()));
+                return Settlement::kStop;
+            }
+            Count(&JobSummary::failed);
+            meter_.Failed();
+            progress_.Changed();
+            row.outcome = KeywordOutcome::kFailed;
+            row.reason = result.error;
+            AddRow(row);
+            return Settlement::kDone;
+        }
+        ChatExchange exchange;
+        HttpResponse response;
+        response.status = result.status;
+        response.body = result.body;
+        exchange.reply = response;
+        const GenerationOutcome outcome = ChatOutcome(exchange, std::time(nullptr));
+        RecordTokens(keyword.keyword, outcome, row);
+        cost_.Record(keyword.keyword, outcome, true);
+        if (!outcome.ok || outcome.text.empty()) {
+            BatchLineResult failed = result;
+            failed.ok = false;
+            failed.error = outcome.errorDetail;
+            return SettleBatchLine(keyword, failed, row);
+        }
+        if (inputs_.report.preview->On()) {
+            Log(outcome.text);
+        }
+        const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(outcome.text) : outcome.text;
+        const Text fileName = output_.NameOf(keyword.keyword).value_or(Text());
+        if (Result<void> e = output_.Save(keyword.keyword, article); !e) {
+            Log("错误信息：" + Describe(e.error()));
+            return Settlement::kStop;
+        }
+        Count(&JobSummary::succeeded);
+        meter_.Succeeded();
+        progress_.Changed();
+        row.outcome = KeywordOutcome::kWritten;
+        row.characters = static_cast<long long>(CountCharacters(outcome.text));
+        row.fileName = fileName;
+        AddRow(row);
+        Log("关键词【" + keyword.keyword + "】内容生成成功，已保存到本地目录中！");
+        return Settlement::kDone;
+    }
+
+    // The keywords whose batch line had no reply: one direct request each. False when the run
+    // cannot go on.
+    bool AskOpenDirectly(BatchSubmissions& submissions, const std::atomic<bool>& stopFlag) {
+        for (const auto& [partId, keyword] : submissions.OpenKeywords()) {
+            // (ending_ only says that the list has ended here.)
+            if (stopFlag.load() || endedEarly_.load() || cost_.CapReached()) {
+                return false;
+            }
+            Log("关键词【" + keyword.keyword + "】批量任务中没有结果，直接请求");
+            // Asked as a direct run asks: through the article checks.
+            const Text fileName = output_.NameOf(keyword.keyword).value_or(Text());
+            const CheckedReply checked = check_.Obtain(keyword.keyword, fileName, request_, stop_);
+            const GenerationOutcome& outcome = checked.outcome;
+            if (outcome.cancelled || outcome.unusableSettings) {
+                if (outcome.unusableSettings) {
+                    if (!outcome.errorDetail.empty()) {
+                        Log("错误信息：" + outcome.errorDetail);
+                    }
+                    EndEarly();
+                }
+                return false;  // it stays open in the record for a later run
+            }
+            ReportRow row{.keyword = keyword.keyword, .endpoint = outcome.endpoint, .tries = outcome.requests};
+            RecordTokens(keyword.keyword, outcome, row);
+            cost_.Record(keyword.keyword, outcome);
+            if (!checked.failedCheck.empty()) {
+                Log("关键词【" + keyword.keyword + "】未通过检查：" + checked.failedCheck);
+                row.reason = checked.failedCheck;
+            }
+            if (checked.passed) {
+                const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(checked.article) : checked.article;
+                if (Result<void> e = output_.Save(keyword.keyword, article); !e) {
+                    check_.NotWritten(fileName);
+                    Log("错误信息：" + Describe(e.error()));
+                    EndEarly();
+                    return false;
+                }
+                check_.Written(fileName);
+                Count(&JobSummary::succeeded);
+                meter_.Succeeded();
+                row.outcome = KeywordOutcome::kWritten;
+                row.characters = static_cast<long long>(CountCharacters(checked.article));
+                row.fileName = fileName;
+                Log("关键词【" + keyword.keyword + "】内容生成成功，已保存到本地目录中！");
+            } else {
+                Log("关键词【" + keyword.keyword + "】内容生成失败！");
+                if (!outcome.errorDetail.empty()) {
+                    Log("错误信息：" + outcome.errorDetail);
+                }
+                row.outcome = KeywordOutcome::kFailed;
+                if (row.reason.empty()) {
+                    row.reason = outcome.errorDetail.empty() ? Text("服务没有返回任何内容") : outcome.errorDetail;
+                }
+                if (Result<void> e = AppendFailedKeyword(queue_.paths().failureList, keyword.keyword); !e) {
+                    Log("错误信息：" + Describe(e.error()));
+                    EndEarly();
+                    return false;
+                }
+                Count(&JobSummary::failed);
+                meter_.Failed();
+            }
+            progress_.Changed();
+            AddRow(row);
+            if (Result<void> e = submissions.Settle(partId, keyword.customId); !e) {
+                Log("错误信息：" + Describe(e.error()));
+                EndEarly();
+                return false;
+            }
+        }
+        return true;
     }
 
     // --- Record the outcome -------------------------------------------------------------------
@@ -353,6 +681,7 @@ private:
         row.tries = checked.outcome.requests;
         const Text saved = Settle(taken, checked, fileName, row);
         RecordTokens(keyword, checked.outcome, row);
+        cost_.Record(keyword, checked.outcome);
         AddRow(row);
         // Publish: handed over, posted by the publisher's own workers.
         if (!saved.empty()) {
@@ -362,6 +691,7 @@ private:
 
     void AddRow(ReportRow& row) {
         row.when = std::time(nullptr);
+        row.cost = cost_.TakeKeyword(row.keyword);
         if (Result<void> e = report_.Add(row); !e && !reportFailed_.exchange(true)) {
             Log("错误信息：运行报告无法写入 " + Describe(e.error()));
         }
@@ -422,7 +752,9 @@ private:
     const StopToken stop_;
     std::atomic<bool> ending_{false};
     std::atomic<bool> endedEarly_{false};
+    std::vector<Bytes> journalInFlight_;
     RequestStage request_;
+    CostStage cost_;
     CheckStage check_;
     RunReport report_;
     std::atomic<bool> reportFailed_{false};
@@ -445,7 +777,12 @@ JobSummary RunJob(const RunInputs& inputs, RunObserver& observer, const StopToke
         Run run(inputs, queue, log, observer, stop);
         run.Begin();
         const bool started = run.Prepare();
-        if (started) {
+        if (started && run.InBatches()) {
+            run.WorkInBatches(*stop.Flag());
+            run.WriteListBack();
+        } else if (started && run.HasRecordedBatches() && !run.WorkInBatches(*stop.Flag(), false)) {
+            run.WriteListBack();
+        } else if (started) {
             std::vector<std::thread> helpers;
             for (int i = 1; i < inputs.request.workers; ++i) {
                 helpers.emplace_back([&run] { run.Work(); });

@@ -16,7 +16,8 @@ enum class RunEnd {
     kStopped,     // the stop request ended it; the keywords in flight went back into the list
     kNotStarted,  // another run holds the list, the list cannot be read, or what an earlier run left
                   // could not be put back
-    kEndedEarly,  // keywords are left: settings that cannot work, a file that cannot be written, or
+    kEndedEarly,  // keywords are left: settings that cannot work, a file that cannot be written, the
+                  // spending cap reached, or
                   // keywords behind an empty line of the list (which ends a run and stays)
 };
 
@@ -28,6 +29,7 @@ struct JobSummary {
     TokenUsage tokens;           // summed over the keywords whose service reported its count
     int keywordsWithTokens = 0;  // how many did
     ProgressFigures figures;     // as the window showed them at the end
+    bool capReached = false;     // the run's cost reached the cap: it took no further keyword
     RunEnd end = RunEnd::kListDone;
 };
 

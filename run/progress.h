@@ -18,6 +18,7 @@ struct ProgressFigures {
     std::chrono::seconds elapsed{0};
     std::optional<std::chrono::seconds> timeLeft;  // once a keyword has been settled
     std::optional<int> articlesPerMinute;          // the current pace: articles of the last minute
+    Text cost;                                     // what the run cost so far ("0.0123 美元"); empty: nothing priced
 };
 
 // Counts the keywords of a run as they are settled and estimates the time left from the pace so

@@ -71,6 +71,21 @@ struct RecordSettings {
     Text reportFolder;
 };
 
+// Count what the run costs: the price table that turns tokens into money, and the cap at which the
+// run takes no further keyword.
+struct CostSettings {
+    Text priceTable;  // 价格.txt of the program folder
+    Text cap;         // as typed; empty: none
+};
+
+// Interface three through the provider's batch interface instead of one request per keyword.
+struct BatchSettings {
+    bool on = false;
+    unsigned long long megabytesPerPart = 100;  // a part's input file at most
+    bool failedDirect = true;  // lines that failed or expired: a direct request (else the failure list)
+    Text record;               // OpenAi/批量任务.txt of the program folder
+};
+
 // Publish the article onto the user's sites right after it is written: the page of publishing as
 // read (the sites, or why none can be used) and the files of publishing.
 struct PublishStageSettings {
@@ -86,6 +101,8 @@ struct RunInputs {
     RecordSettings record;
     ReportSettings report;
     PublishStageSettings publish;
+    CostSettings cost;
+    BatchSettings batch;
 };
 
 inline constexpr int kMaxWorkers = 32;

@@ -280,6 +280,7 @@ GenerationOutcome EndpointPool::Ask(const Choice& choice, const Text& keyword, c
     };
     GenerationOutcome outcome = endpoint.request(keyword, key, &stop, onResponseStart, followUp);
     outcome.endpoint = endpoints_[index].name;
+    outcome.endpointNumber = static_cast<int>(index) + 1;
     Book(index, choice.startedAt, outcome, headersSeen);
     return outcome;
 }

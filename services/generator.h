@@ -36,6 +36,7 @@ struct GenerationOutcome {
     // proxy that refuses or cannot be reached.
     bool endpointUnusable = false;
     std::optional<TokenUsage> usage;  // when the service reported what it counted
+    int endpointNumber = 1;           // the endpoint of interface three that answered (1: the main settings)
     RateLimits rateLimits;            // the budgets the reply announced
 
     Text finishReason;  // why the model stopped, as the reply said ("stop", "length"...); empty when it did not

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
@@ -426,6 +427,65 @@ TEST(InterfaceThreeBatch, TheWindowlessModeFollowsTheChosenInterface) {
     EXPECT_NE(log.find("任务完成！\n"), Text::npos) << output;
     ASSERT_EQ(server.Requests().size(), 2u);
     EXPECT_EQ(nlohmann::json::parse(server.Requests()[0].body)["model"], "batch-model");
+}
+
+
+// Cost through `qingjian --batch`: the estimate opens the run, the tokens the service counted are
+// priced by the user's 价格.txt (never rewritten), and the cap ends the run with the keywords left
+// in the list and exit code 4.
+TEST(InterfaceThreeBatch, TheCapEndsTheRunAndTheCostAgreesWithTheServicesCounts) {
+    TemporaryHome home;
+    KeywordServer server;
+    const std::map<Text, std::pair<int, int>> usage = {
+        {"甲", {100000, 200000}}, {"乙", {50000, 150000}}, {"丙", {120000, 80000}},
+        {"丁", {10, 20}},         {"戊", {30, 40}}};
+    for (const auto& [keyword, counts] : usage) {
+        server.Answer(keyword, KeywordServer::Stream(keyword + "的文章", counts.first, counts.second));
+    }
+    WriteKeywords("甲\r\n乙\r\n丙\r\n丁\r\n戊\r\n");
+    const Bytes prices = "# 自己的价格\r\ncost-model*  1  2  元  0.5\r\n";
+    WriteBytes(NativePath(ProgramPath("价格.txt")), prices);
+    WriteBytes(NativePath(ProgramPath(kSettingsFileTail)),
+               "[编辑框]\r\n编辑框_OpenAi_API秘钥=sk-batch\r\n编辑框_接口三_API地址=" + server.Base() +
+                   "\r\n编辑框_接口三_模型=cost-model-1\r\n编辑框_费用上限=1\r\n[单选框]\r\n单选框_接口二=假\r\n"
+                   "单选框_接口一=假\r\n单选框_接口三=真\r\n");
+
+    const std::filesystem::path outputFile = home.Path().parent_path() / "stdout.txt";
+    testing::ChildProgram program(testing::BuiltProgram(QJ_QINGJIAN_EXE, QJ_PROGRAM_FROM_TESTS), {"--batch"},
+                                  outputFile);
+    const int exitCode = program.Wait();
+    const std::string output = ReadBytes(outputFile) + ReadBytes(std::filesystem::path(outputFile).concat(".err"));
+    const Text log = Utf8ToAnsi(output);
+    EXPECT_EQ(exitCode, 4) << output;
+
+    // What the service was asked and counted, priced at 1 元 in and 2 元 out per million tokens.
+    long long input = 0;
+    long long output_ = 0;
+    std::set<Text> asked;
+    for (const test::RawRequest& request : server.Requests()) {
+        const nlohmann::json body = nlohmann::json::parse(request.body);
+        EXPECT_EQ(body["stream_options"]["include_usage"], true);
+        const Text prompt = Utf8ToAnsi(body["messages"].back()["content"].get<std::string>());
+        for (const auto& [keyword, counts] : usage) {
+            if (prompt.find(keyword) != Text::npos && asked.insert(keyword).second) {
+                input += counts.first;
+                output_ += counts.second;
+            }
+        }
+    }
+    // 甲 costs 0.5 元, 乙 0.35: the cap of 1 元 is reached with 丙 (0.28), and no keyword after it is taken.
+    EXPECT_EQ(asked, (std::set<Text>{"甲", "乙", "丙"})) << output;
+    char money[32];
+    std::snprintf(money, sizeof money, "%.4f", (static_cast<double>(input) * 1 + static_cast<double>(output_) * 2) / 1e6);
+    EXPECT_NE(log.find("本次任务用量：输入Token " + std::to_string(input) + "，输出Token " + std::to_string(output_) +
+                       "，费用 " + money + " 元\n"),
+              Text::npos)
+        << output;
+    EXPECT_NE(log.find("预计用量：关键词5个"), Text::npos) << output;
+    EXPECT_NE(log.find("已达到费用上限"), Text::npos) << output;
+    EXPECT_EQ(ReadBytes(NativePath(ProgramPath(kKeywordListTail))), "丁\r\n戊\r\n");
+    EXPECT_EQ(ReadBytes(NativePath(ProgramPath(Text(kOutputFolderTail) + "丙.txt"))), "丙的文章");
+    EXPECT_EQ(ReadBytes(NativePath(ProgramPath("价格.txt"))), prices);
 }
 
 }  // namespace

@@ -124,6 +124,13 @@ TEST(MainWindowTable, ControlsInControlOrderWithTheirKinds) {
         {"编辑框_发布_时段", kind::kEdit},
         {"按钮_发布已生成", kind::kButton},
         {"透明标签_发布_说明", kind::kLabel},
+        {"透明标签_费用上限", kind::kLabel},
+        {"编辑框_费用上限", kind::kEdit},
+        {"透明标签_费用上限说明", kind::kLabel},
+        {"选择框_接口三_批量", kind::kCheck},
+        {"透明标签_接口三_批量上限MB", kind::kLabel},
+        {"编辑框_接口三_批量上限MB", kind::kEdit},
+        {"选择框_接口三_批量失败直接请求", kind::kCheck},
     };
     const ControlTable table = MainWindowLayout().controls;
     ASSERT_EQ(table.size(), std::size(expected));

@@ -82,9 +82,9 @@ TEST(RunReportTest, RowsAreInTheFileAsTheyComeAndReadBackCellForCell) {
     EXPECT_EQ(rows[0], headings);
     const auto utf8 = [](const Text& text) { return AnsiToUtf8(text); };
     EXPECT_EQ(rows[1], (std::vector<std::string>{rows[1][0], utf8("泡脚, \"好处\""), utf8("已写入"), "", utf8("端点2"),
-                                                 "3", "812", "20", "900", utf8("泡脚, _好处_.txt")}));
+                                                 "3", "812", "20", "900", utf8("泡脚, _好处_.txt"), ""}));
     EXPECT_EQ(rows[2], (std::vector<std::string>{rows[2][0], "'=1+2", utf8("失败"),
-                                                 utf8("与【甲】的文章重复\r\n第二行"), "", "2", "", "", "", ""}));
+                                                 utf8("与【甲】的文章重复\r\n第二行"), "", "2", "", "", "", "", ""}));
     EXPECT_EQ(rows[1][0].size(), 19u);  // 2024-05-01 08:30:20
     EXPECT_EQ(rows[1][0][4], '-');
 }
