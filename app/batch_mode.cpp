@@ -4,16 +4,17 @@
 
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
-#include "app/main_window_job.h"
 #include "app/process_state.h"
+#include "app/run_log.h"
+#include "app/run_settings.h"
 #include "platform/console.h"
 #include "platform/program_folder.h"
 #include "platform/signals.h"
+#include "run/job.h"
+#include "settings/setting_reader.h"
 #include "settings/settings_store.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
-#include "window/memory_window.h"
-#include "window/run_log.h"
 
 namespace qj {
 
@@ -48,6 +49,14 @@ void PrintLogText(const Text& text) {
     WriteStandardOutput(AnsiToUtf8(ReplaceAll(text, "\r\n", "\n")));
 }
 
+// A run's report on standard output: its lines; the figures come at the end.
+class PrintingObserver : public RunObserver {
+public:
+    void Logged(const Text& line) override { PrintLogText(line); }
+    void Progress(const ProgressFigures&, bool) override {}
+    void Running(bool) override {}
+};
+
 }  // namespace
 
 bool WantsBatchMode(int argc, char** argv) {
@@ -64,29 +73,31 @@ int RunBatchMode(int argc, char** argv) {
         return kBatchUsageError;
     }
 
-    MemoryWindow window(MainWindowLayout().controls);
-    SetMainWindow(&window);
-    window.SetAppendObserver([](const Text& name, const Text& text) {
-        if (name == kRunLogControl) {
-            PrintLogText(text);
-        }
-    });
+    // Every line goes to standard output: what the settings file calls for, the run's lines, the
+    // figures at the end.
+    SetRunLogTarget(PrintLogText);
     // The window may open with its defaults; a run may not: it would spend the list on settings
     // nobody chose (no key, the first interface).
     const IniRead settings = ReadIniDocument(ProgramPath(kSettingsFileTail));
-    if (settings.failure) {
-        RunLog("错误信息：无法读取配置文件 " + Describe(*settings.failure) + "，本次任务没有开始" +
-               (settings.missing ? "（在窗口中按「保存配置」即可建立它）" : ""));
-        SetMainWindow(nullptr);
+    if (!settings) {
+        RunLog("错误信息：无法读取配置文件 " + Describe(settings.error()) + "，本次任务没有开始" +
+               (settings.error().kind == ErrorKind::kMissing ? "（在窗口中按「保存配置」即可建立它）" : ""));
+        SetRunLogTarget({});
         return kBatchNoSettings;
     }
-    OnMainWindowCreated(window, settings);
+    LogSettingsFileNotes(settings);
 
-    InterruptWatch watch(StopRequested);
-    const JobSummary summary = GenerationJob({}, [&watch] { return watch.Interrupted(); });
+    // The settings as the window would show them after restoring the file, without a window.
+    const RunSwitches switches;
+    const RunInputs inputs = ReadRunInputs(StoredSettings(MainWindowLayout().controls, *settings),
+                                           CurrentDeployment(), ProgramFolder(), switches);
+    PrintingObserver observer;
+    StopSource stop;
+    InterruptWatch watch(stop.Flag());
+    const JobSummary summary = RunJob(inputs, observer, stop.Token(), {.interrupted = [&watch] { return watch.Interrupted(); }});
     RunLog("本次任务：" + ProgressText(summary.figures));
     const bool interrupted = watch.End();
-    SetMainWindow(nullptr);
+    SetRunLogTarget({});
 
     if (interrupted) {
         return kBatchInterrupted;

@@ -15,8 +15,9 @@ inline constexpr int kBatchInterrupted = 130;
 // comes from RunBatchMode).
 bool WantsBatchMode(int argc, char** argv);
 
-// The window-less mode: the main window's controls in memory, restored from 配置.ini as the window
-// would be, one generation run to its end, every run-log line on standard output as UTF-8.
+// The window-less mode: the settings of 配置.ini as the window would show them after restoring it
+// (no window is made), one generation run to its end, every run-log line on standard output as
+// UTF-8.
 // Returns the exit code: 0 the list was done and no keyword failed, 1 the list was done and at least
 // one keyword failed, 2 usage error, 3 the run could not start, 4 the run ended with keywords left,
 // 5 配置.ini is missing or cannot be read (the run does not start: the defaults are no settings a

@@ -1,5 +1,5 @@
 #include "app/handlers.h"
-#include "generation/keyword_queue.h"
+#include "run/keyword_queue.h"
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
 
@@ -11,12 +11,13 @@ constexpr const char* kWorkFolderTail = "OpenAi";
 
 // Creates what is missing of a target, then opens it; a target that cannot be created is reported.
 void OpenCreatingMissing(WindowModel& window, const Text& target, bool isFolder) {
-    std::optional<FileError> failure = EnsureFolder(ProgramPath(kWorkFolderTail));
-    if (!failure) {
-        failure = isFolder ? EnsureFolder(target) : EnsureFile(target);
+    Result<void> made = EnsureFolder(ProgramPath(kWorkFolderTail));
+    if (made) {
+        made = isFolder ? EnsureFolder(target) : EnsureFile(target);
     }
-    if (failure) {
-        window.MessageBox("无法打开：" + target + "\r\n\r\n创建失败：" + failure->path + "\r\n原因：" + failure->reason,
+    if (!made) {
+        window.MessageBox("无法打开：" + target + "\r\n\r\n创建失败：" + made.error().where + "\r\n原因：" +
+                              made.error().reason,
                           kDefaultMessageCaption, MessageIcon::kError);
         return;
     }

@@ -1,5 +1,6 @@
 #include "app/handlers.h"
-#include "window/control_names.h"
+#include "app/process_state.h"
+#include "app/control_names.h"
 
 namespace qj {
 
@@ -26,11 +27,29 @@ bool Enabled(const WindowModel& window, const Text& control) {
     return window.HasControl(control) && window.GetNumber(control, kPropDisabled) == 0;
 }
 
+// The check boxes a run honours keyword by keyword: a click tells a run going on at once.
+struct SwitchBox {
+    const char* control;
+    std::shared_ptr<LiveSwitch> RunSwitches::*live;
+};
+
+constexpr SwitchBox kSwitchBoxes[] = {
+    {control::kCheckPreview, &RunSwitches::preview},
+    {control::kCheckSaveAsHtml, &RunSwitches::asHtml},
+    {control::kCheckSkipExisting, &RunSwitches::skipExisting},
+};
+
 }  // namespace
 
 void HandleClick(WindowModel& window, const Text& control) {
     if (!Enabled(window, control)) {
         return;
+    }
+    for (const SwitchBox& box : kSwitchBoxes) {
+        if (control == box.control) {
+            (LiveRunSwitches().*box.live)->Set(window.GetNumber(control, kPropChecked) != 0);
+            return;
+        }
     }
     for (const ClickHandler& entry : kClickHandlers) {
         if (control == entry.control) {

@@ -14,6 +14,10 @@ void OnMainWindowCreated(WindowModel& window);
 // The same with 配置.ini already read.
 void OnMainWindowCreated(WindowModel& window, const IniRead& settings);
 
+// What the run log says of the settings file as it was read: that it could not be read (a missing
+// one is normal), or that it is not GBK.
+void LogSettingsFileNotes(const IniRead& settings);
+
 void OnStartClicked(WindowModel& window);
 void OnStopClicked(WindowModel& window);
 void OnSaveSettingsClicked(WindowModel& window);

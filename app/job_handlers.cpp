@@ -1,10 +1,10 @@
 #include "app/handlers.h"
 #include "app/main_window_job.h"
 #include "app/process_state.h"
-#include "generation/failure_requeue.h"
+#include "run/failure_requeue.h"
 #include "platform/open_file.h"
 #include "platform/program_folder.h"
-#include "window/run_log.h"
+#include "app/run_log.h"
 
 namespace qj {
 
@@ -29,16 +29,16 @@ void OnRequeueFailedClicked(WindowModel&) {
         RunLog("错误信息：另一个青笺程序正在处理关键词列表 " + queue.paths().keywordList);
         return;
     }
-    const RequeueResult result = RequeueFailedKeywords(queue.paths(), RequeueIntentPath(queue));
-    if (result.error) {
-        RunLog("错误信息：" + Describe(*result.error));
+    const Result<int> moved = RequeueFailedKeywords(queue.paths(), RequeueIntentPath(queue));
+    if (!moved) {
+        RunLog("错误信息：" + Describe(moved.error()));
         return;
     }
-    RunLog("已将" + std::to_string(result.moved) + "个失败关键词移回待采集关键词列表");
+    RunLog("已将" + std::to_string(*moved) + "个失败关键词移回待采集关键词列表");
 }
 
 void OnStopClicked(WindowModel&) {
-    StopRequested = true;
+    RequestRunStop();
     RunLog("程序将在1分钟后自动结束");
 }
 

@@ -1,7 +1,7 @@
 #include "app/main_window_controls.h"
 
 #include "app/process_state.h"
-#include "generation/interface_three.h"
+#include "services/chat_completion.h"
 
 namespace qj {
 
@@ -316,7 +316,8 @@ const ControlRow kMainControls[] = {
      .width = 864,
      .height = 184,
      .textColour = kBlue,
-     .multiLine = true},
+     .multiLine = true,
+     .keptLines = kRunLogKeptLines},
     {.name = kTabMain,
      .kind = k::kTab,
      .left = 0,

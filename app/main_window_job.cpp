@@ -1,36 +1,49 @@
 #include "app/main_window_job.h"
 
+#include <memory>
 #include <thread>
 
+#include "app/control_names.h"
 #include "app/process_state.h"
+#include "app/run_settings.h"
+#include "app/window_run_observer.h"
 #include "platform/program_folder.h"
-#include "window/control_names.h"
 
 namespace qj {
 
-JobSummary GenerationJob(const std::function<void()>& onRunEnding, const std::function<bool()>& interrupted) {
-    WindowModel* window = MainWindow();
-    if (!window) {
-        if (onRunEnding) {
-            onRunEnding();
-        }
-        return {};
-    }
-    KeywordQueue queue(JobPathsIn(ProgramFolder()));
-    return RunGenerationJob(*window, queue, ChosenGenerator, CurrentDeployment(), StopRequested, onRunEnding,
-                            interrupted);
+namespace {
+
+RunInputs InputsFrom(const WindowModel& window, const Deployment& deployment) {
+    return ReadRunInputs(WindowSettings(window), deployment, ProgramFolder(), LiveRunSwitches());
+}
+
+}  // namespace
+
+JobSummary RunOnWindow(WindowModel& window, const RunHooks& hooks) {
+    return RunOnWindow(window, CurrentDeployment(), hooks);
+}
+
+JobSummary RunOnWindow(WindowModel& window, const Deployment& deployment, const RunHooks& hooks) {
+    const RunInputs inputs = InputsFrom(window, deployment);
+    WindowRunObserver observer(window);
+    const StopSource stop = StartRunStop();
+    return RunJob(inputs, observer, stop.Token(), hooks);
 }
 
 bool StartGenerationJob() {
-    if (GenerationRunExists.exchange(true)) {
+    WindowModel* window = MainWindow();
+    if (!window || GenerationRunExists.exchange(true)) {
         return false;
     }
-    if (WindowModel* window = MainWindow()) {
-        window->SetNumber(control::kButtonStart, kPropDisabled, 1);
-    }
+    window->SetNumber(control::kButtonStart, kPropDisabled, 1);
+    auto inputs = std::make_shared<const RunInputs>(InputsFrom(*window, CurrentDeployment()));
+    auto observer = std::make_shared<WindowRunObserver>(*window);
+    const StopSource stop = StartRunStop();
     // The guard is released before 开始 is enabled again, so a click on the enabled button always
     // starts a run.
-    std::thread([] { GenerationJob([] { GenerationRunExists.store(false); }); }).detach();
+    std::thread([inputs, observer, stop] {
+        RunJob(*inputs, *observer, stop.Token(), {.onRunEnding = [] { GenerationRunExists.store(false); }});
+    }).detach();
     return true;
 }
 

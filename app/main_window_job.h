@@ -1,18 +1,22 @@
 #pragma once
 
-#include <functional>
-
-#include "generation/generation_job.h"
+#include "run/job.h"
+#include "window/window_model.h"
 
 namespace qj {
 
-// A run on the main window over the program folder's keyword list, with the deployment in force
-// and the process's stop flag; nothing happens without a main window. `interrupted` tells whether
-// the process was interrupted (see RunGenerationJob).
-JobSummary GenerationJob(const std::function<void()>& onRunEnding = {}, const std::function<bool()>& interrupted = {});
+// A run on a window over the program folder's keyword list: its inputs read from the window (on the
+// calling thread, which is the window's), the deployment in force, a fresh stop request of the
+// process (RequestRunStop stops it), what it reports shown in the window. Runs on the calling
+// thread until the run is over.
+JobSummary RunOnWindow(WindowModel& window, const RunHooks& hooks = {});
+// The same with another deployment (tests).
+JobSummary RunOnWindow(WindowModel& window, const Deployment& deployment, const RunHooks& hooks = {});
 
-// The click on 开始: starts GenerationJob on a worker thread unless a run exists already (the
-// guard is taken on the calling thread before the worker starts). Returns false when a run exists.
+// The click on 开始, on the main window's thread: disables 开始, reads the run's inputs and starts
+// the run on a worker thread, unless a run exists already (the guard is taken before the worker
+// starts, and released before 开始 is enabled again). Returns false when a run exists or there is
+// no main window.
 bool StartGenerationJob();
 
 // True while a run exists.

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "window/run_log.h"
+#include "app/run_log.h"
 
 namespace qj {
 
@@ -18,6 +18,8 @@ struct ProcessState {
     Deployment deployment = DefaultDeployment();
     AdvertLinkList adverts;
     RowColourTable colours;
+    StopSource runStop;
+    RunSwitches switches;
 };
 
 // Never destroyed: worker threads may still read it while the process ends; the exit routine
@@ -28,6 +30,26 @@ ProcessState& State() {
 }
 
 }  // namespace
+
+StopSource StartRunStop() {
+    std::lock_guard lock(State().mutex);
+    State().runStop = StopSource();
+    return State().runStop;
+}
+
+void RequestRunStop() {
+    std::lock_guard lock(State().mutex);
+    State().runStop.RequestStop();
+}
+
+bool RunStopRequested() {
+    std::lock_guard lock(State().mutex);
+    return State().runStop.StopRequested();
+}
+
+const RunSwitches& LiveRunSwitches() {
+    return State().switches;
+}
 
 WindowModel* MainWindow() {
     return State().mainWindow.load();
@@ -91,7 +113,14 @@ void InstallExitRoutine() {
 }
 
 void ResetProcessState() {
-    StopRequested.store(false);
+    {
+        std::lock_guard lock(State().mutex);
+        State().runStop = StopSource();
+    }
+    for (const std::shared_ptr<LiveSwitch>& s :
+         {State().switches.preview, State().switches.asHtml, State().switches.skipExisting}) {
+        s->Set(false);
+    }
     SetMainWindow(nullptr);
     State().deployment = DefaultDeployment();
     AdvertLinks().Release();

@@ -3,8 +3,10 @@
 #include <atomic>
 #include <functional>
 
+#include "app/row_colours.h"
 #include "notices/advert_list.h"
-#include "notices/row_colours.h"
+#include "platform/stop_token.h"
+#include "run/run_inputs.h"
 #include "settings/deployment.h"
 #include "text/types.h"
 #include "window/window_model.h"
@@ -16,9 +18,21 @@ namespace qj {
 
 inline constexpr const char* kProgramVersionNumber = "1.0";
 
-// Set by 结束 (and in the batch mode by an interrupt), cleared when a run starts; the run looks at
-// it between keywords and its requests end when it is set.
-inline std::atomic<bool> StopRequested{false};
+// The stop request of the run under way: each run starts with a fresh one (StartRunStop), and 结束
+// (or the end of the program) asks for it; the run looks at it between keywords and its requests end
+// when it is asked for. Asked for while no run goes on, it stops nothing to come.
+StopSource StartRunStop();
+void RequestRunStop();
+bool RunStopRequested();
+
+// The switches a run honours keyword by keyword, which the user may change while it goes on: the
+// window sets them from its check boxes when a run starts and on every click of one.
+struct RunSwitches {
+    std::shared_ptr<LiveSwitch> preview = std::make_shared<LiveSwitch>();
+    std::shared_ptr<LiveSwitch> asHtml = std::make_shared<LiveSwitch>();
+    std::shared_ptr<LiveSwitch> skipExisting = std::make_shared<LiveSwitch>();
+};
+const RunSwitches& LiveRunSwitches();
 
 // Taken by the click on 开始 before the run's worker starts, released by the run just before 开始
 // is enabled again: one run at a time.
@@ -53,8 +67,8 @@ void InstallExitRoutine();
 void ReleaseProcessState();
 
 // Everything as a fresh process has it (tests): no stop request, no main window (the run log
-// writes nowhere), the default deployment, no advert addresses or cell colours, no version. The
-// run guard belongs to a run in flight and stays as it is, as do the exit routines.
+// writes nowhere), the default deployment, no advert addresses or cell colours, no version, every
+// switch off. The run guard belongs to a run in flight and stays as it is, as do the exit routines.
 void ResetProcessState();
 
 }  // namespace qj

@@ -1,7 +1,7 @@
 #include "app/handlers.h"
 #include "platform/program_folder.h"
 #include "settings/settings_store.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 
 namespace qj {
 
@@ -13,7 +13,7 @@ void OnSaveSettingsClicked(WindowModel& window) {
         const Text control =
             saved.failedControl.empty() ? Text() : "控件：" + saved.failedControl + "（内容中的换行符无法保存）\r\n";
         window.MessageBox(
-            "保存失败！\r\n\r\n" + control + "文件：" + saved.failure->path + "\r\n原因：" + saved.failure->reason,
+            "保存失败！\r\n\r\n" + control + "文件：" + saved.failure->where + "\r\n原因：" + saved.failure->reason,
             kDefaultMessageCaption, MessageIcon::kError);
         return;
     }

@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
 #include "app/process_state.h"
-#include "generation/generation_job.h"
+#include "run/job.h"
 #include "http/http_instance.h"
 #include "platform/program_folder.h"
 #include "platform/signals.h"

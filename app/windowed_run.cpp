@@ -30,7 +30,7 @@ int RunMainWindowUntilClosed(std::unique_ptr<ToolkitWindow> window, const Messag
     SetMainWindow(nullptr);
     window->Close();
     // A run still going: stop it (the window no longer answers it).
-    StopRequested = true;
+    RequestRunStop();
     const auto end = std::chrono::steady_clock::now() + kRunEndWait;
     while (GenerationJobRunning() && std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

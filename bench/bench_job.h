@@ -15,11 +15,11 @@
 
 #include "app/main_window_controls.h"
 #include "app/process_state.h"
-#include "generation/generation_job.h"
+#include "app/main_window_job.h"
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
 #include "text/code_page.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/memory_window.h"
 
 namespace qj::bench {
@@ -39,8 +39,8 @@ inline std::string MakeProgramHome() {
         return {};
     }
     ::setenv("QINGJIAN_HOME", folder, 1);
-    if (const std::optional<FileError> e = EnsureFolder(ProgramPath("OpenAi"))) {
-        std::fprintf(stderr, "cannot create %s\n", AnsiToUtf8(Describe(*e)).c_str());
+    if (const Result<void> made = EnsureFolder(ProgramPath("OpenAi")); !made) {
+        std::fprintf(stderr, "cannot create %s\n", AnsiToUtf8(Describe(made.error())).c_str());
         return {};
     }
     return folder;
@@ -60,7 +60,7 @@ inline bool WriteFreshList(int keywords, int lines = 0) {
             list += "关键词" + std::to_string(i) + "\r\n";
         }
     }
-    if (ReplaceFileContents(ProgramPath(kKeywordListTail), list)) {
+    if (!ReplaceFileContents(ProgramPath(kKeywordListTail), list)) {
         return false;
     }
     // Moved aside, not removed: the file system would make the next run pay for the deletion
@@ -109,10 +109,9 @@ inline void TimeRuns(benchmark::State& state, int keywords, const std::function<
         window.SetText(control::kEditOpenAiKey, kPropContent, "sk-bench");
         configure(window);
         SetMainWindow(&window);
-        KeywordQueue queue(JobPathsIn(ProgramFolder()));
         const long long before = BytesWrittenSoFar();
         state.ResumeTiming();
-        const JobSummary summary = RunGenerationJob(window, queue, ChosenGenerator, CurrentDeployment(), StopRequested);
+        const JobSummary summary = RunOnWindow(window);
         state.PauseTiming();
         if (tally) {
             tally->bytesWritten += BytesWrittenSoFar() - before;

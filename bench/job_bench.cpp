@@ -20,8 +20,8 @@
 #include "app/main_window_controls.h"
 #include "bench/bench_job.h"
 #include "bench/bench_report.h"
-#include "generation/completion.h"
-#include "generation/generation_job.h"
+#include "services/completion.h"
+#include "run/job.h"
 #include "http/http_instance.h"
 #include "http/http_request.h"
 #include "platform/file_system.h"
@@ -30,7 +30,7 @@
 #include "settings/ini_file.h"
 #include "settings/settings_store.h"
 #include "text/code_page.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/memory_window.h"
 
 namespace {
@@ -66,12 +66,11 @@ void Repeated(benchmark::internal::Benchmark* b) {
 void RoundTrip() {
     static const qj::CompletionProfile profile = qj::InterfaceOneProfile(g_origin, "https://relay-one.example");
     static const qj::Bytes body = qj::AnsiToUtf8(qj::CompletionBody(profile, "关键词1"));
-    qj::Text headers = qj::CompletionHeaders(profile, "sk-bench");
     qj::HttpRequestParams params;
     params.url = profile.url;
     params.method = 1;
     params.bodyBytes = body;
-    params.headers = &headers;
+    params.headers = qj::CompletionHeaders(profile, "sk-bench");
     params.timeoutSeconds = 600000;
     benchmark::DoNotOptimize(qj::HttpRequest(params));
 }
@@ -203,9 +202,9 @@ int main(int argc, char** argv) {
 
     g_origin = "http://127.0.0.1:" + std::to_string(port);
     const qj::Text ini = qj::ProgramPath(qj::kSettingsFileTail);
-    if (const std::optional<qj::FileError> failure =
-            qj::WriteIniValue(ini, qj::kDeploymentSection, "OpenAI", g_origin)) {
-        std::fprintf(stderr, "the deployment cannot be written: %s\n", qj::Describe(*failure).c_str());
+    if (const qj::Result<void> written = qj::WriteIniValue(ini, qj::kDeploymentSection, "OpenAI", g_origin);
+        !written) {
+        std::fprintf(stderr, "the deployment cannot be written: %s\n", qj::Describe(written.error()).c_str());
     }
     qj::LoadDeployment(ini);
     const qj::CompletionProfile profile = qj::InterfaceOneProfile(g_origin, "https://relay-one.example");

@@ -13,12 +13,12 @@
 #include "app/main_window_controls.h"
 #include "bench/bench_job.h"
 #include "bench/bench_report.h"
-#include "generation/generation_job.h"
+#include "run/job.h"
 #include "http/http_instance.h"
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
 #include "text/code_page.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/memory_window.h"
 
 namespace {

@@ -13,13 +13,13 @@
 #include "app/process_state.h"
 #include "bench/bench_job.h"
 #include "bench/bench_report.h"
-#include "generation/generation_job.h"
+#include "app/main_window_job.h"
 #include "http/http_instance.h"
 #include "tests/support/local_chat_service.h"
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
 #include "text/code_page.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/memory_window.h"
 
 namespace {
@@ -58,10 +58,9 @@ void TimedRun(benchmark::State& state, const std::string& key, const std::string
         // As many retries as the SDK makes by default.
         window.SetText(qj::control::kEditRetryCount, qj::kPropContent, "2");
         qj::SetMainWindow(&window);
-        qj::KeywordQueue queue(qj::JobPathsIn(qj::ProgramFolder()));
         const auto start = std::chrono::steady_clock::now();
         state.ResumeTiming();
-        const qj::JobSummary summary = qj::RunGenerationJob(window, queue, qj::ChosenGenerator, qj::CurrentDeployment(), qj::StopRequested);
+        const qj::JobSummary summary = qj::RunOnWindow(window);
         state.PauseTiming();
         outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         outcome.failed = g_keywords - summary.succeeded;

@@ -13,7 +13,7 @@
 #include "bench/bench_job.h"
 #include "bench/bench_report.h"
 #include "settings/settings_store.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/memory_window.h"
 
 namespace {

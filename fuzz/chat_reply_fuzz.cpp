@@ -13,10 +13,10 @@
 #include <climits>
 
 #include "fuzz_support.h"
-#include "generation/chat_reply.h"
-#include "generation/interface_three.h"
-#include "generation/rate_limits.h"
-#include "generation/retry_policy.h"
+#include "services/chat_reply.h"
+#include "services/chat_completion.h"
+#include "services/rate_limits.h"
+#include "services/retry_policy.h"
 #include "text/text_helpers.h"
 
 namespace {
@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::time_t now = 1700000000;
     const qj::GenerationOutcome outcome =
-        qj::ChatOutcome({.status = status, .responseHeaders = headers, .body = body}, now);
+        qj::ChatOutcome({.reply = qj::HttpResponse{.status = status, .headers = headers, .body = body}}, now);
     QJ_FUZZ_CHECK(!outcome.retryAfterSeconds || *outcome.retryAfterSeconds >= 0, "headers " + Shown(headers));
     const std::optional<int> retryAfter = qj::RetryAfterSeconds(headers, now);
     QJ_FUZZ_CHECK(!retryAfter || *retryAfter >= 0, "headers " + Shown(headers));

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fuzz_support.h"
-#include "generation/completion.h"
+#include "services/completion.h"
 #include "text/code_page.h"
 
 namespace {

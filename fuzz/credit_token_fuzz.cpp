@@ -3,8 +3,8 @@
 // names no figures and no token, and what is read is a piece of the reply; base64 round-trips;
 // an advert line gives pieces of itself, the title before any separator.
 #include "fuzz_support.h"
-#include "generation/credit_query.h"
-#include "generation/wenxin_client.h"
+#include "services/credit_query.h"
+#include "services/wenxin_client.h"
 #include "http/base64.h"
 #include "notices/advert_list.h"
 #include "notices/notice_sources.h"
@@ -26,13 +26,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const qj::Text reply(bytes.c_str());
 
     for (const qj::CreditService& service : {qj::InterfaceOneCredit(), qj::InterfaceTwoCredit()}) {
-        const qj::CreditFigures figures = service.read(reply);
-        QJ_FUZZ_CHECK(figures.ok || (figures.available.empty() && figures.used.empty()), "reply " + Shown(reply));
-        QJ_FUZZ_CHECK(PieceOf(figures.available, reply) && PieceOf(figures.used, reply), "reply " + Shown(reply));
-        static_cast<void>(qj::CreditResultLine(figures));
+        const qj::Result<qj::CreditFigures> figures = service.read(reply);
+        if (figures) {
+            QJ_FUZZ_CHECK(PieceOf(figures->available, reply) && PieceOf(figures->used, reply), "reply " + Shown(reply));
+            static_cast<void>(qj::CreditResultLine(*figures));
+        } else {
+            QJ_FUZZ_CHECK(figures.error().reason == reply, "reply " + Shown(reply));
+        }
     }
-    const qj::WenxinToken token = qj::ReadWenxinTokenReply(reply);
-    QJ_FUZZ_CHECK((token.ok || token.token.empty()) && PieceOf(token.token, reply), "reply " + Shown(reply));
+    const qj::Result<qj::Text> token = qj::ReadWenxinTokenReply(reply);
+    QJ_FUZZ_CHECK(!token || PieceOf(*token, reply), "reply " + Shown(reply));
 
     QJ_FUZZ_CHECK(qj::Base64Decode(qj::Base64Encode(bytes)) == bytes, "bytes " + Shown(bytes));
     static_cast<void>(qj::Base64Decode(bytes));

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out << contents;
     }
-    const std::optional<qj::FileError> failure = qj::WriteIniValue(path, section, key, value);
+    const bool failure = !qj::WriteIniValue(path, section, key, value);
 
     if (!UsableNames(section, key) || HasLineBreak(value)) {
         if (failure) {

@@ -22,7 +22,7 @@
 #include <optional>
 
 #include "fuzz_support.h"
-#include "generation/keyword_queue.h"
+#include "run/keyword_queue.h"
 
 namespace {
 
@@ -317,9 +317,7 @@ void Start(const qj::JobPaths& paths, const std::string& list) {
 
 // The encoding a fresh queue decides for the list, which must be the one its bytes force, if any.
 ListEncoding Decided(qj::KeywordQueue& queue, const std::string& list) {
-    std::optional<qj::FileError> error;
-    static_cast<void>(queue.Recover(&error));
-    QJ_FUZZ_CHECK(!error, "list " + Shown(list));
+    QJ_FUZZ_CHECK(queue.Recover().ok(), "list " + Shown(list));
     const ListEncoding decided = queue.Format().encoding;
     const std::optional<ListEncoding> forced = ForcedEncoding(list);
     QJ_FUZZ_CHECK(!forced || *forced == decided,
@@ -359,24 +357,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Model model(list, Decided(queue, list));
         for (std::size_t round = 1; round <= 64; ++round) {
             if (round == flushAt) {
-                QJ_FUZZ_CHECK(!queue.Flush(), "list " + Shown(list));
+                QJ_FUZZ_CHECK(static_cast<bool>(queue.Flush()), "list " + Shown(list));
                 CheckFile(paths, model, list, "written mid-run");
                 model.Written();
             }
             if (round == appendAt) {
                 model.Append(paths.keywordList);
             }
-            const qj::KeywordQueue::Taken next = queue.TakeNextKeyword();
-            QJ_FUZZ_CHECK(next.kind != qj::KeywordQueue::Taken::Kind::kError, "list " + Shown(list));
+            const qj::Result<qj::KeywordQueue::Taken> taken = queue.TakeNextKeyword();
+            QJ_FUZZ_CHECK(taken.ok(), "list " + Shown(list));
+            const qj::KeywordQueue::Taken& next = *taken;
             CheckEncoding(queue, model, list);
             if (next.kind == qj::KeywordQueue::Taken::Kind::kEnd) {
                 model.Ended();
                 break;
             }
             model.Take(next);
-            QJ_FUZZ_CHECK(!queue.Finish(next.keyword, next.line), "list " + Shown(list));
+            QJ_FUZZ_CHECK(static_cast<bool>(queue.Finish(next.keyword, next.line)), "list " + Shown(list));
         }
-        QJ_FUZZ_CHECK(!queue.Flush(), "list " + Shown(list));
+        QJ_FUZZ_CHECK(static_cast<bool>(queue.Flush()), "list " + Shown(list));
         CheckFile(paths, model, list, "written at the end");
         QJ_FUZZ_CHECK(FileBytes(paths.journal).empty(),
                       "journal " + Shown(FileBytes(paths.journal)) + " after " + Shown(list));
@@ -392,15 +391,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         model.emplace(list, Decided(queue, list));
         while (static_cast<int>(keywords.size()) < interrupted + returned) {
             if (keywords.size() + 1 == flushAt) {
-                QJ_FUZZ_CHECK(!queue.Flush(), "list " + Shown(list));
+                QJ_FUZZ_CHECK(static_cast<bool>(queue.Flush()), "list " + Shown(list));
                 CheckFile(paths, *model, list, "written with keywords in flight");
                 model->Written();
             }
             if (keywords.size() + 1 == appendAt) {
                 model->Append(paths.keywordList);
             }
-            const qj::KeywordQueue::Taken next = queue.TakeNextKeyword();
-            QJ_FUZZ_CHECK(next.kind != qj::KeywordQueue::Taken::Kind::kError, "list " + Shown(list));
+            const qj::Result<qj::KeywordQueue::Taken> taken = queue.TakeNextKeyword();
+            QJ_FUZZ_CHECK(taken.ok(), "list " + Shown(list));
+            const qj::KeywordQueue::Taken& next = *taken;
             CheckEncoding(queue, *model, list);
             if (next.kind == qj::KeywordQueue::Taken::Kind::kEnd) {
                 model->Ended();
@@ -411,15 +411,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         const std::size_t keep = std::min<std::size_t>(keywords.size(), static_cast<std::size_t>(interrupted));
         for (std::size_t i = keywords.size(); i > keep; --i) {
-            QJ_FUZZ_CHECK(!queue.Return(keywords[i - 1]), "list " + Shown(list));
+            QJ_FUZZ_CHECK(static_cast<bool>(queue.Return(keywords[i - 1])), "list " + Shown(list));
         }
     }
     {
         // The recovery reads the list in the encoding of the run it recovers.
         qj::KeywordQueue queue(paths, kNoTimedWrites);
-        std::optional<qj::FileError> error;
-        static_cast<void>(queue.Recover(&error));
-        QJ_FUZZ_CHECK(!error, "list " + Shown(list));
+        QJ_FUZZ_CHECK(queue.Recover().ok(), "list " + Shown(list));
         if (!model->taken().empty()) {
             CheckEncoding(queue, *model, list);
         }

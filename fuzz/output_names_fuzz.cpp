@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "generation/output_files.h"
+#include "run/output_files.h"
 
 namespace {
 

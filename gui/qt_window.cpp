@@ -292,6 +292,10 @@ bool QtWindow::BuildControl(const ControlRow& row, Text* error) {
             edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
             edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            if (row.keptLines > 0) {
+                // A block is a line; the one behind the last line break is the last, empty block.
+                edit->setMaximumBlockCount(row.keptLines + 1);
+            }
             edit->setPlainText(caption);
             widget = edit;
         } else {

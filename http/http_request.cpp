@@ -46,22 +46,28 @@ std::optional<Text> SetBlockHeaders(RequestHeaders& headers, std::string_view bl
     return refused;
 }
 
-Bytes RunRequest(HttpRequestParams& params) {
+Text CleanCookies(const Text& cookies) {
+    if (!cookies.empty() && FindText(cookies, "Cookie:", 0, true) != kNotFound) {
+        return RemoveEveryIgnoreCase(cookies, "Cookie:");
+    }
+    return cookies;
+}
+
+Error Failure(const HttpRequestParams& params, ErrorKind kind, Text reason) {
+    return Error{.kind = kind, .where = params.url, .reason = std::move(reason)};
+}
+
+Result<HttpResponse> RunRequest(const HttpRequestParams& params) {
     const int method = EffectiveMethod(params.method.value_or(kMethodGet));
     const int credentialTarget = params.credentialTarget.value_or(kProxyCredentials);
     const bool mergeCookies = params.mergeCookies.value_or(true);
-    const bool addDefaultHeaders = params.addDefaultHeaders.value_or(true);
-    const bool normalizeHeaderNames = params.normalizeHeaderNames.value_or(true);
 
     std::unique_ptr<HttpInstance> ownInstance;
     HttpInstance* instance = params.reuseInstance;
     if (!instance) {
         ownInstance = std::make_unique<HttpInstance>();
         if (!ownInstance->Valid()) {
-            if (params.transferError) {
-                *params.transferError = "no transfer handle";
-            }
-            return {};
+            return Failure(params, ErrorKind::kNoReply, "no transfer handle");
         }
         instance = ownInstance.get();
     }
@@ -77,15 +83,6 @@ Bytes RunRequest(HttpRequestParams& params) {
     }
     if (params.noRedirect.value_or(false)) {
         settings.followRedirects = false;
-    }
-
-    Text ownHeaders;
-    Text& block = params.headers ? *params.headers : ownHeaders;
-    if (addDefaultHeaders) {
-        AddDefaultHeaders(block, params.url, method);
-    }
-    if (normalizeHeaderNames) {
-        block = NormalizeHeaderBlock(block);
     }
 
     TransferPlan plan;
@@ -107,16 +104,12 @@ Bytes RunRequest(HttpRequestParams& params) {
         }
     }
 
-    if (params.cookies) {
-        Text& cookies = *params.cookies;
-        if (!cookies.empty() && FindText(cookies, "Cookie:", 0, true) != kNotFound) {
-            cookies = RemoveEveryIgnoreCase(cookies, "Cookie:");
-        }
-        if (!plan.headers.Set("Cookie", cookies) && !refused) {
-            refused = "Cookie";
-        }
+    const Text cookies = RequestCookies(params);
+    if (params.cookies && !plan.headers.Set("Cookie", cookies) && !refused) {
+        refused = "Cookie";
     }
-    if (std::optional<Text> refusedLine = SetBlockHeaders(plan.headers, block); refusedLine && !refused) {
+    if (std::optional<Text> refusedLine = SetBlockHeaders(plan.headers, RequestHeaderBlock(params));
+        refusedLine && !refused) {
         refused = std::move(refusedLine);
     }
 
@@ -130,52 +123,52 @@ Bytes RunRequest(HttpRequestParams& params) {
 
     // A line that cannot go on the wire is not left out quietly: without it (a key, a cookie) the
     // request could only fail in a way nobody understands, so it is not sent at all.
-    TransferResult result;
     if (refused) {
-        result.error = "request header line refused (line break, zero byte or bad name): " + *refused;
-    } else {
-        result = PerformTransfer(*instance, plan);
+        return Failure(params, ErrorKind::kRefusedHeader, *refused);
     }
-    if (params.refusedHeader) {
-        *params.refusedHeader = refused.value_or(Text());
+    TransferResult result = PerformTransfer(*instance, plan);
+    if (!result.ok && !result.refusedByProxy) {
+        const ErrorKind kind = params.cancel && params.cancel->load() ? ErrorKind::kCancelled
+                               : result.proxyUnreachable               ? ErrorKind::kProxyUnreachable
+                                                                       : ErrorKind::kNoReply;
+        return Failure(params, kind, std::move(result.error));
     }
-
-    if (params.responseHeaders) {
-        *params.responseHeaders = result.responseHeaders;
-    }
-    if (params.status) {
-        *params.status = result.status;
-    }
-    Text collected = ExtractCookies(result.responseHeaders);
+    HttpResponse response;
+    response.status = result.status;
+    response.headers = std::move(result.responseHeaders);
+    response.body = std::move(result.body);
+    response.refusedByProxy = result.refusedByProxy;
+    response.cookies = ExtractCookies(response.headers);
     if (mergeCookies && params.cookies) {
-        collected = MergeCookies(*params.cookies, collected);
+        Text jar = cookies;
+        response.cookies = MergeCookies(jar, response.cookies);
     }
-    if (params.cookiesOut) {
-        *params.cookiesOut = collected;
-    }
-    if (params.transferError) {
-        *params.transferError = result.error;
-    }
-    if (params.proxyUnreachable) {
-        *params.proxyUnreachable = result.proxyUnreachable;
-    }
-    if (params.refusedByProxy) {
-        *params.refusedByProxy = result.refusedByProxy;
-    }
-    return std::move(result.body);
+    return response;
 }
 
 }  // namespace
 
-Bytes HttpRequest(HttpRequestParams& params) {
+Text RequestHeaderBlock(const HttpRequestParams& params) {
+    Text block = params.headers;
+    if (params.addDefaultHeaders.value_or(true)) {
+        AddDefaultHeaders(block, params.url, EffectiveMethod(params.method.value_or(kMethodGet)));
+    }
+    if (params.normalizeHeaderNames.value_or(true)) {
+        block = NormalizeHeaderBlock(block);
+    }
+    return block;
+}
+
+Text RequestCookies(const HttpRequestParams& params) {
+    return CleanCookies(params.cookies.value_or(Text()));
+}
+
+Result<HttpResponse> HttpRequest(const HttpRequestParams& params) {
     try {
         return RunRequest(params);
     } catch (...) {
         // Only memory exhaustion can get here; the caller sees an ordinary failure.
-        if (params.status) {
-            *params.status = 0;
-        }
-        return {};
+        return Failure(params, ErrorKind::kNoReply, Text());
     }
 }
 

@@ -5,18 +5,13 @@
 #include <random>
 #include <string>
 
-#include "notices/notice_sources.h"
 #include "text/text_helpers.h"
-#include "window/control_names.h"
 
 namespace qj {
 
 namespace {
 
 constexpr const char* kAdvertSeparator = "----";
-constexpr int kTitleColumn = 1;
-
-std::atomic<unsigned> g_pageSwitches{0};
 
 bool StartsWithIgnoringCase(const Text& text, std::string_view prefix) {
     return FindText(text, prefix, 0, true) == 0;
@@ -73,38 +68,6 @@ int DrawAdvertColourNumber() {
     return std::uniform_int_distribution<int>(1, 5)(generator);
 }
 
-Colour AdvertColour(int draw) {
-    return draw >= 1 && draw <= 5 ? kAdvertColours[draw - 1] : kAdvertColours[4];
-}
-
-void NoteNoticePageSwitch() {
-    ++g_pageSwitches;
-}
-
-void FillAdvertList(WindowModel& window, const Deployment& deployment, AdvertLinkList& links, RowColourTable& colours) {
-    const unsigned pass = g_pageSwitches.load();
-    const auto superseded = [&] { return g_pageSwitches.load() != pass; };
-
-    links.Clear();
-    const Text text = TrimLineBreaks(FetchNoticeText(window, AdvertNoticeSource(deployment)));
-    if (superseded()) {
-        return;
-    }
-    for (const Text& line : SplitText(text, "\r\n")) {
-        const Text number = std::to_string(window.ListRowCount(control::kListAdverts) + 1);
-        const int row = window.ListAddRow(control::kListAdverts, number);
-        const AdvertLine advert = ParseAdvertLine(line);
-        window.ListSetCellText(control::kListAdverts, row, kTitleColumn, advert.title);
-        links.Append(advert.address);
-        SetListRowColour(window, colours, control::kListAdverts, row, kTitleColumn,
-                         AdvertColour(DrawAdvertColourNumber()));
-        window.ProcessPendingMessages();
-        if (superseded()) {
-            return;
-        }
-    }
-}
-
 bool IsWebAddress(const Text& address) {
     for (std::string_view scheme : {"http://", "https://"}) {
         if (StartsWithIgnoringCase(address, scheme) && address.size() > scheme.size()) {
@@ -112,14 +75,6 @@ bool IsWebAddress(const Text& address) {
         }
     }
     return false;
-}
-
-void OpenAdvert(WindowModel& window, const AdvertLinkList& links) {
-    const long long row = window.GetNumber(control::kListAdverts, kPropListSelection);
-    const std::optional<Text> address = links.At(row);
-    if (address && IsWebAddress(*address)) {
-        window.ShellOpen(*address);
-    }
 }
 
 }  // namespace qj

@@ -5,7 +5,6 @@
 #include "http/base64.h"
 #include "http/http_request.h"
 #include "text/text_helpers.h"
-#include "window/responsive_wait.h"
 
 namespace qj {
 
@@ -53,13 +52,13 @@ EncodedSources SourcesFor(const Deployment& deployment) {
     return *cached;
 }
 
-Text Get(WindowModel& window, const Text& encodedAddress, std::optional<int> timeoutSeconds) {
+Text Get(const ExchangeWait& wait, const Text& encodedAddress, std::optional<int> timeoutSeconds) {
     Bytes reply;
-    RunKeepingWindowResponsive(window, [&] {
+    WaitFor(wait, [&] {
         HttpRequestParams params;
         params.url = Base64Decode(encodedAddress);
         params.timeoutSeconds = timeoutSeconds;
-        reply = HttpRequest(params);
+        reply = HttpRequest(params).value_or(HttpResponse()).body;
     });
     return Text(reply.c_str());
 }
@@ -92,10 +91,10 @@ bool IsUnusableNotice(const Text& text) {
     return text.empty() || FindText(text, "404") != kNotFound;
 }
 
-Text FetchNoticeText(WindowModel& window, const NoticeSource& source) {
-    Text text = Get(window, source.primary, source.timeoutSeconds);
+Text FetchNoticeText(const NoticeSource& source, const ExchangeWait& wait) {
+    Text text = Get(wait, source.primary, source.timeoutSeconds);
     if (IsUnusableNotice(text)) {
-        text = Get(window, source.fallback, source.timeoutSeconds);
+        text = Get(wait, source.fallback, source.timeoutSeconds);
     }
     if (IsUnusableNotice(text)) {
         text = Base64Decode(source.builtIn);

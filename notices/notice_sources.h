@@ -2,9 +2,9 @@
 
 #include <optional>
 
+#include "services/caller_hooks.h"
 #include "settings/deployment.h"
 #include "text/types.h"
-#include "window/window_model.h"
 
 namespace qj {
 
@@ -30,8 +30,8 @@ Text BuiltInVersionNotice(const Text& mainSite);
 bool IsUnusableNotice(const Text& text);
 
 // The notice text: the primary address's reply, else the fallback's, else the built-in text. Each
-// GET runs off the calling thread while the window keeps handling its events. The reply is taken
-// up to its first zero byte, as GBK, unconverted.
-Text FetchNoticeText(WindowModel& window, const NoticeSource& source);
+// GET is waited for the caller's way. The reply is taken up to its first zero byte, as GBK,
+// unconverted; a failed GET counts as an empty reply.
+Text FetchNoticeText(const NoticeSource& source, const ExchangeWait& wait);
 
 }  // namespace qj

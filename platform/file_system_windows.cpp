@@ -4,7 +4,6 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <random>
 #include <string>
 
 #include "platform/file_system.h"
@@ -83,10 +82,6 @@ int LastErrnoAt(const fs::path& path) {
     return ErrnoOf(error);
 }
 
-FileError ErrorOf(const Text& path, int errorNumber) {
-    return {path, SystemReason(errorNumber)};
-}
-
 // An open file handle, closed when it goes.
 class File {
 public:
@@ -107,7 +102,7 @@ public:
         return closed;
     }
 
-    bool WriteAll(const Bytes& contents) {
+    bool WriteAll(std::string_view contents) {
         std::size_t done = 0;
         while (done < contents.size()) {
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(contents.size() - done, 1u << 30));
@@ -128,58 +123,6 @@ bool IsPartialName(const std::wstring& name) {
     static const std::wstring prefix(kPartialFilePrefix, kPartialFilePrefix + std::strlen(kPartialFilePrefix));
     static const std::wstring suffix(kPartialFileSuffix, kPartialFileSuffix + std::strlen(kPartialFileSuffix));
     return name.size() >= prefix.size() + suffix.size() && name.starts_with(prefix) && name.ends_with(suffix);
-}
-
-std::wstring RandomLetters(int count) {
-    static constexpr wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937 random{std::random_device{}()};
-    std::wstring letters;
-    for (int i = 0; i < count; ++i) {
-        letters.push_back(kLetters[random() % (std::size(kLetters) - 1)]);
-    }
-    return letters;
-}
-
-// Writes `contents` to a new file of `folder` named `prefix` + random letters + `suffix`, then
-// moves it over `target` (replacing it in one step). With `durable`, the bytes reach the disk first
-// and the move is written through.
-std::optional<FileError> WriteBesideAndMove(const Text& path, const fs::path& target, const std::wstring& prefix,
-                                            const std::wstring& suffix, const Bytes& contents, bool durable) {
-    fs::path folder = target.parent_path();
-    if (folder.empty()) {
-        folder = L".";
-    }
-    fs::path temporary;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; handle == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
-        temporary = folder / (prefix + RandomLetters(10) + suffix);
-        handle = CreateFileW(LongPathForm(temporary).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        const DWORD error = GetLastError();
-        if (handle == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-            return ErrorOf(path, ErrnoOf(error));
-        }
-    }
-    if (handle == INVALID_HANDLE_VALUE) {
-        return ErrorOf(path, EEXIST);
-    }
-    File file(handle);
-    int errorNumber = 0;
-    if (!file.WriteAll(contents) || (durable && !FlushFileBuffers(file.Handle()))) {
-        errorNumber = LastErrno();
-    }
-    if (!file.Close() && errorNumber == 0) {
-        errorNumber = LastErrno();
-    }
-    if (errorNumber == 0) {
-        const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
-        if (MoveFileExW(LongPathForm(temporary).c_str(), LongPathForm(target).c_str(), flags)) {
-            return std::nullopt;
-        }
-        errorNumber = LastErrnoAt(target);
-    }
-    DeleteFileW(LongPathForm(temporary).c_str());
-    return ErrorOf(path, errorNumber);
 }
 
 // Calls `visit` with every entry of a folder but "." and ".."; ERROR_SUCCESS, or why the folder
@@ -246,24 +189,18 @@ Text SystemReason(int errorNumber) {
     return reason ? Text(reason) : "error " + std::to_string(errorNumber);
 }
 
-std::optional<Bytes> ReadFileBytes(const Text& path, int* errorNumber) {
-    auto fail = [&](int error) -> std::optional<Bytes> {
-        if (errorNumber) {
-            *errorNumber = error;
-        }
-        return std::nullopt;
-    };
+Result<Bytes> ReadFileBytes(const Text& path) {
     const fs::path native = NativePath(path);
     File file(native, GENERIC_READ, OPEN_EXISTING);
     if (!file.IsOpen()) {
-        return fail(LastErrnoAt(native));
+        return FileFailure(path, LastErrnoAt(native));
     }
     Bytes contents;
     char buffer[65536];
     for (;;) {
         DWORD n = 0;
         if (!ReadFile(file.Handle(), buffer, sizeof buffer, &n, nullptr)) {
-            return fail(LastErrno());
+            return FileFailure(path, LastErrno());
         }
         if (n == 0) {
             break;
@@ -271,19 +208,6 @@ std::optional<Bytes> ReadFileBytes(const Text& path, int* errorNumber) {
         contents.append(buffer, n);
     }
     return contents;
-}
-
-// Windows has no mode bits: a new file gets the permissions its folder passes on, and a replaced
-// one those of the file that takes its place, which inherits from the same folder.
-std::optional<FileError> ReplaceFileContents(const Text& path, const Bytes& contents, unsigned, bool durable) {
-    const fs::path target = NativePath(path);
-    return WriteBesideAndMove(path, target, L"." + target.filename().native() + L".", L"", contents, durable);
-}
-
-std::optional<FileError> WriteFileInOneStep(const Text& path, const Bytes& bytes) {
-    static const std::wstring prefix(kPartialFilePrefix, kPartialFilePrefix + std::strlen(kPartialFilePrefix));
-    static const std::wstring suffix(kPartialFileSuffix, kPartialFileSuffix + std::strlen(kPartialFileSuffix));
-    return WriteBesideAndMove(path, NativePath(path), prefix, suffix, bytes, false);
 }
 
 int RemovePartialFiles(const Text& folder) {
@@ -298,48 +222,48 @@ int RemovePartialFiles(const Text& folder) {
     return removed;
 }
 
-std::optional<FileError> ListFolder(const Text& folder, std::vector<Text>& names) {
-    names.clear();
+Result<std::vector<Text>> ListFolder(const Text& folder) {
+    std::vector<Text> names;
     const DWORD error = ForEachEntry(NativePath(folder), [&](const WIN32_FIND_DATAW& entry) {
         names.push_back(TextFromNativePath(fs::path(entry.cFileName)));
     });
     if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-        return ErrorOf(folder, ErrnoOf(error));
+        return FileFailure(folder, ErrnoOf(error));
     }
-    return std::nullopt;
+    return names;
 }
 
-std::optional<FileError> AppendToFile(const Text& path, const Bytes& bytes) {
+Result<void> AppendToFile(const Text& path, std::string_view bytes) {
     const fs::path native = NativePath(path);
     File file(native, FILE_APPEND_DATA, OPEN_ALWAYS);
     if (!file.IsOpen()) {
-        return ErrorOf(path, LastErrnoAt(native));
+        return FileFailure(path, LastErrnoAt(native));
     }
     const bool written = file.WriteAll(bytes);
     const int writeError = written ? 0 : LastErrno();
     if (!file.Close() && written) {
-        return ErrorOf(path, LastErrno());
+        return FileFailure(path, LastErrno());
     }
     if (!written) {
-        return ErrorOf(path, writeError);
+        return FileFailure(path, writeError);
     }
-    return std::nullopt;
+    return Success();
 }
 
 // Of the mode bits, Windows has only the owner's write permission (the read-only attribute); who
 // else may read a file is up to the folder's access list, which for the program folder in the
 // user's own space already keeps other users out.
-std::optional<FileError> NarrowPermissions(const Text& path, unsigned allowedMode) {
+Result<void> NarrowPermissions(const Text& path, unsigned allowedMode) {
     const fs::path native = NativePath(path);
     const DWORD attributes = GetFileAttributesW(LongPathForm(native).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return std::nullopt;
+        return Success();
     }
     if (!(allowedMode & 0200) && !(attributes & FILE_ATTRIBUTE_READONLY) &&
         !SetFileAttributesW(LongPathForm(native).c_str(), attributes | FILE_ATTRIBUTE_READONLY)) {
-        return ErrorOf(path, LastErrno());
+        return FileFailure(path, LastErrno());
     }
-    return std::nullopt;
+    return Success();
 }
 
 std::optional<unsigned long long> RegularFileSize(const Text& path) {
@@ -351,36 +275,29 @@ std::optional<unsigned long long> RegularFileSize(const Text& path) {
     return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-std::optional<FileError> EnsureFolder(const Text& path) {
-    std::error_code error;
-    const fs::path folder = NativePath(path);
+int CreateFolderTree(const fs::path& folder) {
     const std::wstring longForm = LongPathForm(folder);
-    if (longForm == folder.native()) {
-        if (fs::is_directory(folder, error)) {
-            return std::nullopt;
-        }
-        fs::create_directories(folder, error);
-        if (error) {
-            return FileError{path, SystemReason(error.default_error_condition().value())};
-        }
-        return std::nullopt;
+    if (longForm != folder.native()) {
+        return CreateFolders(longForm);
     }
-    if (const int errorNumber = CreateFolders(longForm)) {
-        return ErrorOf(path, errorNumber);
+    std::error_code error;
+    if (fs::is_directory(folder, error)) {
+        return 0;
     }
-    return std::nullopt;
+    fs::create_directories(folder, error);
+    return error ? error.default_error_condition().value() : 0;
 }
 
-std::optional<FileError> EnsureFile(const Text& path) {
+Result<void> EnsureFile(const Text& path) {
     const fs::path file = NativePath(path);
     if (GetFileAttributesW(LongPathForm(file).c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return std::nullopt;
+        return Success();
     }
     File created(file, GENERIC_WRITE, OPEN_ALWAYS);
     if (!created.IsOpen()) {
-        return ErrorOf(path, LastErrno());
+        return FileFailure(path, LastErrno());
     }
-    return std::nullopt;
+    return Success();
 }
 
 }  // namespace qj

@@ -38,12 +38,16 @@ public:
     // `newFileMode` where the system has mode bits.
     [[nodiscard]] bool Open(const std::filesystem::path& path, Mode mode, unsigned newFileMode = 0644);
     bool IsOpen() const { return handle_ != kNone; }
-    void Close();
+    // Closes the file; false (with the reason in Error()) when the system reports a failure of its
+    // last writes only now. True when none was open.
+    bool Close();
     int Error() const { return error_; }
 
     // Writes all the bytes, in one system call where the system allows (so a kill leaves at most
     // the end of them unwritten).
     [[nodiscard]] bool WriteAll(std::string_view bytes);
+    // Makes the bytes written so far reach the disk.
+    [[nodiscard]] bool Flush();
     // Reads from the current position to the end of the file, appending to `out`; more than
     // `limit` bytes fail with EFBIG (what was read stays in `out`).
     [[nodiscard]] bool ReadToEnd(Bytes& out, unsigned long long limit = ~0ull);
@@ -71,9 +75,10 @@ private:
 std::optional<FileIdentity> IdentityOfFile(const std::filesystem::path& path);
 
 // Renames `from` over `to`, which it replaces in one step when it exists; 0 or the errno value.
-// `from` may be open. Whether `to` may be open too, this system tells: Windows refuses to replace a
+// With `writeThrough` the rename itself reaches the disk before it returns, where the system lets
+// a caller ask for that. `from` may be open. Whether `to` may be open too, this system tells: Windows refuses to replace a
 // file while any handle on it is open, even one that shares deletion.
-int RenameOver(const std::filesystem::path& from, const std::filesystem::path& to);
+int RenameOver(const std::filesystem::path& from, const std::filesystem::path& to, bool writeThrough = false);
 #if defined(_WIN32)
 inline constexpr bool kRenameOverOpenFile = false;
 #else

@@ -46,11 +46,17 @@ bool OpenFile::Open(const std::filesystem::path& path, Mode mode, unsigned newFi
     return true;
 }
 
-void OpenFile::Close() {
-    if (handle_ != kNone) {
-        ::close(static_cast<int>(handle_));
-        handle_ = kNone;
+bool OpenFile::Close() {
+    if (handle_ == kNone) {
+        return true;
     }
+    const int closed = ::close(static_cast<int>(handle_));
+    handle_ = kNone;
+    return closed == 0 || Fail();
+}
+
+bool OpenFile::Flush() {
+    return ::fsync(static_cast<int>(handle_)) == 0 || Fail();
 }
 
 bool OpenFile::WriteAll(std::string_view bytes) {
@@ -130,7 +136,7 @@ std::optional<FileIdentity> IdentityOfFile(const std::filesystem::path& path) {
     return IdentityOf(st);
 }
 
-int RenameOver(const std::filesystem::path& from, const std::filesystem::path& to) {
+int RenameOver(const std::filesystem::path& from, const std::filesystem::path& to, bool) {
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 

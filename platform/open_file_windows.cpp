@@ -69,11 +69,17 @@ bool OpenFile::Open(const std::filesystem::path& path, Mode mode, unsigned) {
     return true;
 }
 
-void OpenFile::Close() {
-    if (handle_ != kNone) {
-        CloseHandle(AsHandle(handle_));
-        handle_ = kNone;
+bool OpenFile::Close() {
+    if (handle_ == kNone) {
+        return true;
     }
+    const bool closed = CloseHandle(AsHandle(handle_));
+    handle_ = kNone;
+    return closed || Fail();
+}
+
+bool OpenFile::Flush() {
+    return FlushFileBuffers(AsHandle(handle_)) || Fail();
 }
 
 bool OpenFile::WriteAll(std::string_view bytes) {
@@ -174,8 +180,9 @@ std::optional<FileIdentity> IdentityOfFile(const std::filesystem::path& path) {
     return known ? std::optional(IdentityOf(info)) : std::nullopt;
 }
 
-int RenameOver(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (MoveFileExW(LongPathForm(from).c_str(), LongPathForm(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+int RenameOver(const std::filesystem::path& from, const std::filesystem::path& to, bool writeThrough) {
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (writeThrough ? MOVEFILE_WRITE_THROUGH : 0);
+    if (MoveFileExW(LongPathForm(from).c_str(), LongPathForm(to).c_str(), flags)) {
         return 0;
     }
     // Windows says "access denied" or "sharing violation" when a folder stands where the file goes;

@@ -35,4 +35,13 @@ std::filesystem::path FromStartDirectory(const std::filesystem::path& path) {
     return anchored;
 }
 
+Text ProgramPath(std::string_view tail) {
+    Text path = ProgramFolder();
+    if (path.empty() || path.back() != kPathSeparator) {
+        path += kPathSeparator;
+    }
+    path += tail;
+    return path;
+}
+
 }  // namespace qj

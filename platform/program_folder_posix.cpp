@@ -36,15 +36,6 @@ Text ProgramFolder() {
     return WithoutTrailingSeparators(ExecutableFolder());
 }
 
-Text ProgramPath(std::string_view tail) {
-    Text path = ProgramFolder();
-    if (path.empty() || path.back() != kPathSeparator) {
-        path += kPathSeparator;
-    }
-    path += tail;
-    return path;
-}
-
 bool EnterFolder(const Text& folder) {
     return ::chdir(NativePath(folder).c_str()) == 0;
 }

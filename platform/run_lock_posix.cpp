@@ -12,7 +12,7 @@ namespace qj {
 bool RunLock::TryLock(const Text& path) {
     Unlock();
     const Text folder = path.substr(0, path.rfind(kPathSeparator));
-    const int fd = EnsureFolder(folder) ? -1 : ::open(NativePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = !EnsureFolder(folder) ? -1 : ::open(NativePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return false;

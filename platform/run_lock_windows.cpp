@@ -11,7 +11,7 @@ bool RunLock::TryLock(const Text& path) {
     Unlock();
     const Text folder = path.substr(0, path.rfind(kPathSeparator));
     HANDLE file = INVALID_HANDLE_VALUE;
-    if (!EnsureFolder(folder)) {
+    if (EnsureFolder(folder)) {
         file = CreateFileW(LongPathForm(NativePath(path)).c_str(), GENERIC_READ | GENERIC_WRITE,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);

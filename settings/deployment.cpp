@@ -47,7 +47,7 @@ Deployment ReadDeployment(const IniDocument& settings) {
 }
 
 Deployment ReadDeployment(const Text& iniPath) {
-    return ReadDeployment(ReadIniDocument(iniPath).document);
+    return ReadDeployment(ReadIniDocument(iniPath).value_or(IniDocument()));
 }
 
 }  // namespace qj

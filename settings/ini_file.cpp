@@ -247,23 +247,18 @@ std::optional<Text> IniDocument::Set(std::string_view section, std::string_view 
 }
 
 IniRead ReadIniDocument(const Text& path) {
-    IniRead read;
-    int errorNumber = 0;
-    const std::optional<Bytes> bytes = ReadFileBytes(path, &errorNumber);
+    const Result<Bytes> bytes = ReadFileBytes(path);
     if (!bytes) {
-        read.failure = FileError{path, SystemReason(errorNumber)};
-        read.missing = errorNumber == ENOENT;
-        return read;
+        return bytes.error();
     }
-    read.document = IniDocument::FromFileBytes(*bytes);
-    return read;
+    return IniDocument::FromFileBytes(*bytes);
 }
 
-std::optional<FileError> WriteIniDocument(const Text& path, const IniDocument& document, unsigned newFileMode) {
+Result<void> WriteIniDocument(const Text& path, const IniDocument& document, unsigned newFileMode) {
     // Settings files hold API keys: whatever a file's permissions were (it may have been made by
     // hand, readable by everyone), a write leaves it no more open than a new file would be.
-    if (std::optional<FileError> failure = NarrowPermissions(path, newFileMode)) {
-        return failure;
+    if (Result<void> narrowed = NarrowPermissions(path, newFileMode); !narrowed) {
+        return narrowed;
     }
     return ReplaceFileContents(path, document.text(), newFileMode);
 }
@@ -359,21 +354,22 @@ Text ReadIniValue(const Text& path, const Text& section, const Text& key) {
         return {};
     }
     const IniRead read = ReadIniDocument(Text(SkipLeadingControls(path)));
-    const std::optional<Text> value = read.document.Value(section, key);
+    const std::optional<Text> value = read ? read->Value(section, key) : std::nullopt;
     return value ? CutToIniReadBuffer(*value) : Text();
 }
 
-std::optional<FileError> WriteIniValue(const Text& path, const Text& section, const Text& key, const Text& value,
-                                       unsigned newFileMode) {
+Result<void> WriteIniValue(const Text& path, const Text& section, const Text& key, const Text& value,
+                           unsigned newFileMode) {
     if (std::optional<Text> refusal = RefusalOf(SkipLeadingControls(section), SkipLeadingControls(key), value)) {
-        return FileError{path, std::move(*refusal)};
+        return Error{.kind = ErrorKind::kFile, .where = path, .reason = std::move(*refusal)};
     }
     IniRead read = ReadIniDocument(path);
-    if (read.failure && !read.missing) {
-        return read.failure;
+    if (!read && read.error().kind != ErrorKind::kMissing) {
+        return read.error();
     }
-    static_cast<void>(read.document.Set(section, key, value));  // refused above if at all
-    return WriteIniDocument(path, read.document, newFileMode);
+    IniDocument document = read ? std::move(*read) : IniDocument();
+    static_cast<void>(document.Set(section, key, value));  // refused above if at all
+    return WriteIniDocument(path, document, newFileMode);
 }
 
 bool IniValueIsWritable(std::string_view value) {

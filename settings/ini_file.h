@@ -76,18 +76,13 @@ private:
     bool lossy_ = false;
 };
 
-// A settings file read into a document. A missing file gives an empty document, `missing` and a
-// failure that says so; any other failure to read leaves the document empty too.
-struct IniRead {
-    IniDocument document;
-    std::optional<FileError> failure;
-    bool missing = false;
-};
+// A settings file read into a document; a missing file is a failure of kind kMissing.
+using IniRead = Result<IniDocument>;
 [[nodiscard]] IniRead ReadIniDocument(const Text& path);
 
 // Writes a document over the file in one atomic replacement, as GBK. A new file gets newFileMode;
 // an existing one keeps its permissions as far as newFileMode allows them (narrowed, never widened).
-[[nodiscard]] std::optional<FileError> WriteIniDocument(const Text& path, const IniDocument& document,
+[[nodiscard]] Result<void> WriteIniDocument(const Text& path, const IniDocument& document,
                                                         unsigned newFileMode = 0600);
 
 // A value as the classic read buffer holds it: at most kIniReadBufferSize - 1 bytes, never half a
@@ -101,7 +96,7 @@ Text ReadIniValue(const Text& path, const Text& section, const Text& key);
 // Writes one value: the file is read, changed in memory and replaced whole (as GBK), with the
 // permissions WriteIniDocument gives it. A value or name holding a line break, an empty name, a
 // section name holding "]" or a key holding "=" would corrupt the file and is refused.
-[[nodiscard]] std::optional<FileError> WriteIniValue(const Text& path, const Text& section, const Text& key,
+[[nodiscard]] Result<void> WriteIniValue(const Text& path, const Text& section, const Text& key,
                                                      const Text& value, unsigned newFileMode = 0600);
 
 // Whether a value can be written at all (it holds no line break).

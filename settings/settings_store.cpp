@@ -32,10 +32,14 @@ Text CheckedValue(const WindowModel& window, const Text& name) {
 }
 
 void ApplyChecked(WindowModel& window, const Text& name, const Text& value) {
-    window.SetNumber(name, kPropChecked, value == kFalse ? 0 : 1);
+    window.SetNumber(name, kPropChecked, IsCheckedValue(value) ? 1 : 0);
 }
 
 }  // namespace
+
+bool IsCheckedValue(const Text& value) {
+    return value != kFalse;
+}
 
 bool IsExcluded(const Text& name, const Text& exclusions) {
     for (const Text& excluded : SplitText(exclusions, "|")) {
@@ -183,7 +187,7 @@ int SaveKindInto(const WindowModel& window, IniDocument& document, const Text& p
         if (!refusal) {
             ++set;
         } else if (!result.failure) {
-            result.failure = FileError{path, std::move(*refusal)};
+            result.failure = Error{.kind = ErrorKind::kFile, .where = path, .reason = std::move(*refusal)};
             if (!IniValueIsWritable(value)) {
                 result.failedControl = name;
             }
@@ -197,24 +201,25 @@ SaveResult SaveKinds(const WindowModel& window, const Text& path, const Text& ex
                      std::span<const KindCodec> kinds) {
     SaveResult result;
     IniRead read = ReadIniDocument(path);
-    if (read.failure && !read.missing) {
+    if (!read && read.error().kind != ErrorKind::kMissing) {
         // A file that exists but cannot be read is never replaced: what it holds would be lost.
         for (const KindCodec& codec : kinds) {
             result.controlCount += static_cast<int>(window.ControlsOfKind(codec.kindName).size());
         }
-        result.failure = std::move(read.failure);
+        result.failure = read.error();
         return result;
     }
+    IniDocument document = read ? std::move(*read) : IniDocument();
     int set = 0;
     for (const KindCodec& codec : kinds) {
-        set += SaveKindInto(window, read.document, path, exclusions, codec, result);
+        set += SaveKindInto(window, document, path, exclusions, codec, result);
     }
     // Nothing to save (every control excluded, or refused) touches no file.
     if (set == 0) {
         return result;
     }
-    if (std::optional<FileError> failure = WriteIniDocument(path, read.document)) {
-        result.failure = std::move(failure);
+    if (Result<void> written = WriteIniDocument(path, document); !written) {
+        result.failure = written.error();
         result.failedControl.clear();
     }
     return result;
@@ -238,7 +243,7 @@ int RestoreKindFrom(WindowModel& window, const IniDocument& document, const Kind
 int RestoreKindFromFile(WindowModel& window, Text& path, const KindCodec& codec) {
     ResolvePath(path);
     const std::string_view file = SkipLeadingControls(path);
-    const IniDocument document = file.empty() ? IniDocument() : ReadIniDocument(Text(file)).document;
+    const IniDocument document = file.empty() ? IniDocument() : ReadIniDocument(Text(file)).value_or(IniDocument());
     return RestoreKindFrom(window, document, codec, true);
 }
 

@@ -22,7 +22,7 @@ inline constexpr const char* kSettingsFileTail = "\xC5\xE4\xD6\xC3.ini";  // 配
 
 struct SaveResult {
     int controlCount = 0;
-    std::optional<FileError> failure;
+    std::optional<Error> failure;
     // The control whose value could not be written, when the value itself was the cause (it holds
     // a line break the file cannot keep); empty otherwise.
     Text failedControl;
@@ -55,6 +55,9 @@ bool IsExcluded(const Text& name, const Text& exclusions);
 
 // The program folder + "/data/setsoft.ini"; the data folder exists afterwards.
 Text DefaultSettingsPath();
+
+// A check or radio box in the file: checked unless its value is 假.
+bool IsCheckedValue(const Text& value);
 
 // Edit box contents in the file: CR LF becomes "><br><", then '"' becomes "#引号"; restoring undoes
 // both in the same order.

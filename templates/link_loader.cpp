@@ -9,6 +9,7 @@
 
 #include "http/header_block.h"
 #include "http/http_request.h"
+#include "platform/atomic_file.h"
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
 #include "settings/ini_file.h"
@@ -53,29 +54,26 @@ struct Fetched {
 
 Fetched Fetch(const Text& url, const LinkLoading& how) {
     Fetched fetched;
-    Text headers;
-    int status = 0;
-    Text transferError;
     HttpRequestParams params;
     params.url = url;
     params.method = 0;
-    params.responseHeaders = &headers;
-    params.status = &status;
     params.timeoutSeconds = how.timeoutSeconds;
     params.cancel = how.cancel;
-    params.transferError = &transferError;
-    fetched.body = HttpRequest(params);
-    if (status == 0) {
-        fetched.error = transferError.empty() ? Text("没有收到回复") : transferError;
-    } else if (status != 200) {
-        fetched.error = "HTTP " + std::to_string(status);
+    Result<HttpResponse> reply = HttpRequest(params);
+    if (!reply) {
+        fetched.error = reply.error().reason.empty() ? Text("没有收到回复") : reply.error().reason;
+        return fetched;
     }
-    for (const Text& line : SplitText(headers, "\r\n")) {
+    if (reply->status != 200) {
+        fetched.error = "HTTP " + std::to_string(reply->status);
+    }
+    for (const Text& line : SplitText(reply->headers, "\r\n")) {
         const Text name = HeaderName(line);
         if (name.size() == 12 && FindText(name, "content-type", 0, true) == 0) {
             fetched.contentType = HeaderValue(line);
         }
     }
+    fetched.body = std::move(reply->body);
     return fetched;
 }
 
@@ -86,11 +84,11 @@ struct CachedTitle {
 
 std::map<Text, CachedTitle> ReadTitleCache(const Text& path) {
     std::map<Text, CachedTitle> cache;
-    Bytes bytes;
-    if (ReadFileOrEmpty(path, bytes)) {
+    const Result<Bytes> bytes = ReadFileOrEmpty(path);
+    if (!bytes) {
         return cache;  // unreadable: every page is read again
     }
-    for (const Text& line : SplitText(bytes, "\r\n")) {
+    for (const Text& line : SplitText(*bytes, "\r\n")) {
         const TextList fields = SplitText(line, "\t");
         if (fields.size() == 3 && !fields[2].empty()) {
             cache[fields[0]] = {fields[1], fields[2]};
@@ -171,7 +169,7 @@ private:
             }
         }
         const std::size_t slash = cachePath_.rfind('/');
-        if (!EnsureFolder(cachePath_.substr(0, slash))) {
+        if (EnsureFolder(cachePath_.substr(0, slash))) {
             (void)ReplaceFileContents(cachePath_, bytes, 0644, false);
         }
     }
@@ -238,10 +236,9 @@ LoadedLinks LoadInternalLinks(const Text& source, const LinkLoading& how) {
         bytes = std::move(fetched.body);
     } else {
         const Text path = IsAbsolutePath(named) ? named : how.programFolder + "/" + named;
-        int errorNumber = 0;
-        std::optional<Bytes> read = ReadFileBytes(path, &errorNumber);
+        Result<Bytes> read = ReadFileBytes(path);
         if (!read) {
-            return {{}, invalid + Describe({path, SystemReason(errorNumber)})};
+            return {{}, invalid + Describe(read.error())};
         }
         bytes = std::move(*read);
     }

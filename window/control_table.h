@@ -32,6 +32,8 @@ struct ControlRow {
     std::optional<Colour> textColour{};
     bool checked = false;    // check and radio boxes
     bool multiLine = false;  // edit boxes: wrap, Enter makes a new line; labels: wrap, top-aligned
+    int keptLines = 0;       // multi-line edit boxes: at most this many last lines are kept (see
+                             // KeepLastLines); 0: all
     bool bold = false;
     int fontPixels = 0;                     // 0: the window's font size
     std::span<const char* const> pages{};   // tab controls: page captions in order

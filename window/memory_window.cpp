@@ -17,6 +17,7 @@ MemoryWindow::MemoryWindow(ControlTable controls) {
         Control c;
         c.kind = row.kind;
         c.singleLine = IsSingleLineEdit(row);
+        c.keptLines = IsKind(row, kind::kEdit) && row.multiLine ? row.keptLines : 0;
         c.text = Kept(c, CaptionOf(row));
         c.checked = row.checked;
         if (IsKind(row.kind, kind::kTab)) {
@@ -39,9 +40,7 @@ MemoryWindow::MemoryWindow(const WindowLayout& layout) : MemoryWindow(layout.con
 }
 
 Text MemoryWindow::Kept(const Control& control, const Text& text) {
-    // A text is zero-terminated: what follows a zero byte never reaches the control.
-    const std::string_view shown(text.c_str(), std::strlen(text.c_str()));
-    return control.singleLine ? WithoutLineBreaks(shown) : Text(shown);
+    return KeptText(text, control.singleLine);
 }
 
 MemoryWindow::Control* MemoryWindow::Find(const Text& name) {
@@ -103,6 +102,7 @@ void MemoryWindow::SetText(const Text& name, int property, const Text& value) {
     }
     if (property == kPropContent || property == kPropComboText || property == kPropCaption) {
         c->text = Kept(*c, value);
+        KeepLastLines(c->text, c->keptLines);
     }
 }
 
@@ -183,6 +183,7 @@ void MemoryWindow::AppendText(const Text& name, const Text& text) {
             return;
         }
         c->text += Kept(*c, text);
+        KeepLastLines(c->text, c->keptLines);
         observer = appendObserver_;
     }
     if (observer) {

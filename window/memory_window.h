@@ -73,6 +73,7 @@ private:
         bool disabled = false;
         bool checked = false;
         bool singleLine = false;   // an edit box of one line: no CR or LF gets in
+        int keptLines = 0;         // a multi-line edit box keeps at most its last lines
         long long selection = -1;  // combo item, list row or tab page
         long long progressValue = 0;
         long long progressMaximum = 100;

@@ -129,4 +129,14 @@ struct WindowEvents {
 // single-line edit box is given; multi-line boxes keep their line breaks.
 Text WithoutLineBreaks(std::string_view text);
 
+// Cuts whole lines from the start of `text` until at most `keptLines` line breaks are left in it,
+// so that a box of that many lines, each ended by its break, keeps the last of them (and what
+// follows the last break). A line break is CR LF, or a CR or LF of its own. Nothing is cut for
+// `keptLines` 0 or less.
+void KeepLastLines(Text& text, int keptLines);
+
+// What a control keeps of a text it is given: the text up to its first zero byte (texts reach
+// controls zero-terminated), on one line (WithoutLineBreaks) in a single-line edit box.
+Text KeptText(std::string_view text, bool singleLineEdit);
+
 }  // namespace qj

@@ -177,6 +177,9 @@ void Win32Window::SetText(const Text& name, int property, const Text& value) {
             text = WithoutLineBreaks(value);
         } else if (IsKind(entry->row, kind::kEdit) || IsKind(entry->row, kind::kLabel)) {
             text = WithCrLfBreaks(value);
+            if (IsKind(entry->row, kind::kEdit)) {
+                KeepLastLines(text, entry->row.keptLines);
+            }
         }
         SetWindowTextW(entry->hwnd, ToWide(text).c_str());
         if (IsKind(entry->row, kind::kLabel) || IsKind(entry->row, kind::kGroup)) {
@@ -289,6 +292,21 @@ void Win32Window::SetNumber(const Text& name, int property, long long value) {
     });
 }
 
+// A box that keeps its last lines only loses the first ones (the text in it has CR LF breaks only).
+void Win32Window::DropFirstLines(const Entry& entry) {
+    const std::wstring text = WindowTextOf(entry.hwnd);
+    int breaks = 0;
+    for (std::size_t i = text.size(); i >= 2; --i) {
+        if (text[i - 2] == L'\r' && text[i - 1] == L'\n' && ++breaks > entry.row.keptLines) {
+            SendMessageW(entry.hwnd, EM_SETSEL, 0, static_cast<LPARAM>(i));
+            SendMessageW(entry.hwnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+            const int end = GetWindowTextLengthW(entry.hwnd);
+            SendMessageW(entry.hwnd, EM_SETSEL, end, end);
+            return;
+        }
+    }
+}
+
 void Win32Window::AppendText(const Text& name, const Text& text) {
     OnWindowThread([&] {
         const Entry* entry = Find(name);
@@ -299,6 +317,9 @@ void Win32Window::AppendText(const Text& name, const Text& text) {
         const int end = GetWindowTextLengthW(entry->hwnd);
         SendMessageW(entry->hwnd, EM_SETSEL, end, end);
         SendMessageW(entry->hwnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
+        if (entry->row.multiLine && entry->row.keptLines > 0) {
+            DropFirstLines(*entry);
+        }
         SendMessageW(entry->hwnd, EM_SCROLLCARET, 0, 0);
     });
 }

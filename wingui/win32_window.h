@@ -118,6 +118,7 @@ private:
     // is not ours.
     std::optional<LRESULT> HandleControlMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void KeepOnOneLine(const Entry& edit);
+    void DropFirstLines(const Entry& edit);
 
     // Colours.
     void CreateBrushes();

@@ -11,7 +11,7 @@
 #include "app/process_state.h"
 #include "notice_window.h"
 #include "notices/notice_sources.h"
-#include "notices/row_colours.h"
+#include "app/row_colours.h"
 #include "text/text_helpers.h"
 
 namespace qj {

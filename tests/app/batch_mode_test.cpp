@@ -15,15 +15,15 @@
 #if !defined(_WIN32)
 #include "file_size_limit.h"
 #endif
-#include "generation/generation_job.h"
-#include "generation/keyword_list.h"
-#include "generation/keyword_queue.h"
-#include "generation/output_files.h"
+#include "run/job.h"
+#include "run/keyword_list.h"
+#include "run/keyword_queue.h"
+#include "run/output_files.h"
 #include "job_test_support.h"
 #include "local_chat_service.h"
 #include "platform/program_folder.h"
 #include "text/code_page.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/window_model.h"
 
 namespace qj {
@@ -46,8 +46,8 @@ class BatchModeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         service_.Deploy();
-        ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
-        ASSERT_FALSE(WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditOpenAiKey, "sk-batch"));
+        ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
+        ASSERT_TRUE(WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditOpenAiKey, "sk-batch"));
         service_.SetAnswer([](const httplib::Request& request, httplib::Response& response) {
             const auto at = request.body.find("\"prompt\":\"");
             const auto end = request.body.find('"', at + 10);
@@ -69,7 +69,7 @@ protected:
         return prompts;
     }
     void KillMidRunAndFinish(int workers);
-    void WriteList(const Bytes& contents) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, contents)); }
+    void WriteList(const Bytes& contents) { ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, contents)); }
     static Bytes Read(const Text& path) { return ReadFileBytes(path).value_or(""); }
 
     testing::TemporaryHome home_;
@@ -165,7 +165,7 @@ TEST_F(BatchModeTest, ASettingsFileThatCannotBeReadStopsTheRunBeforeItStarts) {
     EXPECT_FALSE(std::filesystem::exists(NativePath(paths_.failureList)));
 
     std::filesystem::remove(NativePath(ini));
-    ASSERT_FALSE(ReplaceFileContents(ini, AnsiToUtf8(settings)));
+    ASSERT_TRUE(ReplaceFileContents(ini, AnsiToUtf8(settings)));
     EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 0) << testing::ReadBytes(Output());
     EXPECT_NE(testing::ReadBytes(Output()).find(AnsiToUtf8(" 是 UTF-8 编码，已按 UTF-8 读取")), std::string::npos);
     EXPECT_EQ(service_.Seen().at(0).headers.find("Authorization")->second, "Bearer sk-batch");
@@ -264,7 +264,7 @@ TEST_F(BatchModeTest, EndpointsFailOverAndARunWithoutAnyEndsEarly) {
           std::tuple{kind::kRadio, control::kRadioInterfaceThree, "真"},
           std::tuple{kind::kEdit, control::kEditInterfaceThreeBaseUrl, base.c_str()},
           std::tuple{kind::kEdit, control::kEditInterfaceThreeBackups, "- sk-good"}}) {
-        ASSERT_FALSE(WriteIniValue(ini, section, name, value));
+        ASSERT_TRUE(WriteIniValue(ini, section, name, value));
     }
     WriteList("甲\r\n乙\r\n");
     EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 0) << testing::ReadBytes(Output());
@@ -273,7 +273,7 @@ TEST_F(BatchModeTest, EndpointsFailOverAndARunWithoutAnyEndsEarly) {
     EXPECT_NE(out.find(AnsiToUtf8("端点2：文章2篇，失败0次，429回答0次\n")), std::string::npos) << out;
     EXPECT_EQ(chat.Of("sk-good").answered, 2);
 
-    ASSERT_FALSE(WriteIniValue(ini, kind::kEdit, control::kEditInterfaceThreeBackups, "- sk-dry"));
+    ASSERT_TRUE(WriteIniValue(ini, kind::kEdit, control::kEditInterfaceThreeBackups, "- sk-dry"));
     WriteList("丙\r\n丁\r\n");
     EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 4);
     out = testing::ReadBytes(Output());
@@ -308,14 +308,14 @@ TEST_F(BatchModeTest, DeepFoldersAndLongNamesWork) {
     }
     testing::SetEnvironmentPath("QINGJIAN_HOME", deep);
     const JobPaths paths = JobPathsIn(ProgramFolder());
-    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+    ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
     service_.Deploy();
-    ASSERT_FALSE(WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditOpenAiKey, "sk-batch"));
+    ASSERT_TRUE(WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditOpenAiKey, "sk-batch"));
     Text keyword;
     for (int i = 0; i < 83; ++i) {
         keyword += "长";
     }
-    ASSERT_FALSE(ReplaceFileContents(paths.keywordList, keyword + "\r\n甲\r\n"));
+    ASSERT_TRUE(ReplaceFileContents(paths.keywordList, keyword + "\r\n甲\r\n"));
     ASSERT_GT(NativePath(paths.keywordList).native().size(), 300u);
 
     EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 0) << testing::ReadBytes(Output());
@@ -334,9 +334,9 @@ TEST(BatchModeStartUp, CreatesNothingButRecoversWhatAKilledRunLeft) {
     EXPECT_TRUE(std::filesystem::is_empty(home.Path()));
 
     const JobPaths paths = JobPathsIn(ProgramFolder());
-    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
-    ASSERT_FALSE(ReplaceFileContents(paths.keywordList, "乙\r\n"));
-    ASSERT_FALSE(ReplaceFileContents(paths.journal, "+甲\r\n"));
+    ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
+    ASSERT_TRUE(ReplaceFileContents(paths.keywordList, "乙\r\n"));
+    ASSERT_TRUE(ReplaceFileContents(paths.journal, "+甲\r\n"));
     EXPECT_EQ(Program({"--help"}, output).Wait(), 0);
     EXPECT_EQ(ReadFileBytes(paths.keywordList), "甲\r\n乙\r\n");
 }
@@ -395,7 +395,7 @@ TEST_F(BatchModeTest, AFileSizeLimitIsAWriteError) {
 // A hard kill in the middle of a run loses nothing: every keyword is in the output folder, in the
 // failure list, or (after the next start) back in the keyword list.
 void BatchModeTest::KillMidRunAndFinish(int workers) {
-    ASSERT_FALSE(
+    ASSERT_TRUE(
         WriteIniValue(ProgramPath(kSettingsFileTail), kind::kEdit, control::kEditConcurrency, std::to_string(workers)));
     std::set<Text> keywords;
     Bytes list;

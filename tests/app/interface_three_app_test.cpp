@@ -8,9 +8,13 @@
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
 #include "app/process_state.h"
-#include "generation/generation_job.h"
-#include "generation/interface_three.h"
-#include "generation/interface_three_key_check.h"
+#include "app/main_window_job.h"
+#include "app/run_settings.h"
+#include "app/service_queries.h"
+#include "run/request_stage.h"
+#include "run/job.h"
+#include "services/chat_completion.h"
+#include "services/chat_key_check.h"
 #include "child_program.h"
 #include "local_deployment.h"
 #include "local_servers.h"
@@ -20,9 +24,9 @@
 #include "temporary_home.h"
 #include "text/code_page.h"
 #include "text/text_helpers.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/memory_window.h"
-#include "window/run_log.h"
+#include "app/run_log.h"
 
 namespace qj {
 namespace {
@@ -127,7 +131,7 @@ TEST(InterfaceThreeSettings, TheChoiceAndThePageComeBackAfterARestart) {
     EXPECT_EQ(restarted->GetNumber(control::kRadioInterfaceThree, kPropChecked), 1);
     EXPECT_EQ(restarted->GetNumber(control::kRadioInterfaceOne, kPropChecked), 0);
     EXPECT_EQ(restarted->GetNumber(control::kRadioInterfaceTwo, kPropChecked), 0);
-    const InterfaceThreeSettings settings = ReadInterfaceThreeSettings(*restarted);
+    const InterfaceThreeSettings settings = ReadChatSettings(WindowSettings(*restarted));
     EXPECT_EQ(settings.baseUrl, "http://localhost:11434/v1");
     EXPECT_EQ(settings.model, "qwen2.5:7b");
     EXPECT_EQ(settings.promptTemplate, "写一篇关于“{关键词}”的文章\r\n\r\n要求\"详细\"");
@@ -242,8 +246,7 @@ TEST(InterfaceThreeJob, KeywordsBecomeFilesWithTokensCountedPerKeywordAndSummed)
     window->SetText(control::kEditInterfaceThreeTemperature, kPropContent, "0.5");
     window->SetText(control::kEditRunLog, kPropContent, "");
     SetRunLogClock(FixedClock);
-    KeywordQueue queue(JobPathsIn(ProgramFolder()));
-    const JobSummary summary = RunGenerationJob(*window, queue, ChosenGenerator, CurrentDeployment(), StopRequested);
+    const JobSummary summary = RunOnWindow(*window);
     SetRunLogClock(nullptr);
 
     EXPECT_EQ(summary.succeeded, 2);
@@ -294,8 +297,7 @@ TEST(InterfaceThreeJob, SettingsThatCannotWorkEndTheRunAndKeepTheKeywords) {
     window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Base());
     window->SetText(control::kEditInterfaceThreeTemperature, kPropContent, "高");
     window->SetText(control::kEditRunLog, kPropContent, "");
-    KeywordQueue queue(JobPathsIn(ProgramFolder()));
-    const JobSummary summary = RunGenerationJob(*window, queue, ChosenGenerator, CurrentDeployment(), StopRequested);
+    const JobSummary summary = RunOnWindow(*window);
 
     EXPECT_EQ(summary.failed, 0);
     EXPECT_EQ(summary.returned, 1);
@@ -328,8 +330,7 @@ TEST(InterfaceThreeJob, KeywordsWithTheEuroSignByteAreReadSentAndSaved) {
     window->SetNumber(control::kRadioInterfaceThree, kPropChecked, 1);
     window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Base());
     window->SetText(control::kEditInterfaceThreePrompt, kPropContent, "请写：{关键词}");
-    KeywordQueue queue(JobPathsIn(ProgramFolder()));
-    const JobSummary summary = RunGenerationJob(*window, queue, ChosenGenerator, CurrentDeployment(), StopRequested);
+    const JobSummary summary = RunOnWindow(*window);
     EXPECT_EQ(summary.succeeded, 2);
     const std::vector<test::RawRequest> requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -365,7 +366,9 @@ TEST(InterfaceJob, AKeyWithALineBreakIsRefusedWithAReasonAndSendsNothing) {
             StartedWindow window;
             window->SetNumber(radio, kPropChecked, 1);
             window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Base());
-            const GenerationOutcome outcome = ChosenGenerator(*window, CurrentDeployment())("苹果", key, nullptr);
+            RunInputs inputs = ReadRunInputs(WindowSettings(*window), CurrentDeployment(), ProgramFolder(), RunSwitches());
+            inputs.request.key = key;  // as no single-line box would keep it
+            const GenerationOutcome outcome = RequestStage(inputs.request, {}).Ask("苹果", StopToken());
             EXPECT_TRUE(outcome.unusableSettings);
             EXPECT_TRUE(outcome.errorDetail.starts_with("API秘钥中含有换行符")) << outcome.errorDetail;
             EXPECT_NE(outcome.errorDetail.find("Authorization"), Text::npos);
@@ -384,9 +387,10 @@ TEST(InterfaceThreeKeyCheck, ReadsTheAddressAndTheKeyFromTheWindow) {
     StartedWindow window;
     window->SetText(control::kEditInterfaceThreeBaseUrl, kPropContent, server.Url("/api/v1/"));
     window->SetText(control::kEditOpenAiKey, kPropContent, "sk-window");
-    const KeyCheckResult result = InterfaceThreeKeyCheck(*window, CurrentDeployment());
-    EXPECT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.modelCount, 1);
+    window->SetNumber(control::kRadioInterfaceThree, kPropChecked, 1);
+    const Result<Text> result = CreditQuery(CreditQueryInputsFrom(*window, CurrentDeployment()));
+    EXPECT_TRUE(result) << result.error().reason;
+    EXPECT_EQ(result, KeyCheckCaption({.modelCount = 1}));
     ASSERT_EQ(server.Requests().size(), 1u);
     EXPECT_EQ(server.Requests()[0].RequestLine(), "GET /api/v1/models HTTP/1.1");
     const std::vector<std::string> lines = server.Requests()[0].HeaderLines();

@@ -10,12 +10,12 @@
 #include "app/main_window_controls.h"
 #include "app/main_window_job.h"
 #include "app/process_state.h"
-#include "generation/keyword_list.h"
+#include "run/keyword_list.h"
 #include "job_test_support.h"
 #include "text/code_page.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/memory_window.h"
-#include "window/run_log.h"
+#include "app/run_log.h"
 #include "window_runs.h"
 
 namespace qj {
@@ -54,17 +54,14 @@ protected:
     }
     void TearDown() override { ResetProcessState(); }
 
-    JobSummary Run() {
-        KeywordQueue queue(paths_);
-        return RunGenerationJob(window_, queue, ChosenGenerator, CurrentDeployment(), StopRequested);
-    }
-    void WriteList(const Bytes& contents) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, contents)); }
+    JobSummary Run() { return RunOnWindow(window_); }
+    void WriteList(const Bytes& contents) { ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, contents)); }
     void FailFirstAttemptOf(const Text& keyword, int status) {
         std::lock_guard lock(mutex_);
         failFirst_[keyword] = status;
     }
     static Bytes Read(const Text& path) { return ReadFileBytes(path).value_or(""); }
-    Text Log() const { return window_.GetText(kRunLogControl, kPropContent); }
+    Text Log() const { return window_.GetText(control::kEditRunLog, kPropContent); }
 
     testing::TemporaryHome home_;
     testing::LocalCompletionService service_;
@@ -83,7 +80,7 @@ TEST_F(JobButtonsTest, OnlyOneRunAtATime) {
     while (service_.Seen().empty()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    StopRequested = true;
+    RequestRunStop();
     for (int i = 0; i < 400 && GenerationJobRunning(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -97,7 +94,7 @@ TEST_F(JobButtonsTest, FailureRetryButtonPutsFailuresBackBehindTheList) {
     FailFirstAttemptOf("k0", 400);
     Run();
     EXPECT_EQ(Read(paths_.failureList), "k0\r\n");
-    ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, "new\r\n"));
+    ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, "new\r\n"));
     HandleClick(window_, control::kButtonRequeueFailed);
     EXPECT_EQ(Read(paths_.keywordList), "new\r\nk0\r\n");
     EXPECT_EQ(Read(paths_.failureList), "");
@@ -120,7 +117,7 @@ TEST_P(UnicodeList, ARunSendsTheRightKeywordsAndRetriesFailuresInTheListsEncodin
     SetMainWindow(&window);
     window.SetText(control::kEditOpenAiKey, kPropContent, "sk-test");
     const JobPaths paths = JobPathsIn(ProgramFolder());
-    ASSERT_FALSE(
+    ASSERT_TRUE(
         ReplaceFileContents(paths.keywordList, mark + line("泡脚\n表情") + grin + line("\n") + line("槟榔\n")));
     service.SetAnswer([](const httplib::Request& request, httplib::Response& response) {
         const std::string prompt = nlohmann::json::parse(request.body)["prompt"];
@@ -132,8 +129,7 @@ TEST_P(UnicodeList, ARunSendsTheRightKeywordsAndRetriesFailuresInTheListsEncodin
         }
     });
 
-    KeywordQueue queue(paths);
-    const JobSummary summary = RunGenerationJob(window, queue, ChosenGenerator, CurrentDeployment(), StopRequested);
+    const JobSummary summary = RunOnWindow(window);
     EXPECT_EQ(summary.succeeded, 2);
     EXPECT_EQ(summary.failed, 1);
     std::vector<std::string> prompts;
@@ -142,7 +138,7 @@ TEST_P(UnicodeList, ARunSendsTheRightKeywordsAndRetriesFailuresInTheListsEncodin
     }
     EXPECT_EQ(prompts, (std::vector<std::string>{U("泡脚"), U("表情?"), U("槟榔")}));
     EXPECT_EQ(ReadFileBytes(paths.outputFolder + "泡脚.txt"), "泡脚 text");
-    const Text log = window.GetText(kRunLogControl, kPropContent);
+    const Text log = window.GetText(control::kEditRunLog, kPropContent);
     EXPECT_NE(log.find("关键词【表情?】中有GBK编码没有的字符，已换成“?”"), Text::npos) << log;
     EXPECT_EQ(log.find("关键词【泡脚】中有"), Text::npos);
     EXPECT_EQ(ReadFileBytes(paths.keywordList), mark);

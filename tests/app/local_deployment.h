@@ -37,7 +37,7 @@ public:
 
 private:
     static void Write(const Text& ini, const Text& key, const std::string& origin) {
-        if (!origin.empty() && WriteIniValue(ini, kDeploymentSection, key, origin)) {
+        if (!origin.empty() && !WriteIniValue(ini, kDeploymentSection, key, origin)) {
             throw std::runtime_error("the test deployment cannot be written");
         }
     }

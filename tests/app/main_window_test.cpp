@@ -6,18 +6,17 @@
 #include "app/main_window_controls.h"
 #include "app/process_state.h"
 #include "app/startup.h"
-#include "core_window.h"
-#include "generation/endpoint_list.h"
-#include "generation/keyword_queue.h"
+#include "services/endpoint_lines.h"
+#include "run/keyword_queue.h"
 #include "platform/program_folder.h"
 #include "settings/deployment.h"
 #include "settings/settings_store.h"
 #include "started_window.h"
 #include "temporary_home.h"
 #include "text/code_page.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/memory_window.h"
-#include "window/run_log.h"
+#include "app/run_log.h"
 
 namespace qj {
 namespace {
@@ -307,7 +306,7 @@ TEST(MainWindow, AFolderNamedLikeTheSettingsFileIsAFailedSave) {
 TEST(MainWindow, StopSetsTheFlagAndLogsWithATimeStamp) {
     TemporaryHome home;
     StartedWindow window;
-    StopRequested = false;
+    StartRunStop();  // no stop asked for yet
     SetRunLogClock([] {
         std::tm when{};
         when.tm_year = 2023 - 1900;
@@ -320,10 +319,10 @@ TEST(MainWindow, StopSetsTheFlagAndLogsWithATimeStamp) {
     });
     HandleClick(*window, control::kButtonStop);
     SetRunLogClock(nullptr);
-    EXPECT_TRUE(StopRequested);
+    EXPECT_TRUE(RunStopRequested());
     EXPECT_EQ(window->GetText(control::kEditRunLog, kPropContent),
               kAbout + "【2023年2月11日9时5分7秒】 > > >  程序将在1分钟后自动结束\r\n");
-    StopRequested = false;
+    StartRunStop();
 }
 
 TEST(MainWindow, OpenButtonsCreateWhatIsMissingThenOpenIt) {
@@ -399,25 +398,6 @@ TEST(MainWindow, DeploymentValuesComeFromTheSettingsFile) {
     EXPECT_EQ(CurrentDeployment().relayOne, DefaultDeployment().relayOne);
 }
 
-// The core's tests stand in for the main window with the controls the core addresses: they must be
-// the main window's, with its kinds, places, line modes and check states.
-TEST(MainWindowTable, HoldsTheControlsOfTheCoresStandInAsTheyAre) {
-    std::map<Text, const ControlRow*> byName;
-    for (const ControlRow& row : MainWindowLayout().controls) {
-        byName[row.name] = &row;
-    }
-    for (const ControlRow& core : testing::CoreControls()) {
-        SCOPED_TRACE(core.name);
-        ASSERT_EQ(byName.count(core.name), 1u);
-        const ControlRow& row = *byName.at(core.name);
-        EXPECT_EQ(Text(row.kind), core.kind);
-        EXPECT_EQ(Text(row.parent), core.parent);
-        EXPECT_EQ(row.page, core.page);
-        EXPECT_EQ(row.checked, core.checked);
-        EXPECT_EQ(row.multiLine, core.multiLine);
-    }
-}
-
 TEST(ProgramFolder, StartUpMakesItTheCurrentDirectory) {
     const std::filesystem::path before = std::filesystem::current_path();
     {
@@ -432,7 +412,7 @@ TEST(ProcessState, OneCallPutsItBackAsAFreshProcessHasIt) {
     TemporaryHome home;
     MemoryWindow window(MainWindowLayout().controls);
     SetMainWindow(&window);
-    StopRequested = true;
+    RequestRunStop();
     WriteBytes(SettingsFile(), "[部署]\r\nOpenAI=https://api.test\r\n");
     LoadDeployment(ProgramPath(kSettingsFileTail));
     AdvertLinks().Append("https://a.test/");
@@ -443,7 +423,7 @@ TEST(ProcessState, OneCallPutsItBackAsAFreshProcessHasIt) {
     EXPECT_EQ(MainWindow(), nullptr);
     RunLog("nowhere");
     EXPECT_EQ(window.GetText(control::kEditRunLog, kPropContent), "");
-    EXPECT_FALSE(StopRequested);
+    EXPECT_FALSE(RunStopRequested());
     EXPECT_EQ(CurrentDeployment().openAi, DefaultDeployment().openAi);
     EXPECT_EQ(AdvertLinks().Size(), 0u);
     EXPECT_TRUE(RowColours().Entries().empty());

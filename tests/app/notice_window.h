@@ -6,7 +6,7 @@
 #include "local_deployment.h"
 #include "notice_site.h"
 #include "temporary_home.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/memory_window.h"
 
 namespace qj::testing {

@@ -9,12 +9,12 @@
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
 #include "app/process_state.h"
-#include "core_window.h"
-#include "generation/credit_query.h"
+#include "credit_window.h"
+#include "app/service_queries.h"
 #include "local_deployment.h"
 #include "local_servers.h"
 #include "temporary_home.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 #include "window/memory_window.h"
 
 namespace qj {

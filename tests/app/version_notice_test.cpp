@@ -1,7 +1,5 @@
 // The update page: the program's version at once, then the published version notice.
 
-#include "notices/version_notice.h"
-
 #include <gtest/gtest.h>
 
 #include "app/handlers.h"

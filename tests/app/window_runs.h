@@ -15,8 +15,8 @@ namespace qj::testing {
 inline void PrepareRuns(const LocalCompletionService& service) {
     service.Deploy();
     LoadDeployment(ProgramPath(kSettingsFileTail));
-    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
-    StopRequested = false;
+    ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
+    StartRunStop();
 }
 
 // Every request waits until the service ends (at most thirty seconds) before it is answered: the

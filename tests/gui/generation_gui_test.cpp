@@ -8,7 +8,7 @@
 
 #include "app/main_window_job.h"
 #include "app/process_state.h"
-#include "generation/keyword_queue.h"
+#include "run/keyword_queue.h"
 #include "gui/gui_main.h"
 #include "gui_test_support.h"
 #include "job_test_support.h"
@@ -25,13 +25,13 @@ class GenerationGuiTest : public ::testing::Test {
 protected:
     void SetUp() override { testing::PrepareRuns(service_); }
     void TearDown() override {
-        StopRequested = true;
+        RequestRunStop();
         WaitFor([] { return !GenerationJobRunning(); });
         ResetProcessState();
     }
 
     QString RunLogText() { return window_.Get<QPlainTextEdit>(control::kEditRunLog)->toPlainText(); }
-    void WriteList(const char* utf8) { ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, G(utf8))); }
+    void WriteList(const char* utf8) { ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, G(utf8))); }
 
     testing::TemporaryHome home_;
     testing::LocalCompletionService service_;
@@ -74,7 +74,7 @@ TEST(GenerationGui, ClosingTheWindowDuringARunPutsTheKeywordBack) {
     testing::LocalCompletionService service;
     testing::PrepareRuns(service);
     const JobPaths paths = JobPathsIn(ProgramFolder());
-    ASSERT_FALSE(ReplaceFileContents(paths.keywordList, G("甲\r\n乙\r\n")));
+    ASSERT_TRUE(ReplaceFileContents(paths.keywordList, G("甲\r\n乙\r\n")));
     testing::AnswerLate(service);
     QTimer::singleShot(0, [] { HandleClick(*MainWindow(), control::kButtonStart); });
     QTimer poll;

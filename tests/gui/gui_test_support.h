@@ -13,7 +13,7 @@
 #include "gui/qt_text.h"
 #include "gui/qt_window.h"
 #include "text/code_page.h"
-#include "window/control_names.h"
+#include "app/control_names.h"
 
 namespace qj::testing {
 

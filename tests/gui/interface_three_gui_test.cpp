@@ -6,8 +6,8 @@
 #include <QTabWidget>
 
 #include "app/main_window_job.h"
-#include "generation/generation_job.h"
-#include "generation/keyword_queue.h"
+#include "run/job.h"
+#include "run/keyword_queue.h"
 #include "gui/message_box.h"
 #include "gui_test_support.h"
 #include "local_chat_service.h"
@@ -100,9 +100,9 @@ TEST(InterfaceThreeGui, ARunFailsOverToTheBackupEndpoint) {
     TemporaryHome home;
     testing::LocalChatService service;
     service.Plan("sk-refused", {.failStatus = 401});
-    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
+    ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
     const JobPaths paths = JobPathsIn(ProgramFolder());
-    ASSERT_FALSE(ReplaceFileContents(paths.keywordList, G("泡脚\r\n槟榔\r\n")));
+    ASSERT_TRUE(ReplaceFileContents(paths.keywordList, G("泡脚\r\n槟榔\r\n")));
     OpenedMainWindow window;
     window.Click(control::kRadioInterfaceThree, QPoint(6, 12));
     window.Get<QLineEdit>(control::kEditOpenAiKey)->setText(QStringLiteral("sk-refused"));

@@ -13,7 +13,7 @@
 #include <QUrl>
 
 #include "app/process_state.h"
-#include "generation/keyword_queue.h"
+#include "run/keyword_queue.h"
 #include "gui/gui_main.h"
 #include "gui/message_box.h"
 #include "gui_test_support.h"
@@ -21,7 +21,7 @@
 #include "settings/settings_store.h"
 #include "started_window.h"
 #include "temporary_home.h"
-#include "window/run_log.h"
+#include "app/run_log.h"
 
 namespace qj {
 namespace {
@@ -131,12 +131,12 @@ TEST(MainWindowGui, AFailedSaveIsReportedAsAFailure) {
 TEST(MainWindowGui, StopLogsItsLineWithTheTimeStamp) {
     TemporaryHome home;
     OpenedMainWindow window;
-    StopRequested = false;
+    StartRunStop();
     SetRunLogClock(FixedTime);
     window.Click(control::kButtonStop);
     SetRunLogClock(nullptr);
-    EXPECT_TRUE(StopRequested);
-    StopRequested = false;
+    EXPECT_TRUE(RunStopRequested());
+    StartRunStop();
     auto* log = window.Get<QPlainTextEdit>(control::kEditRunLog);
     EXPECT_EQ(log->toPlainText(), kAbout + QStringLiteral("【2023年2月11日9时5分】 > > >  程序将在1分钟后自动结束\n"));
     EXPECT_TRUE(log->textCursor().atEnd());

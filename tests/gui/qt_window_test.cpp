@@ -30,7 +30,7 @@
 #include "temporary_home.h"
 #include "text/text_helpers.h"
 #include "window/memory_window.h"
-#include "window/run_log.h"
+#include "app/run_log.h"
 
 namespace qj {
 namespace {
@@ -272,8 +272,8 @@ TEST(QtWindow, SingleLineEditBoxesNeverHoldALineBreakHoweverTheTextArrives) {
     TemporaryHome home;
     // Written by hand or by an older version: the stored line break mark inside a key.
     const Text settings = ProgramPath(kSettingsFileTail);
-    ASSERT_FALSE(WriteIniValue(settings, kind::kEdit, control::kEditOpenAiKey, "sk-x><br><y"));
-    ASSERT_FALSE(WriteIniValue(settings, kind::kEdit, control::kEditInterfaceThreePrompt, "a><br><b"));
+    ASSERT_TRUE(WriteIniValue(settings, kind::kEdit, control::kEditOpenAiKey, "sk-x><br><y"));
+    ASSERT_TRUE(WriteIniValue(settings, kind::kEdit, control::kEditInterfaceThreePrompt, "a><br><b"));
     OpenedMainWindow window;
     MemoryWindow memory(MainWindowLayout().controls);
     OnMainWindowCreated(memory);

@@ -15,7 +15,7 @@
 #include <set>
 
 #include "app/process_state.h"
-#include "generation/credit_query.h"
+#include "app/service_queries.h"
 #include "gui/message_box.h"
 #include "gui_test_support.h"
 #include "local_deployment.h"

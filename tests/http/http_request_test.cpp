@@ -151,8 +151,8 @@ TEST_F(HttpRequestTest, ReadsStatusHeadersCookiesAndBinaryBody) {
     Exchange exchange(server_.Url("/reply"));
     Text cookies = "Cookie: sid=1; uid=2";
     Text cookiesOut = "stale";
-    exchange.params.cookies = &cookies;
-    exchange.params.cookiesOut = &cookiesOut;
+    exchange.cookies = &cookies;
+    exchange.cookiesOut = &cookiesOut;
     const Bytes reply = exchange.Run();
 
     EXPECT_EQ(reply, std::string("bin\0ary", 7));
@@ -170,7 +170,7 @@ TEST_F(HttpRequestTest, ReadsStatusHeadersCookiesAndBinaryBody) {
 TEST_F(HttpRequestTest, CookiesWithoutMergingAndWithoutCookieText) {
     Exchange withoutJar(server_.Url("/reply"));
     Text collected;
-    withoutJar.params.cookiesOut = &collected;
+    withoutJar.cookiesOut = &collected;
     withoutJar.Run();
     EXPECT_EQ(collected, "sid=9; lang=deleted; fresh=1");
     EXPECT_EQ(seen()[0].headers.count("Cookie"), 0u);
@@ -178,8 +178,8 @@ TEST_F(HttpRequestTest, CookiesWithoutMergingAndWithoutCookieText) {
     Exchange noMerge(server_.Url("/reply"));
     Text cookies = "a=1";
     Text out;
-    noMerge.params.cookies = &cookies;
-    noMerge.params.cookiesOut = &out;
+    noMerge.cookies = &cookies;
+    noMerge.cookiesOut = &out;
     noMerge.params.mergeCookies = false;
     noMerge.Run();
     EXPECT_EQ(cookies, "a=1");
@@ -252,8 +252,8 @@ TEST_F(HttpRequestTest, AServerThatStopsAnsweringTimesOut) {
     Exchange exchange(server_.Url("/stall"));
     Text cookies = "a=1";
     Text cookiesOut = "x";
-    exchange.params.cookies = &cookies;
-    exchange.params.cookiesOut = &cookiesOut;
+    exchange.cookies = &cookies;
+    exchange.cookiesOut = &cookiesOut;
     exchange.params.timeoutSeconds = 1;
     EXPECT_EQ(exchange.Run(), "");
     // The idle rule fires after about one second, not after a smoothed low-speed window.
@@ -366,8 +366,8 @@ TEST_F(HttpRequestTest, FailuresGiveEmptyValuesButTheTextStepsStillRun) {
         Exchange exchange(url);
         Text cookies = "Cookie: a=1; gone=deleted";
         Text cookiesOut = "stale";
-        exchange.params.cookies = &cookies;
-        exchange.params.cookiesOut = &cookiesOut;
+        exchange.cookies = &cookies;
+        exchange.cookiesOut = &cookiesOut;
         EXPECT_EQ(exchange.Run(), "") << url;
         EXPECT_EQ(exchange.status, 0) << url;
         EXPECT_EQ(exchange.responseHeaders, "") << url;

@@ -116,7 +116,7 @@ TEST(HttpRequestWire, ConnectionLinesAndCookies) {
     keepAlive.params.addDefaultHeaders = false;
     keepAlive.headers = "Connection: keep-alive\r\nX-Id: 1";
     Text emptyCookies;
-    keepAlive.params.cookies = &emptyCookies;
+    keepAlive.cookies = &emptyCookies;
     keepAlive.Run();
 
     Exchange close(server.Url("/b"));
@@ -159,9 +159,8 @@ TEST(HttpRequestWire, AHeaderLineThatCannotGoOnTheWireFailsTheRequest) {
         exchange.params.addDefaultHeaders = false;
         exchange.params.normalizeHeaderNames = false;
         exchange.headers = c.block;
-        Text refused = "stale";
-        exchange.params.refusedHeader = &refused;
         const Bytes body = exchange.Run();
+        const Text& refused = exchange.refusedHeader;
         if (c.refused) {
             EXPECT_EQ(body, "");
             EXPECT_EQ(exchange.status, 0);
@@ -182,11 +181,9 @@ TEST(HttpRequestWire, AHeaderLineThatCannotGoOnTheWireFailsTheRequest) {
     // A cookie text with a line break is refused the same way.
     Exchange withCookie(server.Url("/c"));
     Text cookies = "a=1\r\nX-Injected: 1";
-    Text refused;
-    withCookie.params.cookies = &cookies;
-    withCookie.params.refusedHeader = &refused;
+    withCookie.cookies = &cookies;
     EXPECT_EQ(withCookie.Run(), "");
-    EXPECT_EQ(refused, "Cookie");
+    EXPECT_EQ(withCookie.refusedHeader, "Cookie");
     EXPECT_EQ(server.Requests().size(), sent);
 }
 
@@ -200,7 +197,7 @@ TEST(HttpRequestWire, TrailersOfAChunkedBodyAreNotResponseHeaders) {
     });
     Exchange exchange(server.Url("/chunked"));
     Text cookiesOut;
-    exchange.params.cookiesOut = &cookiesOut;
+    exchange.cookiesOut = &cookiesOut;
     EXPECT_EQ(exchange.Run(), "ok");
     EXPECT_EQ(exchange.status, 200);
     EXPECT_EQ(exchange.responseHeaders,
@@ -274,7 +271,7 @@ TEST(HttpRequestWire, BrokenRepliesGiveEmptyValues) {
         RawServer server([&](test::SocketId socket, const RawRequest&) { RawServer::Send(socket, reply); });
         Exchange exchange(server.Url("/cut"));
         Text cookiesOut = "x";
-        exchange.params.cookiesOut = &cookiesOut;
+        exchange.cookiesOut = &cookiesOut;
         EXPECT_EQ(exchange.Run(), "");
         EXPECT_EQ(exchange.status, 0);
         EXPECT_EQ(exchange.responseHeaders, "");

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "http/cookie_jar.h"
 #include "http/http_request.h"
 
 namespace qj::test {
@@ -31,22 +32,59 @@ inline std::vector<std::string> OnTheWire(std::vector<std::string> lines) {
     return lines;
 }
 
-// Parameters for a request whose out-parameters all land in this record.
+// One request and what came of it, in fields: the reply's parts after a reply, the failure's after
+// a failure, and the texts the request sends (its header block, its cookies) either way.
 struct Exchange {
     HttpRequestParams params;
-    Text headers;
+    Text headers;  // in: the extra request lines; after Run: the block as the request sent it
     Text responseHeaders;
     int status = -1;
-    Text error;
+    Text error;  // the failure's reason (the transport's words); empty after a reply
+    Text refusedHeader;
+    bool proxyUnreachable = false;
+    bool refusedByProxy = false;
+    Text* cookies = nullptr;     // in: the jar sent; after Run: the jar the reply leaves
+    Text* cookiesOut = nullptr;  // after Run: the reply's cookies (merged into the jar, as asked)
 
-    explicit Exchange(std::string url) {
-        params.url = std::move(url);
-        params.headers = &headers;
-        params.responseHeaders = &responseHeaders;
-        params.status = &status;
-        params.transferError = &error;
+    explicit Exchange(std::string url) { params.url = std::move(url); }
+
+    Bytes Run() {
+        params.headers = headers;
+        if (cookies) {
+            params.cookies = *cookies;
+        }
+        headers = RequestHeaderBlock(params);
+        const Result<HttpResponse> reply = HttpRequest(params);
+        Text collected;
+        if (reply) {
+            status = reply->status;
+            responseHeaders = reply->headers;
+            refusedByProxy = reply->refusedByProxy;
+            error.clear();
+            collected = reply->cookies;
+        } else {
+            status = 0;
+            responseHeaders.clear();
+            error = reply.error().kind == ErrorKind::kRefusedHeader
+                        ? "request header line refused (line break, zero byte or bad name): " + reply.error().reason
+                        : reply.error().reason;
+            refusedHeader = reply.error().kind == ErrorKind::kRefusedHeader ? reply.error().reason : Text();
+            proxyUnreachable = reply.error().kind == ErrorKind::kProxyUnreachable;
+        }
+        if (cookies) {
+            Text jar = RequestCookies(params);
+            if (!reply && params.mergeCookies.value_or(true)) {
+                collected = MergeCookies(jar, collected);
+            } else if (reply && params.mergeCookies.value_or(true)) {
+                jar = collected;
+            }
+            *cookies = jar;
+        }
+        if (cookiesOut) {
+            *cookiesOut = collected;
+        }
+        return reply ? reply->body : Bytes();
     }
-    Bytes Run() { return HttpRequest(params); }
 };
 
 }  // namespace qj::test

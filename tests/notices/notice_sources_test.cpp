@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core_window.h"
 #include "http/base64.h"
 #include "local_servers.h"
 #include "local_sites.h"
@@ -77,15 +76,14 @@ TEST(FetchNoticeText, PrimaryThenFallbackThenBuiltIn) {
         NoticeSite main(c.fallback, c.fallback);
         const Deployment sites =
             testing::DeploymentWith({.mainSite = main.Origin(), .secondarySite = secondary.Origin()});
-        testing::CoreWindow window;
 
         const Text expected = c.expected.empty() ? BuiltInVersionNotice(main.Origin()) : c.expected;
-        EXPECT_EQ(FetchNoticeText(window, VersionNoticeSource(sites)), expected) << c.what;
+        EXPECT_EQ(FetchNoticeText(VersionNoticeSource(sites), {}), expected) << c.what;
         EXPECT_EQ(secondary.VersionHits(), 1) << c.what;
         EXPECT_EQ(main.VersionHits(), c.fallbackHits) << c.what;
 
         const Text expectedAdverts = c.expected.empty() ? BuiltInAdvertText(main.Origin()) : c.expected;
-        EXPECT_EQ(FetchNoticeText(window, AdvertNoticeSource(sites)), expectedAdverts) << c.what;
+        EXPECT_EQ(FetchNoticeText(AdvertNoticeSource(sites), {}), expectedAdverts) << c.what;
         EXPECT_EQ(main.AdvertHits(), c.fallbackHits) << c.what;
     }
 }
@@ -94,17 +92,15 @@ TEST(FetchNoticeText, AnUnreachableSiteCountsAsFailed) {
     const test::RefusingPort refusing;
     NoticeSite main({200, "广告----https://m.test/"}, {200, "v2"});
     const Deployment sites = testing::DeploymentWith({.mainSite = main.Origin(), .secondarySite = refusing.Url()});
-    testing::CoreWindow window;
-    EXPECT_EQ(FetchNoticeText(window, AdvertNoticeSource(sites)), "广告----https://m.test/");
-    EXPECT_EQ(FetchNoticeText(window, VersionNoticeSource(sites)), "v2");
+    EXPECT_EQ(FetchNoticeText(AdvertNoticeSource(sites), {}), "广告----https://m.test/");
+    EXPECT_EQ(FetchNoticeText(VersionNoticeSource(sites), {}), "v2");
 }
 
 TEST(FetchNoticeText, TheTextEndsAtItsFirstZeroByte) {
     NoticeSite secondary({200, std::string("前\0后", 5)}, {200, ""});
     const Deployment sites =
         testing::DeploymentWith({.mainSite = secondary.Origin(), .secondarySite = secondary.Origin()});
-    testing::CoreWindow window;
-    EXPECT_EQ(FetchNoticeText(window, AdvertNoticeSource(sites)), "前");
+    EXPECT_EQ(FetchNoticeText(AdvertNoticeSource(sites), {}), "前");
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ TEST(IniFile, FindValueDropsBlanksAndOnePairOfQuotes) {
 }
 
 TEST(IniFile, NamesIgnoreAsciiCaseButNeverSplitADoubleByteCharacter) {
-    EXPECT_TRUE(IniNamesEqual("编辑框_OpenAi_API秘钥", "编辑框_OPENAI_api秘钥"));
+    EXPECT_TRUE(IniNamesEqual("编辑框_Demo_API秘钥", "编辑框_DEMO_api秘钥"));
     // 丄 (81 41) and 乤 (81 61) differ only in a trail byte that looks like 'A' and 'a'.
     EXPECT_FALSE(IniNamesEqual("\x81\x41", "\x81\x61"));
     EXPECT_FALSE(IniNamesEqual("ab", "abc"));
@@ -89,13 +89,13 @@ TEST(IniFile, NamesIgnoreAsciiCaseButNeverSplitADoubleByteCharacter) {
 TEST(IniFile, ReadsGbkFileWithChineseNamesOnDisk) {
     TemporaryHome home;
     const Text path = ProgramPath(kSettingsFileTail);
-    WriteBytes(NativePath(path), "[编辑框]\n编辑框_OpenAi_API秘钥=sk-123\n");
-    EXPECT_EQ(ReadIniValue(path, "编辑框", "编辑框_OpenAi_API秘钥"), "sk-123");
+    WriteBytes(NativePath(path), "[编辑框]\n编辑框_Demo_API秘钥=sk-123\n");
+    EXPECT_EQ(ReadIniValue(path, "编辑框", "编辑框_Demo_API秘钥"), "sk-123");
     // Leading bytes up to 32 are skipped in the file, section and key names.
-    EXPECT_EQ(ReadIniValue(" \t\x01" + path, "\r\n 编辑框", "  编辑框_OpenAi_API秘钥"), "sk-123");
-    EXPECT_EQ(ReadIniValue(path, "  ", "编辑框_OpenAi_API秘钥"), "");
+    EXPECT_EQ(ReadIniValue(" \t\x01" + path, "\r\n 编辑框", "  编辑框_Demo_API秘钥"), "sk-123");
+    EXPECT_EQ(ReadIniValue(path, "  ", "编辑框_Demo_API秘钥"), "");
     EXPECT_EQ(ReadIniValue(path, "编辑框", "\x01"), "");
-    EXPECT_EQ(ReadIniValue(ProgramPath("missing.ini"), "编辑框", "编辑框_OpenAi_API秘钥"), "");
+    EXPECT_EQ(ReadIniValue(ProgramPath("missing.ini"), "编辑框", "编辑框_Demo_API秘钥"), "");
 }
 
 // A GBK file must never be read as UTF-8. About 1,900 GBK characters are also a valid two-byte
@@ -145,13 +145,13 @@ TEST(IniFile, ReadBufferHoldsTheValueAndItsTerminatingZero) {
 TEST(IniFile, WriteLeavesTheFileToItsOwnerOnlyWhateverItsModeWas) {
     TemporaryHome home;
     const Text path = ProgramPath(kSettingsFileTail);
-    ASSERT_EQ(WriteIniValue(path, "编辑框", "k", "v"), std::nullopt);
+    ASSERT_TRUE(WriteIniValue(path, "编辑框", "k", "v"));
     EXPECT_EQ(ReadBytes(NativePath(path)), "[编辑框]\r\nk=v\r\n");
 #if defined(_WIN32)
     // Windows has no mode bits: who may read the file is the folder's access list. What is left is
     // that each write replaces the file whole.
     for (const unsigned before : {0644u, 0666u, 0640u, 0400u, 0600u}) {
-        ASSERT_EQ(WriteIniValue(path, "编辑框", "k", "w" + std::to_string(before)), std::nullopt);
+        ASSERT_TRUE(WriteIniValue(path, "编辑框", "k", "w" + std::to_string(before)));
     }
 #else
     struct stat info {};
@@ -163,7 +163,7 @@ TEST(IniFile, WriteLeavesTheFileToItsOwnerOnlyWhateverItsModeWas) {
         {0644, 0600}, {0666, 0600}, {0640, 0600}, {0400, 0400}, {0600, 0600}};
     for (const auto& [before, after] : modes) {
         ASSERT_EQ(::chmod(NativePath(path).c_str(), before), 0);
-        ASSERT_EQ(WriteIniValue(path, "编辑框", "k", "w" + std::to_string(before)), std::nullopt);
+        ASSERT_TRUE(WriteIniValue(path, "编辑框", "k", "w" + std::to_string(before)));
         ASSERT_EQ(::stat(NativePath(path).c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, after) << std::oct << before;
     }
@@ -176,25 +176,25 @@ TEST(IniFile, WriteLeavesTheFileToItsOwnerOnlyWhateverItsModeWas) {
 TEST(IniFile, FailedWriteLeavesTheOldFileAndSaysWhy) {
     TemporaryHome home;
     const Text path = ProgramPath(kSettingsFileTail);
-    ASSERT_EQ(WriteIniValue(path, "s", "k", "old"), std::nullopt);
+    ASSERT_TRUE(WriteIniValue(path, "s", "k", "old"));
     home.PointAtUnwritableFolder();
     const Text unwritable = ProgramPath(kSettingsFileTail);
-    const std::optional<FileError> failure = WriteIniValue(unwritable, "s", "k", "new");
-    ASSERT_TRUE(failure.has_value());
-    EXPECT_EQ(failure->path, unwritable);
-    EXPECT_FALSE(failure->reason.empty());
+    const Result<void> written = WriteIniValue(unwritable, "s", "k", "new");
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().where, unwritable);
+    EXPECT_FALSE(written.error().reason.empty());
     EXPECT_EQ(ReadBytes(NativePath(path)), "[s]\r\nk=old\r\n");
 }
 
 TEST(IniFile, RefusesWhatWouldCorruptTheFile) {
     TemporaryHome home;
     const Text path = ProgramPath(kSettingsFileTail);
-    ASSERT_EQ(WriteIniValue(path, "s", "k", "v"), std::nullopt);
-    EXPECT_TRUE(WriteIniValue(path, "s", "k", "line\n[s]\nk=injected").has_value());
-    EXPECT_TRUE(WriteIniValue(path, "s", "k", "cr\rlf").has_value());
-    EXPECT_TRUE(WriteIniValue(path, "s]x", "k", "v").has_value());
-    EXPECT_TRUE(WriteIniValue(path, "s", "k=x", "v").has_value());
-    EXPECT_TRUE(WriteIniValue(path, " ", "k", "v").has_value());
+    ASSERT_TRUE(WriteIniValue(path, "s", "k", "v"));
+    EXPECT_FALSE(WriteIniValue(path, "s", "k", "line\n[s]\nk=injected"));
+    EXPECT_FALSE(WriteIniValue(path, "s", "k", "cr\rlf"));
+    EXPECT_FALSE(WriteIniValue(path, "s]x", "k", "v"));
+    EXPECT_FALSE(WriteIniValue(path, "s", "k=x", "v"));
+    EXPECT_FALSE(WriteIniValue(path, " ", "k", "v"));
     EXPECT_EQ(ReadBytes(NativePath(path)), "[s]\r\nk=v\r\n");
 }
 
@@ -202,9 +202,9 @@ TEST(IniFile, AFolderInThePlaceOfTheFileIsAFailure) {
     TemporaryHome home;
     const Text path = ProgramPath(kSettingsFileTail);
     std::filesystem::create_directory(NativePath(path));
-    const std::optional<FileError> failure = WriteIniValue(path, "s", "k", "v");
-    ASSERT_TRUE(failure.has_value());
-    EXPECT_EQ(failure->reason, "Is a directory");
+    const Result<void> written = WriteIniValue(path, "s", "k", "v");
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().reason, "Is a directory");
     EXPECT_EQ(ReadIniValue(path, "s", "k"), "");
 }
 

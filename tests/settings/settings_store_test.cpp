@@ -266,7 +266,7 @@ TEST_F(SettingsStoreTest, AFailedWriteIsReportedWithPathAndReason) {
     const SaveResult result = SaveCheckBoxes(window, unwritable);
     EXPECT_EQ(result.controlCount, 2);
     ASSERT_TRUE(result.failure.has_value());
-    EXPECT_EQ(result.failure->path, unwritable);
+    EXPECT_EQ(result.failure->where, unwritable);
     EXPECT_FALSE(result.failure->reason.empty());
     EXPECT_EQ(result.failedControl, "");  // the file is the cause, not a value
 }

@@ -65,7 +65,7 @@ TYPED_TEST_P(ToolkitWindowConformance, WorkerCallsWaitForTheWindowThreadAndClosi
     ToolkitWindow& w = this->window();
     std::atomic<bool> written{false};
     std::thread worker([&] {
-        w.SetText(control::kEditOpenAiKey, kPropContent, "sk-1");
+        w.SetText(conformance::kLine, kPropContent, "sk-1");
         written = true;
     });
     // The worker's call waits in the window's queue, and nothing changes until the window thread
@@ -73,31 +73,31 @@ TYPED_TEST_P(ToolkitWindowConformance, WorkerCallsWaitForTheWindowThreadAndClosi
     ASSERT_TRUE(this->WaitUntil([&] { return w.WaitingCalls() != 0; }));
     ASSERT_EQ(w.WaitingCalls(), 1u);
     EXPECT_FALSE(written);
-    EXPECT_EQ(w.GetText(control::kEditOpenAiKey, kPropContent), "");
+    EXPECT_EQ(w.GetText(conformance::kLine, kPropContent), "");
     ASSERT_TRUE(this->PumpUntil([&] { return written.load(); }));
     worker.join();
-    EXPECT_EQ(w.GetText(control::kEditOpenAiKey, kPropContent), "sk-1");
+    EXPECT_EQ(w.GetText(conformance::kLine, kPropContent), "sk-1");
 
     // A worker whose call is queued when the window closes returns at once, empty-handed; later
     // calls do not wait at all, from any thread.
     Text read = "unset";
-    std::thread late([&] { read = w.GetText(control::kButtonStart, kPropCaption); });
+    std::thread late([&] { read = w.GetText(conformance::kButton, kPropCaption); });
     ASSERT_TRUE(this->WaitUntil([&] { return w.WaitingCalls() != 0; }));
     EXPECT_EQ(read, "unset");
     w.Close();
     late.join();
     EXPECT_EQ(read, "");
     EXPECT_FALSE(w.IsOpen());
-    EXPECT_TRUE(TypeParam::WidgetGone(w, control::kButtonStart));
+    EXPECT_TRUE(TypeParam::WidgetGone(w, conformance::kButton));
     std::thread after([&] {
-        w.SetText(control::kButtonStart, kPropCaption, "x");
-        w.SetNumber(control::kCheckPreview, kPropChecked, 1);
-        read = w.GetText(control::kButtonStart, kPropCaption);
+        w.SetText(conformance::kButton, kPropCaption, "x");
+        w.SetNumber(conformance::kCheck, kPropChecked, 1);
+        read = w.GetText(conformance::kButton, kPropCaption);
     });
     after.join();
     EXPECT_EQ(read, "");
-    EXPECT_EQ(w.GetNumber(control::kCheckPreview, kPropChecked), 0);
-    EXPECT_EQ(w.GetText(control::kButtonStart, kPropCaption), "");
+    EXPECT_EQ(w.GetNumber(conformance::kCheck, kPropChecked), 0);
+    EXPECT_EQ(w.GetText(conformance::kButton, kPropCaption), "");
 }
 
 // A worker that only shows something is not held up by the window: its posted work waits in the
@@ -117,7 +117,7 @@ TYPED_TEST_P(ToolkitWindowConformance, PostedWorkRunsOnTheWindowThreadWithoutHol
                 const Text line = std::to_string(worker) + ":" + std::to_string(i) + "\r\n";
                 w.Post([&w, &elsewhere, windowThread, line] {
                     elsewhere += std::this_thread::get_id() != windowThread ? 1 : 0;
-                    w.AppendText(control::kEditLatestVersion, line);
+                    w.AppendText(conformance::kLines, line);
                 });
             }
             ++finished;
@@ -128,7 +128,7 @@ TYPED_TEST_P(ToolkitWindowConformance, PostedWorkRunsOnTheWindowThreadWithoutHol
     for (std::thread& worker : workers) {
         worker.join();
     }
-    const TextList lines = SplitText(w.GetText(control::kEditLatestVersion, kPropContent), "\r\n");
+    const TextList lines = SplitText(w.GetText(conformance::kLines, kPropContent), "\r\n");
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(kWorkers * kLines));
     std::vector<int> next(kWorkers, 0);
     for (std::size_t i = 0; i < lines.size(); ++i) {

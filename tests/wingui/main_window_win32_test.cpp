@@ -158,7 +158,7 @@ TEST(MainWindowWin32, StartUpRunsTheWindowUntilTheUserClosesIt) {
     std::thread late([&] { log = during->GetText(control::kEditRunLog, kPropContent); });
     late.join();
     EXPECT_EQ(log, "");
-    StopRequested = false;
+    StartRunStop();
 }
 
 TEST(MainWindowWin32, AWindowThatCannotBeCreatedEndsStartUpWithMinusOne) {

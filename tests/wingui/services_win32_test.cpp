@@ -7,8 +7,8 @@
 
 #include "app/main_window_job.h"
 #include "app/process_state.h"
-#include "generation/credit_query.h"
-#include "generation/keyword_queue.h"
+#include "app/service_queries.h"
+#include "run/keyword_queue.h"
 #include "job_test_support.h"
 #include "local_deployment.h"
 #include "local_servers.h"
@@ -37,7 +37,7 @@ class JobWin32Test : public ::testing::Test {
 protected:
     void SetUp() override { testing::PrepareRuns(service_); }
     void TearDown() override {
-        StopRequested = true;
+        RequestRunStop();
         window_.WaitFor([] { return !GenerationJobRunning(); });
         ResetProcessState();
     }
@@ -53,7 +53,7 @@ protected:
 };
 
 TEST_F(JobWin32Test, StartWritesOneArticlePerKeywordWhileTheWindowAnswers) {
-    ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, "泡脚\r\n槟榔\r\n"));
+    ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, "泡脚\r\n槟榔\r\n"));
     window_->SetCurrentTabPage(control::kTabMain, page::kChatGpt);
     window_.Type(control::kEditOpenAiKey, L"sk-win");
     service_.SetAnswer([](const httplib::Request&, httplib::Response& response) {
@@ -72,7 +72,7 @@ TEST_F(JobWin32Test, StartWritesOneArticlePerKeywordWhileTheWindowAnswers) {
 }
 
 TEST_F(JobWin32Test, StopDuringARequestPutsTheKeywordBack) {
-    ASSERT_FALSE(ReplaceFileContents(paths_.keywordList, "甲\r\n"));
+    ASSERT_TRUE(ReplaceFileContents(paths_.keywordList, "甲\r\n"));
     testing::AnswerLate(service_);
     window_.Click(control::kButtonStart);
     ASSERT_TRUE(window_.WaitFor([&] { return !service_.Seen().empty(); }));
@@ -92,7 +92,7 @@ TEST(JobWin32, ClosingTheWindowDuringARunPutsTheKeywordBack) {
     testing::LocalCompletionService service;
     testing::PrepareRuns(service);
     const JobPaths paths = JobPathsIn(ProgramFolder());
-    ASSERT_FALSE(ReplaceFileContents(paths.keywordList, "甲\r\n乙\r\n"));
+    ASSERT_TRUE(ReplaceFileContents(paths.keywordList, "甲\r\n乙\r\n"));
     testing::AnswerLate(service);
     // The user: clicks 开始 once the window is up, and closes it once the first request is out.
     std::thread user([&service] {
@@ -191,9 +191,9 @@ TEST(ServicesWin32, RequeueFailedMovesTheFailuresBehindTheList) {
     TemporaryHome home;
     OpenedMainWindow window;
     const JobPaths paths = JobPathsIn(ProgramFolder());
-    ASSERT_FALSE(EnsureFolder(ProgramPath("OpenAi")));
-    ASSERT_FALSE(ReplaceFileContents(paths.keywordList, "甲\r\n"));
-    ASSERT_FALSE(ReplaceFileContents(paths.failureList, "乙\r\n丙\r\n"));
+    ASSERT_TRUE(EnsureFolder(ProgramPath("OpenAi")));
+    ASSERT_TRUE(ReplaceFileContents(paths.keywordList, "甲\r\n"));
+    ASSERT_TRUE(ReplaceFileContents(paths.failureList, "乙\r\n丙\r\n"));
     window.Click(control::kButtonRequeueFailed);
     EXPECT_EQ(ReadFileBytes(paths.keywordList), "甲\r\n乙\r\n丙\r\n");
     EXPECT_EQ(ReadFileBytes(paths.failureList), "");

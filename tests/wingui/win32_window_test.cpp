@@ -61,37 +61,37 @@ TEST(Win32Window, TheUsersClicksPagesAndDoubleClicksReachTheProgram) {
     ASSERT_TRUE(window);
     // A click reaches only a control on the screen.
     window->ShowCentred();
-    Click(*window, control::kButtonStart);
-    Click(*window, control::kCheckPreview);
-    Click(*window, control::kRadioInterfaceTwo);
+    Click(*window, conformance::kButton);
+    Click(*window, conformance::kCheck);
+    Click(*window, conformance::kRadioTwo);
     EXPECT_EQ(recorded.clicks,
-              (std::vector<Text>{control::kButtonStart, control::kCheckPreview, control::kRadioInterfaceTwo}));
-    EXPECT_EQ(window->GetNumber(control::kCheckPreview, kPropChecked), 1);
+              (std::vector<Text>{conformance::kButton, conformance::kCheck, conformance::kRadioTwo}));
+    EXPECT_EQ(window->GetNumber(conformance::kCheck, kPropChecked), 1);
     // A click checks a radio box and unchecks the others of its group only.
-    EXPECT_EQ(window->GetNumber(control::kRadioInterfaceTwo, kPropChecked), 1);
-    EXPECT_EQ(window->GetNumber(control::kRadioInterfaceOne, kPropChecked), 0);
+    EXPECT_EQ(window->GetNumber(conformance::kRadioTwo, kPropChecked), 1);
+    EXPECT_EQ(window->GetNumber(conformance::kRadioOne, kPropChecked), 0);
 
     // The user's page switch is an event and shows that page; the program's is not.
-    HWND tab = window->Control(control::kTabMain);
+    HWND tab = window->Control(conformance::kTab);
     SendMessageW(tab, TCM_SETCURFOCUS, 2, 0);
     EXPECT_EQ(recorded.pages, std::vector<int>{2});
-    EXPECT_EQ(window->CurrentTabPage(control::kTabMain), 2);
-    window->SetCurrentTabPage(control::kTabMain, 0);
+    EXPECT_EQ(window->CurrentTabPage(conformance::kTab), 2);
+    window->SetCurrentTabPage(conformance::kTab, 0);
     EXPECT_EQ(recorded.pages, std::vector<int>{2});
 
     NMITEMACTIVATE activate{};
-    activate.hdr.hwndFrom = window->Control(control::kListAdverts);
+    activate.hdr.hwndFrom = window->Control(conformance::kList);
     activate.hdr.code = NM_DBLCLK;
     activate.iItem = -1;
     SendMessageW(window->TopLevel(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&activate));
     EXPECT_EQ(recorded.doubleClicks, 1);
 
     // A line break pasted into a one-line box is dropped, the caret kept after the pasted text.
-    HWND edit = window->Control(control::kEditOpenAiKey);
+    HWND edit = window->Control(conformance::kLine);
     SetWindowTextW(edit, L"ab");
     SendMessageW(edit, EM_SETSEL, 1, 1);
     SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"x\r\ny"));
-    EXPECT_EQ(window->GetText(control::kEditOpenAiKey, kPropContent), "axyb");
+    EXPECT_EQ(window->GetText(conformance::kLine, kPropContent), "axyb");
     DWORD caret = 0;
     SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
     EXPECT_EQ(caret, 3u);
@@ -101,20 +101,20 @@ TEST(Win32Window, CellsAreDrawnInTheirOwnColoursElseTheLists) {
     auto window = Win32Window::Create(ConformanceLayout(), {});
     ASSERT_TRUE(window);
     for (int i = 0; i < 3; ++i) {
-        window->ListAddRow(control::kListAdverts, std::to_string(i));
+        window->ListAddRow(conformance::kList, std::to_string(i));
     }
     const Colour red = RgbColour(0xFF, 0, 0);
     const Colour yellow = RgbColour(0xFF, 0xFF, 0);
-    window->ListSetCellColours(control::kListAdverts, 1, 1, red, std::nullopt);
-    window->ListSetCellColours(control::kListAdverts, 2, 0, std::nullopt, yellow);
+    window->ListSetCellColours(conformance::kList, 1, 1, red, std::nullopt);
+    window->ListSetCellColours(conformance::kList, 2, 0, std::nullopt, yellow);
     const auto plain = std::make_pair(RgbColour(0, 0, 0), RgbColour(0xFF, 0xFF, 0xFF));
-    EXPECT_EQ(window->ListCellDrawColours(control::kListAdverts, 1, 1), std::make_pair(red, plain.second));
-    EXPECT_EQ(window->ListCellDrawColours(control::kListAdverts, 2, 0), std::make_pair(plain.first, yellow));
-    EXPECT_EQ(window->ListCellDrawColours(control::kListAdverts, 1, 0), plain);
-    window->ListClear(control::kListAdverts);
-    window->ListAddRow(control::kListAdverts, "0");
-    window->ListAddRow(control::kListAdverts, "1");
-    EXPECT_EQ(window->ListCellDrawColours(control::kListAdverts, 1, 1), plain);
+    EXPECT_EQ(window->ListCellDrawColours(conformance::kList, 1, 1), std::make_pair(red, plain.second));
+    EXPECT_EQ(window->ListCellDrawColours(conformance::kList, 2, 0), std::make_pair(plain.first, yellow));
+    EXPECT_EQ(window->ListCellDrawColours(conformance::kList, 1, 0), plain);
+    window->ListClear(conformance::kList);
+    window->ListAddRow(conformance::kList, "0");
+    window->ListAddRow(conformance::kList, "1");
+    EXPECT_EQ(window->ListCellDrawColours(conformance::kList, 1, 1), plain);
 }
 
 TEST(Win32Window, SkinColoursFollowTheHueAndSaturationOfTheSkin) {

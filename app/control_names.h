@@ -1,0 +1,149 @@
+#pragma once
+
+#include <string_view>
+
+
+namespace qj {
+
+// Names of the main window's controls, in control order. They are also the keys of 配置.ini.
+namespace control {
+inline constexpr const char* kCheckSaveAsHtml =
+    "\xD1\xA1\xD4\xF1\xBF\xF2_\xD2\xD4HTML\xD4\xB4\xC2\xEB\xD0\xCE\xCA\xBD\xB1\xA3\xB4\xE6";  // 选择框_以HTML源码形式保存
+inline constexpr const char* kRadioInterfaceTwo = "\xB5\xA5\xD1\xA1\xBF\xF2_\xBD\xD3\xBF\xDA\xB6\xFE";  // 单选框_接口二
+inline constexpr const char* kRadioInterfaceOne = "\xB5\xA5\xD1\xA1\xBF\xF2_\xBD\xD3\xBF\xDA\xD2\xBB";  // 单选框_接口一
+inline constexpr const char* kRadioInterfaceThree =
+    "\xB5\xA5\xD1\xA1\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD";  // 单选框_接口三
+inline constexpr const char* kLabelInterface =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9"
+    "10";                                                                        // 透明标签10
+inline constexpr const char* kButtonTest = "\xB0\xB4\xC5\xA5_\xB2\xE2\xCA\xD4";  // 按钮_测试
+inline constexpr const char* kLabelSecretKey =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9"
+    "9";  // 透明标签9
+inline constexpr const char* kEditWenxinSecretKey =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xB0\xD9\xB6\xC8\xCE\xC4\xD0\xC4_Secretkey";  // 编辑框_百度文心_Secretkey
+inline constexpr const char* kLabelWenxinApiKey =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9"
+    "8";  // 透明标签8
+inline constexpr const char* kEditWenxinApiKey =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xB0\xD9\xB6\xC8\xCE\xC4\xD0\xC4_APIKEY";  // 编辑框_百度文心_APIKEY
+inline constexpr const char* kCheckPreview =
+    "\xD1\xA1\xD4\xF1\xBF\xF2_\xD4\xA4\xC0\xC0\xC9\xFA\xB3\xC9\xC4\xDA\xC8\xDD";  // 选择框_预览生成内容
+inline constexpr const char* kLabelFailedKeywords =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9"
+    "7";  // 透明标签7
+inline constexpr const char* kButtonViewFailedKeywords =
+    "\xB0\xB4\xC5\xA5_OpenAi_\xB2\xE9\xBF\xB4\xCA\xA7\xB0\xDC\xB9\xD8\xBC\xFC\xB4\xCA";  // 按钮_OpenAi_查看失败关键词
+inline constexpr const char* kLabelUsage =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9"
+    "6";  // 透明标签6
+inline constexpr const char* kLabelOutput =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9"
+    "5";  // 透明标签5
+inline constexpr const char* kButtonViewOutput =
+    "\xB0\xB4\xC5\xA5_OpenAi_\xB2\xE9\xBF\xB4\xC9\xFA\xB3\xC9\xC4\xDA\xC8\xDD";  // 按钮_OpenAi_查看生成内容
+inline constexpr const char* kLabelKeywordHint =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9"
+    "4";  // 透明标签4
+inline constexpr const char* kLabelCredit =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9"
+    "3";  // 透明标签3
+inline constexpr const char* kButtonQueryCredit =
+    "\xB0\xB4\xC5\xA5_OpenAi_\xB2\xE9\xD1\xAF\xD3\xE0\xB6\xEE";  // 按钮_OpenAi_查询余额
+inline constexpr const char* kEditOpenAiKey =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_OpenAi_API\xC3\xD8\xD4\xBF";  // 编辑框_OpenAi_API秘钥
+inline constexpr const char* kLabelApiKey =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9"
+    "2";  // 透明标签2
+inline constexpr const char* kButtonImportKeywords =
+    "\xB0\xB4\xC5\xA5_OpenAi_\xB5\xBC\xC8\xEB\xB2\xC9\xBC\xAF\xB9\xD8\xBC\xFC\xB4\xCA";  // 按钮_OpenAi_导入采集关键词
+inline constexpr const char* kLabelKeywords =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9"
+    "1";                                                                          // 透明标签1
+inline constexpr const char* kButtonStart = "\xB0\xB4\xC5\xA5_\xBF\xAA\xCA\xBC";  // 按钮_开始
+inline constexpr const char* kButtonStop = "\xB0\xB4\xC5\xA5_\xBD\xE1\xCA\xF8";   // 按钮_结束
+inline constexpr const char* kButtonSaveSettings =
+    "\xB0\xB4\xC5\xA5_\xB1\xA3\xB4\xE6\xC5\xE4\xD6\xC3";  // 按钮_保存配置
+inline constexpr const char* kGroupAdverts =
+    "\xB7\xD6\xD7\xE9\xBF\xF2"
+    "6";  // 分组框6
+inline constexpr const char* kLabelAdvertNotice =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9"
+    "18";  // 透明标签18
+inline constexpr const char* kListAdverts =
+    "\xB3\xAC\xBC\xB6\xC1\xD0\xB1\xED\xBF\xF2_\xC4\xDA\xD2\xB3\xB9\xE3\xB8\xE6";  // 超级列表框_内页广告
+inline constexpr const char* kEditLatestVersion =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xD7\xEE\xD0\xC2\xB0\xE6\xB1\xBE";  // 编辑框_最新版本
+inline constexpr const char* kLabelCurrentVersion =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB5\xB1\xC7\xB0\xB0\xE6\xB1\xBE";  // 透明标签_当前版本
+inline constexpr const char* kLabelBlog =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB9\xD9\xB7\xBD\xCD\xF8\xD5\xBE";  // 透明标签_官方网站
+inline constexpr const char* kGroupUpdate =
+    "\xB7\xD6\xD7\xE9\xBF\xF2"
+    "5";  // 分组框5
+inline constexpr const char* kEditRunLog =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xD4\xCB\xD0\xD0\xC8\xD5\xD6\xBE";  // 编辑框_运行日志
+inline constexpr const char* kTabMain =
+    "\xB8\xDF\xBC\xB6\xD1\xA1\xD4\xF1\xBC\xD0"
+    "1";  // 高级选择夹1
+// The page of interface three: each edit box with its label.
+inline constexpr const char* kLabelInterfaceThreeBaseUrl =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_API\xB5\xD8\xD6\xB7";  // 透明标签_接口三_API地址
+inline constexpr const char* kEditInterfaceThreeBaseUrl =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_API\xB5\xD8\xD6\xB7";  // 编辑框_接口三_API地址
+inline constexpr const char* kLabelInterfaceThreeModel =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xC4\xA3\xD0\xCD";  // 透明标签_接口三_模型
+inline constexpr const char* kEditInterfaceThreeModel =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xC4\xA3\xD0\xCD";  // 编辑框_接口三_模型
+inline constexpr const char* kLabelInterfaceThreeTemperature =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xCE\xC2\xB6\xC8";  // 透明标签_接口三_温度
+inline constexpr const char* kEditInterfaceThreeTemperature =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xCE\xC2\xB6\xC8";  // 编辑框_接口三_温度
+inline constexpr const char* kLabelInterfaceThreePrompt =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xCC\xE1\xCA\xBE\xB4\xCA";  // 透明标签_接口三_提示词
+inline constexpr const char* kEditInterfaceThreePrompt =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xCC\xE1\xCA\xBE\xB4\xCA";  // 编辑框_接口三_提示词
+inline constexpr const char* kLabelInterfaceThreeSystemPrompt =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xCF\xB5\xCD\xB3\xCC\xE1\xCA\xBE\xB4\xCA";  // 透明标签_接口三_系统提示词
+inline constexpr const char* kEditInterfaceThreeSystemPrompt =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xCF\xB5\xCD\xB3\xCC\xE1\xCA\xBE\xB4\xCA";  // 编辑框_接口三_系统提示词
+// Further endpoints (one per line) and the proxy of interface three's requests.
+inline constexpr const char* kLabelInterfaceThreeBackups =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xB1\xB8\xD3\xC3\xBD\xD3\xBF\xDA";  // 透明标签_接口三_备用接口
+inline constexpr const char* kEditInterfaceThreeBackups =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xB1\xB8\xD3\xC3\xBD\xD3\xBF\xDA";  // 编辑框_接口三_备用接口
+inline constexpr const char* kLabelInterfaceThreeProxy =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xB4\xFA\xC0\xED";  // 透明标签_接口三_代理
+inline constexpr const char* kEditInterfaceThreeProxy =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xB4\xFA\xC0\xED";  // 编辑框_接口三_代理
+inline constexpr const char* kLabelInterfaceThreeHint =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xCB\xB5\xC3\xF7";  // 透明标签_接口三_说明
+// Running many keywords at once, retrying, resuming.
+inline constexpr const char* kLabelConcurrency =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB2\xA2\xB7\xA2\xCA\xFD";  // 透明标签_并发数
+inline constexpr const char* kEditConcurrency = "\xB1\xE0\xBC\xAD\xBF\xF2_\xB2\xA2\xB7\xA2\xCA\xFD";  // 编辑框_并发数
+inline constexpr const char* kLabelRetryCount =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xCA\xA7\xB0\xDC\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD";  // 透明标签_失败重试次数
+inline constexpr const char* kEditRetryCount =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xCA\xA7\xB0\xDC\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD";  // 编辑框_失败重试次数
+inline constexpr const char* kLabelConcurrencyHint =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB2\xA2\xB7\xA2\xCB\xB5\xC3\xF7";  // 透明标签_并发说明
+inline constexpr const char* kButtonRequeueFailed =
+    "\xB0\xB4\xC5\xA5_OpenAi_\xCA\xA7\xB0\xDC\xD6\xD8\xCA\xD4";  // 按钮_OpenAi_失败重试
+inline constexpr const char* kCheckSkipExisting =
+    "\xD1\xA1\xD4\xF1\xBF\xF2_\xCC\xF8\xB9\xFD\xD2\xD1\xC9\xFA\xB3\xC9";  // 选择框_跳过已生成
+inline constexpr const char* kProgressRun =
+    "\xBD\xF8\xB6\xC8\xCC\xF5_\xC8\xCE\xCE\xF1\xBD\xF8\xB6\xC8";  // 进度条_任务进度
+}  // namespace control
+
+// Pages of the tab control kTabMain.
+namespace page {
+inline constexpr int kChatGpt = 0;
+inline constexpr int kWenxin = 1;
+inline constexpr int kUsage = 2;
+inline constexpr int kBusiness = 3;
+inline constexpr int kUpdate = 4;
+inline constexpr int kInterfaceThree = 5;
+}  // namespace page
+
+}  // namespace qj

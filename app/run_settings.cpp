@@ -1,0 +1,77 @@
+#include "app/run_settings.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "app/control_names.h"
+#include "services/retry_policy.h"
+#include "text/ascii.h"
+
+namespace qj {
+
+namespace {
+
+// A whole number typed into an edit box, within [low, high]; `fallback` when the box is empty or
+// holds something else, the nearest bound when the number lies outside.
+int BoundedNumber(const Text& typed, int low, int high, int fallback) {
+    const Text text(TrimAsciiBlanks(typed));
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != Text::npos) {
+        return fallback;
+    }
+    return std::clamp(std::atoi(text.c_str()), low, high);
+}
+
+}  // namespace
+
+Interface ChosenInterface(const SettingReader& settings) {
+    if (settings.IsChecked(control::kRadioInterfaceThree)) {
+        return Interface::kThree;
+    }
+    return settings.IsChecked(control::kRadioInterfaceOne) ? Interface::kOne : Interface::kTwo;
+}
+
+InterfaceThreeSettings ReadChatSettings(const SettingReader& settings) {
+    return InterfaceThreeSettings{
+        .baseUrl = settings.TextOf(control::kEditInterfaceThreeBaseUrl),
+        .model = settings.TextOf(control::kEditInterfaceThreeModel),
+        .promptTemplate = settings.TextOf(control::kEditInterfaceThreePrompt),
+        .systemPrompt = settings.TextOf(control::kEditInterfaceThreeSystemPrompt),
+        .temperature = settings.TextOf(control::kEditInterfaceThreeTemperature),
+        .backupEndpoints = settings.TextOf(control::kEditInterfaceThreeBackups),
+        .proxy = settings.TextOf(control::kEditInterfaceThreeProxy),
+    };
+}
+
+RunInputs ReadRunInputs(const SettingReader& settings, const Deployment& deployment, const Text& programFolder,
+                        const RunSwitches& switches) {
+    switches.preview->Set(settings.IsChecked(control::kCheckPreview));
+    switches.asHtml->Set(settings.IsChecked(control::kCheckSaveAsHtml));
+    switches.skipExisting->Set(settings.IsChecked(control::kCheckSkipExisting));
+
+    RunInputs inputs;
+    inputs.take.files = JobPathsIn(programFolder);
+    inputs.take.skipExisting = switches.skipExisting;
+
+    RequestSettings& request = inputs.request;
+    request.chosen = ChosenInterface(settings);
+    request.key = settings.TextOf(control::kEditOpenAiKey);
+    switch (request.chosen) {
+        case Interface::kOne:
+            request.completion = InterfaceOneProfile(deployment.openAi, deployment.relayOne);
+            break;
+        case Interface::kTwo:
+            request.completion = InterfaceTwoProfile(deployment.openAi, deployment.relayTwo);
+            break;
+        case Interface::kThree:
+            request.chat = PlanChatEndpoints(ReadChatSettings(settings), DefaultChatBaseUrl(deployment));
+            break;
+    }
+    request.workers = BoundedNumber(settings.TextOf(control::kEditConcurrency), 1, kMaxWorkers, 1);
+    request.retries = BoundedNumber(settings.TextOf(control::kEditRetryCount), 0, retry::kMaxRetries, 0);
+
+    inputs.write.asHtml = switches.asHtml;
+    inputs.report.preview = switches.preview;
+    return inputs;
+}
+
+}  // namespace qj

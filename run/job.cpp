@@ -1,0 +1,425 @@
+#include "run/job.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/open_file.h"
+#include "platform/program_folder.h"
+#include "run/failure_requeue.h"
+#include "run/log_line.h"
+#include "run/output_files.h"
+#include "run/request_stage.h"
+#include "run/run_log_file.h"
+
+namespace qj {
+
+namespace {
+
+constexpr std::chrono::milliseconds kProgressInterval{200};
+
+Text TokenCounts(const TokenUsage& usage) {
+    return "输入" + std::to_string(usage.promptTokens) + "，输出" + std::to_string(usage.completionTokens) + "，合计" +
+           std::to_string(usage.totalTokens);
+}
+
+// The run's log: each message stamped once, written into the run's log file and told to the
+// observer. A file that cannot be written is said once; the observer still gets every line.
+class RunReporter {
+public:
+    RunReporter(RunObserver& observer, const Text& folder) : observer_(observer), file_(folder, RunLogNow()) {}
+
+    void Log(const Text& message) {
+        const Text line = RunLogLineNow(message);
+        const Result<void> kept = file_.Append(line);
+        observer_.Logged(line);
+        if (!kept) {
+            observer_.Logged(RunLogLineNow("错误信息：运行日志无法写入文件 " + Describe(kept.error())));
+        }
+    }
+
+    LogSink Sink() {
+        return [this](const Text& message) { Log(message); };
+    }
+
+private:
+    RunObserver& observer_;
+    RunLogFile file_;
+};
+
+// The figures of the run, told to the observer as they change: with keywords that take
+// milliseconds at most every kProgressInterval, and soon after a change however long the next
+// keyword takes.
+class ProgressTeller {
+public:
+    ProgressTeller(RunObserver& observer, KeywordQueue& queue, ProgressMeter& meter)
+        : observer_(observer), queue_(queue), meter_(meter) {}
+
+    void Begin() {
+        Tell(false);
+        thread_ = std::thread([this] { TellWhileRunning(); });
+    }
+
+    void Changed() {
+        std::lock_guard lock(mutex_);
+        if (!pending_) {
+            pending_ = true;
+            wake_.notify_one();
+        }
+    }
+
+    // The final figures: the run is over.
+    void End() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+        Tell(true);
+    }
+
+private:
+    void Tell(bool over) {
+        meter_.SetRemaining(queue_.RemainingCount());
+        observer_.Progress(meter_.Figures(), over);
+    }
+
+    void TellWhileRunning() {
+        std::unique_lock lock(mutex_);
+        auto lastTold = std::chrono::steady_clock::now();
+        while (!stopping_) {
+            if (!pending_) {
+                wake_.wait(lock);
+                continue;
+            }
+            const auto due = lastTold + kProgressInterval;
+            if (std::chrono::steady_clock::now() < due) {
+                wake_.wait_until(lock, due);
+                continue;
+            }
+            pending_ = false;
+            lock.unlock();
+            Tell(false);
+            lastTold = std::chrono::steady_clock::now();
+            lock.lock();
+        }
+    }
+
+    RunObserver& observer_;
+    KeywordQueue& queue_;
+    ProgressMeter& meter_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool pending_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+// One run: the workers share the queue, the stages, the counts and the decision to take no more
+// keywords.
+class Run {
+public:
+    Run(const RunInputs& inputs, KeywordQueue& queue, RunReporter& log, RunObserver& observer, const StopToken& stop)
+        : inputs_(inputs),
+          queue_(queue),
+          log_(log),
+          stop_(stop),
+          request_(inputs.request, log.Sink()),
+          output_(queue.paths().outputFolder),
+          progress_(observer, queue, meter_) {}
+
+    // What must hold before the first keyword is taken: the list is this run's alone, and what an
+    // earlier run left unsettled is back in it. False when the run cannot start.
+    bool Prepare() {
+        if (!queue_.TryLockRun()) {
+            Log("错误信息：另一个青笺程序正在处理关键词列表 " + queue_.paths().keywordList);
+            return false;
+        }
+        Result<void> settled = FinishInterruptedRequeue(queue_.paths(), RequeueIntentPath(queue_));
+        if (settled) {
+            if (Result<int> recovered = queue_.Recover(); !recovered) {
+                settled = recovered.error();
+            }
+        }
+        if (!settled) {
+            // Taking keywords now would bury the unsettled ones of the journal under new records.
+            Log("错误信息：" + Describe(settled.error()));
+            return false;
+        }
+        // Files a killed run was writing are no articles; nobody else writes into the folder now.
+        RemovePartialFiles(queue_.paths().outputFolder);
+        if (!PathExists(NativePath(queue_.paths().keywordList)).value_or(false)) {
+            Log("没有找到关键词列表 " + queue_.paths().keywordList + "：请建立这个文本文件，每行写一个关键词");
+        } else if (const ListEncoding encoding = queue_.Format().encoding; encoding != ListEncoding::kGbk) {
+            Log(Text("关键词列表按") + EncodingName(encoding) + "编码读取");
+        }
+        return true;
+    }
+
+    // One worker: takes keywords until the list ends, the run is stopped or it must end.
+    void Work() {
+        while (!stop_.StopRequested() && !ending_.load()) {
+            const Result<KeywordQueue::Taken> next = queue_.TakeNextKeyword();
+            if (!next) {
+                Log("错误信息：" + Describe(next.error()));
+                EndEarly();
+                break;
+            }
+            const KeywordQueue::Taken& taken = *next;
+            if (taken.kind != KeywordQueue::Taken::Kind::kKeyword) {
+                if (taken.keywordsBehind > 0) {
+                    Halted(taken);
+                }
+                ending_ = true;
+                break;
+            }
+            if (taken.lossy) {
+                Log("关键词【" + taken.keyword + "】中有GBK编码没有的字符，已换成“?”");
+            }
+            progress_.Changed();
+            Process(taken);
+            progress_.Changed();
+        }
+    }
+
+    // The list file shows exactly what remains once a run is over. When it cannot be written, the
+    // journal still holds what the file lacks, and the next run (or start of the program) applies it.
+    void WriteListBack() {
+        if (Result<void> e = queue_.Flush(); !e) {
+            Log("错误信息：" + Describe(e.error()));
+            Log("关键词列表没能写回，未完成的关键词将在下次运行时放回待采集关键词列表");
+            endedEarly_ = true;
+        }
+    }
+
+    void Begin() { progress_.Begin(); }
+
+    JobSummary End(bool started) {
+        progress_.End();  // the final figures stay in the progress bar
+        std::lock_guard lock(mutex_);
+        summary_.figures = meter_.Figures();
+        summary_.figures.timeLeft.reset();
+        if (started) {
+            request_.LogFigures();
+        }
+        if (summary_.keywordsWithTokens > 0) {
+            Log("本次任务共消耗Token：" + TokenCounts(summary_.tokens) + "（" +
+                std::to_string(summary_.keywordsWithTokens) + "个关键词）");
+        }
+        summary_.end = !started                  ? RunEnd::kNotStarted
+                       : endedEarly_             ? RunEnd::kEndedEarly
+                       : stop_.StopRequested()   ? RunEnd::kStopped
+                                                 : RunEnd::kListDone;
+        return summary_;
+    }
+
+private:
+    void Log(const Text& message) { log_.Log(message); }
+
+    // The run ends with keywords left in the list.
+    void EndEarly() {
+        endedEarly_ = true;
+        ending_ = true;
+    }
+
+    // A line that ends the run stands before keywords: the user should know they were not reached.
+    void Halted(const KeywordQueue::Taken& taken) {
+        const Text left = std::to_string(taken.keywordsBehind);
+        if (taken.halt == KeywordQueue::Taken::Halt::kOtherEncoding) {
+            Log(Text("关键词列表从这里起是") + EncodingName(taken.other) + "编码，本次任务到此结束，后面还有" + left +
+                "个关键词，下次开始时按这种编码接着读取");
+        } else {
+            Log("关键词列表中遇到空行，本次任务到此结束，空行后还有" + left + "个关键词，删去空行后再开始即可接着生成");
+        }
+        EndEarly();
+    }
+
+    // --- Record the outcome -------------------------------------------------------------------
+
+    // Back to the front of the list. When even that fails, the keyword is still in the journal,
+    // whose unsettled keywords the next run (or start of the program) puts back first.
+    void PutBack(const KeywordQueue::Taken& taken) {
+        const Text& keyword = taken.keyword;
+        if (Result<void> e = queue_.Return(keyword, taken.line); !e) {
+            Log("错误信息：" + Describe(e.error()));
+            Log("关键词【" + keyword + "】将在下次运行时放回待采集关键词列表");
+        } else {
+            Log("关键词【" + keyword + "】已放回待采集关键词列表");
+        }
+        Count(&JobSummary::returned);
+    }
+
+    // An outcome that could not be recorded: asking again would only buy the same answer again and
+    // fail the same way, so the keyword goes back and the run takes no further one.
+    void Unrecorded(const KeywordQueue::Taken& taken, const Error& error) {
+        Log("错误信息：" + Describe(error));
+        PutBack(taken);
+        EndEarly();
+    }
+
+    // The outcome is recorded: the keyword leaves the journal. When the journal cannot say so, the
+    // keyword stays in it (the next run puts it back: done twice, never lost) and the run ends, as
+    // every further keyword would need the journal too.
+    void Settled(const KeywordQueue::Taken& taken) {
+        if (Result<void> e = queue_.Finish(taken.keyword, taken.line); !e) {
+            Log("错误信息：" + Describe(e.error()));
+            Log("关键词【" + taken.keyword + "】将在下次运行时放回待采集关键词列表");
+            EndEarly();
+        }
+    }
+
+    void RecordFailure(const KeywordQueue::Taken& taken, const Text& detail) {
+        Log("关键词【" + taken.keyword + "】内容生成失败！");
+        if (!detail.empty()) {
+            Log("错误信息：" + detail);
+        }
+        if (Result<void> e = AppendFailedKeyword(queue_.paths().failureList, taken.keyword); !e) {
+            Unrecorded(taken, e.error());
+            return;
+        }
+        Count(&JobSummary::failed);
+        meter_.Failed();
+        Settled(taken);
+    }
+
+    void RecordTokens(const Text& keyword, const GenerationOutcome& outcome) {
+        if (outcome.usage) {
+            Log("关键词【" + keyword + "】消耗Token：" + TokenCounts(*outcome.usage));
+            std::lock_guard lock(mutex_);
+            summary_.tokens += *outcome.usage;
+            ++summary_.keywordsWithTokens;
+        }
+    }
+
+    void Count(int JobSummary::*field) {
+        std::lock_guard lock(mutex_);
+        ++(summary_.*field);
+    }
+
+    // --- The stages of one keyword -------------------------------------------------------------
+
+    // The whole work for one keyword.
+    void Process(const KeywordQueue::Taken& taken) {
+        const Text& keyword = taken.keyword;
+        // Take: a keyword whose article exists is passed over.
+        if (inputs_.take.skipExisting->On() && output_.Exists(keyword, taken.original)) {
+            Log("关键词【" + keyword + "】已有生成内容，跳过");
+            Count(&JobSummary::skipped);
+            meter_.Skipped();
+            Settled(taken);
+            return;
+        }
+        Log("开始生成关键词【" + keyword + "】相关内容");
+        Log("Chat GPT 思考中，请耐心等待.....");
+        const GenerationOutcome outcome = request_.Ask(keyword, stop_);
+        Settle(taken, outcome);
+        RecordTokens(keyword, outcome);
+    }
+
+    // Check the reply, write the article, record the outcome.
+    void Settle(const KeywordQueue::Taken& taken, const GenerationOutcome& outcome) {
+        const Text& keyword = taken.keyword;
+        if (outcome.unusableSettings && !outcome.errorDetail.empty()) {
+            Log("错误信息：" + outcome.errorDetail);
+        }
+        if (outcome.cancelled || outcome.unusableSettings) {
+            PutBack(taken);
+            if (outcome.unusableSettings) {
+                EndEarly();
+            }
+            ending_ = true;
+            return;
+        }
+        if (!outcome.ok) {
+            RecordFailure(taken, outcome.errorDetail);
+            return;
+        }
+        if (inputs_.report.preview->On()) {
+            Log(outcome.text);
+        }
+        if (outcome.text.empty()) {
+            // A success without text would otherwise vanish without a trace.
+            RecordFailure(taken, outcome.errorDetail);
+            return;
+        }
+        const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(outcome.text) : outcome.text;
+        if (Result<void> e = output_.Save(keyword, article, taken.original); !e) {
+            Unrecorded(taken, e.error());
+            return;
+        }
+        Count(&JobSummary::succeeded);
+        meter_.Succeeded();
+        Log("关键词【" + keyword + "】内容生成成功，已保存到本地目录中！");
+        Settled(taken);
+    }
+
+    const RunInputs& inputs_;
+    KeywordQueue& queue_;
+    RunReporter& log_;
+    const StopToken stop_;
+    std::atomic<bool> ending_{false};
+    std::atomic<bool> endedEarly_{false};
+    RequestStage request_;
+    OutputFolder output_;
+    ProgressMeter meter_;
+    ProgressTeller progress_;
+    std::mutex mutex_;
+    JobSummary summary_;
+};
+
+}  // namespace
+
+JobSummary RunJob(const RunInputs& inputs, RunObserver& observer, const StopToken& stop, const RunHooks& hooks) {
+    observer.Running(true);
+    KeywordQueue queue(inputs.take.files);
+    RunReporter log(observer, inputs.take.files.runLogFolder);
+    JobSummary summary;
+    {
+        Run run(inputs, queue, log, observer, stop);
+        run.Begin();
+        const bool started = run.Prepare();
+        if (started) {
+            std::vector<std::thread> helpers;
+            for (int i = 1; i < inputs.request.workers; ++i) {
+                helpers.emplace_back([&run] { run.Work(); });
+            }
+            run.Work();
+            for (std::thread& t : helpers) {
+                t.join();
+            }
+            run.WriteListBack();
+        }
+        summary = run.End(started);
+    }
+    queue.UnlockRun();
+    if (hooks.onRunEnding) {
+        hooks.onRunEnding();
+    }
+    observer.Running(false);
+    log.Log(summary.end == RunEnd::kStopped && hooks.interrupted && hooks.interrupted() ? "任务已停止" : "任务完成！");
+    return summary;
+}
+
+int RecoverInterruptedKeywords(const Text& programFolder) {
+    KeywordQueue queue(JobPathsIn(programFolder));
+    // Without a journal that holds something or a recorded move there is nothing to do, and opening
+    // the window creates no folder and no lock file.
+    const bool journalHolds = RegularFileSize(queue.paths().journal).value_or(0) > 0;
+    if (!journalHolds && !PathExists(NativePath(RequeueIntentPath(queue))).value_or(false)) {
+        return 0;
+    }
+    if (!queue.TryLockRun()) {
+        return 0;
+    }
+    // Without a window to tell: whatever fails here, the next run meets again and logs.
+    if (!FinishInterruptedRequeue(queue.paths(), RequeueIntentPath(queue))) {
+        return 0;
+    }
+    return queue.Recover().value_or(0);
+}
+
+}  // namespace qj
