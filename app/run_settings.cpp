@@ -69,6 +69,13 @@ RunInputs ReadRunInputs(const SettingReader& settings, const Deployment& deploym
     request.workers = BoundedNumber(settings.TextOf(control::kEditConcurrency), 1, kMaxWorkers, 1);
     request.retries = BoundedNumber(settings.TextOf(control::kEditRetryCount), 0, retry::kMaxRetries, 0);
 
+    inputs.templates = TemplateSettings{
+        .titlePrompt = settings.TextOf(control::kEditInterfaceThreeTitlePrompt),
+        .outlinePrompt = settings.TextOf(control::kEditInterfaceThreeOutlinePrompt),
+        .linkSource = settings.TextOf(control::kEditInternalLinks),
+        .linksPerArticle = settings.TextOf(control::kEditInternalLinksPerArticle),
+    };
+
     inputs.write.asHtml = switches.asHtml;
     inputs.report.preview = switches.preview;
     return inputs;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "run/output_files.h"
 #include "run/request_stage.h"
 #include "run/run_log_file.h"
+#include "run/template_stage.h"
 
 namespace qj {
 
@@ -129,6 +131,7 @@ public:
           log_(log),
           stop_(stop),
           request_(inputs.request, log.Sink()),
+          templates_(inputs, ProgramFolderOf(queue.paths()), log.Sink()),
           output_(queue.paths().outputFolder),
           progress_(observer, queue, meter_) {}
 
@@ -157,13 +160,13 @@ public:
         } else if (const ListEncoding encoding = queue_.Format().encoding; encoding != ListEncoding::kGbk) {
             Log(Text("关键词列表按") + EncodingName(encoding) + "编码读取");
         }
-        return true;
+        return PrepareTemplates();
     }
 
     // One worker: takes keywords until the list ends, the run is stopped or it must end.
     void Work() {
         while (!stop_.StopRequested() && !ending_.load()) {
-            const Result<KeywordQueue::Taken> next = queue_.TakeNextKeyword();
+            const Result<KeywordQueue::Taken> next = TakeNext();
             if (!next) {
                 Log("错误信息：" + Describe(next.error()));
                 EndEarly();
@@ -178,7 +181,7 @@ public:
                 break;
             }
             if (taken.lossy) {
-                Log("关键词【" + taken.keyword + "】中有GBK编码没有的字符，已换成“?”");
+                Log("关键词【" + Shown(taken.keyword) + "】中有GBK编码没有的字符，已换成“?”");
             }
             progress_.Changed();
             Process(taken);
@@ -189,10 +192,27 @@ public:
     // The list file shows exactly what remains once a run is over. When it cannot be written, the
     // journal still holds what the file lacks, and the next run (or start of the program) applies it.
     void WriteListBack() {
+        GiveBackFirstLines();
         if (Result<void> e = queue_.Flush(); !e) {
             Log("错误信息：" + Describe(e.error()));
             Log("关键词列表没能写回，未完成的关键词将在下次运行时放回待采集关键词列表");
             endedEarly_ = true;
+        }
+    }
+
+    // The line taken before the workers that none of them got, and the column names, go back to
+    // the front.
+    void GiveBackFirstLines() {
+        std::optional<Result<KeywordQueue::Taken>> first = std::move(firstTaken_);
+        firstTaken_.reset();
+        if (first && first->ok() && (*first)->kind == KeywordQueue::Taken::Kind::kKeyword) {
+            PutBack(first->value());
+        }
+        if (header_) {
+            if (Result<void> e = queue_.Return(header_->keyword, header_->line); !e) {
+                Log("错误信息：" + Describe(e.error()));
+            }
+            header_.reset();
         }
     }
 
@@ -220,6 +240,51 @@ public:
 private:
     void Log(const Text& message) { log_.Log(message); }
 
+    // The folder the job's files are in (a relative links file is named from there).
+    static Text ProgramFolderOf(const JobPaths& paths) {
+        const std::string_view tail = kRunLockTail;
+        const Text& lock = paths.runLock;
+        return lock.ends_with(tail) && lock.size() > tail.size() ? lock.substr(0, lock.size() - tail.size() - 1)
+                                                                  : Text();
+    }
+
+    // How the log names a keyword: the first field of its line.
+    static Text Shown(const Text& line) { return line.substr(0, line.find('\t')); }
+
+    // The columns of the list are known before any keyword is asked for: its first line is taken
+    // here, and when it names the columns it is kept out of the run (and put back at its end); else
+    // the first worker gets it.
+    bool PrepareTemplates() {
+        std::optional<KeywordColumns> columns;
+        if (inputs_.request.chosen == Interface::kThree) {
+            Result<KeywordQueue::Taken> first = queue_.TakeNextKeyword();
+            if (first.ok() && first->kind == KeywordQueue::Taken::Kind::kKeyword &&
+                (columns = ReadColumnHeader(first->keyword))) {
+                header_ = std::move(first.value());
+            } else {
+                firstTaken_ = std::move(first);
+            }
+        }
+        if (!templates_.Prepare(columns, stop_)) {
+            GiveBackFirstLines();
+            (void)queue_.Flush();  // what it cannot write, the journal keeps for the next run
+            return false;
+        }
+        return true;
+    }
+
+    Result<KeywordQueue::Taken> TakeNext() {
+        {
+            std::lock_guard lock(mutex_);
+            if (firstTaken_) {
+                Result<KeywordQueue::Taken> first = std::move(*firstTaken_);
+                firstTaken_.reset();
+                return first;
+            }
+        }
+        return queue_.TakeNextKeyword();
+    }
+
     // The run ends with keywords left in the list.
     void EndEarly() {
         endedEarly_ = true;
@@ -246,9 +311,9 @@ private:
         const Text& keyword = taken.keyword;
         if (Result<void> e = queue_.Return(keyword, taken.line); !e) {
             Log("错误信息：" + Describe(e.error()));
-            Log("关键词【" + keyword + "】将在下次运行时放回待采集关键词列表");
+            Log("关键词【" + Shown(keyword) + "】将在下次运行时放回待采集关键词列表");
         } else {
-            Log("关键词【" + keyword + "】已放回待采集关键词列表");
+            Log("关键词【" + Shown(keyword) + "】已放回待采集关键词列表");
         }
         Count(&JobSummary::returned);
     }
@@ -267,13 +332,13 @@ private:
     void Settled(const KeywordQueue::Taken& taken) {
         if (Result<void> e = queue_.Finish(taken.keyword, taken.line); !e) {
             Log("错误信息：" + Describe(e.error()));
-            Log("关键词【" + taken.keyword + "】将在下次运行时放回待采集关键词列表");
+            Log("关键词【" + Shown(taken.keyword) + "】将在下次运行时放回待采集关键词列表");
             EndEarly();
         }
     }
 
     void RecordFailure(const KeywordQueue::Taken& taken, const Text& detail) {
-        Log("关键词【" + taken.keyword + "】内容生成失败！");
+        Log("关键词【" + Shown(taken.keyword) + "】内容生成失败！");
         if (!detail.empty()) {
             Log("错误信息：" + detail);
         }
@@ -304,9 +369,10 @@ private:
 
     // The whole work for one keyword.
     void Process(const KeywordQueue::Taken& taken) {
-        const Text& keyword = taken.keyword;
+        const KeywordRow row = templates_.Row(taken.keyword);
+        const Text& keyword = row.keyword();
         // Take: a keyword whose article exists is passed over.
-        if (inputs_.take.skipExisting->On() && output_.Exists(keyword, taken.original)) {
+        if (inputs_.take.skipExisting->On() && output_.Exists(keyword, OriginalName(taken))) {
             Log("关键词【" + keyword + "】已有生成内容，跳过");
             Count(&JobSummary::skipped);
             meter_.Skipped();
@@ -315,14 +381,21 @@ private:
         }
         Log("开始生成关键词【" + keyword + "】相关内容");
         Log("Chat GPT 思考中，请耐心等待.....");
-        const GenerationOutcome outcome = request_.Ask(keyword, stop_);
-        Settle(taken, outcome);
-        RecordTokens(keyword, outcome);
+        const TemplateStage::Written written = templates_.Ask(request_, row, stop_);
+        Settle(taken, row, written);
+        RecordTokens(keyword, written.outcome);
+    }
+
+    // The name the article's file is told apart by when the line had characters GBK lacks: its
+    // first field.
+    static Text OriginalName(const KeywordQueue::Taken& taken) {
+        return taken.original.substr(0, taken.original.find('\t'));
     }
 
     // Check the reply, write the article, record the outcome.
-    void Settle(const KeywordQueue::Taken& taken, const GenerationOutcome& outcome) {
-        const Text& keyword = taken.keyword;
+    void Settle(const KeywordQueue::Taken& taken, const KeywordRow& row, const TemplateStage::Written& written) {
+        const GenerationOutcome& outcome = written.outcome;
+        const Text& keyword = row.keyword();
         if (outcome.unusableSettings && !outcome.errorDetail.empty()) {
             Log("错误信息：" + outcome.errorDetail);
         }
@@ -346,8 +419,8 @@ private:
             RecordFailure(taken, outcome.errorDetail);
             return;
         }
-        const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(outcome.text) : outcome.text;
-        if (Result<void> e = output_.Save(keyword, article, taken.original); !e) {
+        const Text article = templates_.Finish(written, row, inputs_.write.asHtml->On());
+        if (Result<void> e = output_.Save(keyword, article, OriginalName(taken)); !e) {
             Unrecorded(taken, e.error());
             return;
         }
@@ -364,6 +437,9 @@ private:
     std::atomic<bool> ending_{false};
     std::atomic<bool> endedEarly_{false};
     RequestStage request_;
+    TemplateStage templates_;
+    std::optional<KeywordQueue::Taken> header_;                 // the line that names the columns
+    std::optional<Result<KeywordQueue::Taken>> firstTaken_;  // taken before the workers began
     OutputFolder output_;
     ProgressMeter meter_;
     ProgressTeller progress_;

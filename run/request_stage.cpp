@@ -41,10 +41,10 @@ RequestStage::RequestStage(const RequestSettings& settings, const LogSink& log)
     }
 }
 
-GenerationOutcome RequestStage::Ask(const Text& keyword, const StopToken& stop) {
+GenerationOutcome RequestStage::Ask(const Text& keyword, const StopToken& stop, const ChatMessages* messages) {
     const std::atomic<bool>& stopFlag = *stop.Flag();
     if (pool_) {
-        return pool_->Request(keyword, key_, stopFlag);
+        return pool_->Request(keyword, key_, stopFlag, messages);
     }
     GenerationOutcome outcome;
     for (int attempt = 1;; ++attempt) {

@@ -3,6 +3,7 @@
 #include "platform/stop_token.h"
 #include "run/run_inputs.h"
 #include "services/caller_hooks.h"
+#include "services/chat_completion.h"
 #include "services/endpoint_pool.h"
 #include "services/generator.h"
 #include "services/retry_policy.h"
@@ -20,8 +21,9 @@ public:
     RequestStage(const RequestSettings& settings, const LogSink& log);
 
     // One keyword's outcome; blocks. A stop request ends any wait and request (the outcome is then
-    // cancelled).
-    GenerationOutcome Ask(const Text& keyword, const StopToken& stop);
+    // cancelled). `messages` (interface three only) are sent instead of the template filled with
+    // the keyword.
+    GenerationOutcome Ask(const Text& keyword, const StopToken& stop, const ChatMessages* messages = nullptr);
 
     // The run is over: one line per endpoint of interface three with its figures.
     void LogFigures() const;

@@ -6,6 +6,7 @@
 #include "run/keyword_queue.h"
 #include "services/chat_endpoints.h"
 #include "services/completion.h"
+#include "templates/template_settings.h"
 
 namespace qj {
 
@@ -57,6 +58,7 @@ struct ReportSettings {
 struct RunInputs {
     TakeSettings take;
     RequestSettings request;
+    TemplateSettings templates;  // interface three's steps and the list's columns; the internal links
     WriteSettings write;
     ReportSettings report;
 };

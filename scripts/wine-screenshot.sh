@@ -4,7 +4,7 @@
 #   wine-screenshot.sh OUTPUT_FOLDER
 #
 # window.png: qingjian.exe started as a double-click starts it (no arguments, a fresh program
-# folder), once its window is on the screen; page0.png ... page5.png: every tab page of the main
+# folder), once its window is on the screen; page0.png ... page6.png: every tab page of the main
 # window, drawn by the native window's test (MainWindowWin32.EveryPageRenders). Needs the Windows
 # build (scripts/build-windows.sh). Only the Xvfb started here and the Wine server of the build's
 # own prefix are stopped.

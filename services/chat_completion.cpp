@@ -156,12 +156,26 @@ ResolvedInterfaceThree ResolveInterfaceThree(const InterfaceThreeSettings& setti
     return resolved;
 }
 
-Bytes ChatRequestBody(const ChatRequestConfig& config, const Text& keyword) {
+Bytes ChatRequestBody(const ChatRequestConfig& config, const Text& keyword, const ChatMessages* filled) {
     nlohmann::ordered_json messages = nlohmann::ordered_json::array();
-    if (!config.systemPrompt.empty()) {
+    const auto wire = [](const std::vector<Text>& pieces) {
+        std::string utf8;
+        for (const Text& piece : pieces) {
+            utf8 += WireText(piece);
+        }
+        return utf8;
+    };
+    if (filled) {
+        if (!filled->system.empty()) {
+            messages.push_back({{"role", "system"}, {"content", wire(filled->system)}});
+        }
+        messages.push_back({{"role", "user"}, {"content", wire(filled->user)}});
+    } else if (!config.systemPrompt.empty()) {
         messages.push_back({{"role", "system"}, {"content", WireMessage(config.systemPrompt, keyword)}});
     }
-    messages.push_back({{"role", "user"}, {"content", WireMessage(config.promptTemplate, keyword)}});
+    if (!filled) {
+        messages.push_back({{"role", "user"}, {"content", WireMessage(config.promptTemplate, keyword)}});
+    }
     nlohmann::ordered_json body;
     body["model"] = AnsiToUtf8(config.model);
     body["messages"] = std::move(messages);
@@ -252,7 +266,8 @@ GenerationOutcome ChatOutcome(const ChatExchange& exchange, std::time_t now) {
 namespace {
 
 GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text& keyword, const Text& key,
-                                     const std::atomic<bool>* cancel, const ResponseStart& onResponseStart) {
+                                     const std::atomic<bool>* cancel, const ResponseStart& onResponseStart,
+                                     const ChatMessages* messages) {
     ChatExchange exchange;
     if (KeyBreaksHeaderLine(TrimAsciiBlanks(key))) {
         exchange.reply = Error{.kind = ErrorKind::kRefusedHeader, .where = config.chatUrl, .reason = "Authorization"};
@@ -261,7 +276,7 @@ GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text
     HttpRequestParams params;
     params.url = config.chatUrl;
     params.method = 1;  // POST
-    params.bodyBytes = ChatRequestBody(config, keyword);
+    params.bodyBytes = ChatRequestBody(config, keyword, messages);
     params.headers = ChatRequestHeaders(key, true);
     params.addDefaultHeaders = false;
     params.timeoutSeconds = g_chatTimeoutSeconds.load();
@@ -287,9 +302,10 @@ GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text
 }  // namespace
 
 GenerationOutcome RequestChatCompletion(const ChatRequestConfig& config, const Text& keyword, const Text& key,
-                                        const std::atomic<bool>* cancel, const ResponseStart& onResponseStart) {
+                                        const std::atomic<bool>* cancel, const ResponseStart& onResponseStart,
+                                        const ChatMessages* messages) {
     try {
-        return ExchangeForKeyword(config, keyword, key, cancel, onResponseStart);
+        return ExchangeForKeyword(config, keyword, key, cancel, onResponseStart, messages);
     } catch (const std::exception& e) {
         // Only memory exhaustion gets here; the keyword fails like any other.
         GenerationOutcome outcome;

@@ -262,7 +262,7 @@ void EndpointPool::Book(std::size_t index, Clock::time_point startedAt, const Ge
 }
 
 GenerationOutcome EndpointPool::Ask(const Choice& choice, const Text& keyword, const Text& mainKey,
-                                    const std::atomic<bool>& stop) {
+                                    const std::atomic<bool>& stop, const ChatMessages* messages) {
     const std::size_t index = choice.index;
     const PoolEndpoint& endpoint = endpoints_[index].endpoint;
     const Text& key = endpoint.key.empty() ? mainKey : endpoint.key;
@@ -278,7 +278,7 @@ GenerationOutcome EndpointPool::Ask(const Choice& choice, const Text& keyword, c
         changed_.notify_all();
         Log(log);
     };
-    GenerationOutcome outcome = endpoint.request(keyword, key, &stop, onResponseStart);
+    GenerationOutcome outcome = endpoint.request(keyword, key, &stop, onResponseStart, messages);
     Book(index, choice.startedAt, outcome, headersSeen);
     return outcome;
 }
@@ -295,7 +295,8 @@ GenerationOutcome EndpointPool::EveryEndpointResting() {
     return outcome;
 }
 
-GenerationOutcome EndpointPool::Request(const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop) {
+GenerationOutcome EndpointPool::Request(const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop,
+                                          const ChatMessages* messages) {
     const std::size_t count = endpoints_.size();
     // Per endpoint, when this keyword may go to it again: max() once it is through with it.
     std::vector<Clock::time_point> notBefore(count, Clock::time_point::min());
@@ -324,7 +325,7 @@ GenerationOutcome EndpointPool::Request(const Text& keyword, const Text& mainKey
             movedOn = false;
         }
         retryOn.reset();
-        GenerationOutcome outcome = Ask(choice, keyword, mainKey, stop);
+        GenerationOutcome outcome = Ask(choice, keyword, mainKey, stop, messages);
         if (outcome.ok || outcome.cancelled || outcome.unusableSettings) {
             return outcome;
         }

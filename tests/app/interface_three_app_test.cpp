@@ -53,7 +53,8 @@ TEST(InterfaceThreeTable, TheRadioBoxJoinsTheInterfaceGroupAndThePageComesLast) 
     EXPECT_EQ(Text(Row(control::kRadioInterfaceTwo).parent), Text(radio.parent));
 
     const ControlRow& tab = Row(control::kTabMain);
-    ASSERT_EQ(tab.pages.size(), 6u);
+    ASSERT_EQ(tab.pages.size(), 7u);
+    EXPECT_EQ(Text(tab.pages[page::kTemplates]), "模板与内链");
     EXPECT_EQ(Text(tab.pages[page::kBusiness]), "商务服务");
     EXPECT_EQ(Text(tab.pages[page::kUpdate]), "在线升级");
     EXPECT_EQ(Text(tab.pages[page::kInterfaceThree]), "接口三设置");

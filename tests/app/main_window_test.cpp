@@ -95,6 +95,15 @@ TEST(MainWindowTable, ControlsInControlOrderWithTheirKinds) {
         {"编辑框_接口三_代理", kind::kEdit},
         {"透明标签_接口三_备用接口", kind::kLabel},
         {"编辑框_接口三_备用接口", kind::kEdit},
+        {"透明标签_接口三_标题提示词", kind::kLabel},
+        {"编辑框_接口三_标题提示词", kind::kEdit},
+        {"透明标签_接口三_大纲提示词", kind::kLabel},
+        {"编辑框_接口三_大纲提示词", kind::kEdit},
+        {"透明标签_内链", kind::kLabel},
+        {"编辑框_内链", kind::kEdit},
+        {"透明标签_内链_每篇", kind::kLabel},
+        {"编辑框_内链_每篇", kind::kEdit},
+        {"透明标签_模板说明", kind::kLabel},
     };
     const ControlTable table = MainWindowLayout().controls;
     ASSERT_EQ(table.size(), std::size(expected));
@@ -112,9 +121,9 @@ TEST(MainWindowTable, ParentsAreContainersAndPagesExist) {
         byName[row.name] = &row;
     }
     const ControlRow& tab = *byName.at(control::kTabMain);
-    ASSERT_EQ(tab.pages.size(), 6u);
-    const char* pages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级", "接口三设置"};
-    for (std::size_t i = 0; i < 6; ++i) {
+    ASSERT_EQ(tab.pages.size(), 7u);
+    const char* pages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级", "接口三设置", "模板与内链"};
+    for (std::size_t i = 0; i < 7; ++i) {
         EXPECT_EQ(Text(tab.pages[i]), pages[i]);
     }
     EXPECT_EQ(tab.shownPage, 1);
@@ -132,7 +141,7 @@ TEST(MainWindowTable, ParentsAreContainersAndPagesExist) {
             EXPECT_EQ(row.page, -1) << row.name;
         }
     }
-    EXPECT_EQ(usedPages, (std::set<int>{0, 1, 3, 4, 5}));  // page 2 holds no controls
+    EXPECT_EQ(usedPages, (std::set<int>{0, 1, 3, 4, 5, 6}));  // page 2 holds no controls
 }
 
 TEST(MainWindow, FirstStartWithoutSettingsShowsTheDesignedState) {

@@ -194,7 +194,7 @@ TEST(MainWindowGui, EveryPageRenders) {
     TemporaryHome home;
     OpenedMainWindow window;
     const QString folder = qEnvironmentVariable("QJ_SCREENSHOT_DIR");
-    for (int page = 0; page <= page::kInterfaceThree; ++page) {
+    for (int page = 0; page <= page::kTemplates; ++page) {
         window->SetCurrentTabPage(control::kTabMain, page);
         const QPixmap picture = window->TopLevel()->grab();
         EXPECT_EQ(picture.size(), QSize(1016, 738));

@@ -178,7 +178,7 @@ TEST(MainWindowWin32, EveryPageRenders) {
     TemporaryHome home;
     OpenedMainWindow window;
     const char* folder = std::getenv("QJ_SCREENSHOT_DIR");
-    for (int page = 0; page <= page::kInterfaceThree; ++page) {
+    for (int page = 0; page <= page::kTemplates; ++page) {
         window->SetCurrentTabPage(control::kTabMain, page);
         RedrawWindow(window->TopLevel(), nullptr, nullptr,
                      RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
