@@ -256,14 +256,12 @@ private:
     // the first worker gets it.
     bool PrepareTemplates() {
         std::optional<KeywordColumns> columns;
-        if (inputs_.request.chosen == Interface::kThree) {
-            Result<KeywordQueue::Taken> first = queue_.TakeNextKeyword();
-            if (first.ok() && first->kind == KeywordQueue::Taken::Kind::kKeyword &&
-                (columns = ReadColumnHeader(first->keyword))) {
-                header_ = std::move(first.value());
-            } else {
-                firstTaken_ = std::move(first);
-            }
+        Result<KeywordQueue::Taken> first = queue_.TakeNextKeyword();
+        if (first.ok() && first->kind == KeywordQueue::Taken::Kind::kKeyword &&
+            (columns = ReadColumnHeader(first->keyword))) {
+            header_ = std::move(first.value());
+        } else {
+            firstTaken_ = std::move(first);
         }
         if (!templates_.Prepare(columns, stop_)) {
             GiveBackFirstLines();

@@ -79,7 +79,8 @@ ChatMessages TemplateStage::Messages(const Text& userTemplate, const PromptValue
 TemplateStage::Written TemplateStage::Ask(RequestStage& request, const KeywordRow& row, const StopToken& stop) const {
     Written written;
     if (!Active(row)) {
-        written.outcome = request.Ask(row.line(), stop);
+        // Interfaces one and two know no columns: they are asked for the keyword alone.
+        written.outcome = request.Ask(row.HasColumns() ? row.keyword() : row.line(), stop);
         return written;
     }
     const Text& keyword = row.keyword();

@@ -24,7 +24,8 @@ public:
     // links. False, with the reason logged, when the run cannot go on with them.
     bool Prepare(const std::optional<KeywordColumns>& columns, const StopToken& stop);
 
-    // The row of a line of the list, with the list's column names.
+    // The row of a line of the list, with the list's column names (on every interface: the file
+    // name and the log use its first field, and publishing its 分类 and 标签).
     KeywordRow Row(const Text& line) const { return KeywordRow(line, columns_ ? &*columns_ : nullptr); }
 
     struct Written {
