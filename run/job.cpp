@@ -73,6 +73,9 @@ public:
         }
     }
 
+    // Lines of the list that are no keywords (the line naming the columns) and do not count.
+    void SetLinesThatAreNoKeywords(int lines) { noKeywords_ = lines; }
+
     // The final figures: the run is over.
     void End() {
         {
@@ -86,7 +89,7 @@ public:
 
 private:
     void Tell(bool over) {
-        meter_.SetRemaining(queue_.RemainingCount());
+        meter_.SetRemaining(std::max(0, queue_.RemainingCount() - noKeywords_.load()));
         observer_.Progress(meter_.Figures(), over);
     }
 
@@ -114,6 +117,7 @@ private:
     RunObserver& observer_;
     KeywordQueue& queue_;
     ProgressMeter& meter_;
+    std::atomic<int> noKeywords_{0};
     std::mutex mutex_;
     std::condition_variable wake_;
     bool pending_ = false;
@@ -260,6 +264,7 @@ private:
         if (first.ok() && first->kind == KeywordQueue::Taken::Kind::kKeyword &&
             (columns = ReadColumnHeader(first->keyword))) {
             header_ = std::move(first.value());
+            progress_.SetLinesThatAreNoKeywords(1);
         } else {
             firstTaken_ = std::move(first);
         }

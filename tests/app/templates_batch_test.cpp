@@ -126,6 +126,7 @@ TEST_F(TemplatesBatchTest, StepsFillTheirTemplatesAndTheArticleGetsItsTitleAndLi
     EXPECT_EQ(Read(paths_.journal), "");
     EXPECT_NE(Log().find(AnsiToUtf8("关键词【北京烤鸭】内容生成成功")), std::string::npos) << Log();
     EXPECT_NE(Log().find(AnsiToUtf8("关键词【泡脚】的标题：泡脚与睡眠")), std::string::npos) << Log();
+    EXPECT_NE(Log().find(AnsiToUtf8("本次任务：已完成 2，失败 0，跳过 0，剩余 0，")), std::string::npos) << Log();
 }
 
 // Links from a sitemap served over HTTP, listed under 相关阅读 in the plain form; a kill during the
