@@ -6,7 +6,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
 ./scripts/install-deps.sh
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQJ_TESTS=OFF -DQJ_BENCH=ON -DQJ_GUI=OFF >/dev/null
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQJ_TESTS=OFF -DQJ_BENCH=ON -DQJ_GUI=ON >/dev/null
 cmake --build build-bench
 # The baseline of the parallel benchmark: the official openai SDK for Node.
 if command -v npm >/dev/null 2>&1 && [ ! -d bench/node/node_modules/openai ]; then
