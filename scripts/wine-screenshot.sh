@@ -74,7 +74,7 @@ folder="$(WINEPREFIX="$prefix" "$(dirname "$(command -v wine64 || echo /usr/lib/
     echo "Z:${out//\//\\}")"
 QJ_SCREENSHOT_DIR="$folder" "$root/scripts/wine-run.sh" --prefix "$prefix" "$build/tests/wingui/qj_wingui_main_tests.exe" \
     --gtest_filter=MainWindowWin32.EveryPageRenders >/dev/null
-for page in 0 1 2 3 4 5; do
+for page in 0 1 2 3 4 5 6; do
     convert "$out/page$page.bmp" "$out/page$page.png" && rm -f "$out/page$page.bmp"
 done
 echo "wine-screenshot: pictures in $out" >&2
