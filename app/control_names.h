@@ -153,6 +153,29 @@ inline constexpr const char* kCheckSkipExisting =
     "\xD1\xA1\xD4\xF1\xBF\xF2_\xCC\xF8\xB9\xFD\xD2\xD1\xC9\xFA\xB3\xC9";  // 选择框_跳过已生成
 inline constexpr const char* kProgressRun =
     "\xBD\xF8\xB6\xC8\xCC\xF5_\xC8\xCE\xCE\xF1\xBD\xF8\xB6\xC8";  // 进度条_任务进度
+// The page of the article checks: each edit box with its label, and what the checks do.
+inline constexpr const char* kLabelChecksContinuations =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBC\xEC\xB2\xE9_\xD0\xF8\xD0\xB4\xB4\xCE\xCA\xFD";  // 透明标签_检查_续写次数
+inline constexpr const char* kEditChecksContinuations =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBC\xEC\xB2\xE9_\xD0\xF8\xD0\xB4\xB4\xCE\xCA\xFD";  // 编辑框_检查_续写次数
+inline constexpr const char* kLabelChecksMinCharacters =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBC\xEC\xB2\xE9_\xD7\xEE\xC9\xD9\xD7\xD6\xCA\xFD";  // 透明标签_检查_最少字数
+inline constexpr const char* kEditChecksMinCharacters =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBC\xEC\xB2\xE9_\xD7\xEE\xC9\xD9\xD7\xD6\xCA\xFD";  // 编辑框_检查_最少字数
+inline constexpr const char* kLabelChecksSimilarity =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBC\xEC\xB2\xE9_\xCF\xE0\xCB\xC6\xB6\xC8";  // 透明标签_检查_相似度
+inline constexpr const char* kEditChecksSimilarity =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBC\xEC\xB2\xE9_\xCF\xE0\xCB\xC6\xB6\xC8";  // 编辑框_检查_相似度
+inline constexpr const char* kLabelChecksBannedWords =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBC\xEC\xB2\xE9_\xCE\xA5\xBD\xFB\xB4\xCA";  // 透明标签_检查_违禁词
+inline constexpr const char* kEditChecksBannedWords =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBC\xEC\xB2\xE9_\xCE\xA5\xBD\xFB\xB4\xCA";  // 编辑框_检查_违禁词
+inline constexpr const char* kLabelChecksRefusalPhrases =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBC\xEC\xB2\xE9_\xBE\xDC\xB4\xF0\xB6\xCC\xD3\xEF";  // 透明标签_检查_拒答短语
+inline constexpr const char* kEditChecksRefusalPhrases =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBC\xEC\xB2\xE9_\xBE\xDC\xB4\xF0\xB6\xCC\xD3\xEF";  // 编辑框_检查_拒答短语
+inline constexpr const char* kLabelChecksHint =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBC\xEC\xB2\xE9_\xCB\xB5\xC3\xF7";  // 透明标签_检查_说明
 }  // namespace control
 
 // Pages of the tab control kTabMain.
@@ -163,7 +186,8 @@ inline constexpr int kUsage = 2;
 inline constexpr int kBusiness = 3;
 inline constexpr int kUpdate = 4;
 inline constexpr int kInterfaceThree = 5;
-inline constexpr int kTemplates = 6;  // the steps before the article, the internal links
+inline constexpr int kChecks = 6;
+inline constexpr int kTemplates = 7;  // the steps before the article, the internal links
 }  // namespace page
 
 }  // namespace qj

@@ -1,6 +1,7 @@
 #include "app/main_window_controls.h"
 
 #include "app/process_state.h"
+#include "checks/check_settings.h"
 #include "services/chat_completion.h"
 
 namespace qj {
@@ -12,7 +13,8 @@ constexpr Colour kGreen = RgbColour(0x00, 0x80, 0x00);
 constexpr Colour kOrange = RgbColour(0xFF, 0x80, 0x00);
 constexpr Colour kRed = RgbColour(0xFF, 0x00, 0x00);
 
-constexpr const char* kMainPages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级", "接口三设置", "模板与内链"};
+constexpr const char* kMainPages[] = {"Chat GPT", "百度文心",   "使用说明", "商务服务",
+                                      "在线升级", "接口三设置", "文章检查", "模板与内链"};
 
 constexpr ListColumn kAdvertColumns[] = {
     {.header = "#", .width = 50, .alignment = Alignment::kLeft},
@@ -522,6 +524,115 @@ const ControlRow kMainControls[] = {
      .top = 360,
      .width = 900,
      .height = 82,
+     .multiLine = true},
+    // The page of the article checks.
+    {.name = kLabelChecksContinuations,
+     .kind = k::kLabel,
+     .parent = kTabMain,
+     .page = page::kChecks,
+     .left = 16,
+     .top = 46,
+     .width = 80,
+     .height = 24,
+     .caption = "续写次数："},
+    {.name = kEditChecksContinuations,
+     .kind = k::kEdit,
+     .parent = kTabMain,
+     .page = page::kChecks,
+     .left = 100,
+     .top = 45,
+     .width = 72,
+     .height = 25,
+     .caption = "2"},
+    {.name = kLabelChecksMinCharacters,
+     .kind = k::kLabel,
+     .parent = kTabMain,
+     .page = page::kChecks,
+     .left = 192,
+     .top = 46,
+     .width = 80,
+     .height = 24,
+     .caption = "最少字数："},
+    {.name = kEditChecksMinCharacters,
+     .kind = k::kEdit,
+     .parent = kTabMain,
+     .page = page::kChecks,
+     .left = 276,
+     .top = 45,
+     .width = 72,
+     .height = 25},
+    {.name = kLabelChecksSimilarity,
+     .kind = k::kLabel,
+     .parent = kTabMain,
+     .page = page::kChecks,
+     .left = 368,
+     .top = 46,
+     .width = 64,
+     .height = 24,
+     .caption = "相似度："},
+    {.name = kEditChecksSimilarity,
+     .kind = k::kEdit,
+     .parent = kTabMain,
+     .page = page::kChecks,
+     .left = 436,
+     .top = 45,
+     .width = 72,
+     .height = 25,
+     .caption = "3"},
+    {.name = kLabelChecksBannedWords,
+     .kind = k::kLabel,
+     .parent = kTabMain,
+     .page = page::kChecks,
+     .left = 16,
+     .top = 86,
+     .width = 80,
+     .height = 24,
+     .caption = "违禁词文件："},
+    {.name = kEditChecksBannedWords,
+     .kind = k::kEdit,
+     .parent = kTabMain,
+     .page = page::kChecks,
+     .left = 100,
+     .top = 85,
+     .width = 488,
+     .height = 25},
+    {.name = kLabelChecksRefusalPhrases,
+     .kind = k::kLabel,
+     .parent = kTabMain,
+     .page = page::kChecks,
+     .left = 16,
+     .top = 126,
+     .width = 80,
+     .height = 24,
+     .caption = "拒答短语："},
+    {.name = kEditChecksRefusalPhrases,
+     .kind = k::kEdit,
+     .parent = kTabMain,
+     .page = page::kChecks,
+     .left = 100,
+     .top = 125,
+     .width = 900,
+     .height = 230,
+     .caption = kDefaultRefusalPhrases,
+     .multiLine = true},
+    {.name = kLabelChecksHint,
+     .kind = k::kLabel,
+     .parent = kTabMain,
+     .page = page::kChecks,
+     .left = 100,
+     .top = 366,
+     .width = 900,
+     .height = 176,
+     .caption = "每个回复写成文章之前依次检查：被截断、内容审核、拒绝写作、字数不足、违禁词、重复。没通过的关键词重新请求，"
+                "次数用完后记入失败列表，运行日志写明原因。\r\n"
+                "续写次数 0-5，留空为 2：接口三的回复被截断时请模型接着写；接口一、二被截断即失败。\r\n"
+                "最少字数：少于这个字数（汉字和其他非空白字符各算一个）的回复不算文章，留空或 0 不检查。\r\n"
+                "相似度 0-10，留空或 0 不检查：与生成内容目录中已有文章或本次已写文章的指纹相差不超过这么多位，"
+                "即视为重复，换个角度重新请求。\r\n"
+                "违禁词文件每行一个词，“词=替换”表示替换，没有替换的词出现时重新请求；留空不检查。\r\n"
+                "拒答短语每行一个，出现在回复前 200 字中即视为拒绝写作；只写一个“-”则不检查。"
+                "每次运行的结果记在 OpenAi/运行报告/ 下的表格中。",
+     .textColour = kBlue,
      .multiLine = true},
     // The page of the steps before the article and the internal links.
     {.name = kLabelInterfaceThreeTitlePrompt,

@@ -41,14 +41,18 @@ bool StartGenerationJob() {
     const StopSource stop = StartRunStop();
     // The guard is released before 开始 is enabled again, so a click on the enabled button always
     // starts a run.
-    std::thread([inputs, observer, stop] {
+    GenerationRunThreads.fetch_add(1);
+    std::thread([inputs, observer = std::move(observer), stop]() mutable {
         RunJob(*inputs, *observer, stop.Token(), {.onRunEnding = [] { GenerationRunExists.store(false); }});
+        // The observer's last lines go to the window before the run counts as over.
+        observer.reset();
+        GenerationRunThreads.fetch_sub(1);
     }).detach();
     return true;
 }
 
 bool GenerationJobRunning() {
-    return GenerationRunExists.load();
+    return GenerationRunExists.load() || GenerationRunThreads.load() > 0;
 }
 
 }  // namespace qj

@@ -19,7 +19,7 @@ JobSummary RunOnWindow(WindowModel& window, const Deployment& deployment, const 
 // no main window.
 bool StartGenerationJob();
 
-// True while a run exists.
+// True while a run exists, and until its thread has said its last words to the window.
 bool GenerationJobRunning();
 
 }  // namespace qj

@@ -38,6 +38,10 @@ const RunSwitches& LiveRunSwitches();
 // is enabled again: one run at a time.
 inline std::atomic<bool> GenerationRunExists{false};
 
+// How many runs' threads have not yet ended: a run's thread still posts its last lines and state to
+// the window after it released GenerationRunExists.
+inline std::atomic<int> GenerationRunThreads{0};
+
 // The main window, set by start-up (or a test) before any handler runs; null when there is none.
 // The run log writes to it.
 WindowModel* MainWindow();

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/control_names.h"
+#include "platform/program_folder.h"
 #include "services/retry_policy.h"
 #include "text/ascii.h"
 
@@ -19,6 +20,14 @@ int BoundedNumber(const Text& typed, int low, int high, int fallback) {
         return fallback;
     }
     return std::clamp(std::atoi(text.c_str()), low, high);
+}
+
+// Beside the output folder: the fingerprints of its articles, and the run reports.
+constexpr const char* kFingerprintFileTail = "OpenAi/文章指纹.txt";
+constexpr const char* kRunReportFolderTail = "OpenAi/运行报告/";
+
+Text Below(const Text& folder, const char* tail) {
+    return folder + kPathSeparator + tail;
 }
 
 }  // namespace
@@ -39,6 +48,16 @@ InterfaceThreeSettings ReadChatSettings(const SettingReader& settings) {
         .temperature = settings.TextOf(control::kEditInterfaceThreeTemperature),
         .backupEndpoints = settings.TextOf(control::kEditInterfaceThreeBackups),
         .proxy = settings.TextOf(control::kEditInterfaceThreeProxy),
+    };
+}
+
+CheckSettingsText ReadCheckSettingsText(const SettingReader& settings) {
+    return CheckSettingsText{
+        .continuations = settings.TextOf(control::kEditChecksContinuations),
+        .refusalPhrases = settings.TextOf(control::kEditChecksRefusalPhrases),
+        .minCharacters = settings.TextOf(control::kEditChecksMinCharacters),
+        .bannedWordFile = settings.TextOf(control::kEditChecksBannedWords),
+        .similarity = settings.TextOf(control::kEditChecksSimilarity),
     };
 }
 
@@ -75,6 +94,11 @@ RunInputs ReadRunInputs(const SettingReader& settings, const Deployment& deploym
         .linkSource = settings.TextOf(control::kEditInternalLinks),
         .linksPerArticle = settings.TextOf(control::kEditInternalLinksPerArticle),
     };
+
+    inputs.check.checks = ReadCheckSettings(ReadCheckSettingsText(settings), programFolder + kPathSeparator);
+    inputs.check.outputFolder = inputs.take.files.outputFolder;
+    inputs.check.fingerprintFile = Below(programFolder, kFingerprintFileTail);
+    inputs.record.reportFolder = Below(programFolder, kRunReportFolderTail);
 
     inputs.write.asHtml = switches.asHtml;
     inputs.report.preview = switches.preview;

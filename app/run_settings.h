@@ -20,6 +20,9 @@ RunInputs ReadRunInputs(const SettingReader& settings, const Deployment& deploym
 // Interface three's settings as typed.
 InterfaceThreeSettings ReadChatSettings(const SettingReader& settings);
 
+// The article checks' settings as typed.
+CheckSettingsText ReadCheckSettingsText(const SettingReader& settings);
+
 // The interface the radio boxes choose.
 Interface ChosenInterface(const SettingReader& settings);
 

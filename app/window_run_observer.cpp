@@ -23,7 +23,7 @@ constexpr auto kAppendInterval = std::chrono::milliseconds(100);
 // What one append may bring at most: the window's thread lays out every line it gets, and must get
 // back to its events soon. Lines that come faster than that are more than anyone reads as they pass:
 // the run log then shows the last of them (the run's log file keeps them all).
-constexpr std::size_t kMostBytesPerAppend = 64 * 1024;
+constexpr std::size_t kMostBytesPerAppend = 16 * 1024;
 constexpr int kMostLinesPerAppend = 500;
 
 // Lines waiting for the window beyond this are older than what the next append can show.

@@ -1,15 +1,18 @@
 #include "run/job.h"
 
 #include <algorithm>
+#include <ctime>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
 
+#include "checks/run_report.h"
 #include "platform/file_system.h"
 #include "platform/open_file.h"
 #include "platform/program_folder.h"
+#include "run/check_stage.h"
 #include "run/failure_requeue.h"
 #include "run/log_line.h"
 #include "run/output_files.h"
@@ -136,6 +139,7 @@ public:
           stop_(stop),
           request_(inputs.request, log.Sink()),
           templates_(inputs, ProgramFolderOf(queue.paths()), log.Sink()),
+          check_(inputs.check, inputs.request.retries, log.Sink()),
           output_(queue.paths().outputFolder),
           progress_(observer, queue, meter_) {}
 
@@ -159,6 +163,15 @@ public:
         }
         // Files a killed run was writing are no articles; nobody else writes into the folder now.
         RemovePartialFiles(queue_.paths().outputFolder);
+        if (!check_.Prepare()) {
+            return false;
+        }
+        if (const Text& folder = inputs_.record.reportFolder; !folder.empty()) {
+            // The run goes on without its report: the run log still tells every keyword's outcome.
+            if (Result<void> e = report_.Open(folder, std::time(nullptr)); !e) {
+                Log("错误信息：运行报告无法写入 " + Describe(e.error()));
+            }
+        }
         if (!PathExists(NativePath(queue_.paths().keywordList)).value_or(false)) {
             Log("没有找到关键词列表 " + queue_.paths().keywordList + "：请建立这个文本文件，每行写一个关键词");
         } else if (const ListEncoding encoding = queue_.Format().encoding; encoding != ListEncoding::kGbk) {
@@ -210,7 +223,9 @@ public:
         std::optional<Result<KeywordQueue::Taken>> first = std::move(firstTaken_);
         firstTaken_.reset();
         if (first && first->ok() && (*first)->kind == KeywordQueue::Taken::Kind::kKeyword) {
-            PutBack(first->value());
+            // No worker had it: no row of the run report.
+            ReportRow unreported{.keyword = Shown((*first)->keyword)};
+            PutBack(first->value(), unreported);
         }
         if (header_) {
             if (Result<void> e = queue_.Return(header_->keyword, header_->line); !e) {
@@ -229,6 +244,7 @@ public:
         summary_.figures.timeLeft.reset();
         if (started) {
             request_.LogFigures();
+            check_.LogFigures();
         }
         if (summary_.keywordsWithTokens > 0) {
             Log("本次任务共消耗Token：" + TokenCounts(summary_.tokens) + "（" +
@@ -310,7 +326,8 @@ private:
 
     // Back to the front of the list. When even that fails, the keyword is still in the journal,
     // whose unsettled keywords the next run (or start of the program) puts back first.
-    void PutBack(const KeywordQueue::Taken& taken) {
+    void PutBack(const KeywordQueue::Taken& taken, ReportRow& row) {
+        row.outcome = KeywordOutcome::kReturned;
         const Text& keyword = taken.keyword;
         if (Result<void> e = queue_.Return(keyword, taken.line); !e) {
             Log("错误信息：" + Describe(e.error()));
@@ -323,9 +340,10 @@ private:
 
     // An outcome that could not be recorded: asking again would only buy the same answer again and
     // fail the same way, so the keyword goes back and the run takes no further one.
-    void Unrecorded(const KeywordQueue::Taken& taken, const Error& error) {
+    void Unrecorded(const KeywordQueue::Taken& taken, const Error& error, ReportRow& row) {
         Log("错误信息：" + Describe(error));
-        PutBack(taken);
+        row.reason = Describe(error);
+        PutBack(taken, row);
         EndEarly();
     }
 
@@ -340,13 +358,17 @@ private:
         }
     }
 
-    void RecordFailure(const KeywordQueue::Taken& taken, const Text& detail) {
+    void RecordFailure(const KeywordQueue::Taken& taken, const Text& detail, ReportRow& row) {
         Log("关键词【" + Shown(taken.keyword) + "】内容生成失败！");
         if (!detail.empty()) {
             Log("错误信息：" + detail);
         }
+        row.outcome = KeywordOutcome::kFailed;
+        if (row.reason.empty()) {
+            row.reason = detail.empty() ? Text("服务没有返回任何内容") : detail;
+        }
         if (Result<void> e = AppendFailedKeyword(queue_.paths().failureList, taken.keyword); !e) {
-            Unrecorded(taken, e.error());
+            Unrecorded(taken, e.error(), row);
             return;
         }
         Count(&JobSummary::failed);
@@ -354,8 +376,10 @@ private:
         Settled(taken);
     }
 
-    void RecordTokens(const Text& keyword, const GenerationOutcome& outcome) {
+    void RecordTokens(const Text& keyword, const GenerationOutcome& outcome, ReportRow& row) {
         if (outcome.usage) {
+            row.promptTokens = outcome.usage->promptTokens;
+            row.completionTokens = outcome.usage->completionTokens;
             Log("关键词【" + keyword + "】消耗Token：" + TokenCounts(*outcome.usage));
             std::lock_guard lock(mutex_);
             summary_.tokens += *outcome.usage;
@@ -370,23 +394,42 @@ private:
 
     // --- The stages of one keyword -------------------------------------------------------------
 
-    // The whole work for one keyword.
+    // The whole work for one keyword; its row of the run report is added when its outcome is
+    // recorded.
     void Process(const KeywordQueue::Taken& taken) {
-        const KeywordRow row = templates_.Row(taken.keyword);
-        const Text& keyword = row.keyword();
+        const KeywordRow keywordRow = templates_.Row(taken.keyword);
+        const Text& keyword = keywordRow.keyword();
+        ReportRow row{.keyword = keyword};
         // Take: a keyword whose article exists is passed over.
         if (inputs_.take.skipExisting->On() && output_.Exists(keyword, OriginalName(taken))) {
             Log("关键词【" + keyword + "】已有生成内容，跳过");
             Count(&JobSummary::skipped);
             meter_.Skipped();
             Settled(taken);
+            row.outcome = KeywordOutcome::kSkipped;
+            AddRow(row);
             return;
         }
         Log("开始生成关键词【" + keyword + "】相关内容");
         Log("Chat GPT 思考中，请耐心等待.....");
-        const TemplateStage::Written written = templates_.Ask(request_, row, stop_);
-        Settle(taken, row, written);
-        RecordTokens(keyword, written.outcome);
+        // Without the folder's names the duplicate check goes by an empty name; Save meets the
+        // same failure and tells it.
+        const Text fileName = output_.NameOf(keyword, OriginalName(taken)).value_or(Text());
+        // The steps before the article go straight to the service; the article's reply goes
+        // through the checks.
+        CheckedReply checked;
+        const TemplateStage::Written written =
+            templates_.Ask(request_, keywordRow, stop_, [&](const Text& asked, const ChatMessages* messages) {
+                checked = check_.Obtain(asked, fileName, request_, stop_, messages);
+                return checked.outcome;
+            });
+        // The usage and requests of every step; a step that failed leaves its own outcome.
+        checked.outcome = written.outcome;
+        row.endpoint = checked.outcome.endpoint;
+        row.tries = checked.outcome.requests;
+        Settle(taken, keywordRow, written.title, checked, fileName, row);
+        RecordTokens(keyword, checked.outcome, row);
+        AddRow(row);
     }
 
     // The name the article's file is told apart by when the line had characters GBK lacks: its
@@ -395,38 +438,54 @@ private:
         return taken.original.substr(0, taken.original.find('\t'));
     }
 
+    void AddRow(ReportRow& row) {
+        row.when = std::time(nullptr);
+        if (Result<void> e = report_.Add(row); !e && !reportFailed_.exchange(true)) {
+            Log("错误信息：运行报告无法写入 " + Describe(e.error()));
+        }
+    }
+
     // Check the reply, write the article, record the outcome.
-    void Settle(const KeywordQueue::Taken& taken, const KeywordRow& row, const TemplateStage::Written& written) {
-        const GenerationOutcome& outcome = written.outcome;
-        const Text& keyword = row.keyword();
+    void Settle(const KeywordQueue::Taken& taken, const KeywordRow& keywordRow, const std::optional<Text>& title,
+                const CheckedReply& checked, const Text& fileName, ReportRow& row) {
+        const Text& keyword = keywordRow.keyword();
+        const GenerationOutcome& outcome = checked.outcome;
         if (outcome.unusableSettings && !outcome.errorDetail.empty()) {
             Log("错误信息：" + outcome.errorDetail);
         }
         if (outcome.cancelled || outcome.unusableSettings) {
-            PutBack(taken);
+            row.reason = outcome.cancelled ? Text("任务已停止") : outcome.errorDetail;
+            PutBack(taken, row);
             if (outcome.unusableSettings) {
                 EndEarly();
             }
             ending_ = true;
             return;
         }
-        if (!outcome.ok) {
-            RecordFailure(taken, outcome.errorDetail);
+        if (!checked.failedCheck.empty()) {
+            Log("关键词【" + keyword + "】未通过检查：" + checked.failedCheck);
+            row.reason = checked.failedCheck;
+        }
+        if (!checked.passed) {
+            if (inputs_.report.preview->On() && !outcome.text.empty()) {
+                Log(outcome.text);
+            }
+            RecordFailure(taken, outcome.errorDetail, row);
             return;
         }
         if (inputs_.report.preview->On()) {
-            Log(outcome.text);
+            Log(checked.article);
         }
-        if (outcome.text.empty()) {
-            // A success without text would otherwise vanish without a trace.
-            RecordFailure(taken, outcome.errorDetail);
-            return;
-        }
-        const Text article = templates_.Finish(written, row, inputs_.write.asHtml->On());
+        const Text article = templates_.Finish(title, checked.article, keywordRow, inputs_.write.asHtml->On());
         if (Result<void> e = output_.Save(keyword, article, OriginalName(taken)); !e) {
-            Unrecorded(taken, e.error());
+            check_.NotWritten(fileName);
+            Unrecorded(taken, e.error(), row);
             return;
         }
+        check_.Written(fileName);
+        row.outcome = KeywordOutcome::kWritten;
+        row.characters = static_cast<long long>(CountCharacters(checked.article));
+        row.fileName = fileName;
         Count(&JobSummary::succeeded);
         meter_.Succeeded();
         Log("关键词【" + keyword + "】内容生成成功，已保存到本地目录中！");
@@ -443,6 +502,9 @@ private:
     TemplateStage templates_;
     std::optional<KeywordQueue::Taken> header_;                 // the line that names the columns
     std::optional<Result<KeywordQueue::Taken>> firstTaken_;  // taken before the workers began
+    CheckStage check_;
+    RunReport report_;
+    std::atomic<bool> reportFailed_{false};
     OutputFolder output_;
     ProgressMeter meter_;
     ProgressTeller progress_;

@@ -234,6 +234,16 @@ Result<Text> OutputFolder::PathOf(const Text& keyword, std::string_view original
     return path + name;
 }
 
+Result<Text> OutputFolder::NameOf(const Text& keyword, std::string_view original) {
+    Result<Text> path = PathOf(keyword, original, false);
+    if (!path) {
+        return path;
+    }
+    // PathOf puts the name behind the folder and a separator.
+    const std::size_t folder = folder_.size() + (!folder_.empty() && folder_.back() != kPathSeparator ? 1 : 0);
+    return path->substr(folder);
+}
+
 Result<void> OutputFolder::Save(const Text& keyword, const Text& text, std::string_view original) {
     const Result<Text> path = PathOf(keyword, original, true);
     if (!path) {

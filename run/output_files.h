@@ -66,6 +66,9 @@ public:
     // WriteFileInOneStep).
     [[nodiscard]] Result<void> Save(const Text& keyword, const Text& text, std::string_view original = {});
 
+    // The name (within the folder) that Save would give the keyword's article now; not given out.
+    [[nodiscard]] Result<Text> NameOf(const Text& keyword, std::string_view original = {});
+
 private:
     // The path of the keyword's article; with `claim`, the name is given out to it.
     Result<Text> PathOf(const Text& keyword, std::string_view original, bool claim);

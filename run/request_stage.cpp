@@ -31,6 +31,9 @@ Generator CompletionGenerator(CompletionProfile profile) {
 
 RequestStage::RequestStage(const RequestSettings& settings, const LogSink& log)
     : key_(settings.key),
+      interfaceName_(settings.chosen == Interface::kOne   ? "接口一"
+                     : settings.chosen == Interface::kTwo ? "接口二"
+                                                          : ""),
       retries_(settings.retries),
       log_(log),
       generate_(ChosenGenerator(settings, log)),
@@ -41,17 +44,22 @@ RequestStage::RequestStage(const RequestSettings& settings, const LogSink& log)
     }
 }
 
-GenerationOutcome RequestStage::Ask(const Text& keyword, const StopToken& stop, const ChatMessages* messages) {
+GenerationOutcome RequestStage::Ask(const Text& keyword, const StopToken& stop, const FollowUp& followUp,
+                                    const ChatMessages* messages) {
     const std::atomic<bool>& stopFlag = *stop.Flag();
     if (pool_) {
-        return pool_->Request(keyword, key_, stopFlag, messages);
+        return pool_->Request(keyword, key_, stopFlag, followUp, messages);
     }
+    // A completion has a prompt alone: the hint goes behind the keyword.
+    const Text prompt = followUp.hint.empty() ? keyword : keyword + "\r\n" + followUp.hint;
     GenerationOutcome outcome;
     for (int attempt = 1;; ++attempt) {
         if (!pause_.WaitUntilClear(stopFlag)) {
             return Cancelled();
         }
-        outcome = generate_(keyword, key_, &stopFlag);
+        outcome = generate_(prompt, key_, &stopFlag);
+        outcome.requests = attempt;
+        outcome.endpoint = interfaceName_;
         if (outcome.cancelled || outcome.unusableSettings) {
             return outcome;
         }

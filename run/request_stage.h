@@ -21,15 +21,20 @@ public:
     RequestStage(const RequestSettings& settings, const LogSink& log);
 
     // One keyword's outcome; blocks. A stop request ends any wait and request (the outcome is then
-    // cancelled). `messages` (interface three only) are sent instead of the template filled with
-    // the keyword.
-    GenerationOutcome Ask(const Text& keyword, const StopToken& stop, const ChatMessages* messages = nullptr);
+    // cancelled). The outcome counts the requests it took and names the endpoint that answered.
+    // `messages` (interface three only) are sent instead of the template filled with the keyword.
+    GenerationOutcome Ask(const Text& keyword, const StopToken& stop, const FollowUp& followUp = {},
+                          const ChatMessages* messages = nullptr);
+
+    // Whether the chosen service can go on with an article cut off at its length limit (a chat).
+    bool CanContinue() const { return pool_ != nullptr; }
 
     // The run is over: one line per endpoint of interface three with its figures.
     void LogFigures() const;
 
 private:
     const Text key_;
+    const Text interfaceName_;
     const int retries_;
     const LogSink log_;
     Generator generate_;

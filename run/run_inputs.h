@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 
+#include "checks/check_settings.h"
 #include "run/keyword_queue.h"
 #include "services/chat_endpoints.h"
 #include "services/completion.h"
@@ -45,6 +46,14 @@ struct RequestSettings {
     int retries = 0;                // 0 to retry::kMaxRetries: further tries of a transient failure
 };
 
+// Check the reply: the article checks, and the fingerprints of the output folder's articles (for the
+// duplicate check) kept in a file beside it.
+struct CheckStageSettings {
+    CheckSettings checks;
+    Text outputFolder;     // ends with the separator
+    Text fingerprintFile;  // empty: no duplicate check
+};
+
 // Write the article: in which form.
 struct WriteSettings {
     std::shared_ptr<const LiveSwitch> asHtml = std::make_shared<LiveSwitch>();
@@ -55,11 +64,19 @@ struct ReportSettings {
     std::shared_ptr<const LiveSwitch> preview = std::make_shared<LiveSwitch>();
 };
 
+// Record the outcome: the run report (one row per keyword taken) goes into this folder as
+// <start time>.csv; empty: no report.
+struct RecordSettings {
+    Text reportFolder;
+};
+
 struct RunInputs {
     TakeSettings take;
     RequestSettings request;
     TemplateSettings templates;  // interface three's steps and the list's columns; the internal links
+    CheckStageSettings check;
     WriteSettings write;
+    RecordSettings record;
     ReportSettings report;
 };
 

@@ -76,20 +76,23 @@ ChatMessages TemplateStage::Messages(const Text& userTemplate, const PromptValue
     return messages;
 }
 
-TemplateStage::Written TemplateStage::Ask(RequestStage& request, const KeywordRow& row, const StopToken& stop) const {
+TemplateStage::Written TemplateStage::Ask(RequestStage& request, const KeywordRow& row, const StopToken& stop,
+                                          const ArticleRequest& article) const {
     Written written;
     if (!Active(row)) {
         // Interfaces one and two know no columns: they are asked for the keyword alone.
-        written.outcome = request.Ask(row.HasColumns() ? row.keyword() : row.line(), stop);
+        written.outcome = article(row.HasColumns() ? row.keyword() : row.line(), nullptr);
         return written;
     }
     const Text& keyword = row.keyword();
     PromptValues values{.row = &row};
     std::optional<TokenUsage> usage;
+    int requests = 0;
     // One step's request; false when the keyword ends with it.
     const auto step = [&](Step which, const char* name) {
         const ChatMessages messages = Messages(StepTemplate(steps_, which, articlePrompt_, systemPrompt_), values);
-        written.outcome = request.Ask(keyword, stop, &messages);
+        written.outcome = which == Step::kArticle ? article(keyword, &messages) : request.Ask(keyword, stop, {}, &messages);
+        requests += written.outcome.requests;
         if (written.outcome.usage) {
             if (!usage) {
                 usage = TokenUsage();
@@ -134,15 +137,16 @@ TemplateStage::Written TemplateStage::Ask(RequestStage& request, const KeywordRo
         step(Step::kArticle, "");
     }
     written.outcome.usage = usage;
+    written.outcome.requests = requests;
     return written;
 }
 
-Text TemplateStage::Finish(const Written& written, const KeywordRow& row, bool asHtml) const {
-    const Text& text = written.outcome.text;
-    if (!written.title && links_.empty()) {
+Text TemplateStage::Finish(const std::optional<Text>& title, const Text& text, const KeywordRow& row,
+                          bool asHtml) const {
+    if (!title && links_.empty()) {
         return asHtml ? ToParagraphHtml(text) : text;
     }
-    return FinishArticle(written.title, text, asHtml ? &ToParagraphHtml : nullptr, links_,
+    return FinishArticle(title, text, asHtml ? &ToParagraphHtml : nullptr, links_,
                          LinkRules{.maxLinks = linksPerArticle_, .ownKeyword = row.keyword()});
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -29,15 +30,22 @@ public:
     KeywordRow Row(const Text& line) const { return KeywordRow(line, columns_ ? &*columns_ : nullptr); }
 
     struct Written {
-        GenerationOutcome outcome;  // of the last request made; its usage summed over all steps
+        // Of the last request made; its usage and requests summed over all steps.
+        GenerationOutcome outcome;
         std::optional<Text> title;  // what the title step wrote
     };
-    // The keyword's text: the steps one after another, each a request through the request stage;
-    // a step that fails (or is stopped) ends there with its outcome.
-    Written Ask(RequestStage& request, const KeywordRow& row, const StopToken& stop) const;
+    // The article's own request: the keyword (or line) to ask for and, when the templates fill
+    // them, the messages to send instead of the keyword's.
+    using ArticleRequest = std::function<GenerationOutcome(const Text& keyword, const ChatMessages* messages)>;
+    // The keyword's text: the steps one after another, each a request through the request stage,
+    // then the article through `article`; a step that fails (or is stopped) ends there with its
+    // outcome.
+    Written Ask(RequestStage& request, const KeywordRow& row, const StopToken& stop,
+                const ArticleRequest& article) const;
 
-    // The article as its file holds it.
-    Text Finish(const Written& written, const KeywordRow& row, bool asHtml) const;
+    // The article as its file holds it: `text` is the article step's text, `title` the title
+    // step's.
+    Text Finish(const std::optional<Text>& title, const Text& text, const KeywordRow& row, bool asHtml) const;
 
 private:
     bool Active(const KeywordRow& row) const;

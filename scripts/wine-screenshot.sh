@@ -4,7 +4,7 @@
 #   wine-screenshot.sh OUTPUT_FOLDER
 #
 # window.png: qingjian.exe started as a double-click starts it (no arguments, a fresh program
-# folder), once its window is on the screen; page0.png ... page6.png: every tab page of the main
+# folder), once its window is on the screen; page0.png, page1.png ...: every tab page of the main
 # window, drawn by the native window's test (MainWindowWin32.EveryPageRenders). Needs the Windows
 # build (scripts/build-windows.sh). Only the Xvfb started here and the Wine server of the build's
 # own prefix are stopped.
@@ -74,7 +74,7 @@ folder="$(WINEPREFIX="$prefix" "$(dirname "$(command -v wine64 || echo /usr/lib/
     echo "Z:${out//\//\\}")"
 QJ_SCREENSHOT_DIR="$folder" "$root/scripts/wine-run.sh" --prefix "$prefix" "$build/tests/wingui/qj_wingui_main_tests.exe" \
     --gtest_filter=MainWindowWin32.EveryPageRenders >/dev/null
-for page in 0 1 2 3 4 5 6; do
-    convert "$out/page$page.bmp" "$out/page$page.png" && rm -f "$out/page$page.bmp"
+for picture in "$out"/page*.bmp; do
+    convert "$picture" "${picture%.bmp}.png" && rm -f "$picture"
 done
 echo "wine-screenshot: pictures in $out" >&2

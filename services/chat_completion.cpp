@@ -4,6 +4,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "checks/reply_checks.h"
 #include "services/chat_urls.h"
 #include "services/chat_reply.h"
 #include "services/completion.h"
@@ -156,7 +157,8 @@ ResolvedInterfaceThree ResolveInterfaceThree(const InterfaceThreeSettings& setti
     return resolved;
 }
 
-Bytes ChatRequestBody(const ChatRequestConfig& config, const Text& keyword, const ChatMessages* filled) {
+Bytes ChatRequestBody(const ChatRequestConfig& config, const Text& keyword, const FollowUp& followUp,
+                      const ChatMessages* filled) {
     nlohmann::ordered_json messages = nlohmann::ordered_json::array();
     const auto wire = [](const std::vector<Text>& pieces) {
         std::string utf8;
@@ -165,16 +167,25 @@ Bytes ChatRequestBody(const ChatRequestConfig& config, const Text& keyword, cons
         }
         return utf8;
     };
+    std::string prompt;
     if (filled) {
         if (!filled->system.empty()) {
             messages.push_back({{"role", "system"}, {"content", wire(filled->system)}});
         }
-        messages.push_back({{"role", "user"}, {"content", wire(filled->user)}});
-    } else if (!config.systemPrompt.empty()) {
-        messages.push_back({{"role", "system"}, {"content", WireMessage(config.systemPrompt, keyword)}});
+        prompt = wire(filled->user);
+    } else {
+        if (!config.systemPrompt.empty()) {
+            messages.push_back({{"role", "system"}, {"content", WireMessage(config.systemPrompt, keyword)}});
+        }
+        prompt = WireMessage(config.promptTemplate, keyword);
     }
-    if (!filled) {
-        messages.push_back({{"role", "user"}, {"content", WireMessage(config.promptTemplate, keyword)}});
+    if (!followUp.hint.empty()) {
+        prompt += "\n" + WireText(followUp.hint);
+    }
+    messages.push_back({{"role", "user"}, {"content", std::move(prompt)}});
+    if (!followUp.continuationPrompt.empty()) {
+        messages.push_back({{"role", "assistant"}, {"content", WireText(followUp.written)}});
+        messages.push_back({{"role", "user"}, {"content", WireText(followUp.continuationPrompt)}});
     }
     nlohmann::ordered_json body;
     body["model"] = AnsiToUtf8(config.model);
@@ -233,13 +244,22 @@ GenerationOutcome ChatOutcome(const ChatExchange& exchange, std::time_t now) {
     if (status < 200 || status > 299) {
         const Text message = ServiceErrorMessage(body);
         outcome.errorDetail = (message.empty() ? Text("服务返回了错误") : message) + statusText;
+        if (SaysStoppedByReview(body, message)) {
+            // Asking the same provider again would only be refused again.
+            outcome.reviewRefused = true;
+            outcome.transient = false;
+            outcome.rateLimited = false;
+            outcome.endpointUnusable = false;
+        }
         return outcome;
     }
 
     const ChatReply reply = ParseChatReply(body);
     outcome.usage = reply.usage;
+    outcome.finishReason = reply.finishReason;
     if (!reply.error.empty()) {
         outcome.errorDetail = ShortReplyText(reply.error);
+        outcome.reviewRefused = SaysStoppedByReview(body, outcome.errorDetail);
     } else if (!reply.malformed.empty()) {
         outcome.errorDetail = "无法解析服务的回复：" + ShortReplyText(reply.malformed);
     } else if (!reply.recognised) {
@@ -251,11 +271,15 @@ GenerationOutcome ChatOutcome(const ChatExchange& exchange, std::time_t now) {
         outcome.errorDetail = "回复在结束标记 [DONE] 之前中断，内容不完整";
     } else {
         outcome.text = ChatTextToGbk(reply.content);
+        // The provider's review stopped the text: what came is no article, whatever its length.
+        outcome.reviewRefused = IsReviewFinish(reply.finishReason);
         if (outcome.text.empty()) {
             outcome.errorDetail = "服务没有返回任何内容";
             if (!reply.finishReason.empty()) {
                 outcome.errorDetail += "（finish_reason：" + ShortReplyText(reply.finishReason) + "）";
             }
+        } else if (outcome.reviewRefused) {
+            outcome.errorDetail = "内容审核未通过（finish_reason：" + ShortReplyText(reply.finishReason) + "）";
         } else {
             outcome.ok = true;
         }
@@ -267,7 +291,7 @@ namespace {
 
 GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text& keyword, const Text& key,
                                      const std::atomic<bool>* cancel, const ResponseStart& onResponseStart,
-                                     const ChatMessages* messages) {
+                                     const FollowUp& followUp, const ChatMessages* messages) {
     ChatExchange exchange;
     if (KeyBreaksHeaderLine(TrimAsciiBlanks(key))) {
         exchange.reply = Error{.kind = ErrorKind::kRefusedHeader, .where = config.chatUrl, .reason = "Authorization"};
@@ -276,7 +300,7 @@ GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text
     HttpRequestParams params;
     params.url = config.chatUrl;
     params.method = 1;  // POST
-    params.bodyBytes = ChatRequestBody(config, keyword, messages);
+    params.bodyBytes = ChatRequestBody(config, keyword, followUp, messages);
     params.headers = ChatRequestHeaders(key, true);
     params.addDefaultHeaders = false;
     params.timeoutSeconds = g_chatTimeoutSeconds.load();
@@ -303,9 +327,9 @@ GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text
 
 GenerationOutcome RequestChatCompletion(const ChatRequestConfig& config, const Text& keyword, const Text& key,
                                         const std::atomic<bool>* cancel, const ResponseStart& onResponseStart,
-                                        const ChatMessages* messages) {
+                                        const FollowUp& followUp, const ChatMessages* messages) {
     try {
-        return ExchangeForKeyword(config, keyword, key, cancel, onResponseStart, messages);
+        return ExchangeForKeyword(config, keyword, key, cancel, onResponseStart, followUp, messages);
     } catch (const std::exception& e) {
         // Only memory exhaustion gets here; the keyword fails like any other.
         GenerationOutcome outcome;

@@ -61,9 +61,12 @@ struct ChatMessages {
 };
 
 // The JSON body (UTF-8) of the request for one keyword: model, messages (the system message when
-// there is one, then the filled template as the user message; `messages` instead when given),
-// stream with usage, temperature.
-Bytes ChatRequestBody(const ChatRequestConfig& config, const Text& keyword, const ChatMessages* messages = nullptr);
+// there is one, then the filled template as the user message, the follow-up's hint on a line of its
+// own after it; for a continuation the article so far as the assistant's message and the
+// continuation prompt as a further user message), stream with usage, temperature. `messages`, when
+// given, stand for the system message and the filled template.
+Bytes ChatRequestBody(const ChatRequestConfig& config, const Text& keyword, const FollowUp& followUp = {},
+                      const ChatMessages* messages = nullptr);
 
 // The request header lines; no Authorization line for an empty key (local servers need none).
 Text ChatRequestHeaders(const Text& key, bool withJsonBody);
@@ -86,7 +89,7 @@ using ResponseStart = std::function<void(int status, const Text& responseHeaders
 // One streamed chat-completion request for one keyword; blocks for the whole exchange.
 GenerationOutcome RequestChatCompletion(const ChatRequestConfig& config, const Text& keyword, const Text& key,
                                         const std::atomic<bool>* cancel = nullptr,
-                                        const ResponseStart& onResponseStart = {},
+                                        const ResponseStart& onResponseStart = {}, const FollowUp& followUp = {},
                                         const ChatMessages* messages = nullptr);
 
 // How long a chat request may go without a byte of content moved (keep-alive comments of a stream

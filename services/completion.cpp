@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "checks/reply_checks.h"
 #include "services/chat_reply.h"
 #include "http/http_request.h"
 #include "http/request_headers.h"
@@ -335,6 +336,27 @@ Text NormaliseLineBreaks(const Text& text) {
     return out;
 }
 
+// The last finish reason a reply (or the pieces of a streamed one) names; empty when none does.
+Text LastFinishReason(const Text& reply) {
+    constexpr std::string_view kField = "\"finish_reason\"";
+    std::size_t at = reply.rfind(kField);
+    while (at != Text::npos) {
+        std::size_t from = reply.find_first_not_of(" \t\r\n", at + kField.size());
+        if (from != Text::npos && reply[from] == ':') {
+            from = reply.find_first_not_of(" \t\r\n", from + 1);
+            if (from != Text::npos && reply[from] == '"') {
+                const std::size_t end = reply.find('"', from + 1);
+                if (end != Text::npos) {
+                    return reply.substr(from + 1, end - from - 1);
+                }
+            }
+        }
+        // null: a piece before the last one; look further back.
+        at = at == 0 ? Text::npos : reply.rfind(kField, at - 1);
+    }
+    return {};
+}
+
 }  // namespace
 
 GenerationOutcome CompletionOutcome(const CompletionProfile& profile, const Result<HttpResponse>& reply,
@@ -353,6 +375,16 @@ GenerationOutcome CompletionOutcome(const CompletionProfile& profile, const Resu
     outcome.errorDetail = text;
     ClassifyStatus(outcome, reply ? reply->status : 0, text);
     outcome.retryAfterSeconds = RetryAfterSeconds(reply ? std::string_view(reply->headers) : std::string_view(), now);
+    outcome.finishReason = LastFinishReason(text);
+    if (outcome.ok && IsReviewFinish(outcome.finishReason)) {
+        outcome.ok = false;
+        outcome.reviewRefused = true;
+        outcome.errorDetail = "内容审核未通过（finish_reason：" + outcome.finishReason + "）";
+    } else if (!outcome.ok && SaysStoppedByReview(text, text)) {
+        outcome.reviewRefused = true;
+        outcome.transient = false;
+        outcome.rateLimited = false;
+    }
     return outcome;
 }
 

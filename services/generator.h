@@ -37,6 +37,22 @@ struct GenerationOutcome {
     bool endpointUnusable = false;
     std::optional<TokenUsage> usage;  // when the service reported what it counted
     RateLimits rateLimits;            // the budgets the reply announced
+
+    Text finishReason;  // why the model stopped, as the reply said ("stop", "length"...); empty when it did not
+    // The provider's review refused the content (a finish reason or an error reply saying so): the
+    // same endpoint would refuse it again, another one may not.
+    bool reviewRefused = false;
+    Text endpoint;     // who answered last, as the run log names it ("端点2"); empty: the interface alone
+    int requests = 0;  // requests made for this outcome, every try counted
+};
+
+// What a request for a keyword asks beyond its prompt: a hint appended to the prompt, and for a
+// chat service the continuation of an article cut off at the model's length limit (the article so
+// far as the assistant's message, then the continuation prompt as the user's).
+struct FollowUp {
+    Text hint;                // on a line of its own after the prompt; empty: none
+    Text written;             // the article so far
+    Text continuationPrompt;  // empty: no continuation
 };
 
 // Turns a keyword into an outcome; `cancel` aborts the exchange when it becomes true.

@@ -53,7 +53,8 @@ TEST(InterfaceThreeTable, TheRadioBoxJoinsTheInterfaceGroupAndThePageComesLast) 
     EXPECT_EQ(Text(Row(control::kRadioInterfaceTwo).parent), Text(radio.parent));
 
     const ControlRow& tab = Row(control::kTabMain);
-    ASSERT_EQ(tab.pages.size(), 7u);
+    ASSERT_EQ(tab.pages.size(), 8u);  // the article checks' page and the templates' page after it
+    EXPECT_EQ(Text(tab.pages[page::kChecks]), "文章检查");
     EXPECT_EQ(Text(tab.pages[page::kTemplates]), "模板与内链");
     EXPECT_EQ(Text(tab.pages[page::kBusiness]), "商务服务");
     EXPECT_EQ(Text(tab.pages[page::kUpdate]), "在线升级");

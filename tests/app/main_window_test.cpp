@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
 #include "app/process_state.h"
 #include "app/startup.h"
+#include "checks/check_settings.h"
 #include "services/endpoint_lines.h"
 #include "run/keyword_queue.h"
 #include "platform/program_folder.h"
@@ -95,6 +97,17 @@ TEST(MainWindowTable, ControlsInControlOrderWithTheirKinds) {
         {"编辑框_接口三_代理", kind::kEdit},
         {"透明标签_接口三_备用接口", kind::kLabel},
         {"编辑框_接口三_备用接口", kind::kEdit},
+        {"透明标签_检查_续写次数", kind::kLabel},
+        {"编辑框_检查_续写次数", kind::kEdit},
+        {"透明标签_检查_最少字数", kind::kLabel},
+        {"编辑框_检查_最少字数", kind::kEdit},
+        {"透明标签_检查_相似度", kind::kLabel},
+        {"编辑框_检查_相似度", kind::kEdit},
+        {"透明标签_检查_违禁词", kind::kLabel},
+        {"编辑框_检查_违禁词", kind::kEdit},
+        {"透明标签_检查_拒答短语", kind::kLabel},
+        {"编辑框_检查_拒答短语", kind::kEdit},
+        {"透明标签_检查_说明", kind::kLabel},
         {"透明标签_接口三_标题提示词", kind::kLabel},
         {"编辑框_接口三_标题提示词", kind::kEdit},
         {"透明标签_接口三_大纲提示词", kind::kLabel},
@@ -121,9 +134,9 @@ TEST(MainWindowTable, ParentsAreContainersAndPagesExist) {
         byName[row.name] = &row;
     }
     const ControlRow& tab = *byName.at(control::kTabMain);
-    ASSERT_EQ(tab.pages.size(), 7u);
-    const char* pages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级", "接口三设置", "模板与内链"};
-    for (std::size_t i = 0; i < 7; ++i) {
+    ASSERT_EQ(tab.pages.size(), 8u);
+    const char* pages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级", "接口三设置", "文章检查", "模板与内链"};
+    for (std::size_t i = 0; i < 8; ++i) {
         EXPECT_EQ(Text(tab.pages[i]), pages[i]);
     }
     EXPECT_EQ(tab.shownPage, 1);
@@ -141,7 +154,7 @@ TEST(MainWindowTable, ParentsAreContainersAndPagesExist) {
             EXPECT_EQ(row.page, -1) << row.name;
         }
     }
-    EXPECT_EQ(usedPages, (std::set<int>{0, 1, 3, 4, 5, 6}));  // page 2 holds no controls
+    EXPECT_EQ(usedPages, (std::set<int>{0, 1, 3, 4, 5, 6, 7}));  // page 2 holds no controls
 }
 
 TEST(MainWindow, FirstStartWithoutSettingsShowsTheDesignedState) {
@@ -154,9 +167,15 @@ TEST(MainWindow, FirstStartWithoutSettingsShowsTheDesignedState) {
     EXPECT_EQ(window->GetNumber(control::kRadioInterfaceTwo, kPropChecked), 0);
     EXPECT_EQ(window->GetNumber(control::kCheckPreview, kPropChecked), 0);
     EXPECT_EQ(window->GetNumber(control::kCheckSaveAsHtml, kPropChecked), 0);
+    // The article checks start with their defaults: two continuations, similarity 3, the refusal
+    // phrases; every other edit box is empty.
+    const std::map<Text, Text> prefilled{{control::kEditChecksContinuations, "2"},
+                                         {control::kEditChecksSimilarity, "3"},
+                                         {control::kEditChecksRefusalPhrases, kDefaultRefusalPhrases}};
     for (const Text& edit : window->ControlsOfKind(kind::kEdit)) {
         if (edit != control::kEditRunLog) {
-            EXPECT_EQ(window->GetText(edit, kPropContent), "") << edit;
+            const auto it = prefilled.find(edit);
+            EXPECT_EQ(window->GetText(edit, kPropContent), it == prefilled.end() ? Text() : it->second) << edit;
         }
     }
     EXPECT_EQ(window->CurrentTabPage(control::kTabMain), page::kWenxin);

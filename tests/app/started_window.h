@@ -7,6 +7,8 @@
 #include "app/handlers.h"
 #include "app/main_window_controls.h"
 #include "app/process_state.h"
+#include "checks/check_settings.h"
+#include "text/text_helpers.h"
 #include "window/memory_window.h"
 
 namespace qj::testing {
@@ -43,6 +45,11 @@ inline const std::string kDesignedSettingsFile =
     "编辑框_失败重试次数=\r\n"
     "编辑框_接口三_代理=\r\n"
     "编辑框_接口三_备用接口=\r\n"
+    "编辑框_检查_续写次数=2\r\n"
+    "编辑框_检查_最少字数=\r\n"
+    "编辑框_检查_相似度=3\r\n"
+    "编辑框_检查_违禁词=\r\n"
+    "编辑框_检查_拒答短语=" + ReplaceAll(kDefaultRefusalPhrases, "\r\n", "><br><") + "\r\n"
     "编辑框_接口三_标题提示词=\r\n"
     "编辑框_接口三_大纲提示词=\r\n"
     "编辑框_内链=\r\n"

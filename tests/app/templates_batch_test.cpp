@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <regex>
 
 #include "app/control_names.h"
@@ -28,6 +29,9 @@ public:
         : ChildProgram(testing::BuiltProgram(QJ_PROGRAM, QJ_PROGRAM_FROM_TESTS), {"--batch"}, outputFile) {}
 };
 
+// How many article requests from now on are answered by a refusal.
+std::atomic<int> g_refusals{0};
+
 // Title and outline answers are told apart by the words of their prompts (a prompt that says 不要
 // gets nothing); an article names four of the site's pages, one of them twice. UTF-8.
 std::string Answer(const std::string& user) {
@@ -41,6 +45,9 @@ std::string Answer(const std::string& user) {
     }
     if (has("写大纲")) {
         return AnsiToUtf8("一、开头\n二、结尾");
+    }
+    if (g_refusals.fetch_sub(1) > 0) {
+        return AnsiToUtf8("作为一个人工智能语言模型，我无法写这篇文章。");
     }
     return AnsiToUtf8("泡脚对睡眠好。\n北京烤鸭很好吃，北京烤鸭也很香。\n足浴也行。");
 }
@@ -178,6 +185,38 @@ TEST_F(TemplatesBatchTest, SitemapLinksAKillDuringTheStepsAndAFailingStep) {
     EXPECT_EQ(Read(paths_.keywordList), header_ + "泡脚\t养生\r\n");
     EXPECT_EQ(Read(paths_.journal), "");
     EXPECT_EQ(service_.Prompts().size(), asked);
+}
+
+// The article step's reply goes through the article checks with its filled prompt: a refusal is
+// asked for again with the same prompt (title and columns in it), a banned word is replaced in the
+// article that goes under the title, and the run report counts every request of the keyword.
+TEST_F(TemplatesBatchTest, TheArticleStepsReplyIsCheckedAndAskedForAgainWithItsFilledPrompt) {
+    g_refusals = 1;
+    Set(kind::kEdit, control::kEditInterfaceThreeOutlinePrompt, "");
+    Set(kind::kEdit, control::kEditInterfaceThreePrompt, "为{标题}写文章：{关键词}，要求{要求}");
+    Set(kind::kEdit, control::kEditChecksBannedWords, "违禁词.txt");
+    ASSERT_TRUE(WriteFileInOneStep(ProgramPath("违禁词.txt"), "很香=很鲜\r\n"));
+    ASSERT_TRUE(WriteFileInOneStep(paths_.keywordList, header_ + "泡脚\t养生\t五百字\r\n"));
+
+    EXPECT_EQ(Program(Output()).Wait(), 0) << Log();
+
+    const std::vector<testing::RecordingChatService::Prompt> prompts = service_.Prompts();
+    ASSERT_EQ(prompts.size(), 3u) << Log();
+    EXPECT_EQ(Utf8ToAnsi(prompts[1].user), "为泡脚与睡眠写文章：泡脚，要求五百字");
+    EXPECT_EQ(prompts[2].user, prompts[1].user);
+    EXPECT_NE(Log().find(AnsiToUtf8("关键词【泡脚】未通过检查：模型拒绝写作，重新请求")), std::string::npos) << Log();
+
+    const Text article = Read(paths_.outputFolder + "泡脚.txt");
+    EXPECT_EQ(article.substr(0, article.find("\r\n")), "泡脚与睡眠") << article;
+    EXPECT_NE(article.find("北京烤鸭也很鲜"), Text::npos) << article;
+    EXPECT_EQ(article.find("很香"), Text::npos) << article;
+    EXPECT_EQ(article.find("人工智能"), Text::npos) << article;
+
+    std::string report;
+    for (const auto& entry : std::filesystem::directory_iterator(NativePath(ProgramPath("OpenAi/运行报告")))) {
+        report += testing::ReadBytes(entry.path());
+    }
+    EXPECT_NE(report.find(AnsiToUtf8(",泡脚,已写入,,端点1,3,")), std::string::npos) << report;
 }
 
 }  // namespace

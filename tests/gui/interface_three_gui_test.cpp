@@ -52,7 +52,8 @@ TEST(InterfaceThreeGui, ThePageComesLastAndItsSettingsComeBack) {
     {
         OpenedMainWindow window;
         auto* tab = window.Get<QTabWidget>(control::kTabMain);
-        ASSERT_EQ(tab->count(), 7);
+        ASSERT_EQ(tab->count(), 8);  // the article checks' page and the templates' page after it
+        EXPECT_EQ(tab->tabText(page::kChecks), QStringLiteral("文章检查"));
         EXPECT_EQ(tab->tabText(page::kTemplates), QStringLiteral("模板与内链"));
         EXPECT_EQ(tab->tabText(4), QStringLiteral("在线升级"));
         EXPECT_EQ(tab->tabText(page::kInterfaceThree), QStringLiteral("接口三设置"));

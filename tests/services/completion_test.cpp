@@ -207,5 +207,29 @@ TEST(ExtractCompletionText, InterfaceTwoJoinsEveryPiece) {
     EXPECT_FALSE(ExtractCompletionText(kTwo, "{\"error\":\"bad\"}").ok);
 }
 
+// The finishing reason of a completion reply is its last one that names one: a reply cut off at the
+// length limit is told as such, one stopped by review is no success and says so.
+TEST(CompletionOutcome, TheLastFinishReasonDecides) {
+    const auto piece = [](const char* text, const char* finish) {
+        return "data: {\"object\":\"text_completion\",\"choices\":[{\"text\": \"" + std::string(text) +
+               "\",\"index\":0,\"finish_reason\": " + finish + "}]}\n\n";
+    };
+    const auto outcome = [](const std::string& body) {
+        HttpResponse reply;
+        reply.status = 200;
+        reply.body = body;
+        return CompletionOutcome(kTwo, reply, false, 0);
+    };
+    const GenerationOutcome cut = outcome(piece("A", "null") + piece("B", "\"length\"") + "data: [DONE]\n\n");
+    EXPECT_TRUE(cut.ok);
+    EXPECT_EQ(cut.text, "AB");
+    EXPECT_EQ(cut.finishReason, "length");
+    EXPECT_EQ(outcome(piece("A", "null")).finishReason, "");
+    const GenerationOutcome filtered = outcome(piece("A", "null") + piece("", "\"content_filter\""));
+    EXPECT_FALSE(filtered.ok);
+    EXPECT_TRUE(filtered.reviewRefused);
+    EXPECT_FALSE(filtered.transient);
+}
+
 }  // namespace
 }  // namespace qj
