@@ -118,6 +118,25 @@ inline constexpr const char* kEditInterfaceThreeProxy =
     "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xB4\xFA\xC0\xED";  // 编辑框_接口三_代理
 inline constexpr const char* kLabelInterfaceThreeHint =
     "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xCB\xB5\xC3\xF7";  // 透明标签_接口三_说明
+// The steps before the article (a title, an outline) and the internal links of the articles.
+inline constexpr const char* kLabelInterfaceThreeTitlePrompt =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xB1\xEA\xCC\xE2\xCC\xE1\xCA\xBE\xB4\xCA";  // 透明标签_接口三_标题提示词
+inline constexpr const char* kEditInterfaceThreeTitlePrompt =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xB1\xEA\xCC\xE2\xCC\xE1\xCA\xBE\xB4\xCA";  // 编辑框_接口三_标题提示词
+inline constexpr const char* kLabelInterfaceThreeOutlinePrompt =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xBD\xD3\xBF\xDA\xC8\xFD_\xB4\xF3\xB8\xD9\xCC\xE1\xCA\xBE\xB4\xCA";  // 透明标签_接口三_大纲提示词
+inline constexpr const char* kEditInterfaceThreeOutlinePrompt =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xBD\xD3\xBF\xDA\xC8\xFD_\xB4\xF3\xB8\xD9\xCC\xE1\xCA\xBE\xB4\xCA";  // 编辑框_接口三_大纲提示词
+inline constexpr const char* kLabelInternalLinks =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xC4\xDA\xC1\xB4";  // 透明标签_内链
+inline constexpr const char* kEditInternalLinks =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xC4\xDA\xC1\xB4";  // 编辑框_内链
+inline constexpr const char* kLabelInternalLinksPerArticle =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xC4\xDA\xC1\xB4_\xC3\xBF\xC6\xAA";  // 透明标签_内链_每篇
+inline constexpr const char* kEditInternalLinksPerArticle =
+    "\xB1\xE0\xBC\xAD\xBF\xF2_\xC4\xDA\xC1\xB4_\xC3\xBF\xC6\xAA";  // 编辑框_内链_每篇
+inline constexpr const char* kLabelTemplatesHint =
+    "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xC4\xA3\xB0\xE5\xCB\xB5\xC3\xF7";  // 透明标签_模板说明
 // Running many keywords at once, retrying, resuming.
 inline constexpr const char* kLabelConcurrency =
     "\xCD\xB8\xC3\xF7\xB1\xEA\xC7\xA9_\xB2\xA2\xB7\xA2\xCA\xFD";  // 透明标签_并发数
@@ -218,6 +237,7 @@ inline constexpr int kUpdate = 4;
 inline constexpr int kInterfaceThree = 5;
 inline constexpr int kChecks = 6;
 inline constexpr int kPublishing = 7;
+inline constexpr int kTemplates = 8;  // the steps before the article, the internal links
 }  // namespace page
 
 }  // namespace qj

@@ -116,6 +116,13 @@ RunInputs ReadRunInputs(const SettingReader& settings, const Deployment& deploym
                       static_cast<int>(kDefaultMegabytesPerPart)));
     inputs.batch.failedDirect = settings.IsChecked(control::kCheckInterfaceThreeBatchFailedDirect);
     inputs.batch.record = programFolder + kPathSeparator + kBatchRecordTail;
+    inputs.templates = TemplateSettings{
+        .titlePrompt = settings.TextOf(control::kEditInterfaceThreeTitlePrompt),
+        .outlinePrompt = settings.TextOf(control::kEditInterfaceThreeOutlinePrompt),
+        .linkSource = settings.TextOf(control::kEditInternalLinks),
+        .linksPerArticle = settings.TextOf(control::kEditInternalLinksPerArticle),
+    };
+
     inputs.check.checks = ReadCheckSettings(ReadCheckSettingsText(settings), programFolder + kPathSeparator);
     inputs.check.outputFolder = inputs.take.files.outputFolder;
     inputs.check.fingerprintFile = Below(programFolder, kFingerprintFileTail);

@@ -50,14 +50,14 @@ bool CheckStage::Prepare() {
 }
 
 CheckedReply CheckStage::Obtain(const Text& keyword, const Text& fileName, RequestStage& request,
-                                const StopToken& stop) {
+                                const StopToken& stop, const ChatMessages* messages) {
     const CheckSettings& settings = settings_.checks;
     CheckedReply checked;
     GenerationOutcome& total = checked.outcome;
     int requests = 0;
     FollowUp followUp;
     for (int asked = 0;; ++asked) {
-        GenerationOutcome outcome = request.Ask(keyword, stop, followUp);
+        GenerationOutcome outcome = request.Ask(keyword, stop, followUp, messages);
         requests += outcome.requests;
         Text text = outcome.text;
         // A cut-off article of a chat service is continued while continuations are left.
@@ -68,7 +68,7 @@ CheckedReply CheckStage::Obtain(const Text& keyword, const Text& fileName, Reque
             figures_.Continued();
             Log("关键词【" + keyword + "】的回复被截断，第" + std::to_string(continued + 1) + "次请求续写");
             const FollowUp more{.hint = followUp.hint, .written = text, .continuationPrompt = settings.continuationPrompt};
-            outcome = request.Ask(keyword, stop, more);
+            outcome = request.Ask(keyword, stop, more, messages);
             requests += outcome.requests;
             text += outcome.text;
         }

@@ -41,8 +41,10 @@ public:
     bool Prepare();
 
     // Asks for the keyword's article (`fileName`: the name it would have in the output folder) and
-    // checks it; blocks.
-    CheckedReply Obtain(const Text& keyword, const Text& fileName, RequestStage& request, const StopToken& stop);
+    // checks it; blocks. `messages` (interface three): the filled templates every request of it
+    // sends instead of the keyword's.
+    CheckedReply Obtain(const Text& keyword, const Text& fileName, RequestStage& request, const StopToken& stop,
+                        const ChatMessages* messages = nullptr);
 
     // The article of an Obtain that passed is in its file, or was not written after all.
     void Written(const Text& fileName);

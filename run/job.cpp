@@ -4,6 +4,7 @@
 #include <ctime>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "run/publish_stage.h"
 #include "run/request_stage.h"
 #include "run/run_log_file.h"
+#include "run/template_stage.h"
 #include "services/chat_completion.h"
 
 namespace qj {
@@ -78,6 +80,9 @@ public:
         }
     }
 
+    // Lines of the list that are no keywords (the line naming the columns) and do not count.
+    void SetLinesThatAreNoKeywords(int lines) { noKeywords_ = lines; }
+
     // The final figures: the run is over.
     void End() {
         {
@@ -91,7 +96,7 @@ public:
 
 private:
     void Tell(bool over) {
-        meter_.SetRemaining(queue_.RemainingCount());
+        meter_.SetRemaining(std::max(0, queue_.RemainingCount() - noKeywords_.load()));
         ProgressFigures figures = meter_.Figures();
         figures.cost = cost_.SpentText();
         observer_.Progress(figures, over);
@@ -122,6 +127,7 @@ private:
     KeywordQueue& queue_;
     ProgressMeter& meter_;
     const CostStage& cost_;
+    std::atomic<int> noKeywords_{0};
     std::mutex mutex_;
     std::condition_variable wake_;
     bool pending_ = false;
@@ -140,6 +146,7 @@ public:
           stop_(stop),
           request_(inputs.request, log.Sink()),
           cost_(inputs.cost, inputs.request, log.Sink()),
+          templates_(inputs, ProgramFolderOf(queue.paths()), log.Sink()),
           check_(inputs.check, inputs.request.retries, log.Sink()),
           output_(queue.paths().outputFolder),
           progress_(observer, queue, meter_, cost_),
@@ -182,6 +189,9 @@ public:
         } else if (const ListEncoding encoding = queue_.Format().encoding; encoding != ListEncoding::kGbk) {
             Log(Text("关键词列表按") + EncodingName(encoding) + "编码读取");
         }
+        if (!PrepareTemplates()) {
+            return false;
+        }
         cost_.LogEstimate(queue_.RemainingCount(), inputs_.batch.on);
         return true;
     }
@@ -189,7 +199,7 @@ public:
     // One worker: takes keywords until the list ends, the run is stopped or it must end.
     void Work() {
         while (!stop_.StopRequested() && !ending_.load() && !cost_.CapReached()) {
-            const Result<KeywordQueue::Taken> next = queue_.TakeNextKeyword();
+            const Result<KeywordQueue::Taken> next = TakeNext();
             if (!next) {
                 Log("错误信息：" + Describe(next.error()));
                 EndEarly();
@@ -204,7 +214,7 @@ public:
                 break;
             }
             if (taken.lossy) {
-                Log("关键词【" + taken.keyword + "】中有GBK编码没有的字符，已换成“?”");
+                Log("关键词【" + Shown(taken.keyword) + "】中有GBK编码没有的字符，已换成“?”");
             }
             progress_.Changed();
             Process(taken);
@@ -215,10 +225,29 @@ public:
     // The list file shows exactly what remains once a run is over. When it cannot be written, the
     // journal still holds what the file lacks, and the next run (or start of the program) applies it.
     void WriteListBack() {
+        GiveBackFirstLines();
         if (Result<void> e = queue_.Flush(); !e) {
             Log("错误信息：" + Describe(e.error()));
             Log("关键词列表没能写回，未完成的关键词将在下次运行时放回待采集关键词列表");
             endedEarly_ = true;
+        }
+    }
+
+    // The line taken before the workers that none of them got, and the column names, go back to
+    // the front.
+    void GiveBackFirstLines() {
+        std::optional<Result<KeywordQueue::Taken>> first = std::move(firstTaken_);
+        firstTaken_.reset();
+        if (first && first->ok() && (*first)->kind == KeywordQueue::Taken::Kind::kKeyword) {
+            // No worker had it: no row of the run report.
+            ReportRow unreported{.keyword = Shown((*first)->keyword)};
+            PutBack(first->value(), unreported);
+        }
+        if (header_) {
+            if (Result<void> e = queue_.Return(header_->keyword, header_->line); !e) {
+                Log("错误信息：" + Describe(e.error()));
+            }
+            header_.reset();
         }
     }
 
@@ -257,6 +286,50 @@ public:
 
 private:
     void Log(const Text& message) { log_.Log(message); }
+
+    // The folder the job's files are in (a relative links file is named from there).
+    static Text ProgramFolderOf(const JobPaths& paths) {
+        const std::string_view tail = kRunLockTail;
+        const Text& lock = paths.runLock;
+        return lock.ends_with(tail) && lock.size() > tail.size() ? lock.substr(0, lock.size() - tail.size() - 1)
+                                                                  : Text();
+    }
+
+    // How the log names a keyword: the first field of its line.
+    static Text Shown(const Text& line) { return line.substr(0, line.find('\t')); }
+
+    // The columns of the list are known before any keyword is asked for: its first line is taken
+    // here, and when it names the columns it is kept out of the run (and put back at its end); else
+    // the first worker gets it.
+    bool PrepareTemplates() {
+        std::optional<KeywordColumns> columns;
+        Result<KeywordQueue::Taken> first = queue_.TakeNextKeyword();
+        if (first.ok() && first->kind == KeywordQueue::Taken::Kind::kKeyword &&
+            (columns = ReadColumnHeader(first->keyword))) {
+            header_ = std::move(first.value());
+            progress_.SetLinesThatAreNoKeywords(1);
+        } else {
+            firstTaken_ = std::move(first);
+        }
+        if (!templates_.Prepare(columns, stop_)) {
+            GiveBackFirstLines();
+            (void)queue_.Flush();  // what it cannot write, the journal keeps for the next run
+            return false;
+        }
+        return true;
+    }
+
+    Result<KeywordQueue::Taken> TakeNext() {
+        {
+            std::lock_guard lock(mutex_);
+            if (firstTaken_) {
+                Result<KeywordQueue::Taken> first = std::move(*firstTaken_);
+                firstTaken_.reset();
+                return first;
+            }
+        }
+        return queue_.TakeNextKeyword();
+    }
 
     // The run ends with keywords left in the list.
     void EndEarly() {
@@ -593,9 +666,9 @@ private:
         const Text& keyword = taken.keyword;
         if (Result<void> e = queue_.Return(keyword, taken.line); !e) {
             Log("错误信息：" + Describe(e.error()));
-            Log("关键词【" + keyword + "】将在下次运行时放回待采集关键词列表");
+            Log("关键词【" + Shown(keyword) + "】将在下次运行时放回待采集关键词列表");
         } else {
-            Log("关键词【" + keyword + "】已放回待采集关键词列表");
+            Log("关键词【" + Shown(keyword) + "】已放回待采集关键词列表");
         }
         Count(&JobSummary::returned);
     }
@@ -615,13 +688,13 @@ private:
     void Settled(const KeywordQueue::Taken& taken) {
         if (Result<void> e = queue_.Finish(taken.keyword, taken.line); !e) {
             Log("错误信息：" + Describe(e.error()));
-            Log("关键词【" + taken.keyword + "】将在下次运行时放回待采集关键词列表");
+            Log("关键词【" + Shown(taken.keyword) + "】将在下次运行时放回待采集关键词列表");
             EndEarly();
         }
     }
 
     void RecordFailure(const KeywordQueue::Taken& taken, const Text& detail, ReportRow& row) {
-        Log("关键词【" + taken.keyword + "】内容生成失败！");
+        Log("关键词【" + Shown(taken.keyword) + "】内容生成失败！");
         if (!detail.empty()) {
             Log("错误信息：" + detail);
         }
@@ -659,10 +732,11 @@ private:
     // The whole work for one keyword; its row of the run report is added when its outcome is
     // recorded.
     void Process(const KeywordQueue::Taken& taken) {
-        const Text& keyword = taken.keyword;
+        const KeywordRow keywordRow = templates_.Row(taken.keyword);
+        const Text& keyword = keywordRow.keyword();
         ReportRow row{.keyword = keyword};
         // Take: a keyword whose article exists is passed over.
-        if (inputs_.take.skipExisting->On() && output_.Exists(keyword, taken.original)) {
+        if (inputs_.take.skipExisting->On() && output_.Exists(keyword, OriginalName(taken))) {
             Log("关键词【" + keyword + "】已有生成内容，跳过");
             Count(&JobSummary::skipped);
             meter_.Skipped();
@@ -675,11 +749,20 @@ private:
         Log("Chat GPT 思考中，请耐心等待.....");
         // Without the folder's names the duplicate check goes by an empty name; Save meets the
         // same failure and tells it.
-        const Text fileName = output_.NameOf(keyword, taken.original).value_or(Text());
-        const CheckedReply checked = check_.Obtain(keyword, fileName, request_, stop_);
+        const Text fileName = output_.NameOf(keyword, OriginalName(taken)).value_or(Text());
+        // The steps before the article go straight to the service; the article's reply goes
+        // through the checks.
+        CheckedReply checked;
+        const TemplateStage::Written written =
+            templates_.Ask(request_, keywordRow, stop_, [&](const Text& asked, const ChatMessages* messages) {
+                checked = check_.Obtain(asked, fileName, request_, stop_, messages);
+                return checked.outcome;
+            });
+        // The usage and requests of every step; a step that failed leaves its own outcome.
+        checked.outcome = written.outcome;
         row.endpoint = checked.outcome.endpoint;
         row.tries = checked.outcome.requests;
-        const Text saved = Settle(taken, checked, fileName, row);
+        const Text saved = Settle(taken, keywordRow, written.title, checked, fileName, row);
         RecordTokens(keyword, checked.outcome, row);
         cost_.Record(keyword, checked.outcome);
         AddRow(row);
@@ -687,6 +770,12 @@ private:
         if (!saved.empty()) {
             publish_.Written(saved, keyword);
         }
+    }
+
+    // The name the article's file is told apart by when the line had characters GBK lacks: its
+    // first field.
+    static Text OriginalName(const KeywordQueue::Taken& taken) {
+        return taken.original.substr(0, taken.original.find('\t'));
     }
 
     void AddRow(ReportRow& row) {
@@ -699,8 +788,9 @@ private:
 
     // Check the reply, write the article, record the outcome. The article's name in the folder
     // when it was written, else empty.
-    Text Settle(const KeywordQueue::Taken& taken, const CheckedReply& checked, const Text& fileName, ReportRow& row) {
-        const Text& keyword = taken.keyword;
+    Text Settle(const KeywordQueue::Taken& taken, const KeywordRow& keywordRow, const std::optional<Text>& title,
+                const CheckedReply& checked, const Text& fileName, ReportRow& row) {
+        const Text& keyword = keywordRow.keyword();
         const GenerationOutcome& outcome = checked.outcome;
         if (outcome.unusableSettings && !outcome.errorDetail.empty()) {
             Log("错误信息：" + outcome.errorDetail);
@@ -728,9 +818,9 @@ private:
         if (inputs_.report.preview->On()) {
             Log(checked.article);
         }
-        const Text article = inputs_.write.asHtml->On() ? ToParagraphHtml(checked.article) : checked.article;
+        const Text article = templates_.Finish(title, checked.article, keywordRow, inputs_.write.asHtml->On());
         Text saved;
-        if (Result<void> e = output_.Save(keyword, article, taken.original, &saved); !e) {
+        if (Result<void> e = output_.Save(keyword, article, OriginalName(taken), &saved); !e) {
             check_.NotWritten(fileName);
             Unrecorded(taken, e.error(), row);
             return {};
@@ -755,6 +845,9 @@ private:
     std::vector<Bytes> journalInFlight_;
     RequestStage request_;
     CostStage cost_;
+    TemplateStage templates_;
+    std::optional<KeywordQueue::Taken> header_;                 // the line that names the columns
+    std::optional<Result<KeywordQueue::Taken>> firstTaken_;  // taken before the workers began
     CheckStage check_;
     RunReport report_;
     std::atomic<bool> reportFailed_{false};

@@ -44,10 +44,11 @@ RequestStage::RequestStage(const RequestSettings& settings, const LogSink& log)
     }
 }
 
-GenerationOutcome RequestStage::Ask(const Text& keyword, const StopToken& stop, const FollowUp& followUp) {
+GenerationOutcome RequestStage::Ask(const Text& keyword, const StopToken& stop, const FollowUp& followUp,
+                                    const ChatMessages* messages) {
     const std::atomic<bool>& stopFlag = *stop.Flag();
     if (pool_) {
-        return pool_->Request(keyword, key_, stopFlag, followUp);
+        return pool_->Request(keyword, key_, stopFlag, followUp, messages);
     }
     // A completion has a prompt alone: the hint goes behind the keyword.
     const Text prompt = followUp.hint.empty() ? keyword : keyword + "\r\n" + followUp.hint;

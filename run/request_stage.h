@@ -3,6 +3,7 @@
 #include "platform/stop_token.h"
 #include "run/run_inputs.h"
 #include "services/caller_hooks.h"
+#include "services/chat_completion.h"
 #include "services/endpoint_pool.h"
 #include "services/generator.h"
 #include "services/retry_policy.h"
@@ -21,7 +22,9 @@ public:
 
     // One keyword's outcome; blocks. A stop request ends any wait and request (the outcome is then
     // cancelled). The outcome counts the requests it took and names the endpoint that answered.
-    GenerationOutcome Ask(const Text& keyword, const StopToken& stop, const FollowUp& followUp = {});
+    // `messages` (interface three only) are sent instead of the template filled with the keyword.
+    GenerationOutcome Ask(const Text& keyword, const StopToken& stop, const FollowUp& followUp = {},
+                          const ChatMessages* messages = nullptr);
 
     // Whether the chosen service can go on with an article cut off at its length limit (a chat).
     bool CanContinue() const { return pool_ != nullptr; }

@@ -9,6 +9,7 @@
 #include "run/keyword_queue.h"
 #include "services/chat_endpoints.h"
 #include "services/completion.h"
+#include "templates/template_settings.h"
 
 namespace qj {
 
@@ -96,6 +97,7 @@ struct PublishStageSettings {
 struct RunInputs {
     TakeSettings take;
     RequestSettings request;
+    TemplateSettings templates;  // interface three's steps and the list's columns; the internal links
     CheckStageSettings check;
     WriteSettings write;
     RecordSettings record;

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-layers=(text platform http window settings checks "cost batch" services publishing "run notices skin" app "gui wingui" "bench fuzz")
+layers=(text platform http window settings "templates checks" "cost batch" services publishing "run notices skin" app "gui wingui" "bench fuzz")
 declare -A rank=([support]=0)
 for i in "${!layers[@]}"; do
     for folder in ${layers[$i]}; do rank[$folder]=$i; done

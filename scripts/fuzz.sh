@@ -20,7 +20,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
 all_targets=(completion_reply chat_reply credit_token ini headers_cookies keyword_queue output_names text_toolkit
-    map_library_image)
+    map_library_image internal_links)
 replay_only=0
 if [ "${1:-}" = "--replay" ]; then
     replay_only=1

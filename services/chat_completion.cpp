@@ -157,12 +157,28 @@ ResolvedInterfaceThree ResolveInterfaceThree(const InterfaceThreeSettings& setti
     return resolved;
 }
 
-Bytes ChatRequestBody(const ChatRequestConfig& config, const Text& keyword, const FollowUp& followUp) {
+Bytes ChatRequestBody(const ChatRequestConfig& config, const Text& keyword, const FollowUp& followUp,
+                      const ChatMessages* filled) {
     nlohmann::ordered_json messages = nlohmann::ordered_json::array();
-    if (!config.systemPrompt.empty()) {
-        messages.push_back({{"role", "system"}, {"content", WireMessage(config.systemPrompt, keyword)}});
+    const auto wire = [](const std::vector<Text>& pieces) {
+        std::string utf8;
+        for (const Text& piece : pieces) {
+            utf8 += WireText(piece);
+        }
+        return utf8;
+    };
+    std::string prompt;
+    if (filled) {
+        if (!filled->system.empty()) {
+            messages.push_back({{"role", "system"}, {"content", wire(filled->system)}});
+        }
+        prompt = wire(filled->user);
+    } else {
+        if (!config.systemPrompt.empty()) {
+            messages.push_back({{"role", "system"}, {"content", WireMessage(config.systemPrompt, keyword)}});
+        }
+        prompt = WireMessage(config.promptTemplate, keyword);
     }
-    std::string prompt = WireMessage(config.promptTemplate, keyword);
     if (!followUp.hint.empty()) {
         prompt += "\n" + WireText(followUp.hint);
     }
@@ -275,7 +291,7 @@ namespace {
 
 GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text& keyword, const Text& key,
                                      const std::atomic<bool>* cancel, const ResponseStart& onResponseStart,
-                                     const FollowUp& followUp) {
+                                     const FollowUp& followUp, const ChatMessages* messages) {
     ChatExchange exchange;
     if (KeyBreaksHeaderLine(TrimAsciiBlanks(key))) {
         exchange.reply = Error{.kind = ErrorKind::kRefusedHeader, .where = config.chatUrl, .reason = "Authorization"};
@@ -284,7 +300,7 @@ GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text
     HttpRequestParams params;
     params.url = config.chatUrl;
     params.method = 1;  // POST
-    params.bodyBytes = ChatRequestBody(config, keyword, followUp);
+    params.bodyBytes = ChatRequestBody(config, keyword, followUp, messages);
     params.headers = ChatRequestHeaders(key, true);
     params.addDefaultHeaders = false;
     params.timeoutSeconds = g_chatTimeoutSeconds.load();
@@ -311,9 +327,9 @@ GenerationOutcome ExchangeForKeyword(const ChatRequestConfig& config, const Text
 
 GenerationOutcome RequestChatCompletion(const ChatRequestConfig& config, const Text& keyword, const Text& key,
                                         const std::atomic<bool>* cancel, const ResponseStart& onResponseStart,
-                                        const FollowUp& followUp) {
+                                        const FollowUp& followUp, const ChatMessages* messages) {
     try {
-        return ExchangeForKeyword(config, keyword, key, cancel, onResponseStart, followUp);
+        return ExchangeForKeyword(config, keyword, key, cancel, onResponseStart, followUp, messages);
     } catch (const std::exception& e) {
         // Only memory exhaustion gets here; the keyword fails like any other.
         GenerationOutcome outcome;

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "http/http_request.h"
 #include "services/endpoint_lines.h"
@@ -51,11 +52,21 @@ struct ResolvedInterfaceThree {
 // that cannot be read. The backup endpoints are not looked at.
 ResolvedInterfaceThree ResolveInterfaceThree(const InterfaceThreeSettings& settings, const Text& defaultBaseUrl);
 
+// The messages of one request that the run fills itself (a step before the article, a template with
+// columns): each message as pieces converted for the wire one by one, so that a byte of a value that
+// is no whole character never joins the next piece. No system message when `system` is empty.
+struct ChatMessages {
+    std::vector<Text> system;
+    std::vector<Text> user;
+};
+
 // The JSON body (UTF-8) of the request for one keyword: model, messages (the system message when
 // there is one, then the filled template as the user message, the follow-up's hint on a line of its
 // own after it; for a continuation the article so far as the assistant's message and the
-// continuation prompt as a further user message), stream with usage, temperature.
-Bytes ChatRequestBody(const ChatRequestConfig& config, const Text& keyword, const FollowUp& followUp = {});
+// continuation prompt as a further user message), stream with usage, temperature. `messages`, when
+// given, stand for the system message and the filled template.
+Bytes ChatRequestBody(const ChatRequestConfig& config, const Text& keyword, const FollowUp& followUp = {},
+                      const ChatMessages* messages = nullptr);
 
 // The request header lines; no Authorization line for an empty key (local servers need none).
 Text ChatRequestHeaders(const Text& key, bool withJsonBody);
@@ -78,7 +89,8 @@ using ResponseStart = std::function<void(int status, const Text& responseHeaders
 // One streamed chat-completion request for one keyword; blocks for the whole exchange.
 GenerationOutcome RequestChatCompletion(const ChatRequestConfig& config, const Text& keyword, const Text& key,
                                         const std::atomic<bool>* cancel = nullptr,
-                                        const ResponseStart& onResponseStart = {}, const FollowUp& followUp = {});
+                                        const ResponseStart& onResponseStart = {}, const FollowUp& followUp = {},
+                                        const ChatMessages* messages = nullptr);
 
 // How long a chat request may go without a byte of content moved (keep-alive comments of a stream
 // are none), and take to connect: 600 s. Tests shorten it.

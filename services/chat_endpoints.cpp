@@ -18,8 +18,9 @@ PoolEndpoint Endpoint(const ChatEndpoint& chat) {
                            (config.proxy ? "代理 " + config.proxy->Shown() : Text("直连"));
     endpoint.key = chat.key;
     endpoint.request = [config](const Text& keyword, const Text& requestKey, const std::atomic<bool>* cancel,
-                                const ResponseStart& onResponseStart, const FollowUp& followUp) {
-        return RequestChatCompletion(config, keyword, requestKey, cancel, onResponseStart, followUp);
+                                const ResponseStart& onResponseStart, const FollowUp& followUp,
+                                const ChatMessages* messages) {
+        return RequestChatCompletion(config, keyword, requestKey, cancel, onResponseStart, followUp, messages);
     };
     return endpoint;
 }

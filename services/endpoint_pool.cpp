@@ -262,7 +262,8 @@ void EndpointPool::Book(std::size_t index, Clock::time_point startedAt, const Ge
 }
 
 GenerationOutcome EndpointPool::Ask(const Choice& choice, const Text& keyword, const Text& mainKey,
-                                    const std::atomic<bool>& stop, const FollowUp& followUp) {
+                                    const std::atomic<bool>& stop, const FollowUp& followUp,
+                                    const ChatMessages* messages) {
     const std::size_t index = choice.index;
     const PoolEndpoint& endpoint = endpoints_[index].endpoint;
     const Text& key = endpoint.key.empty() ? mainKey : endpoint.key;
@@ -278,7 +279,7 @@ GenerationOutcome EndpointPool::Ask(const Choice& choice, const Text& keyword, c
         changed_.notify_all();
         Log(log);
     };
-    GenerationOutcome outcome = endpoint.request(keyword, key, &stop, onResponseStart, followUp);
+    GenerationOutcome outcome = endpoint.request(keyword, key, &stop, onResponseStart, followUp, messages);
     outcome.endpoint = endpoints_[index].name;
     outcome.endpointNumber = static_cast<int>(index) + 1;
     Book(index, choice.startedAt, outcome, headersSeen);
@@ -298,15 +299,15 @@ GenerationOutcome EndpointPool::EveryEndpointResting() {
 }
 
 GenerationOutcome EndpointPool::Request(const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop,
-                                        const FollowUp& followUp) {
+                                        const FollowUp& followUp, const ChatMessages* messages) {
     int requests = 0;
-    GenerationOutcome outcome = Requested(keyword, mainKey, stop, followUp, requests);
+    GenerationOutcome outcome = Requested(keyword, mainKey, stop, followUp, messages, requests);
     outcome.requests = requests;
     return outcome;
 }
 
 GenerationOutcome EndpointPool::Requested(const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop,
-                                          const FollowUp& followUp, int& requests) {
+                                          const FollowUp& followUp, const ChatMessages* messages, int& requests) {
     const std::size_t count = endpoints_.size();
     // Per endpoint, when this keyword may go to it again: max() once it is through with it.
     std::vector<Clock::time_point> notBefore(count, Clock::time_point::min());
@@ -335,7 +336,7 @@ GenerationOutcome EndpointPool::Requested(const Text& keyword, const Text& mainK
             movedOn = false;
         }
         retryOn.reset();
-        GenerationOutcome outcome = Ask(choice, keyword, mainKey, stop, followUp);
+        GenerationOutcome outcome = Ask(choice, keyword, mainKey, stop, followUp, messages);
         ++requests;
         if (outcome.ok || outcome.cancelled || outcome.unusableSettings) {
             return outcome;

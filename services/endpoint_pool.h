@@ -15,13 +15,16 @@
 
 namespace qj {
 
+struct ChatMessages;  // services/chat_completion.h
+
 // Asks one endpoint for one keyword's text (with what the follow-up adds to the request);
 // `onResponseStart` is called (on the calling thread) as soon as the reply begins, with its status
-// and header lines.
+// and header lines. `messages`, when given, are sent instead of the endpoint's own template filled
+// with the keyword.
 using EndpointRequest =
     std::function<GenerationOutcome(const Text& keyword, const Text& key, const std::atomic<bool>* cancel,
                                     const std::function<void(int status, const Text& headers)>& onResponseStart,
-                                    const FollowUp& followUp)>;
+                                    const FollowUp& followUp, const ChatMessages* messages)>;
 
 struct PoolEndpoint {
     Text description;  // how the run log presents it at the start; never a whole key
@@ -62,9 +65,9 @@ public:
     void SetRules(const PoolRules& rules);
 
     // One keyword's text, however many endpoints and tries it takes. Blocks; `stop` ends any wait
-    // and request (the outcome is then cancelled).
+    // and request (the outcome is then cancelled). `followUp`, `messages`: see EndpointRequest.
     GenerationOutcome Request(const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop,
-                              const FollowUp& followUp = {});
+                              const FollowUp& followUp = {}, const ChatMessages* messages = nullptr);
 
     struct Figures {
         int articles = 0;
@@ -103,10 +106,10 @@ private:
                   const std::atomic<bool>& stop);
     // Request, counting the requests made into `requests`.
     GenerationOutcome Requested(const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop,
-                                const FollowUp& followUp, int& requests);
+                                const FollowUp& followUp, const ChatMessages* messages, int& requests);
     // One request of the keyword on the chosen endpoint, booked.
     GenerationOutcome Ask(const Choice& choice, const Text& keyword, const Text& mainKey, const std::atomic<bool>& stop,
-                          const FollowUp& followUp);
+                          const FollowUp& followUp, const ChatMessages* messages);
     // Books a finished request.
     void Book(std::size_t index, Clock::time_point startedAt, const GenerationOutcome& outcome, bool headersSeen);
     // Takes the limits a reply announced; adds the lines they call for to `log`.

@@ -94,6 +94,16 @@ TEST_F(BatchModeTest, RunsTheListAndPrintsTheLogAsUtf8) {
     EXPECT_EQ(service_.Seen().at(0).headers.find("Authorization")->second, "Bearer sk-batch");
 }
 
+// On interfaces one and two a list with columns asks for the keyword alone, and the line naming
+// the columns stays first in the list.
+TEST_F(BatchModeTest, ColumnsOfTheListAreNoPartOfACompletionRequest) {
+    WriteList("#列：关键词\t分类\r\n甲\t养生\r\n乙\r\n");
+    EXPECT_EQ(Program({"--batch"}, Output()).Wait(), 0) << Log();
+    EXPECT_EQ(Prompts(), (std::vector<Text>{"甲", "乙"}));
+    EXPECT_EQ(Read(paths_.outputFolder + "甲.txt"), "甲 text");
+    EXPECT_EQ(Read(paths_.keywordList), "#列：关键词\t分类\r\n");
+}
+
 // Only a run that went through to the end of the list exits with 0 or 1.
 TEST_F(BatchModeTest, ExitCodesTellWhetherTheListWasDone) {
     // No list yet: nothing to do, and the log says where the list belongs.

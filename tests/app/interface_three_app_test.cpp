@@ -54,9 +54,10 @@ TEST(InterfaceThreeTable, TheRadioBoxJoinsTheInterfaceGroupAndThePageComesLast) 
     EXPECT_EQ(Text(Row(control::kRadioInterfaceTwo).parent), Text(radio.parent));
 
     const ControlRow& tab = Row(control::kTabMain);
-    ASSERT_EQ(tab.pages.size(), 8u);  // the article checks' page after it, then publishing's
+    ASSERT_EQ(tab.pages.size(), 9u);  // the article checks' page after it, then publishing's, then the templates'
     EXPECT_EQ(Text(tab.pages[page::kChecks]), "文章检查");
     EXPECT_EQ(Text(tab.pages[page::kPublishing]), "发布设置");
+    EXPECT_EQ(Text(tab.pages[page::kTemplates]), "模板与内链");
     EXPECT_EQ(Text(tab.pages[page::kBusiness]), "商务服务");
     EXPECT_EQ(Text(tab.pages[page::kUpdate]), "在线升级");
     EXPECT_EQ(Text(tab.pages[page::kInterfaceThree]), "接口三设置");

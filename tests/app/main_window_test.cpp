@@ -131,6 +131,15 @@ TEST(MainWindowTable, ControlsInControlOrderWithTheirKinds) {
         {"透明标签_接口三_批量上限MB", kind::kLabel},
         {"编辑框_接口三_批量上限MB", kind::kEdit},
         {"选择框_接口三_批量失败直接请求", kind::kCheck},
+        {"透明标签_接口三_标题提示词", kind::kLabel},
+        {"编辑框_接口三_标题提示词", kind::kEdit},
+        {"透明标签_接口三_大纲提示词", kind::kLabel},
+        {"编辑框_接口三_大纲提示词", kind::kEdit},
+        {"透明标签_内链", kind::kLabel},
+        {"编辑框_内链", kind::kEdit},
+        {"透明标签_内链_每篇", kind::kLabel},
+        {"编辑框_内链_每篇", kind::kEdit},
+        {"透明标签_模板说明", kind::kLabel},
     };
     const ControlTable table = MainWindowLayout().controls;
     ASSERT_EQ(table.size(), std::size(expected));
@@ -149,7 +158,7 @@ TEST(MainWindowTable, ParentsAreContainersAndPagesExist) {
     }
     const ControlRow& tab = *byName.at(control::kTabMain);
     ASSERT_EQ(tab.pages.size(), 8u);
-    const char* pages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级", "接口三设置", "文章检查", "发布设置"};
+    const char* pages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级", "接口三设置", "文章检查", "发布设置", "模板与内链"};
     for (std::size_t i = 0; i < 8; ++i) {
         EXPECT_EQ(Text(tab.pages[i]), pages[i]);
     }

@@ -52,9 +52,10 @@ TEST(InterfaceThreeGui, ThePageComesLastAndItsSettingsComeBack) {
     {
         OpenedMainWindow window;
         auto* tab = window.Get<QTabWidget>(control::kTabMain);
-        ASSERT_EQ(tab->count(), 8);  // the article checks' page after it, then publishing's
+        ASSERT_EQ(tab->count(), 9);  // the article checks' page after it, then publishing's, then the templates'
         EXPECT_EQ(tab->tabText(page::kChecks), QStringLiteral("文章检查"));
         EXPECT_EQ(tab->tabText(page::kPublishing), QStringLiteral("发布设置"));
+        EXPECT_EQ(tab->tabText(page::kTemplates), QStringLiteral("模板与内链"));
         EXPECT_EQ(tab->tabText(4), QStringLiteral("在线升级"));
         EXPECT_EQ(tab->tabText(page::kInterfaceThree), QStringLiteral("接口三设置"));
         EXPECT_EQ(window.Get<QLabel>(control::kLabelInterfaceThreeBaseUrl)->text(), QStringLiteral("API地址："));
