@@ -468,7 +468,7 @@ private:
         std::vector<PartKeyword> part;
         const Text chatPath = BatchEndpointsOf(main.config.chatUrl).chatPath;
         while (!stop_.StopRequested() && !ending_.load()) {
-            const Result<KeywordQueue::Taken> next = queue_.TakeNextKeyword();
+            const Result<KeywordQueue::Taken> next = TakeNext();
             if (!next) {
                 Log("错误信息：" + Describe(next.error()));
                 EndEarly();

@@ -157,9 +157,9 @@ TEST(MainWindowTable, ParentsAreContainersAndPagesExist) {
         byName[row.name] = &row;
     }
     const ControlRow& tab = *byName.at(control::kTabMain);
-    ASSERT_EQ(tab.pages.size(), 8u);
+    ASSERT_EQ(tab.pages.size(), 9u);
     const char* pages[] = {"Chat GPT", "百度文心", "使用说明", "商务服务", "在线升级", "接口三设置", "文章检查", "发布设置", "模板与内链"};
-    for (std::size_t i = 0; i < 8; ++i) {
+    for (std::size_t i = 0; i < 9; ++i) {
         EXPECT_EQ(Text(tab.pages[i]), pages[i]);
     }
     EXPECT_EQ(tab.shownPage, 1);
@@ -177,7 +177,7 @@ TEST(MainWindowTable, ParentsAreContainersAndPagesExist) {
             EXPECT_EQ(row.page, -1) << row.name;
         }
     }
-    EXPECT_EQ(usedPages, (std::set<int>{0, 1, 3, 4, 5, 6, 7}));  // page 2 holds no controls
+    EXPECT_EQ(usedPages, (std::set<int>{0, 1, 3, 4, 5, 6, 7, 8}));  // page 2 holds no controls
 }
 
 TEST(MainWindow, FirstStartWithoutSettingsShowsTheDesignedState) {
