@@ -199,20 +199,11 @@ public:
     // One worker: takes keywords until the list ends, the run is stopped or it must end.
     void Work() {
         while (!stop_.StopRequested() && !ending_.load() && !cost_.CapReached()) {
-            const Result<KeywordQueue::Taken> next = TakeNext();
+            const std::optional<KeywordQueue::Taken> next = TakeKeyword();
             if (!next) {
-                Log("错误信息：" + Describe(next.error()));
-                EndEarly();
                 break;
             }
             const KeywordQueue::Taken& taken = *next;
-            if (taken.kind != KeywordQueue::Taken::Kind::kKeyword) {
-                if (taken.keywordsBehind > 0) {
-                    Halted(taken);
-                }
-                ending_ = true;
-                break;
-            }
             if (taken.lossy) {
                 Log("关键词【" + Shown(taken.keyword) + "】中有GBK编码没有的字符，已换成“?”");
             }
@@ -329,6 +320,25 @@ private:
             }
         }
         return queue_.TakeNextKeyword();
+    }
+
+    // The next keyword of the list; none when the list cannot be read (the run ends early) or has
+    // no keyword left to take now (an empty line or another encoding ends the run).
+    std::optional<KeywordQueue::Taken> TakeKeyword() {
+        Result<KeywordQueue::Taken> next = TakeNext();
+        if (!next) {
+            Log("错误信息：" + Describe(next.error()));
+            EndEarly();
+            return std::nullopt;
+        }
+        if (next->kind != KeywordQueue::Taken::Kind::kKeyword) {
+            if (next->keywordsBehind > 0) {
+                Halted(*next);
+            }
+            ending_ = true;
+            return std::nullopt;
+        }
+        return std::move(next.value());
     }
 
     // The run ends with keywords left in the list.
@@ -468,20 +478,11 @@ private:
         std::vector<PartKeyword> part;
         const Text chatPath = BatchEndpointsOf(main.config.chatUrl).chatPath;
         while (!stop_.StopRequested() && !ending_.load()) {
-            const Result<KeywordQueue::Taken> next = TakeNext();
+            const std::optional<KeywordQueue::Taken> next = TakeKeyword();
             if (!next) {
-                Log("错误信息：" + Describe(next.error()));
-                EndEarly();
                 break;
             }
             const KeywordQueue::Taken& taken = *next;
-            if (taken.kind != KeywordQueue::Taken::Kind::kKeyword) {
-                if (taken.keywordsBehind > 0) {
-                    Halted(taken);
-                }
-                ending_ = true;
-                break;
-            }
             if (inputs_.take.skipExisting->On() && output_.Exists(taken.keyword, taken.original)) {
                 Log("关键词【" + taken.keyword + "】已有生成内容，跳过");
                 Count(&JobSummary::skipped);
